@@ -1,0 +1,67 @@
+/*
+ * BqInterp.mm --
+ *
+ *	The registry of language classes is a List made once, when the class
+ *	is first used.
+ */
+#import <Foundation/Foundation.h>
+
+#include "BqInterp.h"
+#include "List.h"
+
+#include <string.h>
+
+static List *languageClasses;
+
+@implementation BqInterp
+
++ (void) initialize
+{
+    if (self == [BqInterp class] && languageClasses == nil) {
+	languageClasses = [[List alloc] init];
+	[self setVersion: 1];
+    }
+}
+
++ (void) registerLanguageClass: (Class)languageClass
+{
+    [languageClasses addObjectIfAbsent: (id) languageClass];
+}
+
++ (void) unregisterLanguageClass: (Class)languageClass
+{
+    [languageClasses removeObject: (id) languageClass];
+}
+
++ (Class) getClassForLanguage: (const char *)name
+{
+    if (name == NULL) {
+	return Nil;
+    }
+    unsigned count = [languageClasses count];
+    for (unsigned i = 0; i < count; i++) {
+	Class candidate = (Class) [languageClasses objectAt: i];
+	const char *language = [(id) candidate languageNameCString];
+	if (language == name || (language != NULL && strcmp(language, name) == 0)) {
+	    return candidate;
+	}
+    }
+    return Nil;
+}
+
++ (const char *) languageNameCString
+{
+    return NULL;
+}
+
+- (BOOL) isDead
+{
+    return _isDead ? YES : NO;
+}
+
+- (void) _setIsDead: (BOOL)isDead
+{
+    _isDead = isDead ? 1 : 0;
+}
+
+@end

@@ -1,0 +1,62 @@
+/*
+ * KxAllocHooks.mm --
+ *
+ *	GNUstep calls its two debug-allocation functions for every object
+ *	once they are switched on.  They are switched on the first time a
+ *	hook is set; from then on they only forward to the current hooks.
+ */
+/* NSDebug.h declares the debug-allocation functions only for builds
+ * without NDEBUG; the library exports them in every build. */
+#undef NDEBUG
+#import <Foundation/Foundation.h>
+#import <Foundation/NSDebug.h>
+
+#include "KxAllocHooks.h"
+
+static KxObjectHook allocationHook;
+static KxObjectHook deallocationHook;
+static int forwardersInstalled;
+
+static void
+ForwardAllocation(Class cls, id object)
+{
+    if (allocationHook != NULL) {
+	allocationHook(cls, object);
+    }
+}
+
+static void
+ForwardDeallocation(Class cls, id object)
+{
+    if (deallocationHook != NULL) {
+	deallocationHook(cls, object);
+    }
+}
+
+static void
+InstallForwarders(void)
+{
+    if (!forwardersInstalled) {
+	forwardersInstalled = 1;
+	GSSetDebugAllocationFunctions(ForwardAllocation, ForwardDeallocation);
+	GSDebugAllocationActive(YES);
+    }
+}
+
+KxObjectHook
+KxSetAllocationHook(KxObjectHook hook)
+{
+    KxObjectHook previous = allocationHook;
+    allocationHook = hook;
+    InstallForwarders();
+    return previous;
+}
+
+KxObjectHook
+KxSetDeallocationHook(KxObjectHook hook)
+{
+    KxObjectHook previous = deallocationHook;
+    deallocationHook = hook;
+    InstallForwarders();
+    return previous;
+}

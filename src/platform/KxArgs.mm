@@ -1,0 +1,4 @@
+#include "KxArgs.h"
+
+int KxArgc;
+char **KxArgv;

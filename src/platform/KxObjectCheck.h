@@ -1,0 +1,41 @@
+/*
+ * KxObjectCheck.h --
+ *
+ *	Tells whether an arbitrary pointer is plausibly a live object,
+ *	without ever faulting: handles and names carry raw addresses, so
+ *	unmapped, misaligned, freed and garbage pointers are ordinary input.
+ */
+#ifndef KX_OBJECT_CHECK_H
+#define KX_OBJECT_CHECK_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef enum KxPointerKind {
+    KxPointerNil = 0,		/* the null pointer */
+    KxPointerObject,		/* an instance, a class or a metaclass */
+    KxPointerMisaligned,	/* not aligned to a machine word */
+    KxPointerFreed,		/* carries the runtime's freed-object mark */
+    KxPointerNotObject		/* unmapped, or its class word is no class */
+} KxPointerKind;
+
+/* The class word GNUstep stores into an object it has freed. */
+#define KX_FREED_OBJECT_MARK ((uintptr_t) 0xdeadface)
+
+KxPointerKind KxInspectPointer(const void *pointer);
+
+/* Copies one word from address into *valuePtr; returns 1, or 0 (and
+ * leaves *valuePtr alone) when the word is not readable. */
+int KxReadWord(const void *address, uintptr_t *valuePtr);
+
+/* True when pointer is a class or a metaclass the runtime knows. */
+int KxIsKnownClass(const void *pointer);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
