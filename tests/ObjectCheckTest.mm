@@ -76,12 +76,20 @@ TEST(ObjectCheck, FreedObjects)
     uintptr_t fake[2] = { KX_FREED_OBJECT_MARK, 0 };
     EXPECT_STREQ("Freed object", BqOsmo_IsIdInvalid((id) fake));
 
-    NSObject *object = [[NSObject alloc] init];
-    [object release];
-    const char *message = BqOsmo_IsIdInvalid(object);
-    ASSERT_NE(nullptr, message);
-    EXPECT_TRUE(strcmp(message, "Freed object") == 0
-	    || strcmp(message, "Not an object nor a class") == 0) << message;
+    /* Checked (and so remembered as valid) before it is freed: the
+     * answer must change all the same. */
+    for (int kind = 0; kind < 3; kind++) {
+	id object = kind == 0 ? [[NSObject alloc] init]
+	    : kind == 1 ? (id) [[NSString alloc] initWithUTF8String: "freed string"]
+	    : (id) [[NSMutableArray alloc] init];
+	ASSERT_EQ(nullptr, BqOsmo_IsIdInvalid(object));
+	ASSERT_EQ(nullptr, BqOsmo_IsIdInvalid(object));
+	[object release];
+	const char *message = BqOsmo_IsIdInvalid(object);
+	ASSERT_NE(nullptr, message) << kind;
+	EXPECT_TRUE(strcmp(message, "Freed object") == 0
+		|| strcmp(message, "Not an object nor a class") == 0) << message;
+    }
 }
 
 @interface ObjectCheckLateClassBase : NSObject

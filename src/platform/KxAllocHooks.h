@@ -29,6 +29,9 @@ typedef void (*KxObjectHook)(Class cls, id object);
 KxObjectHook KxSetAllocationHook(KxObjectHook hook);
 KxObjectHook KxSetDeallocationHook(KxObjectHook hook);
 
+/* Switches GNUstep's calls on, with no hook set yet. */
+void         KxEnsureAllocationHooks(void);
+
 #ifdef __cplusplus
 }
 #endif

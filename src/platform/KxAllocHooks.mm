@@ -12,6 +12,7 @@
 #import <Foundation/NSDebug.h>
 
 #include "KxAllocHooks.h"
+#include "KxObjectCheck.h"
 
 static KxObjectHook allocationHook;
 static KxObjectHook deallocationHook;
@@ -28,13 +29,14 @@ ForwardAllocation(Class cls, id object)
 static void
 ForwardDeallocation(Class cls, id object)
 {
+    KxObjectCheckForget(object);
     if (deallocationHook != NULL) {
 	deallocationHook(cls, object);
     }
 }
 
-static void
-InstallForwarders(void)
+void
+KxEnsureAllocationHooks(void)
 {
     if (!forwardersInstalled) {
 	forwardersInstalled = 1;
@@ -48,7 +50,7 @@ KxSetAllocationHook(KxObjectHook hook)
 {
     KxObjectHook previous = allocationHook;
     allocationHook = hook;
-    InstallForwarders();
+    KxEnsureAllocationHooks();
     return previous;
 }
 
@@ -57,6 +59,6 @@ KxSetDeallocationHook(KxObjectHook hook)
 {
     KxObjectHook previous = deallocationHook;
     deallocationHook = hook;
-    InstallForwarders();
+    KxEnsureAllocationHooks();
     return previous;
 }

@@ -31,6 +31,9 @@ KxPointerKind KxInspectPointer(const void *pointer);
  * leaves *valuePtr alone) when the word is not readable. */
 int KxReadWord(const void *address, uintptr_t *valuePtr);
 
+/* Called by the deallocation forwarder before an object is freed. */
+void KxObjectCheckForget(const void *object);
+
 /* True when pointer is a class or a metaclass the runtime knows. */
 int KxIsKnownClass(const void *pointer);
 

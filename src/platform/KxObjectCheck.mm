@@ -8,8 +8,18 @@
  *	was read is accepted as a class pointer only when it is in the set of
  *	classes and metaclasses the runtime has; the set is rebuilt when a
  *	lookup misses and the runtime has gained classes since.
+ *
+ *	Asking the kernel costs a system call, far too much for a check made
+ *	before every message.  So instances that passed are remembered in a
+ *	small direct-mapped cache, and the deallocation forwarder takes an
+ *	object out of the cache before its memory is freed.  Only instances
+ *	whose root class frees through NSDeallocateObject (NSObject, NSProxy)
+ *	are cached: their deallocation is always seen.
  */
+#import <Foundation/Foundation.h>
+
 #include "KxObjectCheck.h"
+#include "KxAllocHooks.h"
 #include "KxClassList.h"
 #include "BqTcl.h"
 
@@ -20,6 +30,10 @@
 #include <unistd.h>
 
 #include <objc/runtime.h>
+
+#define CHECKED_CACHE_SIZE 1024	/* a power of two */
+
+static const void *checkedObjects[CHECKED_CACHE_SIZE];
 
 static Tcl_HashTable knownClasses;	/* Class -> (unused) */
 static int knownClassesReady;
@@ -118,6 +132,37 @@ KxIsKnownClass(const void *pointer)
     return Tcl_FindHashEntry(&knownClasses, (const char *) pointer) != NULL;
 }
 
+static inline unsigned
+CacheSlot(const void *pointer)
+{
+    return (unsigned) (((uintptr_t) pointer >> 4) & (CHECKED_CACHE_SIZE - 1));
+}
+
+void
+KxObjectCheckForget(const void *object)
+{
+    unsigned slot = CacheSlot(object);
+    if (checkedObjects[slot] == object) {
+	checkedObjects[slot] = NULL;
+    }
+}
+
+/* True when instances of cls are freed through NSDeallocateObject. */
+static int
+DeallocationIsObserved(Class cls)
+{
+    static Class nsObject, nsProxy;
+    if (nsObject == Nil) {
+	nsObject = [NSObject class];
+	nsProxy = [NSProxy class];
+    }
+    Class root = cls;
+    for (Class super = class_getSuperclass(root); super != Nil; super = class_getSuperclass(root)) {
+	root = super;
+    }
+    return root == nsObject || root == nsProxy;
+}
+
 KxPointerKind
 KxInspectPointer(const void *pointer)
 {
@@ -127,6 +172,13 @@ KxInspectPointer(const void *pointer)
     if (((uintptr_t) pointer) % sizeof(void *) != 0) {
 	return KxPointerMisaligned;
     }
+    unsigned slot = CacheSlot(pointer);
+    if (checkedObjects[slot] == pointer) {
+	return KxPointerObject;
+    }
+    if (KxIsKnownClass(pointer)) {
+	return KxPointerObject;	/* classes are never freed */
+    }
     uintptr_t classWord;
     if (!KxReadWord(pointer, &classWord)) {
 	return KxPointerNotObject;
@@ -134,5 +186,13 @@ KxInspectPointer(const void *pointer)
     if (classWord == KX_FREED_OBJECT_MARK) {
 	return KxPointerFreed;
     }
-    return KxIsKnownClass((const void *) classWord) ? KxPointerObject : KxPointerNotObject;
+    Class cls = (Class) classWord;
+    if (!KxIsKnownClass(cls)) {
+	return KxPointerNotObject;
+    }
+    if (!class_isMetaClass(cls) && DeallocationIsObserved(cls)) {
+	KxEnsureAllocationHooks();
+	checkedObjects[slot] = pointer;
+    }
+    return KxPointerObject;
 }
