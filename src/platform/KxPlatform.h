@@ -15,6 +15,7 @@
 #include "KxUniqueString.h"
 #include "KxZone.h"
 #include "KxAllocHooks.h"
+#include "KxMessaging.h"
 
 #ifdef __OBJC__
 #include "KxError.h"
