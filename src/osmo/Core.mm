@@ -10,6 +10,7 @@
 #include "BqOsmoCore.h"
 #include "BqOsmoControl.h"
 #include "BqOsmoError.h"
+#include "CTypes.h"
 #include "Glisk.h"
 #include "KxPlatform.h"
 
@@ -54,6 +55,7 @@ BqOsmo_Init(void)
 
     BqOsmo_ErrorInit();
     BqOsmo_ControlInit();
+    BqOsmo_CTypeInit();
     GliskPriv_SymtabInit();
 
     SendToCustomInitialize(custom, @selector(postInit));
