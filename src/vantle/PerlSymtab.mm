@@ -1,0 +1,403 @@
+/*
+ * PerlSymtab.mm --
+ *
+ *	Object handles and their registry.
+ *
+ *	A handle is a reference blessed into Vantle::Object whose referent is
+ *	a read-only integer scalar: the object pointer, 0 for nil, -1 once the
+ *	object was deallocated.  The registry (a one-word-key Tcl hash table)
+ *	maps each object that has handles to its one referent, so every
+ *	handle of an object shares that referent.
+ *
+ *	Invariants:
+ *	- The registry holds no reference count.  A non-nil object's referent
+ *	  is owned by its handles alone; when the last one goes, Perl calls
+ *	  Vantle::Object::DESTROY, which removes the entry before the referent
+ *	  is freed.  The nil referent keeps one count of its own forever.
+ *	- An entry and its referent's live value change together: removing
+ *	  an entry sets the referent to -1 in the same step.  So a referent
+ *	  whose value is a pointer P is exactly the registry's value for P,
+ *	  which is how a genuine handle is told from a scalar that Perl code
+ *	  blessed into Vantle::Object itself.
+ *	- The runtime's deallocation observer removes the entry of an object
+ *	  that is being freed, so a handle never yields a freed pointer.
+ *	- Handles never retain or release their objects.
+ */
+#import <Foundation/Foundation.h>
+
+#include "VantlePriv.h"
+#include "BqOsmo.h"
+
+#include <stdint.h>
+
+static Tcl_HashTable registry;		/* id -> referent (SV *) */
+static int registryReady;
+static HV *objectStash;
+
+/* Alignment every object pointer has; a handle value with any of these
+ * bits set cannot be an object. */
+#define HANDLE_ALIGNMENT_MASK ((IV) (sizeof(id) - 1))
+#define DEALLOCATED_VALUE ((IV) -1)
+
+static void
+EnsureRegistry(void)
+{
+    if (!registryReady) {
+	Tcl_InitHashTable(&registry, TCL_ONE_WORD_KEYS);
+	registryReady = 1;
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
+ * VantlePriv_SymtabInit --
+ *	Creates the registry and registers the deallocation observer.
+ *	Later calls do nothing.
+ *----------------------------------------------------------------------
+ */
+void
+VantlePriv_SymtabInit(void)
+{
+    static int observing;
+    EnsureRegistry();
+    if (!observing) {
+	observing = 1;
+	BqOsmo_RegisterUnregister(Vantle_UnregisterObject);
+    }
+}
+
+HV *
+VantlePriv_ObjectStash(pTHX)
+{
+    if (objectStash == NULL) {
+	objectStash = gv_stashpvs("Vantle::Object", GV_ADD);
+    }
+    return objectStash;
+}
+
+SV *
+VantlePriv_HandleReferent(pTHX_ SV *sv)
+{
+    if (sv == NULL || !SvROK(sv)) {
+	return NULL;
+    }
+    SV *referent = SvRV(sv);
+    if (SvOBJECT(referent) && SvSTASH(referent) == VantlePriv_ObjectStash(aTHX)) {
+	return referent;
+    }
+    return NULL;
+}
+
+/*
+ * ReadReferent --
+ *	Reads a handle referent's integer.  Answers 0 when the referent is
+ *	no plain integer scalar (something Perl code blessed itself), so no
+ *	conversion of an aggregate is ever attempted.
+ */
+static int
+ReadReferent(SV *referent, IV *valuePtr)
+{
+    if (SvTYPE(referent) > SVt_PVMG || !SvIOK(referent)) {
+	return 0;
+    }
+    *valuePtr = SvIVX(referent);
+    return 1;
+}
+
+/* True when referent is the registry's referent for its value. */
+/* The registered referent of object, or null when it has none. */
+static SV *
+RegisteredReferent(id object)
+{
+    if (!registryReady) {
+	return NULL;
+    }
+    Tcl_HashEntry *entry = Tcl_FindHashEntry(&registry, (const char *) object);
+    return entry != NULL ? (SV *) Tcl_GetHashValue(entry) : NULL;
+}
+
+/* Points sv at referent, adding one reference count to it. */
+static void
+PointAtReferent(pTHX_ SV *sv, SV *referent)
+{
+    /* The count is taken before sv lets go of whatever it referred to:
+     * if that was the last handle of this very referent, dropping it must
+     * not free the referent. */
+    SvREFCNT_inc_simple_void_NN(referent);
+    sv_setrv_noinc(sv, referent);
+}
+
+/*
+ * PointAtNewReferent --
+ *	Makes a referent for object, blessed and read-only, owned by sv
+ *	alone (the nil referent also keeps a count of its own, so it is never
+ *	freed), and registers it.
+ */
+static void
+PointAtNewReferent(pTHX_ SV *sv, id object)
+{
+    SV *referent = newSViv(PTR2IV(object));
+    sv_setrv_noinc(sv, referent);
+    sv_bless(sv, VantlePriv_ObjectStash(aTHX));
+    SvREADONLY_on(referent);
+    if (object == nil) {
+	SvREFCNT_inc_simple_void_NN(referent);
+    }
+    EnsureRegistry();
+    int isNew;
+    Tcl_HashEntry *entry = Tcl_CreateHashEntry(&registry, (const char *) object, &isNew);
+    Tcl_SetHashValue(entry, (ClientData) referent);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Vantle_SVSetObject --
+ *	Makes sv a handle of object.  With bad_object_check on, an object
+ *	that fails the runtime's validity check leaves sv undef and its
+ *	reason appended to errors (or warned when errors is null); answers 0.
+ *	Nil always passes.
+ *----------------------------------------------------------------------
+ */
+int
+Vantle_SVSetObject(SV *sv, id object, Tcl_DString *errors)
+{
+    BQCPERL_dTHX;
+    if (object != nil && BQ_CONTROL(bad_object_check)) {
+	const char *problem = BqOsmo_IsIdInvalid(object);
+	if (problem != NULL) {
+	    sv_setsv(sv, &PL_sv_undef);
+	    if (errors != NULL) {
+		BqTcl_DStringApp(errors, problem, (char *) NULL);
+	    } else {
+		warn("%s", problem);
+	    }
+	    return 0;
+	}
+    }
+    SV *referent = RegisteredReferent(object);
+    if (referent != NULL) {
+	PointAtReferent(aTHX_ sv, referent);
+    } else {
+	PointAtNewReferent(aTHX_ sv, object);
+    }
+    return 1;
+}
+
+int
+Vantle_SVLookupObject(SV *sv, id object)
+{
+    BQCPERL_dTHX;
+    SV *referent = RegisteredReferent(object);
+    if (referent == NULL) {
+	return 0;
+    }
+    PointAtReferent(aTHX_ sv, referent);
+    return 1;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Vantle_UnregisterObject --
+ *	Forgets object and makes its surviving handles read as deallocated.
+ *	Called by the runtime just before the object's memory is freed (the
+ *	object is not looked at) and by DESTROY when the last handle goes.
+ *	Nil is never unregistered.
+ *----------------------------------------------------------------------
+ */
+void
+Vantle_UnregisterObject(id object)
+{
+    if (object == nil || !registryReady) {
+	return;
+    }
+    Tcl_HashEntry *entry = Tcl_FindHashEntry(&registry, (const char *) object);
+    if (entry == NULL) {
+	return;
+    }
+    SV *referent = (SV *) Tcl_GetHashValue(entry);
+    Tcl_DeleteHashEntry(entry);
+    if (referent == NULL) {
+	return;
+    }
+    BQCPERL_dTHX;
+    SvREADONLY_off(referent);
+    sv_setiv(referent, DEALLOCATED_VALUE);
+    SvREADONLY_on(referent);
+}
+
+int
+VantlePriv_SVIsNilNM(pTHX_ SV *sv)
+{
+    if (sv == NULL) {
+	return 1;
+    }
+    if (SvROK(sv)) {
+	SV *referent = VantlePriv_HandleReferent(aTHX_ sv);
+	IV value;
+	return referent != NULL && ReadReferent(referent, &value) && value == 0;
+    }
+    return !SvTRUE_nomg(sv);
+}
+
+int
+VantlePriv_SVIsObjectNM(pTHX_ SV *sv)
+{
+    if (sv == NULL) {
+	return 0;
+    }
+    if (SvROK(sv)) {
+	return VantlePriv_HandleReferent(aTHX_ sv) != NULL;
+    }
+    return !SvTRUE_nomg(sv);
+}
+
+int
+Vantle_SVIsNil(SV *sv)
+{
+    BQCPERL_dTHX;
+    if (sv != NULL) {
+	SvGETMAGIC(sv);
+    }
+    return VantlePriv_SVIsNilNM(aTHX_ sv);
+}
+
+int
+Vantle_SVIsObject(SV *sv)
+{
+    BQCPERL_dTHX;
+    if (sv != NULL) {
+	SvGETMAGIC(sv);
+    }
+    return VantlePriv_SVIsObjectNM(aTHX_ sv);
+}
+
+static void
+SetFlag(char *errorFlag, char value)
+{
+    if (errorFlag != NULL) {
+	*errorFlag = value;
+    }
+}
+
+/* Reports problem: appends it, sets the flag, answers nil. */
+static id
+Fail(Tcl_DString *errors, char *errorFlag, const char *problem)
+{
+    BqTcl_DStringApp(errors, problem, (char *) NULL);
+    SetFlag(errorFlag, 1);
+    return nil;
+}
+
+/*
+ * ObjectOfReferent --
+ *	The object a handle referent stands for.  Deallocated, misaligned
+ *	and unregistered values (a scalar Perl code blessed itself) are
+ *	errors, so no pointer that is not a live registered object is ever
+ *	answered.
+ */
+static id
+ObjectOfReferent(SV *referent, Tcl_DString *errors, char *errorFlag)
+{
+    IV value;
+    if (!ReadReferent(referent, &value)) {
+	return Fail(errors, errorFlag, "Illegal id");
+    }
+    if (value == DEALLOCATED_VALUE) {
+	return Fail(errors, errorFlag, "Dealloc'ed object");
+    }
+    if ((value & HANDLE_ALIGNMENT_MASK) != 0
+	    || (value != 0 && RegisteredReferent((id) INT2PTR(void *, value)) != referent)) {
+	return Fail(errors, errorFlag, "Illegal id");
+    }
+    SetFlag(errorFlag, 0);
+    return (id) INT2PTR(void *, value);
+}
+
+/* The class named by a string value, or Nil.  A name with an embedded
+ * NUL names no class. */
+static Class
+ClassOfName(pTHX_ SV *sv)
+{
+    STRLEN length;
+    const char *name = SvPV_nomg_const(sv, length);
+    if (name == NULL || strlen(name) != length) {
+	return Nil;
+    }
+    return objc_lookUpClass(name);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Vantle_SVGetObject2NM --
+ *	The object of a handle; nil for every false non-reference; the class
+ *	object of a string that names a class.  Anything else is nil with
+ *	"not an object".  Never runs sv's get-magic.
+ *----------------------------------------------------------------------
+ */
+id
+Vantle_SVGetObject2NM(SV *sv, Tcl_DString *errors, char *errorFlag)
+{
+    BQCPERL_dTHX;
+    if (sv == NULL) {
+	SetFlag(errorFlag, 0);
+	return nil;
+    }
+    if (SvROK(sv)) {
+	SV *referent = VantlePriv_HandleReferent(aTHX_ sv);
+	if (referent != NULL) {
+	    return ObjectOfReferent(referent, errors, errorFlag);
+	}
+    } else {
+	if (!SvTRUE_nomg(sv)) {
+	    SetFlag(errorFlag, 0);
+	    return nil;
+	}
+	if (SvPOKp(sv)) {
+	    Class cls = ClassOfName(aTHX_ sv);
+	    if (cls != Nil) {
+		SetFlag(errorFlag, 0);
+		return (id) cls;
+	    }
+	}
+    }
+    return Fail(errors, errorFlag, "not an object");
+}
+
+id
+Vantle_SVGetObject2(SV *sv, Tcl_DString *errors, char *errorFlag)
+{
+    BQCPERL_dTHX;
+    if (sv != NULL) {
+	SvGETMAGIC(sv);
+    }
+    return Vantle_SVGetObject2NM(sv, errors, errorFlag);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Vantle_SVGetClass2 --
+ *	A class object (or nil) from a handle or a class name.  An instance
+ *	gives "not a class"; a metaclass gives "class is metaclass" unless
+ *	metaclassOK.
+ *----------------------------------------------------------------------
+ */
+id
+Vantle_SVGetClass2(SV *sv, Tcl_DString *errors, char *errorFlag, int metaclassOK)
+{
+    char failed = 0;
+    id object = Vantle_SVGetObject2(sv, errors, &failed);
+    if (failed) {
+	SetFlag(errorFlag, 1);
+	return nil;
+    }
+    if (object != nil) {
+	if (!class_isMetaClass(object_getClass(object))) {
+	    return Fail(errors, errorFlag, "not a class");
+	}
+	if (!metaclassOK && class_isMetaClass((Class) object)) {
+	    return Fail(errors, errorFlag, "class is metaclass");
+	}
+    }
+    SetFlag(errorFlag, 0);
+    return object;
+}

@@ -1,0 +1,289 @@
+/*
+ * Vantle.mm --
+ *
+ *	The module's boot sub and the small subs beside it: Vantle::nil,
+ *	Vantle::object_is_bad, Vantle::Object::DESTROY, the tie methods of a
+ *	handle's hash and array (placeholders until instance-variable access
+ *	exists), and the two dereference hooks that turn a handle into a tied
+ *	hash or array.
+ */
+#import <Foundation/Foundation.h>
+
+#include "VantlePriv.h"
+#include "BqOsmo.h"
+
+/*
+ *----------------------------------------------------------------------
+ * TieObjectFor --
+ *	The tie object for a dereference of sv: sv itself when it is a
+ *	handle; a new mortal reference when sv is a handle's referent (it is
+ *	blessed already, so the reference is a handle at once); else null.
+ *----------------------------------------------------------------------
+ */
+static SV *
+TieObjectFor(pTHX_ SV *sv)
+{
+    if (VantlePriv_HandleReferent(aTHX_ sv) != NULL) {
+	return sv;
+    }
+    if (SvOBJECT(sv) && SvSTASH(sv) == VantlePriv_ObjectStash(aTHX)) {
+	return sv_2mortal(newRV_inc(sv));
+    }
+    return NULL;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * HashDereferenceHook, ArrayDereferenceHook --
+ *	For a handle (or a handle's referent), a new mortal container tied
+ *	to the handle, so element access reaches the tie methods of
+ *	Vantle::Object with the handle; for anything else, null.
+ *----------------------------------------------------------------------
+ */
+static HV *
+HashDereferenceHook(SV *sv)
+{
+    BQCPERL_dTHX;
+    SV *tie = TieObjectFor(aTHX_ sv);
+    if (tie == NULL) {
+	return NULL;
+    }
+    HV *hv = (HV *) sv_2mortal((SV *) newHV());
+    sv_magic((SV *) hv, tie, PERL_MAGIC_tied, NULL, 0);
+    return hv;
+}
+
+static AV *
+ArrayDereferenceHook(SV *sv)
+{
+    BQCPERL_dTHX;
+    SV *tie = TieObjectFor(aTHX_ sv);
+    if (tie == NULL) {
+	return NULL;
+    }
+    AV *av = (AV *) sv_2mortal((SV *) newAV());
+    sv_magic((SV *) av, tie, PERL_MAGIC_tied, NULL, 0);
+    return av;
+}
+
+/* The hooks live for the process; they are installed by the first boot. */
+static void
+InstallHooksOnce(void)
+{
+    static int installed;
+    if (installed) {
+	return;
+    }
+    installed = 1;
+    BqCPerl_setRV2HVHook(HashDereferenceHook);
+    BqCPerl_setRV2AVHook(ArrayDereferenceHook);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Vantle::nil --
+ *	No argument: a nil handle.  One argument: 1 when it is nil, 0 when
+ *	it is another object, an error when it is no object at all.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__nil)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    if (items > 1) {
+	croak("Usage: Vantle::nil() or Vantle::nil(obj)");
+    }
+    if (items == 0) {
+	SV *handle = sv_newmortal();
+	Vantle_SVSetObject(handle, nil, NULL);
+	EXTEND(SP, 1);
+	ST(0) = handle;
+	XSRETURN(1);
+    }
+    SV *value = ST(0);
+    SvGETMAGIC(value);
+    if (VantlePriv_SVIsNilNM(aTHX_ value)) {
+	ST(0) = sv_2mortal(newSViv(1));
+    } else if (!VantlePriv_SVIsObjectNM(aTHX_ value)) {
+	croak("Vantle::nil(obj): not an object");
+    } else {
+	ST(0) = sv_2mortal(newSViv(0));
+    }
+    XSRETURN(1);
+}
+
+/*
+ * SetVerdict --
+ *	Makes result 0, or 1 in numeric context and the reason in string
+ *	context.  The integer is set last, over the string.
+ */
+static void
+SetVerdict(pTHX_ SV *result, const char *reason, STRLEN length)
+{
+    if (reason == NULL) {
+	sv_setiv(result, 0);
+	return;
+    }
+    sv_setpvn(result, reason, length);
+    SvUPGRADE(result, SVt_PVIV);
+    if (SvOOK(result)) {
+	sv_backoff(result);
+    }
+    SvIV_set(result, 1);
+    SvIOK_on(result);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Vantle::object_is_bad --
+ *	Whether the argument is not a usable object: 0, or 1 carrying the
+ *	reason ("Dealloc'ed object", "Illegal id", "not an object", or the
+ *	runtime's "Illegal id pointer", "Freed object", "Not an object nor a
+ *	class").  Never croaks on a bad value.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__object_is_bad)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    if (items != 1) {
+	croak("Usage: Vantle::object_is_bad(obj)");
+    }
+    SV *result = sv_newmortal();
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    char failed = 0;
+    id object = Vantle_SVGetObject2(ST(0), &errors, &failed);
+    if (failed) {
+	SetVerdict(aTHX_ result, Tcl_DStringValue(&errors), Tcl_DStringLength(&errors));
+    } else {
+	const char *problem = BqOsmo_IsIdInvalid(object);
+	SetVerdict(aTHX_ result, problem, problem != NULL ? strlen(problem) : 0);
+    }
+    Tcl_DStringFree(&errors);
+    ST(0) = result;
+    XSRETURN(1);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Vantle::Object::DESTROY --
+ *	Perl calls it when a handle referent is about to be freed: the last
+ *	handle of its object is gone, so the object is unregistered.  It is
+ *	never released.  Dealloc'ed and nil handles have nothing to forget;
+ *	neither has a value that is no handle.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__Object__DESTROY)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    if (items != 1) {
+	croak("Usage: Vantle::Object::DESTROY(obj)");
+    }
+    if (VantlePriv_HandleReferent(aTHX_ ST(0)) != NULL) {
+	Vantle_UnregisterObject(Vantle_SVGetObject2(ST(0), NULL, NULL));
+    }
+    XSRETURN_EMPTY;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Tie methods of a handle's hash and array --
+ *	Placeholders: instance-variable and collection access through a
+ *	handle is not available yet.  They croak with their own name.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__Object__TiePlaceholder)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(items);
+    BqCPerl_SetInterp(aTHX);
+    GV *gv = CvGV(cv);
+    croak("Vantle::Object::%s: not yet implemented", gv != NULL ? GvNAME(gv) : "?");
+}
+
+typedef struct SubEntry {
+    const char *name;
+    XSUBADDR_t fn;
+} SubEntry;
+
+static const SubEntry moduleSubs[] = {
+    { "Vantle::Object::DESTROY", XS_Vantle__Object__DESTROY },
+    { "Vantle::nil", XS_Vantle__nil },
+    { "Vantle::object_is_bad", XS_Vantle__object_is_bad },
+    { "Vantle::Object::FETCH", XS_Vantle__Object__TiePlaceholder },
+    { "Vantle::Object::STORE", XS_Vantle__Object__TiePlaceholder },
+    { "Vantle::Object::DELETE", XS_Vantle__Object__TiePlaceholder },
+    { "Vantle::Object::EXISTS", XS_Vantle__Object__TiePlaceholder },
+    { "Vantle::Object::FIRSTKEY", XS_Vantle__Object__TiePlaceholder },
+    { "Vantle::Object::NEXTKEY", XS_Vantle__Object__TiePlaceholder },
+    { "Vantle::Object::TIEHASH", XS_Vantle__Object__TiePlaceholder },
+};
+
+static void
+RegisterSubs(pTHX)
+{
+    for (size_t i = 0; i < sizeof moduleSubs / sizeof moduleSubs[0]; i++) {
+	newXS(moduleSubs[i].name, moduleSubs[i].fn, "Vantle");
+    }
+    VantlePriv_BootControl(aTHX);
+    VantlePriv_BootConvert(aTHX);
+    BqCPerl_BootHooks(aTHX);
+    VantlePriv_BootTestSupport(aTHX);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * StartRuntime --
+ *	The Objective-C side of start-up, once per process: the process's
+ *	autorelease pool (so autoreleased results always have one; it is
+ *	never drained), the runtime layer, the Foundation class caches and
+ *	the handle registry.  Runs under the guard of the caller.
+ *----------------------------------------------------------------------
+ */
+static void
+StartRuntime(void)
+{
+    static NSAutoreleasePool *processPool;
+    if (processPool == nil) {
+	processPool = [[NSAutoreleasePool alloc] init];
+    }
+    BqOsmo_Init();
+    VantlePriv_ConvertInit();
+    VantlePriv_SymtabInit();
+}
+
+/*
+ *----------------------------------------------------------------------
+ * boot_Vantle --
+ *	Perl's loader calls it when `use Vantle` loads the module into an
+ *	interpreter.  Starts the runtime (once per process), installs the
+ *	hooks (once per process), registers the subs and ties
+ *	%Vantle::CONTROL (in every interpreter that loads the module).
+ *----------------------------------------------------------------------
+ */
+XS_EXTERNAL(boot_Vantle)
+{
+    dXSBOOTARGSAPIVERCHK;
+    PERL_UNUSED_VAR(mark);
+    PERL_UNUSED_VAR(sp);
+    PERL_UNUSED_VAR(items);
+    BqCPerl_SetInterp(aTHX);
+
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    int started = VantlePriv_Guard(&errors, [] { StartRuntime(); });
+    if (!started) {
+	SV *message = sv_2mortal(newSVpvf("Vantle: start-up failed: %s",
+		Tcl_DStringValue(&errors)));
+	Tcl_DStringFree(&errors);
+	croak_sv(message);
+    }
+    Tcl_DStringFree(&errors);
+
+    InstallHooksOnce();
+    RegisterSubs(aTHX);
+    VantlePriv_ControlInterpInit();
+    Perl_xs_boot_epilog(aTHX_ ax);
+}

@@ -1,0 +1,131 @@
+/*
+ * VantlePriv.h --
+ *
+ *	What the files of the Perl binding share among themselves: the
+ *	start-up steps, the cached stash and classes, the binding's control
+ *	flags, the conversion depth counters, the Objective-C guard, and the
+ *	XS subs that the boot sub registers.
+ */
+#ifndef VANTLE_PRIV_H
+#define VANTLE_PRIV_H
+
+#include "Vantle.h"
+#include "KxError.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Start-up steps run by the boot sub.
+ */
+
+/* Idempotent: the handle registry and its deallocation observer. */
+void VantlePriv_SymtabInit(void);
+/* Fills the Foundation class caches (once the runtime is up). */
+void VantlePriv_ConvertInit(void);
+/* Ties %Vantle::CONTROL in the current interpreter and fills the control
+ * table's pointers to the runtime's control block. */
+void VantlePriv_ControlInterpInit(void);
+
+/*
+ * Object handles.
+ */
+
+/* The stash of Vantle::Object, created on first use and then cached. */
+HV  *VantlePriv_ObjectStash(pTHX);
+/* The referent of sv when sv is a handle (a reference to a referent
+ * blessed into Vantle::Object), else null.  No magic is run. */
+SV  *VantlePriv_HandleReferent(pTHX_ SV *sv);
+/* Vantle_SVIsNil and Vantle_SVIsObject for a value whose get-magic has
+ * already run. */
+int  VantlePriv_SVIsNilNM(pTHX_ SV *sv);
+int  VantlePriv_SVIsObjectNM(pTHX_ SV *sv);
+
+/*
+ * Conversion.
+ */
+
+/* Foundation classes (null when not loaded) and the shared BqNil. */
+extern Class VantlePriv_NSStringClass;
+extern Class VantlePriv_NSMutableStringClass;
+extern Class VantlePriv_NSArrayClass;
+extern Class VantlePriv_NSMutableArrayClass;
+extern Class VantlePriv_NSDictionaryClass;
+extern Class VantlePriv_NSMutableDictionaryClass;
+extern Class VantlePriv_NSNumberClass;
+extern id    VantlePriv_NilObject;
+
+/* Containers being converted around the current value, per direction. */
+extern int VantlePriv_PerlToObjectDepth;
+extern int VantlePriv_ObjectToPerlDepth;
+
+/* True when object is an instance of cls or of a subclass.  Asks the
+ * runtime, never the object, so it works for any root class and never
+ * raises.  A class object is no instance of anything here. */
+int  VantlePriv_IsKindOfClass(id object, Class cls);
+
+/* Prepares a conversion run by Perl-called code, inside the caller's
+ * ENTER/LEAVE: initialises errors and arranges for LEAVE (or a Perl error
+ * unwinding through the scope) to free it and to restore both depth
+ * counters.  A Perl error raised by tied data or a converter hook then
+ * leaves no leak and no stale count.  Take the message out of errors
+ * before LEAVE. */
+void VantlePriv_EnterConversion(pTHX_ Tcl_DString *errors);
+
+/*
+ * Controls of the binding: one byte each, nonzero is on.
+ */
+extern unsigned char VantlePriv_PerlAutoConvert;
+extern unsigned char VantlePriv_PerlSelectorMap;
+extern unsigned char VantlePriv_VantleVerbose;
+extern unsigned char VantlePriv_PerlifyFoundation;
+extern unsigned char VantlePriv_HashPerlify;
+
+/*
+ * Objective-C exceptions on their way to Perl.
+ */
+
+/* Appends the text of a caught error: "[NSException NAME]: REASON" for
+ * a Foundation exception, the message for the runtime's own errors. */
+void VantlePriv_AppendCaughtError(Tcl_DString *errors, KxErrorInfo *caught);
+
+/*
+ * XS subs registered by the boot sub, by file.
+ */
+void VantlePriv_BootConvert(pTHX);	/* Vantle::obj, Vantle::pl */
+void VantlePriv_BootControl(pTHX);	/* Vantle::Control::* */
+void VantlePriv_BootTestSupport(pTHX);	/* Vantle::TestSupport::* */
+
+#ifdef __cplusplus
+}
+
+/*
+ * VantlePriv_Guard --
+ *	Runs body, a piece of Objective-C work, under the platform guard.
+ *	Answers 1 when it completed; otherwise appends the caught error's
+ *	text to errors and answers 0.  The body must not call into Perl in a
+ *	way that can die: a Perl error must never unwind through the guard.
+ */
+template <typename Body>
+static void
+VantlePriv_RunGuardedBody(void *context)
+{
+    (*static_cast<Body *>(context))();
+}
+
+template <typename Body>
+static inline int
+VantlePriv_Guard(Tcl_DString *errors, Body body)
+{
+    KxErrorInfo caught;
+    if (KxGuard(VantlePriv_RunGuardedBody<Body>, &body, &caught) == 0) {
+	return 1;
+    }
+    VantlePriv_AppendCaughtError(errors, &caught);
+    KxErrorInfoClear(&caught);
+    return 0;
+}
+#endif
+
+#endif /* VANTLE_PRIV_H */
