@@ -94,6 +94,11 @@ TEST(MethodDescBuild, RejectsBadTypes)
     EXPECT_EQ("illegal type for arg 1", Build({ "v", "[3i" }, &code));
     EXPECT_EQ("illegal type for arg 1", Build({ "v", "i8" }, &code)) << "one whole type only";
     EXPECT_EQ("illegal type for arg 1", Build({ "v", NULL }, &code));
+    EXPECT_EQ("illegal type for arg 3", Build({ "v", "@", ":", "b5" }, &code))
+	    << "a bit-field's digits would run into its offset";
+    EXPECT_EQ("illegal return type", Build({ "b0I3", "@", ":" }, &code));
+    EXPECT_EQ("illegal type for arg 1", Build({ "v", "^b8c4" }, &code));
+    EXPECT_EQ("illegal type for arg 1", Build({ "v", "r^^b" }, &code));
     EXPECT_EQ("illegal return type", Build({ "?", "@" }, &code));
     EXPECT_EQ(1, code);
     EXPECT_EQ("illegal return type", Build({}, &code));

@@ -79,6 +79,30 @@ ReadWholeType(const char *text, BqTypeLayout *layoutPtr)
     return end != NULL && *end == '\0';
 }
 
+/*
+ * IsFrameType --
+ *	Whether text is one whole type that can occupy a slot of an
+ *	argument frame: valid for the table, and neither a bit-field nor a
+ *	pointer to one.  Those are never passed or returned, and a
+ *	bit-field's trailing digits would run into the offset that follows
+ *	it in a signature, so the signature would not read back.
+ */
+static int
+IsFrameType(CTypeTable *table, const char *text, int isReturn, BqTypeLayout *layoutPtr)
+{
+    if (!ReadWholeType(text, layoutPtr)) {
+	return 0;
+    }
+    const char *code = BqTypeSpec_SkipTypeQualifiers(text);
+    while (*code == '^') {
+	code = BqTypeSpec_SkipTypeQualifiers(code + 1);
+    }
+    if (*code == 'b') {
+	return 0;
+    }
+    return isReturn ? BqOsmo_IsValidReturnType(table, text) : BqOsmo_IsValidArgType(table, text);
+}
+
 /* Clears result and appends the failure message; answers 1. */
 static int
 Fail(Tcl_DString *result, const char *message, int index)
@@ -98,7 +122,7 @@ Fail(Tcl_DString *result, const char *message, int index)
  *	Appends the complete signature of the return type types[0] and the
  *	argument types types[1..argc-1] to result.  Each type must be one
  *	whole type, valid for the table (or by the general rule when table
- *	is null); an argument must not be void or oneway.  Arguments keep
+ *	is null) and no bit-field; an argument must not be void or oneway.  Arguments keep
  *	their qualifiers; each is followed by its offset, offsets advancing
  *	by the argument's size rounded up to a word.
  *
@@ -130,7 +154,7 @@ BqOsmo_GetMethodDescription(CTypeTable *table, int argc, const char *const *type
 	    return 1;
 	}
 	BqTypeLayout layout;
-	if (!ReadWholeType(type, &layout) || !BqOsmo_IsValidArgType(table, type)) {
+	if (!IsFrameType(table, type, 0, &layout)) {
 	    Tcl_DStringFree(&arguments);
 	    return Fail(result, "illegal type for arg ", i);
 	}
@@ -143,7 +167,7 @@ BqOsmo_GetMethodDescription(CTypeTable *table, int argc, const char *const *type
 	}
     }
     BqTypeLayout returnLayout;
-    if (!ReadWholeType(types[0], &returnLayout) || !BqOsmo_IsValidReturnType(table, types[0])) {
+    if (!IsFrameType(table, types[0], 1, &returnLayout)) {
 	Tcl_DStringFree(&arguments);
 	return Fail(result, "illegal return type", -1);
     }
