@@ -12,6 +12,7 @@
 #include "BqOsmoError.h"
 #include "CTypes.h"
 #include "Glisk.h"
+#include "Protocol.h"
 #include "KxPlatform.h"
 
 #include <stdlib.h>
@@ -57,6 +58,7 @@ BqOsmo_Init(void)
     BqOsmo_ControlInit();
     BqOsmo_CTypeInit();
     GliskPriv_SymtabInit();
+    BqOsmo_ProtocolInit();
 
     SendToCustomInitialize(custom, @selector(postInit));
 }
