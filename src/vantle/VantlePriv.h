@@ -62,7 +62,8 @@ extern int VantlePriv_ObjectToPerlDepth;
 
 /* True when object is an instance of cls or of a subclass.  Asks the
  * runtime, never the object, so it works for any root class and never
- * raises.  A class object is no instance of anything here. */
+ * raises.  As in the runtime, a class object counts as an instance of its
+ * root class only. */
 int  VantlePriv_IsKindOfClass(id object, Class cls);
 
 /* Prepares a conversion run by Perl-called code, inside the caller's
