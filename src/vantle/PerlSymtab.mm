@@ -347,7 +347,8 @@ Vantle_SVGetObject2NM(SV *sv, Tcl_DString *errors, char *errorFlag)
 	if (referent != NULL) {
 	    return ObjectOfReferent(referent, errors, errorFlag);
 	}
-    } else {
+    } else if (SvTYPE(sv) < SVt_PVAV) {
+	/* A scalar; arrays, hashes and code given directly are no objects. */
 	if (!SvTRUE_nomg(sv)) {
 	    SetFlag(errorFlag, 0);
 	    return nil;
