@@ -60,6 +60,8 @@ add_library(bq_toolchain INTERFACE)
 target_compile_options(bq_toolchain INTERFACE
   $<$<COMPILE_LANGUAGE:OBJCXX>:-fobjc-runtime=gcc -fconstant-string-class=NSConstantString -fobjc-exceptions>
   -fexceptions -fno-strict-aliasing -pthread
+  # valgrind 3.19 cannot read clang 14's default DWARF 5
+  -gdwarf-4
   ${PERL_DEFINES}
   -DGNUSTEP -DGNUSTEP_BASE_LIBRARY=1 -DGNU_RUNTIME=1 -D_NATIVE_OBJC_EXCEPTIONS
   -idirafter ${GCC_INCLUDE_DIR})

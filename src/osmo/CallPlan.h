@@ -1,0 +1,72 @@
+/*
+ * CallPlan.h --
+ *
+ *	What the message send needs to call any implementation with a given
+ *	signature through libffi: the prepared call interface, the libffi
+ *	description of every argument and of the result, and where each
+ *	argument lives in the argument frame.
+ *
+ *	A plan is made once per completed signature and hung on the
+ *	signature record (its callInfo), so a repeated send of the same
+ *	signature prepares nothing.  Plans live as long as the process.
+ *
+ *	Frame layout: the completed signature's offsets.  They advance by each
+ *	argument's size rounded up to the 8-byte word, so every argument sits
+ *	at a naturally aligned address of its own; the frame's stacked block
+ *	is frameSize bytes rounded up to the word.
+ */
+#ifndef BQ_CALL_PLAN_H
+#define BQ_CALL_PLAN_H
+
+#include <ffi.h>
+
+#include "BqTcl.h"
+#include "MethodDesc.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct BqCallPlan {
+    ffi_cif cif;
+    int numberOfArguments;	/* receiver and selector included */
+    int frameSize;		/* stacked block, rounded up to the word */
+    const char *returnType;	/* into the completed signature */
+    char returnCode;		/* the result's type code, qualifiers skipped */
+    int returnSize;		/* the result's C size */
+    const char **argTypes;	/* per argument, into the completed signature */
+    int *argOffsets;		/* per argument, bytes into the stacked block */
+    ffi_type **ffiArgTypes;
+    /* Direct calls: when every argument is an integer, a pointer or an
+     * object, there are at most BQ_DIRECT_MAX_ARGS of them, and the
+     * result is void, such a word, a float or a double, the send calls
+     * the implementation through a plain function pointer with the
+     * arguments widened to words, exactly the call the compiler makes,
+     * instead of through libffi, which classifies every argument again
+     * on every call.  directArgc is -1 when the plan does not qualify. */
+    int directArgc;
+    char directResult;		/* 'w' word or void, 'f' float, 'd' double */
+} BqCallPlan;
+
+#define BQ_DIRECT_MAX_ARGS 6
+
+/* The plan for a completed signature, made on first use; null with a
+ * message appended to errors when a type has no libffi description. */
+BqCallPlan *BqCallPlan_ForSignature(BqMethodSignature *signature, Tcl_DString *errors);
+
+/* Calls implementation with the frame's arguments (at the plan's offsets
+ * of stacked) and stores the result, as libffi would, into returnValue. */
+void BqCallPlan_Call(BqCallPlan *plan, IMP implementation, char *stacked,
+		void **arguments, void *returnValue);
+
+/* The libffi description of one type (qualifiers allowed); aggregates are
+ * described so that libffi passes them in the registers or memory the
+ * C compiler would use.  Null with a message when the type cannot be
+ * passed by value. */
+ffi_type *BqCallPlan_TypeFor(const char *type, Tcl_DString *errors);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,391 @@
+/*
+ * CallPlan.mm --
+ *
+ *	libffi descriptions of signatures.
+ *
+ *	Scalars map to libffi's own types.  Aggregates (structures, unions,
+ *	arrays) are described for the x86-64 calling convention rather than
+ *	member by member, because libffi knows neither unions nor bit-fields:
+ *	an aggregate of up to 16 bytes travels in up to two registers, one
+ *	per eightbyte, an SSE register when everything in that eightbyte is a
+ *	float or a double and a general register otherwise.  So the type is
+ *	flattened into its scalar leaves, each eightbyte is classified from
+ *	the leaves that overlap it, and the description lists one element per
+ *	eightbyte of that class (floats and doubles for SSE, integers for the
+ *	rest).  A larger aggregate travels in memory whatever its members,
+ *	so a run of integers of its size describes it.
+ *
+ *	libffi may round an aggregate's size up to its elements' alignment;
+ *	frame slots and the result buffer are rounded up to the word and
+ *	carry slack, so the extra bytes read or written stay inside them.
+ */
+#include "CallPlan.h"
+#include "BqOsmoCore.h"
+#include "TypeSpec.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+enum { CLASS_NONE = 0, CLASS_SSE = 1, CLASS_INTEGER = 2 };
+
+/* What the leaves of an aggregate of at most 16 bytes put in each of its
+ * two eightbytes and four 4-byte halves. */
+typedef struct Eightbytes {
+    char cls[2];
+    char hasDouble[2];
+    char hasFloat[4];
+} Eightbytes;
+
+#define MAX_AGGREGATE_ELEMENTS 9	/* two eightbytes of at most 4+3 */
+
+static void
+MarkInteger(Eightbytes *eb, int from, int to)
+{
+    for (int byte = from; byte < to && byte < 16; byte += 8 - byte % 8) {
+	eb->cls[byte / 8] = CLASS_INTEGER;
+    }
+}
+
+static void
+MarkFloating(Eightbytes *eb, int offset, char code)
+{
+    if (offset < 0 || offset >= 16) {
+	return;
+    }
+    int half = offset / 8;
+    if (eb->cls[half] != CLASS_INTEGER) {
+	eb->cls[half] = CLASS_SSE;
+    }
+    if (code == 'd') {
+	eb->hasDouble[half] = 1;
+    } else {
+	eb->hasFloat[offset / 4] = 1;
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
+ * CollectLeaves --
+ *	Marks, in eb, the eightbytes that the scalar leaves of type (placed
+ *	at offset) occupy.  Only called for aggregates of at most 16 bytes,
+ *	so arrays have few elements.  Returns 0, or 1 on a malformed or
+ *	unsupported type.
+ *----------------------------------------------------------------------
+ */
+static int
+CollectLeaves(const char *type, int offset, Eightbytes *eb, int depth)
+{
+    if (depth > BQ_TYPESPEC_MAX_DEPTH) {
+	return 1;
+    }
+    const char *code = BqTypeSpec_SkipTypeQualifiers(type);
+    switch (*code) {
+    case 'f':
+    case 'd':
+	MarkFloating(eb, offset, *code);
+	return 0;
+    case '[': {
+	const char *element = code + 1;
+	long count = strtol(element, (char **) &element, 10);
+	int elementSize = BqTypeSpec_AlignedSizeOfType(element);
+	if (elementSize <= 0) {
+	    return 0;
+	}
+	for (long i = 0; i < count && offset + i * elementSize < 16; i++) {
+	    if (CollectLeaves(element, offset + (int) (i * elementSize), eb, depth + 1)) {
+		return 1;
+	    }
+	}
+	return 0;
+    }
+    case '{':
+    case '(': {
+	BqTypeMember member;
+	int more = BqTypeSpec_FirstMember(code, &member);
+	for (; more == 1; more = BqTypeSpec_NextMember(&member)) {
+	    if (member.layout.isBitField) {
+		int first = member.layout.bitPosition / 8;
+		int last = (member.layout.bitPosition + member.layout.bitWidth + 7) / 8;
+		MarkInteger(eb, offset + first, offset + last);
+	    } else if (CollectLeaves(member.type, offset + member.offset, eb, depth + 1)) {
+		return 1;
+	    }
+	}
+	return more < 0 ? 1 : 0;
+    }
+    default: {
+	int size = BqTypeSpec_SizeOfType(code);
+	MarkInteger(eb, offset, offset + (size > 0 ? size : 1));
+	return 0;
+    }
+    }
+}
+
+static ffi_type *
+NewAggregate(ffi_type **elements, int count)
+{
+    ffi_type *aggregate = (ffi_type *) BqOsmo_RuntimeAlloc(sizeof(ffi_type));
+    ffi_type **list = (ffi_type **) BqOsmo_RuntimeAlloc(sizeof(ffi_type *) * (count + 1));
+    memcpy(list, elements, sizeof(ffi_type *) * count);
+    list[count] = NULL;
+    aggregate->size = 0;
+    aggregate->alignment = 0;
+    aggregate->type = FFI_TYPE_STRUCT;
+    aggregate->elements = list;
+    return aggregate;
+}
+
+/* Appends integer elements covering length bytes (at most 8). */
+static int
+AppendIntegers(ffi_type **elements, int count, int length)
+{
+    if (length >= 8) {
+	elements[count++] = &ffi_type_uint64;
+	return count;
+    }
+    if (length >= 4) {
+	elements[count++] = &ffi_type_uint32;
+	length -= 4;
+    }
+    while (length-- > 0) {
+	elements[count++] = &ffi_type_uint8;
+    }
+    return count;
+}
+
+static ffi_type *
+DescribeSmallAggregate(const char *type, int size, Tcl_DString *errors)
+{
+    Eightbytes eb;
+    memset(&eb, 0, sizeof eb);
+    if (CollectLeaves(type, 0, &eb, 0)) {
+	BqTcl_DStringApp(errors, "malformed aggregate type \"", type, "\"", (char *) NULL);
+	return NULL;
+    }
+    ffi_type *elements[MAX_AGGREGATE_ELEMENTS];
+    int count = 0;
+    for (int half = 0; half * 8 < size; half++) {
+	int length = size - half * 8 < 8 ? size - half * 8 : 8;
+	if (eb.cls[half] != CLASS_SSE) {
+	    count = AppendIntegers(elements, count, length);
+	} else if (eb.hasDouble[half]) {
+	    elements[count++] = &ffi_type_double;
+	} else {
+	    elements[count++] = &ffi_type_float;
+	    if (eb.hasFloat[half * 2 + 1]) {
+		elements[count++] = &ffi_type_float;
+	    }
+	}
+    }
+    return NewAggregate(elements, count);
+}
+
+static ffi_type *
+DescribeLargeAggregate(int size)
+{
+    int words = size / 8;
+    ffi_type **elements = (ffi_type **) malloc(sizeof(ffi_type *) * (size_t) (words + 8));
+    if (elements == NULL) {
+	return NULL;
+    }
+    int count = 0;
+    while (count < words) {
+	elements[count++] = &ffi_type_uint64;
+    }
+    count = AppendIntegers(elements, count, size % 8);
+    ffi_type *aggregate = NewAggregate(elements, count);
+    free(elements);
+    return aggregate;
+}
+
+ffi_type *
+BqCallPlan_TypeFor(const char *type, Tcl_DString *errors)
+{
+    const char *code = BqTypeSpec_SkipTypeQualifiers(type);
+    switch (*code) {
+    case 'c': return &ffi_type_sint8;
+    case 'C': return &ffi_type_uint8;
+    case 's': return &ffi_type_sint16;
+    case 'S': return &ffi_type_uint16;
+    case 'i': return &ffi_type_sint32;
+    case 'I': return &ffi_type_uint32;
+    case 'l': return sizeof(long) == 8 ? &ffi_type_sint64 : &ffi_type_sint32;
+    case 'L': return sizeof(long) == 8 ? &ffi_type_uint64 : &ffi_type_uint32;
+    case 'q': return &ffi_type_sint64;
+    case 'Q': return &ffi_type_uint64;
+    case 'f': return &ffi_type_float;
+    case 'd': return &ffi_type_double;
+    case 'v':
+    case 'V': return &ffi_type_void;
+    case '*': case '@': case '#': case ':': case '%': case '?': case '^':
+	return &ffi_type_pointer;
+    case '{':
+    case '(':
+    case '[': {
+	if (!BqTypeSpec_IsValidCType(code)) {
+	    break;
+	}
+	int size = BqTypeSpec_AlignedSizeOfType(code);
+	if (size <= 0) {
+	    break;
+	}
+	return size <= 16 ? DescribeSmallAggregate(code, size, errors)
+			  : DescribeLargeAggregate(size);
+    }
+    default:
+	break;
+    }
+    BqTcl_DStringApp(errors, "cannot pass a value of type \"", type, "\"", (char *) NULL);
+    return NULL;
+}
+
+/* The word an integer-class argument of this code travels in, or -1
+ * (as the code) when the code is not of that class. */
+static int
+IsWordCode(char code)
+{
+    return strchr("cCsSiIlLqQ*@#:^%?", code) != NULL && code != '\0';
+}
+
+static void
+ChooseDirectCall(BqCallPlan *plan)
+{
+    plan->directArgc = -1;
+    if (plan->numberOfArguments > BQ_DIRECT_MAX_ARGS) {
+	return;
+    }
+    for (int i = 0; i < plan->numberOfArguments; i++) {
+	if (!IsWordCode(*BqTypeSpec_SkipTypeQualifiers(plan->argTypes[i]))) {
+	    return;
+	}
+    }
+    char code = plan->returnCode;
+    if (code == 'v' || code == 'V' || IsWordCode(code)) {
+	plan->directResult = 'w';
+    } else if (code == 'f' || code == 'd') {
+	plan->directResult = code;
+    } else {
+	return;
+    }
+    plan->directArgc = plan->numberOfArguments;
+}
+
+/*
+ * An argument's value widened to a word the way the caller of a C
+ * function widens it: signed codes sign-extend, the others zero-extend.
+ */
+static inline uintptr_t
+WordArgument(const char *type, const char *address)
+{
+    switch (*BqTypeSpec_SkipTypeQualifiers(type)) {
+    case 'c': return (uintptr_t) (intptr_t) *(const signed char *) address;
+    case 'C': return *(const unsigned char *) address;
+    case 's': return (uintptr_t) (intptr_t) *(const short *) address;
+    case 'S': return *(const unsigned short *) address;
+    case 'i': return (uintptr_t) (intptr_t) *(const int *) address;
+    case 'I': return *(const unsigned int *) address;
+    default: return *(const uintptr_t *) address;
+    }
+}
+
+typedef uintptr_t W;
+
+#define DIRECT_CALL(R, imp, argc, w) \
+    ((argc) == 0 ? ((R (*)(void)) (imp))() \
+     : (argc) == 1 ? ((R (*)(W)) (imp))(w[0]) \
+     : (argc) == 2 ? ((R (*)(W, W)) (imp))(w[0], w[1]) \
+     : (argc) == 3 ? ((R (*)(W, W, W)) (imp))(w[0], w[1], w[2]) \
+     : (argc) == 4 ? ((R (*)(W, W, W, W)) (imp))(w[0], w[1], w[2], w[3]) \
+     : (argc) == 5 ? ((R (*)(W, W, W, W, W)) (imp))(w[0], w[1], w[2], w[3], w[4]) \
+     : ((R (*)(W, W, W, W, W, W)) (imp))(w[0], w[1], w[2], w[3], w[4], w[5]))
+
+void
+BqCallPlan_Call(BqCallPlan *plan, IMP implementation, char *stacked, void **arguments,
+	void *returnValue)
+{
+    int argc = plan->directArgc;
+    if (argc < 0) {
+	ffi_call(&plan->cif, FFI_FN(implementation), returnValue, arguments);
+	return;
+    }
+    W words[BQ_DIRECT_MAX_ARGS];
+    for (int i = 0; i < argc; i++) {
+	words[i] = WordArgument(plan->argTypes[i], stacked + plan->argOffsets[i]);
+    }
+    switch (plan->directResult) {
+    case 'f': {
+	float result = DIRECT_CALL(float, implementation, argc, words);
+	memcpy(returnValue, &result, sizeof result);
+	break;
+    }
+    case 'd': {
+	double result = DIRECT_CALL(double, implementation, argc, words);
+	memcpy(returnValue, &result, sizeof result);
+	break;
+    }
+    default: {
+	W result = DIRECT_CALL(W, implementation, argc, words);
+	memcpy(returnValue, &result, sizeof result);
+	break;
+    }
+    }
+}
+
+static BqCallPlan *
+MakePlan(BqMethodSignature *signature, Tcl_DString *errors)
+{
+    int argc = signature->numberOfArguments;
+    BqCallPlan *plan = (BqCallPlan *) BqOsmo_RuntimeAlloc(sizeof(BqCallPlan));
+    memset(plan, 0, sizeof *plan);
+    plan->numberOfArguments = argc;
+    plan->argTypes = (const char **) BqOsmo_RuntimeAlloc(sizeof(char *) * (argc + 1));
+    plan->argOffsets = (int *) BqOsmo_RuntimeAlloc(sizeof(int) * (argc + 1));
+    plan->ffiArgTypes = (ffi_type **) BqOsmo_RuntimeAlloc(sizeof(ffi_type *) * (argc + 1));
+
+    /* The completed signature: return type, frame size, then one
+     * (type, offset) pair per argument. */
+    const char *cursor = signature->types;
+    plan->returnType = cursor;
+    plan->returnCode = *BqTypeSpec_SkipTypeQualifiers(cursor);
+    plan->returnSize = BqTypeSpec_SizeOfType(cursor);
+    ffi_type *returnFfi = BqCallPlan_TypeFor(cursor, errors);
+    cursor = BqTypeSpec_SkipOffset(BqTypeSpec_SkipTypeSpec(cursor));
+    int ok = returnFfi != NULL;
+    for (int i = 0; ok && i < argc; i++) {
+	if (*cursor == '\0') {
+	    BqTcl_DStringApp(errors, "signature \"", signature->types, "\" is cut short",
+		    (char *) NULL);
+	    ok = 0;
+	    break;
+	}
+	plan->argTypes[i] = cursor;
+	const char *offset = BqTypeSpec_SkipTypeSpec(cursor);
+	plan->argOffsets[i] = (int) strtol(offset, NULL, 10);
+	plan->ffiArgTypes[i] = BqCallPlan_TypeFor(cursor, errors);
+	ok = plan->ffiArgTypes[i] != NULL;
+	cursor = BqTypeSpec_SkipOffset(offset);
+    }
+    int frameSize = signature->frameSize > 0 ? signature->frameSize : 0;
+    plan->frameSize = (frameSize + 7) & ~7;
+    if (ok && ffi_prep_cif(&plan->cif, FFI_DEFAULT_ABI, (unsigned) argc, returnFfi,
+	    plan->ffiArgTypes) != FFI_OK) {
+	BqTcl_DStringApp(errors, "cannot prepare a call for signature \"", signature->types,
+		"\"", (char *) NULL);
+	ok = 0;
+    }
+    if (!ok) {
+	/* Records are few and small; a failed plan is simply not kept. */
+	return NULL;
+    }
+    ChooseDirectCall(plan);
+    return plan;
+}
+
+BqCallPlan *
+BqCallPlan_ForSignature(BqMethodSignature *signature, Tcl_DString *errors)
+{
+    if (signature->callInfo == NULL) {
+	signature->callInfo = MakePlan(signature, errors);
+    }
+    return (BqCallPlan *) signature->callInfo;
+}

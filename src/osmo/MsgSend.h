@@ -1,0 +1,61 @@
+/*
+ * MsgSend.h --
+ *
+ *	The generic message send: one Objective-C message (or one function
+ *	call through a method description) on behalf of a scripting language
+ *	whose arguments are interpreter values.  It finds the method's
+ *	signature, checks the argument count, converts each argument through
+ *	the binding's C type table, calls the implementation through libffi
+ *	under an exception guard and converts the result back.  It never
+ *	raises: every failure is a message in the caller's dynamic string.
+ */
+#ifndef BQ_MSG_SEND_H
+#define BQ_MSG_SEND_H
+
+#include "CTypes.h"
+#include "KxMessaging.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Send kinds. */
+#define BQ_SEND_MESSAGE  0	/* receiver is the object (instance or class) */
+#define BQ_SEND_SUPER    1	/* receiver is a KxSuper record */
+#define BQ_SEND_FUNCTION 2	/* method (with its implementation) is called */
+
+/* Runtime error codes raised by the runtime layer itself. */
+#define BQ_ERROR_DOESNOTRECOGNIZE 136661300
+#define BQ_ERROR_TCLERROR         136661303
+#define BQ_ERROR_SILENT           136661308	/* the send reports success */
+/* The same errors raised as Foundation exceptions start here. */
+#define BQ_ERROR_NS_FIRST         100600
+#define BQ_ERROR_NS_LAST          100800
+
+/* Called after all arguments are converted, with the frame header (four
+ * words: the stacked-argument block, the result buffer or null, 0, 0)
+ * and the frame size; a non-zero answer ends the send with that value. */
+typedef int (*BqOsmo_MessageHook2)(void *interp, Tcl_DString *errors, CTypeTable *table,
+	int kind, void *receiver, SEL selector, BqOsmoMethodDescription *method,
+	int argc, void **argv, void **frameHeader, int frameSize);
+
+/* argv[0] stands for the receiver and argv[1] for the selector, so argc
+ * counts both.  result is handed to the from-C converter as the place
+ * for the result's interpreter value.  Answers 0, or 1 with a message
+ * appended to errors, or the non-zero answer of a hook. */
+int BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
+	void *receiver, SEL selector, BqOsmoMethodDescription *method,
+	int argc, void **argv, void *result);
+
+void                BqOsmo_SetMessageHook2(BqOsmo_MessageHook2 hook);
+BqOsmo_MessageHook2 BqOsmo_GetMessageHook2(void);
+
+/* The process-wide slots that receive float and double results. */
+float  *BqOsmo_FloatResultSlot(void);
+double *BqOsmo_DoubleResultSlot(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

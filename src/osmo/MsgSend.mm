@@ -1,0 +1,691 @@
+/*
+ * MsgSend.mm --
+ *
+ *	The generic message send.
+ *
+ *	Hot path: a send of a method found before looks its (class, selector)
+ *	pair up in a direct-mapped cache and checks the entry against the
+ *	implementation the runtime's dispatch answers now, so a method that
+ *	was replaced since is never called with a stale signature.  The
+ *	signature record carries the prepared libffi call (CallPlan), the
+ *	frame lives on the stack, and nothing is allocated.
+ */
+#import <Foundation/Foundation.h>
+
+#include "MsgSend.h"
+#include "BqOsmoControl.h"
+#include "CallPlan.h"
+#include "Glisk.h"
+#include "KxPlatform.h"
+#include "MethodDesc.h"
+#include "TypeSpec.h"
+
+#include <alloca.h>
+#include <stdint.h>
+#include <string.h>
+
+static BqOsmo_MessageHook2 messageHook2;
+static float floatResult;
+static double doubleResult;
+
+/* Signature records of runtime methods, by (class, selector). */
+#define METHOD_CACHE_SIZE 4096	/* a power of two */
+
+typedef struct MethodCacheEntry {
+    Class cls;
+    SEL selector;		/* compared by pointer: a selector of the
+				 * same name but another pointer just misses */
+    IMP implementation;
+    const char *types;
+    BqMethodSignature *signature;
+    char isProxy;		/* what instances of cls answer to -isProxy */
+} MethodCacheEntry;
+
+static MethodCacheEntry methodCache[METHOD_CACHE_SIZE];
+
+/* Everything one send knows about its receiver and method. */
+typedef struct Send {
+    int kind;
+    id object;			/* the receiving object */
+    KxSuper *super;		/* kind 1 */
+    SEL selector;
+    int isInstance;		/* object's class pointer is a class */
+    int isProxy;
+    int isProxyKnown;		/* from the method cache */
+    int fromRespondsTest;	/* the method was only known to be answered */
+    BqOsmoMethodDescription made;	/* a description made by the send */
+    BqOsmoMethodDescription *method;
+    BqMethodSignature *signature;
+    IMP implementation;		/* known early on the cached path */
+} Send;
+
+void
+BqOsmo_SetMessageHook2(BqOsmo_MessageHook2 hook)
+{
+    messageHook2 = hook;
+}
+
+BqOsmo_MessageHook2
+BqOsmo_GetMessageHook2(void)
+{
+    return messageHook2;
+}
+
+float *
+BqOsmo_FloatResultSlot(void)
+{
+    return &floatResult;
+}
+
+double *
+BqOsmo_DoubleResultSlot(void)
+{
+    return &doubleResult;
+}
+
+/* ---------------------------------------------------------------------
+ * Messages
+ * ------------------------------------------------------------------ */
+
+static const char *
+ClassNameOf(Class cls)
+{
+    return cls != Nil ? class_getName(cls) : "Nil";
+}
+
+static const char *
+SelectorName(SEL selector)
+{
+    const char *name = selector != NULL ? sel_getName(selector) : NULL;
+    return name != NULL ? name : "(null)";
+}
+
+/*
+ *----------------------------------------------------------------------
+ * AppendCallDescription --
+ *	"-[<Foo:0x1234> bar:])", "+[Base::<Foo:0x1234> bar:])" or
+ *	"function 0x1234)": how a failure names the call it happened in.
+ *----------------------------------------------------------------------
+ */
+static void
+AppendCallDescription(Tcl_DString *errors, Send *send)
+{
+    if (send->kind == BQ_SEND_FUNCTION) {
+	IMP imp = send->method != NULL ? send->method->implementation : NULL;
+	BqTcl_DStringPrintf(errors, "function 0x%lx)", (unsigned long) (uintptr_t) imp);
+	return;
+    }
+    const char *sign = send->isInstance ? "-" : "+";
+    const char *className = ClassNameOf(object_getClass(send->object));
+    if (send->kind == BQ_SEND_SUPER) {
+	BqTcl_DStringPrintf(errors, "%s[%s::<%s:0x%lx> %s])", sign,
+		ClassNameOf(send->super->super_class), className,
+		(unsigned long) (uintptr_t) send->object, SelectorName(send->selector));
+    } else {
+	BqTcl_DStringPrintf(errors, "%s[<%s:0x%lx> %s])", sign, className,
+		(unsigned long) (uintptr_t) send->object, SelectorName(send->selector));
+    }
+}
+
+static const char *
+UserInfoDescription(NSException *exception)
+{
+    NSDictionary *userInfo = [exception userInfo];
+    return userInfo != nil ? [[userInfo description] UTF8String] : NULL;
+}
+
+static const char *
+StringOrEmpty(NSString *string)
+{
+    const char *text = string != nil ? [string UTF8String] : NULL;
+    return text != NULL ? text : "";
+}
+
+/*
+ *----------------------------------------------------------------------
+ * AppendExceptionMessage --
+ *	Turns a caught error into its message.  context (may be null) says
+ *	where it was caught when that was not the method itself.
+ *----------------------------------------------------------------------
+ */
+static void
+AppendExceptionMessage(Tcl_DString *errors, KxErrorInfo *error, const char *context)
+{
+    int code = error->code;
+    if (code >= KX_CODE_OWN_FIRST && code <= KX_CODE_OWN_LAST) {
+	BqTcl_DStringApp(errors, error->data1 != NULL ? (const char *) error->data1 : "",
+		(char *) NULL);
+	return;
+    }
+    if (code >= 100000 && code <= 100999) {
+	NSException *exception = (NSException *) error->data1;
+	if (code >= BQ_ERROR_NS_FIRST && code <= BQ_ERROR_NS_LAST
+		&& BQ_CONTROL(use_ns_exceptions)) {
+	    BqTcl_DStringApp(errors, StringOrEmpty([exception reason]), (char *) NULL);
+	    return;
+	}
+	const char *info = UserInfoDescription(exception);
+	if (code == KX_CODE_NSEXCEPTION) {
+	    BqTcl_DStringPrintf(errors, "[NSException %s]: %s%s%s",
+		    StringOrEmpty([exception name]), StringOrEmpty([exception reason]),
+		    info != NULL ? "\n" : "", info != NULL ? info : "");
+	} else {
+	    BqTcl_DStringPrintf(errors, "[NSException %d]: %s: %s%s%s%s%s", code,
+		    StringOrEmpty([exception name]), StringOrEmpty([exception reason]),
+		    info != NULL ? "\n" : "", info != NULL ? info : "",
+		    context != NULL ? "\n" : "", context != NULL ? context : "");
+	}
+	return;
+    }
+    BqTcl_DStringPrintf(errors, "KxException %d: %s%s%s", code,
+	    error->data1 != NULL ? (const char *) error->data1 : "(null)",
+	    context != NULL ? "\n" : "", context != NULL ? context : "");
+}
+
+/* ---------------------------------------------------------------------
+ * Guarded questions to the receiver
+ * ------------------------------------------------------------------ */
+
+typedef struct Question {
+    id receiver;
+    SEL selector;
+    SEL argument;
+    union {
+	id object;
+	BOOL flag;
+	struct objc_method_description *description;
+    } answer;
+} Question;
+
+static void
+AskForSignature(void *context)
+{
+    Question *q = (Question *) context;
+    q->answer.object = [q->receiver methodSignatureForSelector: q->argument];
+}
+
+static void
+AskRespondsTo(void *context)
+{
+    Question *q = (Question *) context;
+    q->answer.flag = [q->receiver respondsTo: q->argument];
+}
+
+static void
+AskInstancesRespondTo(void *context)
+{
+    Question *q = (Question *) context;
+    q->answer.flag = [q->receiver instancesRespondTo: q->argument];
+}
+
+static void
+AskIsProxy(void *context)
+{
+    Question *q = (Question *) context;
+    q->answer.flag = [q->receiver isProxy];
+}
+
+static void
+AskDescription(void *context)
+{
+    Question *q = (Question *) context;
+    q->answer.description = [q->receiver descriptionForMethod: q->argument];
+}
+
+/*
+ * Asks one question under the guard.  Returns 0, or 1 with the message of
+ * what it threw (and the context) appended to errors.
+ */
+static int
+Ask(KxGuardedProc proc, Question *q, Tcl_DString *errors, const char *context)
+{
+    KxErrorInfo error;
+    if (KxGuard(proc, q, &error) == 0) {
+	return 0;
+    }
+    AppendExceptionMessage(errors, &error, context);
+    KxErrorInfoClear(&error);
+    return 1;
+}
+
+/* ---------------------------------------------------------------------
+ * Finding the method
+ * ------------------------------------------------------------------ */
+
+static inline unsigned
+CacheSlot(Class cls, SEL selector)
+{
+    uintptr_t key = ((uintptr_t) cls >> 3) ^ ((uintptr_t) selector >> 4);
+    return (unsigned) (key & (METHOD_CACHE_SIZE - 1));
+}
+
+/*
+ *----------------------------------------------------------------------
+ * FindCachedMethod --
+ *	The hot path of an ordinary message: when the cache holds this
+ *	(class, selector) and the runtime still dispatches it to the same
+ *	implementation, the signature record is known.
+ *----------------------------------------------------------------------
+ */
+static int
+FindCachedMethod(Send *send)
+{
+    Class cls = object_getClass(send->object);
+    MethodCacheEntry *entry = &methodCache[CacheSlot(cls, send->selector)];
+    if (entry->cls != cls || entry->selector != send->selector) {
+	return 0;
+    }
+    IMP implementation = KxMsgLookup(send->object, send->selector);
+    if (implementation != entry->implementation) {
+	return 0;
+    }
+    send->made.selector = send->selector;
+    send->made.types = entry->types;
+    send->made.implementation = implementation;
+    send->method = &send->made;
+    send->signature = entry->signature;
+    send->implementation = implementation;
+    send->isProxy = entry->isProxy;
+    send->isProxyKnown = 1;
+    return 1;
+}
+
+static void
+RememberMethod(Send *send, Method method)
+{
+    Class cls = object_getClass(send->object);
+    MethodCacheEntry *entry = &methodCache[CacheSlot(cls, send->selector)];
+    entry->cls = cls;
+    entry->selector = send->selector;
+    entry->implementation = method_getImplementation(method);
+    entry->types = send->made.types;
+    entry->signature = send->signature;
+    entry->isProxy = (char) send->isProxy;
+}
+
+static int
+Fail(Tcl_DString *errors, const char *first, ...)
+{
+    va_list ap;
+    va_start(ap, first);
+    for (const char *piece = first; piece != NULL; piece = va_arg(ap, const char *)) {
+	Tcl_DStringAppend(errors, piece, -1);
+    }
+    va_end(ap);
+    return 1;
+}
+
+static int
+DescribeFromSignatureObject(Send *send, NSMethodSignature *signature, Tcl_DString *errors)
+{
+    BqMethodSignature *record = BqMethod_SignatureRecordForSignature(signature, errors);
+    if (record == NULL) {
+	return 1;
+    }
+    send->made.selector = send->selector;
+    send->made.types = record->types;
+    send->made.implementation = NULL;
+    send->method = &send->made;
+    send->signature = record;
+    return 0;
+}
+
+/*
+ * An ordinary message: the class's method, the signature the receiver
+ * gives for forwarding, or a plain "responds" answer.
+ */
+static int
+FindMethodForMessage(Send *send, Tcl_DString *errors)
+{
+    if (FindCachedMethod(send)) {
+	return 0;
+    }
+    Class cls = object_getClass(send->object);
+    Method method = class_getInstanceMethod(cls, send->selector);
+    if (method != NULL) {
+	send->made.selector = send->selector;
+	send->made.types = method_getTypeEncoding(method);
+	send->made.implementation = NULL;
+	send->method = &send->made;
+	return 0;
+    }
+
+    Question q = { send->object, @selector(methodSignatureForSelector:), send->selector, { nil } };
+    if (class_respondsToSelector(cls, q.selector)) {
+	if (Ask(AskForSignature, &q, errors,
+		"(exception in -methodSignatureForSelector: invoked from BqOsmo_MsgSend)")) {
+	    return 1;
+	}
+	if (q.answer.object == nil) {
+	    if (send->isInstance) {
+		return Fail(errors, ClassNameOf(cls), " does not respond to -",
+			SelectorName(send->selector), " (no method signature)", (char *) NULL);
+	    }
+	    return Fail(errors, class_isMetaClass((Class) send->object) ? "metaclass " : "class ",
+		    Glisk_LookupObject(send->object), " does not respond to ",
+		    SelectorName(send->selector), " (no method signature)", (char *) NULL);
+	}
+	return DescribeFromSignatureObject(send, (NSMethodSignature *) q.answer.object, errors);
+    }
+
+    send->fromRespondsTest = 1;
+    q.argument = send->selector;
+    if (Ask(AskRespondsTo, &q, errors, "(exception in -respondsTo: invoked from BqOsmo_MsgSend)")) {
+	return 1;
+    }
+    if (!q.answer.flag) {
+	if (send->isInstance) {
+	    return Fail(errors, "instances of ", ClassNameOf(cls), " do not respond to \"",
+		    SelectorName(send->selector), "\"", (char *) NULL);
+	}
+	return Fail(errors, class_isMetaClass((Class) send->object) ? "meta" : "", "class ",
+		ClassNameOf((Class) send->object), " does not respond to \"",
+		SelectorName(send->selector), "\"", (char *) NULL);
+    }
+    return 0;
+}
+
+static int
+FindMethodForSuper(Send *send, Tcl_DString *errors)
+{
+    Class start = send->super->super_class;
+    Method method = class_getInstanceMethod(start, send->selector);
+    if (method != NULL) {
+	send->made.selector = send->selector;
+	send->made.types = method_getTypeEncoding(method);
+	send->made.implementation = NULL;
+	send->method = &send->made;
+	return 0;
+    }
+    send->fromRespondsTest = 1;
+    Question q = { (id) start, @selector(instancesRespondTo:), send->selector, { nil } };
+    if (Ask(AskInstancesRespondTo, &q, errors,
+	    "(exception in -instancesRespondTo: invoked from BqOsmo_MsgSend)")) {
+	return 1;
+    }
+    if (!q.answer.flag) {
+	return Fail(errors, "message to super: ", send->isInstance ? "instances of " : "class ",
+		ClassNameOf(start), send->isInstance ? " do" : " does", " not respond to \"",
+		SelectorName(send->selector), "\"", (char *) NULL);
+    }
+    return 0;
+}
+
+static int
+DescribeFromRespondingObject(Send *send, Tcl_DString *errors)
+{
+    Question q = { send->object, @selector(descriptionForMethod:), send->selector, { nil } };
+    if (class_respondsToSelector(object_getClass(send->object), q.selector)
+	    && Ask(AskDescription, &q, errors,
+		    "(exception in -descriptionForMethod: invoked from BqOsmo_MsgSend)")) {
+	return 1;
+    }
+    if (q.answer.description == NULL || q.answer.description->types == NULL) {
+	return Fail(errors, "method ", SelectorName(send->selector), " description is not known",
+		(char *) NULL);
+    }
+    send->made.selector = send->selector;
+    send->made.types = q.answer.description->types;
+    send->made.implementation = NULL;
+    send->method = &send->made;
+    return 0;
+}
+
+/* ---------------------------------------------------------------------
+ * Calling
+ * ------------------------------------------------------------------ */
+
+typedef struct Call {
+    BqCallPlan *plan;
+    IMP implementation;
+    char *stacked;
+    void **arguments;
+    void *returnValue;
+} Call;
+
+static void
+PerformCall(void *context)
+{
+    Call *call = (Call *) context;
+    BqCallPlan_Call(call->plan, call->implementation, call->stacked, call->arguments,
+	    call->returnValue);
+}
+
+static IMP
+ImplementationFor(Send *send)
+{
+    switch (send->kind) {
+    case BQ_SEND_SUPER:
+	return KxMsgLookupSuper(send->super, send->selector);
+    case BQ_SEND_FUNCTION:
+	return send->method->implementation;
+    default:
+	return send->implementation != NULL ? send->implementation
+					    : KxMsgLookup(send->object, send->selector);
+    }
+}
+
+static int
+ConvertNil(void *interp, Tcl_DString *errors, CTypeTable *table, id object, void *result)
+{
+    id value = object;
+    return BqOsmo_C2I(interp, errors, table, result, &value, 0, "@", BQ_QUAL_RESULT);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * CheckReceiver --
+ *	Steps common to messages and messages to super: the object must be
+ *	plausible.  Answers 0 to go on, -1 when the send is complete (a nil
+ *	receiver, converted into result), 1 on failure.
+ *----------------------------------------------------------------------
+ */
+static int
+CheckReceiver(Send *send, Tcl_DString *errors)
+{
+    id object = send->object;
+    if (object == nil) {
+	return -1;
+    }
+    if ((uintptr_t) object == UINTPTR_MAX) {
+	return Fail(errors, "illegal object", (char *) NULL);
+    }
+    if (BQ_CONTROL(bad_object_check)) {
+	const char *problem = BqOsmo_IsIdInvalid(object);
+	if (problem != NULL) {
+	    return Fail(errors, problem, (char *) NULL);
+	}
+    }
+    send->isInstance = !class_isMetaClass(object_getClass(object));
+    return 0;
+}
+
+static int
+CallTableHooks(CTypeTable *table, Tcl_DString *errors, Send *send, void *receiver,
+	int argc, void **argv)
+{
+    BqOsmo_MsgSendHook hooks[2] = { table->msgSendHook, table->msgSendHook2 };
+    for (int i = 0; i < 2; i++) {
+	if (hooks[i] != NULL) {
+	    int answer = hooks[i](errors, send->kind, receiver, send->method, argc, argv);
+	    if (answer != 0) {
+		return answer;
+	    }
+	}
+    }
+    return 0;
+}
+
+int
+BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
+	void *receiver, SEL selector, BqOsmoMethodDescription *method,
+	int argc, void **argv, void *result)
+{
+    Send send;
+    memset(&send, 0, sizeof send);
+    send.kind = kind;
+    send.selector = selector;
+    send.method = method;
+
+    /* 1-2: the receiver. */
+    if (kind == BQ_SEND_SUPER) {
+	send.super = (KxSuper *) receiver;
+	send.object = send.super->self;
+	if (send.super->super_class == Nil) {
+	    return Fail(errors, "msg_send_super: no superclass", (char *) NULL);
+	}
+	if (argc <= 1) {
+	    return Fail(errors, "msg_send_super with no arguments", (char *) NULL);
+	}
+    } else if (kind == BQ_SEND_MESSAGE) {
+	send.object = (id) receiver;
+	if (argc <= 1) {
+	    return ConvertNil(interp, errors, table, send.object, result);
+	}
+    }
+    if (kind != BQ_SEND_FUNCTION) {
+	int state = CheckReceiver(&send, errors);
+	if (state > 0) {
+	    return 1;
+	}
+	if (state < 0) {
+	    return ConvertNil(interp, errors, table, nil, result);
+	}
+    }
+
+    /* 3-5: the method's description. */
+    if (send.method == NULL) {
+	int failed = 0;
+	if (kind == BQ_SEND_MESSAGE) {
+	    failed = FindMethodForMessage(&send, errors);
+	} else if (kind == BQ_SEND_SUPER) {
+	    failed = FindMethodForSuper(&send, errors);
+	} else {
+	    return Fail(errors, "no function description", (char *) NULL);
+	}
+	if (failed) {
+	    return 1;
+	}
+    }
+    if (kind != BQ_SEND_FUNCTION && !send.isProxyKnown) {
+	Question q = { send.object, @selector(isProxy), NULL, { nil } };
+	if (class_respondsToSelector(object_getClass(send.object), q.selector)
+		&& Ask(AskIsProxy, &q, errors, "(exception in -isProxy invoked from BqOsmo_MsgSend)")) {
+	    return 1;
+	}
+	send.isProxy = q.answer.flag ? 1 : 0;
+    }
+    if (send.method == NULL && send.fromRespondsTest
+	    && DescribeFromRespondingObject(&send, errors)) {
+	return 1;
+    }
+    if (send.method == NULL) {
+	return Fail(errors, "method ", SelectorName(selector), " description is not known",
+		(char *) NULL);
+    }
+
+    /* 6: the binding's hooks. */
+    int hookAnswer = CallTableHooks(table, errors, &send, receiver, argc, argv);
+    if (hookAnswer != 0) {
+	return hookAnswer;
+    }
+
+    /* 7: the frame. */
+    if (send.signature == NULL) {
+	send.signature = BqMethod_SignatureForString(send.method->types);
+	if (send.signature == NULL) {
+	    return Fail(errors, "method ", SelectorName(selector), " has a signature that cannot be used: \"",
+		    send.method->types != NULL ? send.method->types : "", "\"", (char *) NULL);
+	}
+	if (kind == BQ_SEND_MESSAGE && send.method == &send.made && !send.fromRespondsTest) {
+	    Method found = class_getInstanceMethod(object_getClass(send.object), selector);
+	    if (found != NULL) {
+		RememberMethod(&send, found);
+	    }
+	}
+    }
+    BqCallPlan *plan = BqCallPlan_ForSignature(send.signature, errors);
+    if (plan == NULL) {
+	return 1;
+    }
+    if (plan->numberOfArguments != argc) {
+	return Fail(errors, "msg_send*: wrong number of arguments for ", SelectorName(selector),
+		(char *) NULL);
+    }
+    void *frameHeader[4] = { NULL, NULL, NULL, NULL };
+    char *stacked = (char *) alloca((size_t) plan->frameSize + 16);
+    memset(stacked, 0, (size_t) plan->frameSize + 16);
+    frameHeader[0] = stacked;
+    char *returnBuffer = NULL;
+    if (plan->returnCode == '{' || plan->returnCode == '[' || plan->returnCode == '(') {
+	size_t size = (size_t) BqTypeSpec_AlignedSizeOfType(plan->returnType) + 8;
+	returnBuffer = (char *) alloca(size);
+	memset(returnBuffer, 0, size);
+	frameHeader[1] = returnBuffer;
+    }
+    void **arguments = (void **) alloca(sizeof(void *) * (size_t) (argc > 0 ? argc : 1));
+
+    /* 8: the arguments. */
+    for (int i = 0; i < argc; i++) {
+	char *address = stacked + plan->argOffsets[i];
+	arguments[i] = address;
+	if (kind != BQ_SEND_FUNCTION && i == 0) {
+	    memcpy(address, &send.object, sizeof(id));
+	} else if (kind != BQ_SEND_FUNCTION && i == 1) {
+	    memcpy(address, &selector, sizeof(SEL));
+	} else if (BqOsmo_I2C(interp, errors, table, argv[i], address, 0, plan->argTypes[i], 0)) {
+	    Tcl_DStringAppend(errors, " (while converting arguments for ", -1);
+	    AppendCallDescription(errors, &send);
+	    return 1;
+	}
+    }
+
+    /* 9: the second hook sees the filled frame. */
+    if (messageHook2 != NULL) {
+	int answer = messageHook2(interp, errors, table, kind, receiver, selector, send.method,
+		argc, argv, frameHeader, plan->frameSize);
+	if (answer != 0) {
+	    return answer;
+	}
+    }
+
+    /* 10: the call, under the guard. */
+    uint64_t integerResult[2] = { 0, 0 };
+    Call call = { plan, ImplementationFor(&send), stacked, arguments,
+		  returnBuffer != NULL ? (void *) returnBuffer : (void *) integerResult };
+    KxErrorInfo error;
+    if (KxGuard(PerformCall, &call, &error) != 0) {
+	int code = error.code;
+	if (code != BQ_ERROR_SILENT) {
+	    AppendExceptionMessage(errors, &error, NULL);
+	}
+	KxErrorInfoClear(&error);
+	return code == BQ_ERROR_SILENT ? 0 : 1;
+    }
+    void *storage;
+    switch (plan->returnCode) {
+    case 'f':
+	memcpy(&floatResult, integerResult, sizeof(float));
+	storage = &floatResult;
+	break;
+    case 'd':
+	memcpy(&doubleResult, integerResult, sizeof(double));
+	storage = &doubleResult;
+	break;
+    case '{': case '[': case '(':
+	storage = returnBuffer;
+	break;
+    default:
+	storage = integerResult;
+	break;
+    }
+
+    /* 12: the result. */
+    unsigned bits = BQ_QUAL_RESULT | (send.isProxy ? BQ_QUAL_OWNED : 0);
+    if (BqOsmo_C2I(interp, errors, table, result, storage, 0, plan->returnType, bits)) {
+	Tcl_DStringAppend(errors, " (while value returned from ", -1);
+	AppendCallDescription(errors, &send);
+	return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,549 @@
+/*
+ * MsgSendTest.mm --
+ *
+ *	The generic message send, driven through a small C type table whose
+ *	"interpreter values" are raw byte buffers: its converters copy the C
+ *	value's bytes in and out, so every argument and result kind can be
+ *	checked against what the compiler itself passes.
+ */
+#import <Foundation/Foundation.h>
+
+#include <gtest/gtest.h>
+
+#include "BqOsmo.h"
+#include "CTypes.h"
+#include "MsgSend.h"
+#include "TypeSpec.h"
+
+#include <float.h>
+#include <limits.h>
+#include <stdint.h>
+#include <string.h>
+#include <string>
+
+/* An interpreter value of the test table. */
+typedef struct Value {
+    int refuse;			/* the to-C converter fails */
+    unsigned qualifiers;	/* what the from-C converter was given */
+    unsigned char bytes[256];
+} Value;
+
+static int
+BytesToC(void *, Tcl_DString *errors, CTypeTable *, void *ivalue, void *cstorage,
+	int, const char *type, CTypeEntry *, unsigned)
+{
+    Value *value = (Value *) ivalue;
+    if (value == NULL || value->refuse) {
+	BqTcl_DStringApp(errors, "refused value", (char *) NULL);
+	return 1;
+    }
+    memcpy(cstorage, value->bytes, (size_t) BqTypeSpec_SizeOfType(type));
+    return 0;
+}
+
+static int
+BytesFromC(void *, Tcl_DString *, CTypeTable *, void *ivalue, void *cstorage,
+	int, const char *type, CTypeEntry *, unsigned qualifiers)
+{
+    Value *value = (Value *) ivalue;
+    value->qualifiers = qualifiers;
+    int size = BqTypeSpec_SizeOfType(type);
+    if (size > 0) {
+	memcpy(value->bytes, cstorage, (size_t) size);
+    }
+    return 0;
+}
+
+static CTypeTable *
+TestTable(void)
+{
+    static CTypeTable *table;
+    if (table == NULL) {
+	table = BqOsmo_NewCTypeTable("MsgSendTest", NULL, NULL, NULL, NULL, NULL,
+		BytesToC, BytesFromC, 0);
+    }
+    return table;
+}
+
+template <typename T>
+static Value
+V(T x)
+{
+    Value value;
+    memset(&value, 0, sizeof value);
+    memcpy(value.bytes, &x, sizeof x);
+    return value;
+}
+
+template <typename T>
+static T
+As(const Value &value)
+{
+    T x;
+    memcpy(&x, value.bytes, sizeof x);
+    return x;
+}
+
+typedef struct Pair { int a; int b; } Pair;
+typedef struct Mixed { char c; double d; char e; } Mixed;
+typedef struct Floats { float x, y, z; } Floats;
+typedef struct Big { double d[5]; long long tag; } Big;
+typedef struct Nested { Pair p; float f; } Nested;
+typedef union Either { int i; float f; } Either;
+
+@interface SendTarget : NSObject
+- (char) echoChar: (char)x;
+- (unsigned char) echoUChar: (unsigned char)x;
+- (short) echoShort: (short)x;
+- (unsigned short) echoUShort: (unsigned short)x;
+- (int) echoInt: (int)x;
+- (unsigned int) echoUInt: (unsigned int)x;
+- (long) echoLong: (long)x;
+- (unsigned long) echoULong: (unsigned long)x;
+- (long long) echoLongLong: (long long)x;
+- (unsigned long long) echoULongLong: (unsigned long long)x;
+- (float) echoFloat: (float)x;
+- (double) echoDouble: (double)x;
+- (BOOL) echoBool: (BOOL)x;
+- (SEL) echoSel: (SEL)x;
+- (Class) echoClass: (Class)x;
+- (char *) echoString: (char *)x;
+- (void *) echoPointer: (void *)x;
+- (double) mixInt: (int)i double: (double)d char: (char)c float: (float)f longLong: (long long)q;
+- (Pair) swap: (Pair)p;
+- (Mixed) mixed: (Mixed)m;
+- (Floats) scale: (Floats)f by: (float)k;
+- (Big) big: (Big)b;
+- (Nested) nested: (Nested)n;
+- (Either) either: (Either)e;
+- (int) value;
+- (void) raiseFoundation;
+- (void) raiseOwn;
+- (void) raiseCoded;
+- (void) raiseOther;
+- (void) raiseSilently;
++ (int) classTwice: (int)x;
+@end
+
+@implementation SendTarget
+- (char) echoChar: (char)x { return x; }
+- (unsigned char) echoUChar: (unsigned char)x { return x; }
+- (short) echoShort: (short)x { return x; }
+- (unsigned short) echoUShort: (unsigned short)x { return x; }
+- (int) echoInt: (int)x { return x; }
+- (unsigned int) echoUInt: (unsigned int)x { return x; }
+- (long) echoLong: (long)x { return x; }
+- (unsigned long) echoULong: (unsigned long)x { return x; }
+- (long long) echoLongLong: (long long)x { return x; }
+- (unsigned long long) echoULongLong: (unsigned long long)x { return x; }
+- (float) echoFloat: (float)x { return x; }
+- (double) echoDouble: (double)x { return x; }
+- (BOOL) echoBool: (BOOL)x { return x; }
+- (SEL) echoSel: (SEL)x { return x; }
+- (Class) echoClass: (Class)x { return x; }
+- (char *) echoString: (char *)x { return x; }
+- (void *) echoPointer: (void *)x { return x; }
+- (double) mixInt: (int)i double: (double)d char: (char)c float: (float)f longLong: (long long)q
+{
+    return i + d + c + f + (double) q;
+}
+- (Pair) swap: (Pair)p { Pair r = { p.b, p.a }; return r; }
+- (Mixed) mixed: (Mixed)m { Mixed r = { m.e, m.d * 2, m.c }; return r; }
+- (Floats) scale: (Floats)f by: (float)k { Floats r = { f.x * k, f.y * k, f.z * k }; return r; }
+- (Big) big: (Big)b
+{
+    Big r = b;
+    for (int i = 0; i < 5; i++) {
+	r.d[i] = b.d[4 - i];
+    }
+    r.tag = -b.tag;
+    return r;
+}
+- (Nested) nested: (Nested)n { Nested r = { { n.p.a + 1, n.p.b + 1 }, n.f / 2 }; return r; }
+- (Either) either: (Either)e { Either r; r.f = e.f + 1; return r; }
+- (int) value { return 1; }
+- (void) raiseFoundation
+{
+    [NSException raise: @"TestFailure" format: @"went %@", @"wrong"];
+}
+- (void) raiseOwn { _KxRaiseError(BQ_ERROR_DOESNOTRECOGNIZE, "own runtime error", NULL); }
+- (void) raiseCoded { KxRaiseCodedException(100601, "CodedName", "coded reason"); }
+- (void) raiseOther { _KxRaiseError(4242, "platform text", NULL); }
+- (void) raiseSilently { _KxRaiseError(BQ_ERROR_SILENT, "ignored", NULL); }
++ (int) classTwice: (int)x { return 2 * x; }
+@end
+
+@interface SendSubTarget : SendTarget
+@end
+@implementation SendSubTarget
+- (int) value { return 2; }
+@end
+
+/* Answers "ghost:" only through forwarding. */
+@interface SendForwarder : NSObject
+@end
+@implementation SendForwarder
+- (NSMethodSignature *) methodSignatureForSelector: (SEL)selector
+{
+    if (sel_isEqual(selector, @selector(ghost:))) {
+	return [NSMethodSignature signatureWithObjCTypes: "i@:i"];
+    }
+    return [super methodSignatureForSelector: selector];
+}
+- (void) forwardInvocation: (NSInvocation *)invocation
+{
+    int x;
+    [invocation getArgument: &x atIndex: 2];
+    int result = x * 3;
+    [invocation setReturnValue: &result];
+}
+@end
+
+@interface SendProxy : NSProxy
+{
+    id _target;
+}
+- (id) initWithTarget: (id)target;
+@end
+@implementation SendProxy
+- (id) initWithTarget: (id)target { _target = target; return self; }
+- (NSMethodSignature *) methodSignatureForSelector: (SEL)selector
+{
+    return [_target methodSignatureForSelector: selector];
+}
+- (void) forwardInvocation: (NSInvocation *)invocation
+{
+    [invocation invokeWithTarget: _target];
+}
+@end
+
+class MsgSend : public testing::Test {
+protected:
+    Tcl_DString errors;
+    void SetUp() override { Tcl_DStringInit(&errors); }
+    void TearDown() override { Tcl_DStringFree(&errors); }
+    std::string Errors() { return Tcl_DStringValue(&errors); }
+
+    /* Sends selector with the given argument values; returns the code. */
+    int Send(id receiver, const char *selector, Value *result,
+	     std::initializer_list<Value *> arguments = {}) {
+	void *argv[16] = { NULL, NULL };
+	int argc = 2;
+	for (Value *argument : arguments) {
+	    argv[argc++] = argument;
+	}
+	return BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_MESSAGE, receiver,
+		sel_registerName(selector), NULL, argc, argv, result);
+    }
+};
+
+TEST_F(MsgSend, IntegersAtTheirLimits)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r;
+#define ECHO(sel, T, x) do { Value a = V<T>(x); ASSERT_EQ(0, Send(t, sel, &r, { &a })) << Errors(); \
+	EXPECT_EQ((T) (x), As<T>(r)) << sel; } while (0)
+    ECHO("echoChar:", char, CHAR_MIN);
+    ECHO("echoUChar:", unsigned char, UCHAR_MAX);
+    ECHO("echoShort:", short, SHRT_MIN);
+    ECHO("echoUShort:", unsigned short, USHRT_MAX);
+    ECHO("echoInt:", int, INT_MIN);
+    ECHO("echoUInt:", unsigned int, UINT_MAX);
+    ECHO("echoLong:", long, LONG_MIN);
+    ECHO("echoULong:", unsigned long, ULONG_MAX);
+    ECHO("echoLongLong:", long long, LLONG_MIN);
+    ECHO("echoLongLong:", long long, LLONG_MAX);
+    ECHO("echoULongLong:", unsigned long long, ULLONG_MAX);
+    ECHO("echoBool:", BOOL, YES);
+    ECHO("echoSel:", SEL, @selector(description));
+    ECHO("echoClass:", Class, [NSString class]);
+    ECHO("echoString:", char *, (char *) "bytes");
+    ECHO("echoPointer:", void *, (void *) &r);
+#undef ECHO
+    EXPECT_EQ(BQ_QUAL_RESULT, r.qualifiers) << "results carry the result bit";
+}
+
+TEST_F(MsgSend, FloatingResultsArriveInTheirSlots)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r, a = V<float>(-1.5e30f);
+    ASSERT_EQ(0, Send(t, "echoFloat:", &r, { &a })) << Errors();
+    EXPECT_EQ(-1.5e30f, As<float>(r));
+    EXPECT_EQ(-1.5e30f, *BqOsmo_FloatResultSlot());
+    a = V<double>(DBL_MAX);
+    ASSERT_EQ(0, Send(t, "echoDouble:", &r, { &a })) << Errors();
+    EXPECT_EQ(DBL_MAX, As<double>(r));
+    EXPECT_EQ(DBL_MAX, *BqOsmo_DoubleResultSlot());
+
+    /* Integer and floating arguments interleaved across registers. */
+    Value i = V<int>(1), d = V<double>(0.25), c = V<char>(2), f = V<float>(0.5f),
+	q = V<long long>(1LL << 40);
+    ASSERT_EQ(0, Send(t, "mixInt:double:char:float:longLong:", &r, { &i, &d, &c, &f, &q }))
+	<< Errors();
+    EXPECT_EQ(1 + 0.25 + 2 + 0.5 + (double) (1LL << 40), As<double>(r));
+}
+
+TEST_F(MsgSend, StructuresAndUnionsByValueBothWays)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r;
+    Pair p = { 7, -9 };
+    Value a = V(p);
+    ASSERT_EQ(0, Send(t, "swap:", &r, { &a })) << Errors();
+    EXPECT_EQ(-9, As<Pair>(r).a);
+    EXPECT_EQ(7, As<Pair>(r).b);
+
+    Mixed m = { 'x', 1.25, 'y' };
+    a = V(m);
+    ASSERT_EQ(0, Send(t, "mixed:", &r, { &a })) << Errors();
+    EXPECT_EQ('y', As<Mixed>(r).c);
+    EXPECT_EQ(2.5, As<Mixed>(r).d);
+    EXPECT_EQ('x', As<Mixed>(r).e);
+
+    Floats f = { 1, 2, 3 };
+    Value k = V<float>(2);
+    a = V(f);
+    ASSERT_EQ(0, Send(t, "scale:by:", &r, { &a, &k })) << Errors();
+    EXPECT_EQ(2, As<Floats>(r).x);
+    EXPECT_EQ(4, As<Floats>(r).y);
+    EXPECT_EQ(6, As<Floats>(r).z);
+
+    Big b = { { 1, 2, 3, 4, 5 }, 99 };
+    a = V(b);
+    ASSERT_EQ(0, Send(t, "big:", &r, { &a })) << Errors();
+    EXPECT_EQ(5, As<Big>(r).d[0]);
+    EXPECT_EQ(1, As<Big>(r).d[4]);
+    EXPECT_EQ(-99, As<Big>(r).tag);
+
+    Nested n = { { 1, 2 }, 3 };
+    a = V(n);
+    ASSERT_EQ(0, Send(t, "nested:", &r, { &a })) << Errors();
+    EXPECT_EQ(2, As<Nested>(r).p.a);
+    EXPECT_EQ(3, As<Nested>(r).p.b);
+    EXPECT_EQ(1.5f, As<Nested>(r).f);
+
+    Either e;
+    e.f = 1.5f;
+    a = V(e);
+    ASSERT_EQ(0, Send(t, "either:", &r, { &a })) << Errors();
+    EXPECT_EQ(2.5f, As<Either>(r).f);
+}
+
+TEST_F(MsgSend, FoundationMethodsWithStructures)
+{
+    NSString *s = @"hello, world";
+    Value r;
+    ASSERT_EQ(0, Send(s, "length", &r)) << Errors();
+    EXPECT_EQ(12u, As<NSUInteger>(r));
+
+    NSRange range = { 7, 5 };
+    Value a = V(range);
+    ASSERT_EQ(0, Send(s, "substringWithRange:", &r, { &a })) << Errors();
+    EXPECT_STREQ("world", [As<NSString *>(r) UTF8String]);
+
+    a = V<id>(@"world");
+    ASSERT_EQ(0, Send(s, "rangeOfString:", &r, { &a })) << Errors();
+    EXPECT_EQ(7u, As<NSRange>(r).location);
+    EXPECT_EQ(5u, As<NSRange>(r).length);
+
+    a = V<double>(2.75);
+    ASSERT_EQ(0, Send([NSNumber class], "numberWithDouble:", &r, { &a })) << Errors();
+    id number = As<id>(r);
+    ASSERT_EQ(0, Send(number, "doubleValue", &r)) << Errors();
+    EXPECT_EQ(2.75, As<double>(r));
+
+    a = V<int>(21);
+    ASSERT_EQ(0, Send([SendTarget class], "classTwice:", &r, { &a })) << Errors();
+    EXPECT_EQ(42, As<int>(r));
+}
+
+TEST_F(MsgSend, NilAndReceiverOnly)
+{
+    Value r = V<id>(@"junk");
+    ASSERT_EQ(0, Send(nil, "length", &r)) << Errors();
+    EXPECT_EQ(nil, As<id>(r));
+
+    id object = @"receiver";
+    void *argv[1] = { NULL };
+    ASSERT_EQ(0, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_MESSAGE, object,
+	    @selector(length), NULL, 1, argv, &r));
+    EXPECT_EQ(object, As<id>(r));
+}
+
+TEST_F(MsgSend, SuperSends)
+{
+    SendSubTarget *t = [[[SendSubTarget alloc] init] autorelease];
+    Value r;
+    ASSERT_EQ(0, Send(t, "value", &r)) << Errors();
+    EXPECT_EQ(2, As<int>(r));
+
+    KxSuper super = { t, [SendTarget class] };
+    void *argv[2] = { NULL, NULL };
+    ASSERT_EQ(0, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_SUPER, &super,
+	    @selector(value), NULL, 2, argv, &r)) << Errors();
+    EXPECT_EQ(1, As<int>(r));
+
+    KxSuper none = { t, Nil };
+    EXPECT_EQ(1, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_SUPER, &none,
+	    @selector(value), NULL, 2, argv, &r));
+    EXPECT_EQ("msg_send_super: no superclass", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_SUPER, &super,
+	    @selector(value), NULL, 1, argv, &r));
+    EXPECT_EQ("msg_send_super with no arguments", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_SUPER, &super,
+	    @selector(noSuchThing), NULL, 2, argv, &r));
+    EXPECT_EQ("message to super: instances of SendTarget do not respond to \"noSuchThing\"",
+	    Errors());
+}
+
+TEST_F(MsgSend, ForwardingAndProxies)
+{
+    SendForwarder *forwarder = [[[SendForwarder alloc] init] autorelease];
+    Value r, a = V<int>(14);
+    ASSERT_EQ(0, Send(forwarder, "ghost:", &r, { &a })) << Errors();
+    EXPECT_EQ(42, As<int>(r));
+
+    EXPECT_EQ(1, Send(forwarder, "notEvenForwarded:", &r, { &a }));
+    EXPECT_EQ("SendForwarder does not respond to -notEvenForwarded: (no method signature)",
+	    Errors());
+    Tcl_DStringSetLength(&errors, 0);
+
+    SendTarget *target = [[[SendTarget alloc] init] autorelease];
+    SendProxy *proxy = [[SendProxy alloc] initWithTarget: target];
+    a = V<int>(-5);
+    ASSERT_EQ(0, Send(proxy, "echoInt:", &r, { &a })) << Errors();
+    EXPECT_EQ(-5, As<int>(r));
+    EXPECT_EQ(BQ_QUAL_RESULT | BQ_QUAL_OWNED, r.qualifiers) << "results from proxies are owned";
+    Pair p = { 3, 4 };
+    a = V(p);
+    ASSERT_EQ(0, Send(proxy, "swap:", &r, { &a })) << Errors();
+    EXPECT_EQ(4, As<Pair>(r).a);
+    [proxy release];
+}
+
+TEST_F(MsgSend, ArgumentErrors)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r, a = V<int>(1);
+    EXPECT_EQ(1, Send(t, "echoInt:", &r, {}));
+    EXPECT_EQ("msg_send*: wrong number of arguments for echoInt:", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, Send(t, "echoInt:", &r, { &a, &a }));
+    EXPECT_EQ("msg_send*: wrong number of arguments for echoInt:", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+
+    a.refuse = 1;
+    EXPECT_EQ(1, Send(t, "echoInt:", &r, { &a }));
+    char expected[128];
+    snprintf(expected, sizeof expected,
+	    "refused value (while converting arguments for -[<SendTarget:0x%lx> echoInt:])",
+	    (unsigned long) (uintptr_t) t);
+    EXPECT_EQ(expected, Errors());
+    Tcl_DStringSetLength(&errors, 0);
+
+    EXPECT_EQ(1, Send([SendTarget class], "classTwice:", &r, { &a }));
+    snprintf(expected, sizeof expected,
+	    "refused value (while converting arguments for +[<%s:0x%lx> classTwice:])",
+	    class_getName(object_getClass([SendTarget class])),
+	    (unsigned long) (uintptr_t) [SendTarget class]);
+    EXPECT_EQ(expected, Errors());
+}
+
+TEST_F(MsgSend, ReceiversThatCannotBeMessaged)
+{
+    Value r;
+    EXPECT_EQ(1, Send((id) (uintptr_t) UINTPTR_MAX, "length", &r));
+    EXPECT_EQ("illegal object", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, Send((id) (uintptr_t) 0x10, "length", &r));
+    EXPECT_EQ("Not an object nor a class", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    NSObject *object = [[[NSObject alloc] init] autorelease];
+    EXPECT_EQ(1, Send(object, "noSuchMethod", &r));
+    EXPECT_EQ("NSObject does not respond to -noSuchMethod (no method signature)", Errors());
+}
+
+TEST_F(MsgSend, ExceptionsBecomeMessages)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r;
+    EXPECT_EQ(1, Send(t, "raiseFoundation", &r));
+    EXPECT_EQ("[NSException TestFailure]: went wrong", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+
+    EXPECT_EQ(1, Send(t, "raiseOwn", &r));
+    EXPECT_EQ("own runtime error", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+
+    EXPECT_EQ(1, Send(t, "raiseCoded", &r));
+    EXPECT_EQ("[NSException 100601]: CodedName: coded reason", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    BQ_CONTROL(use_ns_exceptions) = 1;
+    EXPECT_EQ(1, Send(t, "raiseCoded", &r));
+    BQ_CONTROL(use_ns_exceptions) = 0;
+    EXPECT_EQ("coded reason", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+
+    EXPECT_EQ(1, Send(t, "raiseOther", &r));
+    EXPECT_EQ("KxException 4242: platform text", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+
+    EXPECT_EQ(0, Send(t, "raiseSilently", &r)) << Errors();
+    EXPECT_EQ("", Errors());
+
+    /* The process is healthy afterwards. */
+    Value a = V<int>(5);
+    ASSERT_EQ(0, Send(t, "echoInt:", &r, { &a }));
+    EXPECT_EQ(5, As<int>(r));
+}
+
+static int
+AddInts(int a, int b)
+{
+    return a + b;
+}
+
+TEST_F(MsgSend, FunctionCallsThroughADescription)
+{
+    BqOsmoMethodDescription description = { NULL, "iii", (IMP) AddInts };
+    Value a = V<int>(40), b = V<int>(2), r;
+    void *argv[2] = { &a, &b };
+    ASSERT_EQ(0, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_FUNCTION, NULL, NULL,
+	    &description, 2, argv, &r)) << Errors();
+    EXPECT_EQ(42, As<int>(r));
+    EXPECT_EQ(1, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_FUNCTION, NULL, NULL,
+	    NULL, 2, argv, &r));
+    EXPECT_EQ("no function description", Errors());
+}
+
+static int hookCalls;
+static int
+CountingHook2(void *, Tcl_DString *, CTypeTable *, int, void *, SEL selector,
+	BqOsmoMethodDescription *method, int, void **, void **frameHeader, int)
+{
+    hookCalls++;
+    if (sel_isEqual(selector, @selector(value))) {
+	return 77;
+    }
+    /* The frame holds the converted argument where the signature walk
+     * finds it: receiver, selector, then the int. */
+    const char *cursor;
+    void *address = BqMethod_GetFirstArgument(method, frameHeader, &cursor);
+    address = BqMethod_GetNextArgument(frameHeader, &cursor);
+    address = BqMethod_GetNextArgument(frameHeader, &cursor);
+    return address != NULL && *(int *) address == 3 ? 0 : 99;
+}
+
+TEST_F(MsgSend, SecondHookSeesTheFrameAndCanEndTheSend)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    BqOsmo_SetMessageHook2(CountingHook2);
+    Value r, a = V<int>(3);
+    hookCalls = 0;
+    EXPECT_EQ(0, Send(t, "echoInt:", &r, { &a })) << Errors();
+    EXPECT_EQ(77, Send(t, "value", &r));
+    BqOsmo_SetMessageHook2(NULL);
+    EXPECT_EQ(2, hookCalls);
+}
