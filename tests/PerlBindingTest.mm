@@ -122,6 +122,18 @@ TEST_F(PerlBinding, HandlesOfOneObjectShareTheirReferent)
     EXPECT_EQ(0, failed);
 }
 
+TEST_F(PerlBinding, ResettingTheOnlyHandleKeepsItsReferent)
+{
+    NSObject *object = [[[NSObject alloc] init] autorelease];
+    SV *handle = Handle(object);
+    SV *referent = SvRV(handle);
+    ASSERT_EQ(1u, SvREFCNT(referent));
+    EXPECT_TRUE(Vantle_SVSetObject(handle, object, &errors));
+    EXPECT_EQ(referent, SvRV(handle));
+    EXPECT_EQ(1u, SvREFCNT(referent));
+    EXPECT_EQ(object, Vantle_SVGetObject2(handle, NULL, NULL));
+}
+
 TEST_F(PerlBinding, LookupNeverMakesAReferent)
 {
     NSObject *object = [[[NSObject alloc] init] autorelease];

@@ -104,7 +104,6 @@ ReadReferent(SV *referent, IV *valuePtr)
     return 1;
 }
 
-/* True when referent is the registry's referent for its value. */
 /* The registered referent of object, or null when it has none. */
 static SV *
 RegisteredReferent(id object)
