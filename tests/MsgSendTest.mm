@@ -12,6 +12,7 @@
 
 #include "BqOsmo.h"
 #include "CTypes.h"
+#include "BqOsmoSupport.h"
 #include "MsgSend.h"
 #include "TypeSpec.h"
 
@@ -166,7 +167,7 @@ typedef union Either { int i; float f; } Either;
 {
     [NSException raise: @"TestFailure" format: @"went %@", @"wrong"];
 }
-- (void) raiseOwn { _KxRaiseError(BQ_ERROR_DOESNOTRECOGNIZE, "own runtime error", NULL); }
+- (void) raiseOwn { _KxRaiseError(BQ_OSMO_DOESNOTRECOGNIZE_ERROR, "own runtime error", NULL); }
 - (void) raiseCoded { KxRaiseCodedException(100601, "CodedName", "coded reason"); }
 - (void) raiseOther { _KxRaiseError(4242, "platform text", NULL); }
 - (void) raiseSilently { _KxRaiseError(BQ_ERROR_SILENT, "ignored", NULL); }

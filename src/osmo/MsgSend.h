@@ -24,13 +24,8 @@ extern "C" {
 #define BQ_SEND_SUPER    1	/* receiver is a KxSuper record */
 #define BQ_SEND_FUNCTION 2	/* method (with its implementation) is called */
 
-/* Runtime error codes raised by the runtime layer itself. */
-#define BQ_ERROR_DOESNOTRECOGNIZE 136661300
-#define BQ_ERROR_TCLERROR         136661303
-#define BQ_ERROR_SILENT           136661308	/* the send reports success */
-/* The same errors raised as Foundation exceptions start here. */
-#define BQ_ERROR_NS_FIRST         100600
-#define BQ_ERROR_NS_LAST          100800
+/* A runtime error with this code ends a send that reports success. */
+#define BQ_ERROR_SILENT           136661308
 
 /* Called after all arguments are converted, with the frame header (four
  * words: the stacked-argument block, the result buffer or null, 0, 0)

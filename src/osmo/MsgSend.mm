@@ -15,6 +15,7 @@
 #include "MsgSend.h"
 #include "BqOsmoControl.h"
 #include "CallPlan.h"
+#include "ErrorText.h"
 #include "Glisk.h"
 #include "KxPlatform.h"
 #include "MethodDesc.h"
@@ -127,61 +128,6 @@ AppendCallDescription(Tcl_DString *errors, Send *send)
     }
 }
 
-static const char *
-UserInfoDescription(NSException *exception)
-{
-    NSDictionary *userInfo = [exception userInfo];
-    return userInfo != nil ? [[userInfo description] UTF8String] : NULL;
-}
-
-static const char *
-StringOrEmpty(NSString *string)
-{
-    const char *text = string != nil ? [string UTF8String] : NULL;
-    return text != NULL ? text : "";
-}
-
-/*
- *----------------------------------------------------------------------
- * AppendExceptionMessage --
- *	Turns a caught error into its message.  context (may be null) says
- *	where it was caught when that was not the method itself.
- *----------------------------------------------------------------------
- */
-static void
-AppendExceptionMessage(Tcl_DString *errors, KxErrorInfo *error, const char *context)
-{
-    int code = error->code;
-    if (code >= KX_CODE_OWN_FIRST && code <= KX_CODE_OWN_LAST) {
-	BqTcl_DStringApp(errors, error->data1 != NULL ? (const char *) error->data1 : "",
-		(char *) NULL);
-	return;
-    }
-    if (code >= 100000 && code <= 100999) {
-	NSException *exception = (NSException *) error->data1;
-	if (code >= BQ_ERROR_NS_FIRST && code <= BQ_ERROR_NS_LAST
-		&& BQ_CONTROL(use_ns_exceptions)) {
-	    BqTcl_DStringApp(errors, StringOrEmpty([exception reason]), (char *) NULL);
-	    return;
-	}
-	const char *info = UserInfoDescription(exception);
-	if (code == KX_CODE_NSEXCEPTION) {
-	    BqTcl_DStringPrintf(errors, "[NSException %s]: %s%s%s",
-		    StringOrEmpty([exception name]), StringOrEmpty([exception reason]),
-		    info != NULL ? "\n" : "", info != NULL ? info : "");
-	} else {
-	    BqTcl_DStringPrintf(errors, "[NSException %d]: %s: %s%s%s%s%s", code,
-		    StringOrEmpty([exception name]), StringOrEmpty([exception reason]),
-		    info != NULL ? "\n" : "", info != NULL ? info : "",
-		    context != NULL ? "\n" : "", context != NULL ? context : "");
-	}
-	return;
-    }
-    BqTcl_DStringPrintf(errors, "KxException %d: %s%s%s", code,
-	    error->data1 != NULL ? (const char *) error->data1 : "(null)",
-	    context != NULL ? "\n" : "", context != NULL ? context : "");
-}
-
 /* ---------------------------------------------------------------------
  * Guarded questions to the receiver
  * ------------------------------------------------------------------ */
@@ -243,7 +189,7 @@ Ask(KxGuardedProc proc, Question *q, Tcl_DString *errors, const char *context)
     if (KxGuard(proc, q, &error) == 0) {
 	return 0;
     }
-    AppendExceptionMessage(errors, &error, context);
+    BqOsmo_AppendErrorMessage(errors, &error, context);
     KxErrorInfoClear(&error);
     return 1;
 }
@@ -657,7 +603,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     if (KxGuard(PerformCall, &call, &error) != 0) {
 	int code = error.code;
 	if (code != BQ_ERROR_SILENT) {
-	    AppendExceptionMessage(errors, &error, NULL);
+	    BqOsmo_AppendErrorMessage(errors, &error, NULL);
 	}
 	KxErrorInfoClear(&error);
 	return code == BQ_ERROR_SILENT ? 0 : 1;
