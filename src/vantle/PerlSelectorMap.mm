@@ -1,0 +1,226 @@
+/*
+ * PerlSelectorMap.mm --
+ *
+ *	The map is a Tcl string-keyed hash table from Perl name to a list of
+ *	selectors, newest first.  Nodes come from the default malloc zone and
+ *	are never freed.  A list never holds two selectors of the same name.
+ */
+#import <Foundation/Foundation.h>
+
+#include "PerlSelectorMap.h"
+#include "VantlePriv.h"
+#include "bqcperl.h"
+#include "KxPlatform.h"
+#include "Protocol.h"
+#include "TypeSpec.h"
+
+#include <ctype.h>
+#include <stdlib.h>
+#include <string.h>
+
+typedef struct SelectorNode {
+    struct SelectorNode *next;
+    SEL selector;
+} SelectorNode;
+
+static Tcl_HashTable selectorMap;	/* Perl name -> SelectorNode list */
+static int selectorMapReady;
+
+static void
+EnsureMap(void)
+{
+    if (!selectorMapReady) {
+	Tcl_InitHashTable(&selectorMap, TCL_STRING_KEYS);
+	selectorMapReady = 1;
+    }
+}
+
+void
+VantlePriv_PerlNameOfSelector(const char *name, char *dst)
+{
+    while (*name != '\0') {
+	if (*name == ':') {
+	    name++;
+	    if (*name != '\0' && *name != ':') {
+		*dst++ = (char) toupper((unsigned char) *name++);
+	    }
+	} else {
+	    *dst++ = *name++;
+	}
+    }
+    *dst = '\0';
+}
+
+static int
+SameSelector(SEL a, SEL b)
+{
+    if (a == b) {
+	return 1;
+    }
+    const char *nameA = sel_getName(a), *nameB = sel_getName(b);
+    return nameA == nameB || (nameA != NULL && nameB != NULL && strcmp(nameA, nameB) == 0);
+}
+
+void
+VantlePriv_AddSelector(SEL selector)
+{
+    const char *name = selector != NULL ? sel_getName(selector) : NULL;
+    if (name == NULL || *name == '\0') {
+	return;
+    }
+    EnsureMap();
+    size_t length = strlen(name);
+    char stack[128];
+    char *perlName = length < sizeof stack ? stack : (char *) malloc(length + 1);
+    if (perlName == NULL) {
+	return;
+    }
+    VantlePriv_PerlNameOfSelector(name, perlName);
+    int isNew;
+    Tcl_HashEntry *entry = Tcl_CreateHashEntry(&selectorMap, perlName, &isNew);
+    if (perlName != stack) {
+	free(perlName);
+    }
+    SelectorNode *first = isNew ? NULL : (SelectorNode *) Tcl_GetHashValue(entry);
+    for (SelectorNode *node = first; node != NULL; node = node->next) {
+	if (SameSelector(node->selector, selector)) {
+	    return;
+	}
+    }
+    SelectorNode *node = (SelectorNode *) KxZoneMalloc(KxDefaultMallocZone(), sizeof *node);
+    node->next = first;
+    node->selector = selector;
+    Tcl_SetHashValue(entry, (ClientData) node);
+}
+
+/* Enters the selectors of a class's own methods (instance methods for a
+ * class, class methods for a metaclass). */
+static void
+AddMethodsOf(Class cls)
+{
+    unsigned int count = 0;
+    Method *methods = class_copyMethodList(cls, &count);
+    for (unsigned int i = 0; i < count; i++) {
+	VantlePriv_AddSelector(method_getName(methods[i]));
+    }
+    free(methods);
+}
+
+static void
+AddDescriptionsOf(Protocol *protocol, BOOL required, BOOL instance)
+{
+    unsigned int count = 0;
+    struct objc_method_description *descriptions =
+	protocol_copyMethodDescriptionList(protocol, required, instance, &count);
+    for (unsigned int i = 0; i < count; i++) {
+	VantlePriv_AddSelector(descriptions[i].name);
+    }
+    free(descriptions);
+}
+
+static int
+AddProtocolSelectors(void *, Protocol *protocol)
+{
+    AddDescriptionsOf(protocol, YES, YES);
+    AddDescriptionsOf(protocol, NO, YES);
+    AddDescriptionsOf(protocol, YES, NO);
+    AddDescriptionsOf(protocol, NO, NO);
+    return 0;
+}
+
+static void
+Progress(const char *text)
+{
+    if (VantlePriv_VantleVerbose) {
+	printf("%s", text);
+	fflush(stdout);
+    }
+}
+
+void
+VantlePriv_CollectSelectors(void)
+{
+    Progress("Collecting SELs... ");
+    KxHashState state = KxInitHashState();
+    Class cls;
+    while (KxNextHashState(&state, &cls)) {
+	AddMethodsOf(cls);
+	AddMethodsOf(object_getClass((id) cls));
+    }
+    Progress("protocols... ");
+    BqOsmo_CollectProtocols();
+    Progress("protocol SELs... ");
+    BqOsmo_MapProtocols(NULL, AddProtocolSelectors);
+    Progress("done.\n");
+}
+
+static int
+CountColons(const char *name)
+{
+    int colons = 0;
+    for (; *name != '\0'; name++) {
+	colons += *name == ':';
+    }
+    return colons;
+}
+
+SEL
+VantlePriv_QuickFindSelector(const char *perlName, int nargs)
+{
+    if (perlName == NULL || !selectorMapReady) {
+	return NULL;
+    }
+    Tcl_HashEntry *entry = Tcl_FindHashEntry(&selectorMap, perlName);
+    if (entry == NULL) {
+	return NULL;
+    }
+    SEL found = NULL;
+    for (SelectorNode *node = (SelectorNode *) Tcl_GetHashValue(entry); node != NULL;
+	    node = node->next) {
+	const char *name = sel_getName(node->selector);
+	if (nargs != -1 && CountColons(name) != nargs) {
+	    continue;
+	}
+	if (found != NULL) {
+	    BQCPERL_dTHX;
+	    Perl_warn(aTHX_ "ambiguous selectors for \"%s(%d)\": \"%s\" vs \"%s\"", perlName,
+		    nargs, sel_getName(found), name);
+	}
+	found = node->selector;
+    }
+    return found;
+}
+
+static void
+AskRespondsTo(void *context)
+{
+    void **pair = (void **) context;
+    pair[2] = [(id) pair[0] respondsTo: (SEL) pair[1]] ? pair[1] : NULL;
+}
+
+SEL
+VantlePriv_FindSelector(id receiver, Class, const char *formedName, const char *perlName,
+	int nargs)
+{
+    SEL found = VantlePriv_QuickFindSelector(perlName, nargs);
+    if (found != NULL) {
+	return found;
+    }
+    if (receiver != nil && formedName != NULL && *formedName != '\0') {
+	void *question[3] = { receiver, BqTypeSpec_Str2SEL(formedName), NULL };
+	KxErrorInfo error;
+	if (KxGuard(AskRespondsTo, question, &error) != 0) {
+	    KxErrorInfoClear(&error);
+	} else if (question[2] != NULL) {
+	    return (SEL) question[2];
+	}
+    }
+    VantlePriv_CollectSelectors();
+    return VantlePriv_QuickFindSelector(perlName, nargs);
+}
+
+void
+Vantle_SelectorMapInit(void)
+{
+    EnsureMap();
+}
