@@ -296,7 +296,12 @@ TEST_F(CTypesTest, ObjectTypeCheck)
     EXPECT_EQ(0, BqOsmo_CheckObjectType(string, "@\"NSObject\"", "L: ", "x", &ds));
     EXPECT_EQ(0, BqOsmo_CheckObjectType(string, "@\"<NSCopying>\"", "L: ", "x", &ds));
     EXPECT_EQ(0, BqOsmo_CheckObjectType(string, "@", "L: ", "x", &ds));
+    EXPECT_EQ(0, BqOsmo_CheckObjectType(cls, "@\"NSObject\"", "L: ", "x", &ds))
+	    << "a class object is a kind of its root class";
     EXPECT_EQ("", Text());
+    EXPECT_EQ(1, BqOsmo_CheckObjectType(cls, "@\"NSString\"", "L: ", "NSString", &ds));
+    EXPECT_EQ("L: NSString is not a kind of NSString", Text());
+    Tcl_DStringSetLength(&ds, 0);
 
     EXPECT_EQ(1, BqOsmo_CheckObjectType(string, "#", "L: ", "str", &ds));
     EXPECT_EQ("L: str is not a class", Text());

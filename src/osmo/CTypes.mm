@@ -14,7 +14,9 @@
 
 #include "CTypes.h"
 #include "BqOsmoCore.h"
+#include "Class.h"
 #include "KxPlatform.h"
+#include "Protocol.h"
 
 #include <stdint.h>
 #include <string.h>
@@ -25,7 +27,8 @@ static CTypeTable *tableList;
 /* Encoding as the compiler emits it -> encoding it is registered under
  * (values are runtime-zone copies). */
 static Tcl_HashTable typeFixes;
-static int fixesReady;
+static int fixesReady;		/* the table exists */
+static int standardFixesEntered;
 /* First bytes of the fix keys: an encoding starting otherwise has none. */
 static unsigned char fixStarts[256];
 
@@ -67,6 +70,13 @@ static void *ringBlocks[RING_SLOTS];
 static KxZone *ringZones[RING_SLOTS];
 static unsigned ringNext;
 
+static const char *
+FindFix(const char *type)
+{
+    Tcl_HashEntry *hPtr = Tcl_FindHashEntry(&typeFixes, type);
+    return hPtr != NULL ? (const char *) Tcl_GetHashValue(hPtr) : NULL;
+}
+
 /*
  *----------------------------------------------------------------------
  * BqOsmo_AddCTypeFix --
@@ -93,23 +103,20 @@ BqOsmo_AddCTypeFix(const char *fix, const char *type)
     fixStarts[(unsigned char) *fix] = 1;
 }
 
-/* Creates the fix table with the standard fixes; later calls do nothing. */
+/* Enters the standard fixes (once), creating the table if need be.  A
+ * fix a host entered earlier for the same encoding is kept. */
 void
 BqOsmo_CTypeInit(void)
 {
-    if (fixesReady) {
+    if (standardFixesEntered) {
 	return;
     }
+    standardFixesEntered = 1;
     for (size_t i = 0; i < sizeof standardFixes / sizeof standardFixes[0]; i++) {
-	BqOsmo_AddCTypeFix(standardFixes[i][0], standardFixes[i][1]);
+	if (!fixesReady || FindFix(standardFixes[i][0]) == NULL) {
+	    BqOsmo_AddCTypeFix(standardFixes[i][0], standardFixes[i][1]);
+	}
     }
-}
-
-static const char *
-FindFix(const char *type)
-{
-    Tcl_HashEntry *hPtr = Tcl_FindHashEntry(&typeFixes, type);
-    return hPtr != NULL ? (const char *) Tcl_GetHashValue(hPtr) : NULL;
 }
 
 /*
@@ -525,25 +532,24 @@ BqOsmo_C2I(void *interp, Tcl_DString *errors, CTypeTable *table, void *ivalue,
 }
 
 /*
- * The protocol registry lives with the protocol support; until that is
- * linked in, the runtime's own protocol table answers.
+ * IsKindOfClass --
+ *	Whether object is an instance of wanted or of a subclass.  A class
+ *	object is an instance of its metaclass, whose chain ends in the root
+ *	class; it is reached through the class chain, since this runtime may
+ *	leave a metaclass's superclass link unresolved.
  */
-extern "C" Protocol *BqOsmo_LookupProtocol(Class cls, const char *name)
-    __attribute__((weak));
-
-static Protocol *
-FindProtocol(const char *name)
-{
-    if (BqOsmo_LookupProtocol != NULL) {
-	return BqOsmo_LookupProtocol(Nil, name);
-    }
-    return objc_getProtocol(name);
-}
-
 static int
 IsKindOfClass(id object, Class wanted)
 {
-    for (Class cls = object_getClass(object); cls != Nil; cls = class_getSuperclass(cls)) {
+    Class cls = object_getClass(object);
+    if (class_isMetaClass(cls)) {
+	Class root = (Class) object;
+	while (class_getSuperclass(root) != Nil) {
+	    root = class_getSuperclass(root);
+	}
+	return root == wanted;
+    }
+    for (; cls != Nil; cls = class_getSuperclass(cls)) {
 	if (cls == wanted) {
 	    return 1;
 	}
@@ -594,9 +600,9 @@ BqOsmo_CheckObjectType(id object, const char *type, const char *label,
 	const char *close = (const char *) memchr(nameStart, '>', (size_t) (nameEnd - nameStart));
 	const char *protoName = Tcl_DStringAppend(&name, nameStart + 1,
 		(int) ((close != NULL ? close : nameEnd) - nameStart - 1));
-	Protocol *protocol = FindProtocol(protoName);
+	Protocol *protocol = BqOsmo_LookupProtocol(Nil, protoName);
 	Class cls = isClass ? (Class) object : object_getClass(object);
-	if (protocol == nil || !KxClassConformsTo(cls, protocol)) {
+	if (protocol == nil || !BqOsmo_ClassConformsTo(cls, protocol)) {
 	    BqTcl_DStringApp(errors, label, what, " does not conform to protocol ",
 		    protoName, (char *) NULL);
 	    failed = 1;

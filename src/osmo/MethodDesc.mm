@@ -316,9 +316,13 @@ BqMethod_SignatureForString(const char *types)
 	fprintf(stderr, "cannot get signature for \"(null)\": no types\n");
 	return NULL;
     }
+    BqMethodSignature *record = CachedSignature(types);
+    if (record != NULL) {
+	return record;
+    }
     Tcl_DString message;
     Tcl_DStringInit(&message);
-    BqMethodSignature *record = LookupOrComplete(types, &message);
+    record = LookupOrComplete(types, &message);
     if (record == NULL) {
 	fprintf(stderr, "cannot get signature for \"%s\": %s\n", types,
 		Tcl_DStringValue(&message));

@@ -114,7 +114,10 @@ const char *BqTypeSpec_SkipTypeSpec(const char *type);
 const char *BqTypeSpec_SkipOffset(const char *type);
 const char *BqTypeSpec_SkipArgument(const char *type);
 
-/* The one-pass walk behind the others: see TypeSpec.mm. */
+/* Reads one whole type and, when layoutPtr is given, its layout: the one
+ * pass behind skipping, validity and layout.  Answers the position after
+ * the type, or null when type is null, empty or malformed; walker names
+ * the caller in the report ("skip", "size" ...), null keeps quiet. */
 const char *BqTypeSpec_ScanType(const char *type, BqTypeLayout *layoutPtr,
 			const char *walker);
 
