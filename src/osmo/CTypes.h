@@ -116,6 +116,8 @@ struct CTypeTable {
     BqOsmo_DefineHook categoryDefineHook2;
     BqOsmo_DefineHook protocolDefineHook;
     BqOsmo_DefineHook protocolDefineHook2;
+    unsigned generation;	/* counts encodings entered; resolutions made
+				 * before a change are stale after it */
 };
 
 /* Start-up: creates the type-fix table and enters the fixes (once). */
@@ -149,6 +151,28 @@ char BqOsmo_IsValidArgType(CTypeTable *table, const char *type);
 void BqOsmo_GetCTypes(CTypeTable *table, Tcl_DString *result);
 int  BqOsmo_T2N(CTypeTable *table, const char *type, Tcl_DString *result);
 int  BqOsmo_N2T(CTypeTable *table, const char *name, Tcl_DString *result);
+
+/* A conversion resolved once for a type: the entry (null: the table's
+ * default decides) and the qualifier bits read from the type's front.
+ * Callers that convert many values of one type (the message send, per
+ * signature) resolve it once and then convert with BqOsmo_ConvertResolved.
+ * A resolution is current while its generation equals its table's. */
+typedef struct BqOsmoCTypeConversion {
+    CTypeTable *table;
+    unsigned generation;	/* the table's when resolved */
+    const char *type;		/* as given */
+    const char *bare;		/* after its qualifiers */
+    CTypeEntry *entry;
+    unsigned qualifiers;
+} BqOsmoCTypeConversion;
+
+void BqOsmo_ResolveCType(CTypeTable *table, const char *type,
+		BqOsmoCTypeConversion *conversion);
+/* toC: 1 to C (to-C converter), 0 from C.  qualifiers are ORed with the
+ * resolved ones. */
+int  BqOsmo_ConvertResolved(int toC, void *interp, Tcl_DString *errors,
+		const BqOsmoCTypeConversion *conversion, void *ivalue, void *cstorage,
+		int flag, unsigned qualifiers);
 
 /* Converting one value. */
 int  BqOsmo_I2C(void *interp, Tcl_DString *errors, CTypeTable *table,

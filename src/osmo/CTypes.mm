@@ -223,6 +223,7 @@ BqOsmo_AddCType(CTypeTable *table, const char *type, const char *name,
 	entry->fromCData = fromCData;
 	if (typeIsNew) {
 	    Tcl_SetHashValue(typeKey, (ClientData) entry);
+	    table->generation++;
 	}
 	if (nameIsNew) {
 	    Tcl_SetHashValue(nameKey, (ClientData) entry);
@@ -487,22 +488,42 @@ BqOsmo_N2T(CTypeTable *table, const char *name, Tcl_DString *result)
  *	the entry's own encoding when an entry was found.
  *----------------------------------------------------------------------
  */
-static int
-Convert(int toC, void *interp, Tcl_DString *errors, CTypeTable *table,
-	void *ivalue, void *cstorage, int flag, const char *type, unsigned qualifiers)
+void
+BqOsmo_ResolveCType(CTypeTable *table, const char *type, BqOsmoCTypeConversion *conversion)
+{
+    if (type == NULL) {
+	type = "";
+    }
+    conversion->table = table;
+    conversion->generation = table != NULL ? table->generation : 0;
+    conversion->type = type;
+    conversion->bare = BqTypeSpec_SkipTypeQualifiers(type);
+    conversion->qualifiers = BqTypeSpec_GetTypeQualifiers(type);
+    conversion->entry = table != NULL ? BqOsmo__CTypeTFind(table, conversion->bare) : NULL;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * BqOsmo_ConvertResolved --
+ *	Converts one value by a resolved type: the entry's converter when it
+ *	has one, else the table's default (given the entry's own type when
+ *	there is an entry), else a message.
+ *----------------------------------------------------------------------
+ */
+int
+BqOsmo_ConvertResolved(int toC, void *interp, Tcl_DString *errors,
+	const BqOsmoCTypeConversion *conversion, void *ivalue, void *cstorage, int flag,
+	unsigned qualifiers)
 {
     const char *direction = toC ? "to" : "from";
+    CTypeTable *table = conversion->table;
     if (table == NULL) {
 	BqTcl_DStringApp(errors, "cannot convert ", direction,
 		" type (no C type table)", (char *) NULL);
 	return 1;
     }
-    if (type == NULL) {
-	type = "";
-    }
-    const char *bare = BqTypeSpec_SkipTypeQualifiers(type);
-    qualifiers |= BqTypeSpec_GetTypeQualifiers(type);
-    CTypeEntry *entry = BqOsmo__CTypeTFind(table, bare);
+    CTypeEntry *entry = conversion->entry;
+    qualifiers |= conversion->qualifiers;
     BqOsmo_EntryConverter convert = entry == NULL ? NULL : toC ? entry->toC : entry->fromC;
     if (convert != NULL) {
 	return convert(interp, errors, ivalue, cstorage, flag, entry, qualifiers);
@@ -510,11 +531,21 @@ Convert(int toC, void *interp, Tcl_DString *errors, CTypeTable *table,
     BqOsmo_DefaultConverter fallback = toC ? table->defaultToC : table->defaultFromC;
     if (fallback != NULL) {
 	return fallback(interp, errors, table, ivalue, cstorage, flag,
-		entry != NULL ? entry->type : bare, entry, qualifiers);
+		entry != NULL ? entry->type : conversion->bare, entry, qualifiers);
     }
-    BqTcl_DStringApp(errors, "cannot convert ", direction, " type \"", type,
+    BqTcl_DStringApp(errors, "cannot convert ", direction, " type \"", conversion->type,
 	    "\" (no conversion function)", (char *) NULL);
     return 1;
+}
+
+static int
+Convert(int toC, void *interp, Tcl_DString *errors, CTypeTable *table,
+	void *ivalue, void *cstorage, int flag, const char *type, unsigned qualifiers)
+{
+    BqOsmoCTypeConversion conversion;
+    BqOsmo_ResolveCType(table, type, &conversion);
+    return BqOsmo_ConvertResolved(toC, interp, errors, &conversion, ivalue, cstorage, flag,
+	    qualifiers);
 }
 
 int

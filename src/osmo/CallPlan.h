@@ -21,6 +21,7 @@
 #include <ffi.h>
 
 #include "BqTcl.h"
+#include "CTypes.h"
 #include "MethodDesc.h"
 
 #ifdef __cplusplus
@@ -46,6 +47,11 @@ typedef struct BqCallPlan {
      * on every call.  directArgc is -1 when the plan does not qualify. */
     int directArgc;
     char directResult;		/* 'w' word or void, 'f' float, 'd' double */
+    /* The conversions of every argument and of the result, resolved in
+     * the type table of the last send (the message send fills them and
+     * resolves again when the table or its generation changes). */
+    BqOsmoCTypeConversion *argConversions;
+    BqOsmoCTypeConversion returnConversion;
 } BqCallPlan;
 
 #define BQ_DIRECT_MAX_ARGS 6

@@ -341,6 +341,9 @@ MakePlan(BqMethodSignature *signature, Tcl_DString *errors)
     plan->argTypes = (const char **) BqOsmo_RuntimeAlloc(sizeof(char *) * (argc + 1));
     plan->argOffsets = (int *) BqOsmo_RuntimeAlloc(sizeof(int) * (argc + 1));
     plan->ffiArgTypes = (ffi_type **) BqOsmo_RuntimeAlloc(sizeof(ffi_type *) * (argc + 1));
+    plan->argConversions = (BqOsmoCTypeConversion *)
+	BqOsmo_RuntimeAlloc(sizeof(BqOsmoCTypeConversion) * (argc + 1));
+    memset(plan->argConversions, 0, sizeof(BqOsmoCTypeConversion) * (argc + 1));
 
     /* The completed signature: return type, frame size, then one
      * (type, offset) pair per argument. */

@@ -411,6 +411,23 @@ ImplementationFor(Send *send)
     }
 }
 
+/*
+ * Makes the plan's resolved conversions those of table, unless they are
+ * already (and still current).
+ */
+static void
+ResolveConversions(BqCallPlan *plan, CTypeTable *table)
+{
+    BqOsmoCTypeConversion *result = &plan->returnConversion;
+    if (result->table == table && result->generation == table->generation) {
+	return;
+    }
+    for (int i = 0; i < plan->numberOfArguments; i++) {
+	BqOsmo_ResolveCType(table, plan->argTypes[i], &plan->argConversions[i]);
+    }
+    BqOsmo_ResolveCType(table, plan->returnType, result);
+}
+
 static int
 ConvertNil(void *interp, Tcl_DString *errors, CTypeTable *table, id object, void *result)
 {
@@ -467,6 +484,9 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	void *receiver, SEL selector, BqOsmoMethodDescription *method,
 	int argc, void **argv, void *result)
 {
+    if (table == NULL) {
+	return Fail(errors, "msg_send: no C type table", (char *) NULL);
+    }
     Send send;
     memset(&send, 0, sizeof send);
     send.kind = kind;
@@ -570,6 +590,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	frameHeader[1] = returnBuffer;
     }
     void **arguments = (void **) alloca(sizeof(void *) * (size_t) (argc > 0 ? argc : 1));
+    ResolveConversions(plan, table);
 
     /* 8: the arguments. */
     for (int i = 0; i < argc; i++) {
@@ -579,7 +600,8 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	    memcpy(address, &send.object, sizeof(id));
 	} else if (kind != BQ_SEND_FUNCTION && i == 1) {
 	    memcpy(address, &selector, sizeof(SEL));
-	} else if (BqOsmo_I2C(interp, errors, table, argv[i], address, 0, plan->argTypes[i], 0)) {
+	} else if (BqOsmo_ConvertResolved(1, interp, errors, &plan->argConversions[i], argv[i],
+		address, 0, 0)) {
 	    Tcl_DStringAppend(errors, " (while converting arguments for ", -1);
 	    AppendCallDescription(errors, &send);
 	    return 1;
@@ -628,7 +650,8 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 
     /* 12: the result. */
     unsigned bits = BQ_QUAL_RESULT | (send.isProxy ? BQ_QUAL_OWNED : 0);
-    if (BqOsmo_C2I(interp, errors, table, result, storage, 0, plan->returnType, bits)) {
+    if (BqOsmo_ConvertResolved(0, interp, errors, &plan->returnConversion, result, storage, 0,
+	    bits)) {
 	Tcl_DStringAppend(errors, " (while value returned from ", -1);
 	AppendCallDescription(errors, &send);
 	return 1;
