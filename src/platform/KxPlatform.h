@@ -16,6 +16,7 @@
 #include "KxZone.h"
 #include "KxAllocHooks.h"
 #include "KxMessaging.h"
+#include "KxTypedStream.h"
 
 #ifdef __OBJC__
 #include "KxError.h"

@@ -10,6 +10,7 @@
 #import <Foundation/Foundation.h>
 
 #include "VantlePriv.h"
+#include "PerlCTypes.h"
 #include "BqOsmo.h"
 
 /*
@@ -229,6 +230,7 @@ RegisterSubs(pTHX)
     }
     VantlePriv_BootControl(aTHX);
     VantlePriv_BootConvert(aTHX);
+    VantlePriv_BootPointer(aTHX);
     BqCPerl_BootHooks(aTHX);
     VantlePriv_BootTestSupport(aTHX);
 }
@@ -238,8 +240,9 @@ RegisterSubs(pTHX)
  * StartRuntime --
  *	The Objective-C side of start-up, once per process: the process's
  *	autorelease pool (so autoreleased results always have one; it is
- *	never drained), the runtime layer, the Foundation class caches and
- *	the handle registry.  Runs under the guard of the caller.
+ *	never drained), the runtime layer, the Foundation class caches, the
+ *	handle registry and the C type table.  Runs under the guard of the
+ *	caller.
  *----------------------------------------------------------------------
  */
 static void
@@ -252,6 +255,7 @@ StartRuntime(void)
     BqOsmo_Init();
     VantlePriv_ConvertInit();
     VantlePriv_SymtabInit();
+    VantlePriv_CTypeInit();
 }
 
 /*

@@ -97,6 +97,7 @@ void VantlePriv_AppendCaughtError(Tcl_DString *errors, KxErrorInfo *caught);
 void VantlePriv_BootConvert(pTHX);	/* Vantle::obj, Vantle::pl */
 void VantlePriv_BootControl(pTHX);	/* Vantle::Control::* */
 void VantlePriv_BootTestSupport(pTHX);	/* Vantle::TestSupport::* */
+void VantlePriv_BootPointer(pTHX);	/* Vantle::Ptr::* */
 
 #ifdef __cplusplus
 }

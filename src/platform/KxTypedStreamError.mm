@@ -1,0 +1,66 @@
+/*
+ * KxTypedStreamError.mm --
+ *
+ *	The typed-stream error codes: their names, and raising one with a
+ *	message.  The error frames copy the message only for the runtime's
+ *	own code range, so the message of a typed-stream error must outlive
+ *	the raise by itself: it is formatted into one of a few rotating
+ *	buffers, which stays valid until that many more errors were raised.
+ *	The library runs on one thread, so the rotation needs no lock.
+ */
+#include "KxTypedStreamPriv.h"
+#include "KxError.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#define MESSAGE_SLOTS	8
+#define MESSAGE_SIZE	512
+
+static const char *const errorNames[] = {
+    "TYPEDSTREAM_CALLER_ERROR",
+    "TYPEDSTREAM_FILE_INCONSISTENCY",
+    "TYPEDSTREAM_CLASS_ERROR",
+    "TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR",
+    "TYPEDSTREAM_WRITE_REFERENCE_ERROR",
+    "TYPEDSTREAM_INTERNAL_ERROR",
+};
+
+/*
+ *----------------------------------------------------------------------
+ * TS_getExceptionName --
+ *	The name of a typed-stream error code, or null for any other code.
+ *----------------------------------------------------------------------
+ */
+const char *
+TS_getExceptionName(int code)
+{
+    int index = code - TYPEDSTREAM_CALLER_ERROR;
+    if (index < 0 || index >= (int) (sizeof errorNames / sizeof errorNames[0])) {
+	return NULL;
+    }
+    return errorNames[index];
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxTSRaise --
+ *	Formats the message into the next rotating buffer (cut to its size)
+ *	and raises code with it as data1.  Does not return.
+ *----------------------------------------------------------------------
+ */
+void
+KxTSRaise(int code, const char *format, ...)
+{
+    static char messages[MESSAGE_SLOTS][MESSAGE_SIZE];
+    static int next;
+
+    char *message = messages[next];
+    next = (next + 1) % MESSAGE_SLOTS;
+
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, MESSAGE_SIZE, format, args);
+    va_end(args);
+    _KxRaiseError(code, message, NULL);
+}

@@ -1,0 +1,137 @@
+/*
+ * KxTypedStreamPriv.h --
+ *
+ *	What the typed-stream sources share among themselves: the stream
+ *	record, error raising, type encodings, value coding and the file
+ *	container.  Nothing outside the KxTypedStream*.mm files includes it.
+ */
+#ifndef KX_TYPED_STREAM_PRIV_H
+#define KX_TYPED_STREAM_PRIV_H
+
+#import <Foundation/Foundation.h>
+
+#include "KxTypedStream.h"
+
+#include <stddef.h>
+
+/*
+ * Limits.  A type encoding's canonical form is at most
+ * KX_TS_MAX_TYPE_LENGTH characters and nests at most KX_TS_MAX_DEPTH
+ * arrays and structures; one value is at most KX_TS_MAX_VALUE_SIZE bytes.
+ * An archive is at most KX_TS_MAX_ARCHIVE bytes: NSUnarchiver counts its
+ * position in an unsigned int, and this bound keeps well clear of it.
+ */
+#define KX_TS_MAX_TYPE_LENGTH	1024
+#define KX_TS_MAX_DEPTH		32
+#define KX_TS_MAX_VALUE_SIZE	((size_t) 1 << 30)
+#define KX_TS_MAX_ARCHIVE	((NSUInteger) 0x7fffffff)
+
+/*
+ * KxTSArchiver --
+ *	NSArchiver that retains every object it is asked to encode (the
+ *	archiver recognises objects written before by their address alone,
+ *	so an object freed between two writes must not leave its address to
+ *	a newcomer) and that knows whether a root object is being written,
+ *	the only time a conditional reference may be.
+ */
+@interface KxTSArchiver : NSArchiver
+{
+    NSMutableArray *_kept;
+    int _rootDepth;
+}
+/* encodeRootObject: calls in progress. */
+- (int) rootDepth;
+@end
+
+struct KxTypedStream {
+    int mode;			/* KX_READONLY or KX_WRITEONLY */
+    int fd;			/* write streams: the file, open for the
+				 * stream's life; -1 for read streams */
+    KxZone *zone;		/* what KxGetTypedStreamZone answers */
+    int busy;			/* calls on this stream in progress */
+    int failed;			/* a call failed half way: no more values */
+    NSUInteger goodLength;	/* write streams: archive bytes that end
+				 * with a complete top-level value */
+    KxTSArchiver *archiver;	/* write streams, retained */
+    NSMutableData *archive;	/* write streams: the archiver's data */
+    NSUnarchiver *unarchiver;	/* read streams, retained */
+    NSData *input;		/* read streams: the archive being read */
+};
+
+/*
+ * Errors (KxTypedStreamError.mm).  KxTSRaise formats the message into
+ * one of eight rotating buffers and raises code with it.
+ */
+void KxTSRaise(int code, const char *format, ...)
+    __attribute__((noreturn, format(printf, 2, 3)));
+
+/*
+ * Type encodings (KxTypedStreamType.mm).  KxTSParseType checks one
+ * complete type encoding and writes its canonical form into canon (room
+ * for KX_TS_MAX_TYPE_LENGTH + 1 bytes): qualifiers, structure element
+ * names and the class names of objects are dropped.  It answers null, or
+ * a reason for refusing the encoding.  The other functions trust that
+ * their argument is canonical.
+ */
+typedef struct KxTSLayout {
+    size_t size;
+    size_t align;
+} KxTSLayout;
+
+const char *KxTSParseType(const char *type, char *canon, KxTSLayout *layout);
+const char *KxTSScanType(const char *canon, KxTSLayout *layout);
+int	    KxTSIsNumeric(char code);
+
+/* offset rounded up to a multiple of align, a power of two. */
+static inline size_t
+KxTSAlignUp(size_t offset, size_t align)
+{
+    return (offset + align - 1) & ~(align - 1);
+}
+
+/*
+ * Values (KxTypedStreamValue.mm).  KxTSCheckValue looks at every object,
+ * class and string in a value before anything is written and raises
+ * TYPEDSTREAM_CALLER_ERROR or TYPEDSTREAM_CLASS_ERROR for one that cannot
+ * be written.  The coding functions raise whatever the archiver raises.
+ * Strings that KxTSDecodeValue allocates are listed in allocations, so a
+ * failed read can give them back.
+ */
+typedef struct KxTSBlock {
+    void *block;
+    KxZone *zone;		/* the zone it came from */
+} KxTSBlock;
+
+typedef struct KxTSAllocations {
+    KxTSBlock *blocks;
+    int count;
+    int capacity;
+} KxTSAllocations;
+
+void KxTSCheckValue(const char *canon, const void *data);
+void KxTSEncodeValue(NSArchiver *archiver, const char *canon, const void *data);
+void KxTSDecodeValue(KxTypedStream *ts, const char *canon, void *data,
+		     KxTSAllocations *allocations);
+void KxTSWriteTypeRecord(NSArchiver *archiver, const char *canon);
+void KxTSCheckTypeRecord(KxTypedStream *ts, const char *canon);
+void KxTSFreeAllocations(KxTSAllocations *allocations, int freeBlocks);
+
+/*
+ * The file container (KxTypedStreamFile.mm).  KxTSWriteFile replaces the
+ * contents of fd with the container around the first length bytes of
+ * archive; it answers 0 or an errno value.  KxTSReadFile reads path and
+ * answers KX_TS_READ_OK with a new (retained) archive that passed every
+ * check, KX_TS_READ_UNREADABLE when the file cannot be opened or read,
+ * or KX_TS_READ_DAMAGED with a reason in *whyPtr.  version is the
+ * highest archiver version this process can decode.
+ */
+#define KX_TS_READ_OK		0
+#define KX_TS_READ_UNREADABLE	1
+#define KX_TS_READ_DAMAGED	2
+
+int KxTSWriteFile(int fd, NSData *archive, NSUInteger length);
+int KxTSReadFile(const char *path, unsigned version, NSData **archivePtr,
+		 const char **whyPtr);
+unsigned long KxTSChecksum(const unsigned char *bytes, size_t length);
+
+#endif

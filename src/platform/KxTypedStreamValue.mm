@@ -1,0 +1,444 @@
+/*
+ * KxTypedStreamValue.mm --
+ *
+ *	Writing and reading one value of a canonical type encoding through
+ *	the archiver.  One walker goes through arrays and structures (member
+ *	offsets as the C compiler places them) and hands every leaf to a
+ *	visitor: the check before writing, the writer, or the reader.  Runs
+ *	of numbers inside an array reach the visitor as one leaf, which
+ *	NSArchiver writes as one array.
+ *
+ *	How leaves are stored:
+ *	  numbers	NSArchiver's own typed value (or typed array)
+ *	  objects	NSArchiver's object graph (NSCoding, shared once)
+ *	  * % : #	a string: its length as an "i" (-1 for null) and, when
+ *			not empty, its bytes as an array of "C"; a selector
+ *			is stored by its name, a class by its name
+ *	The strings are stored this way, not as NSArchiver's "*", because
+ *	NSArchiver shares C strings by address, so two different texts that
+ *	lived at the same address at different times would come back as one.
+ *
+ *	A type record, the canonical encoding stored in front of each
+ *	top-level value, is such a string too.
+ */
+#include "KxTypedStreamPriv.h"
+#include "KxObjectCheck.h"
+#include "KxUniqueString.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <objc/runtime.h>
+
+/* Visits one leaf: count values of the one-character type code at data,
+ * stored as an array when isArray is set. */
+typedef void (*LeafProc)(void *context, char code, unsigned char *data,
+			 int count, int isArray);
+
+typedef struct DecodeContext {
+    KxTypedStream *ts;
+    KxTSAllocations *allocations;
+} DecodeContext;
+
+/*
+ *----------------------------------------------------------------------
+ * Walk --
+ *	Visits every leaf of the value of canonical type type at data, in
+ *	order; answers the position after the type.
+ *----------------------------------------------------------------------
+ */
+static const char *
+Walk(const char *type, unsigned char *data, LeafProc leaf, void *context)
+{
+    KxTSLayout layout;
+
+    if (*type == '[') {
+	char *element;
+	long count = strtol(type + 1, &element, 10);
+	const char *end = KxTSScanType(element, &layout);
+	if (KxTSIsNumeric(*element)) {
+	    leaf(context, *element, data, (int) count, 1);
+	} else {
+	    for (long i = 0; i < count; i++) {
+		Walk(element, data + (size_t) i * layout.size, leaf, context);
+	    }
+	}
+	return end + 1;
+    }
+    if (*type == '{') {
+	const char *member = strchr(type, '=') + 1;
+	size_t offset = 0;
+	while (*member != '}') {
+	    const char *end = KxTSScanType(member, &layout);
+	    offset = KxTSAlignUp(offset, layout.align);
+	    Walk(member, data + offset, leaf, context);
+	    offset += layout.size;
+	    member = end;
+	}
+	return member + 1;
+    }
+    leaf(context, *type, data, 1, 0);
+    return type + 1;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * CheckObject, CheckClass, CheckLeaf --
+ *	Raise for a leaf that cannot be written: a pointer that is no live
+ *	object or class (TYPEDSTREAM_CALLER_ERROR), an object whose class
+ *	does not archive, a class given as an object, a metaclass
+ *	(TYPEDSTREAM_CLASS_ERROR), a string too long for its length word.
+ *----------------------------------------------------------------------
+ */
+static void
+CheckObject(id object)
+{
+    switch (KxInspectPointer(object)) {
+    case KxPointerNil:
+	return;
+    case KxPointerObject:
+	break;
+    case KxPointerFreed:
+	KxTSRaise(TYPEDSTREAM_CALLER_ERROR, "object %p was freed", (void *) object);
+    default:
+	KxTSRaise(TYPEDSTREAM_CALLER_ERROR, "%p is not an object", (void *) object);
+    }
+    Class isa = object_getClass(object);
+    if (class_isMetaClass(isa)) {
+	KxTSRaise(TYPEDSTREAM_CLASS_ERROR,
+		  "class %s given as an object: classes are written with the type #",
+		  class_getName((Class) object));
+    }
+    if (!class_respondsToSelector(isa, @selector(encodeWithCoder:))
+	|| !class_respondsToSelector(isa, @selector(retain))) {
+	KxTSRaise(TYPEDSTREAM_CLASS_ERROR, "objects of class %s cannot be archived",
+		  class_getName(isa));
+    }
+}
+
+static void
+CheckClass(Class cls)
+{
+    if (cls == Nil) {
+	return;
+    }
+    if (!KxIsKnownClass((const void *) cls)) {
+	KxTSRaise(TYPEDSTREAM_CALLER_ERROR, "%p is not a class", (void *) cls);
+    }
+    if (class_isMetaClass(cls)) {
+	KxTSRaise(TYPEDSTREAM_CLASS_ERROR, "the metaclass of %s cannot be written",
+		  class_getName(cls));
+    }
+}
+
+static void
+CheckLeaf(void *, char code, unsigned char *data, int, int)
+{
+    switch (code) {
+    case '@':
+	CheckObject(*(id *) data);
+	break;
+    case '#':
+	CheckClass(*(Class *) data);
+	break;
+    case '*': case '%': {
+	const char *text = *(const char **) data;
+	if (text != NULL && strlen(text) > INT_MAX) {
+	    KxTSRaise(TYPEDSTREAM_CALLER_ERROR, "string too long for a typed stream");
+	}
+	break;
+    }
+    default:
+	break;
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxTSCheckValue --
+ *	Raises for the first leaf of the value that cannot be written,
+ *	before anything is written.
+ *----------------------------------------------------------------------
+ */
+void
+KxTSCheckValue(const char *canon, const void *data)
+{
+    Walk(canon, (unsigned char *) data, CheckLeaf, NULL);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * WriteString --
+ *	Writes text (null allowed) as a length and its bytes.
+ *----------------------------------------------------------------------
+ */
+static void
+WriteString(NSArchiver *archiver, const char *text)
+{
+    int length = text != NULL ? (int) strlen(text) : -1;
+    [archiver encodeValueOfObjCType: "i" at: &length];
+    if (length > 0) {
+	[archiver encodeArrayOfObjCType: "C" count: (NSUInteger) length at: text];
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
+ * EncodeLeaf --
+ *	Writes one leaf through the archiver given as context.
+ *----------------------------------------------------------------------
+ */
+static void
+EncodeLeaf(void *context, char code, unsigned char *data, int count, int isArray)
+{
+    NSArchiver *archiver = (NSArchiver *) context;
+    char type[2] = { code, '\0' };
+
+    switch (code) {
+    case '@':
+	[archiver encodeObject: *(id *) data];
+	break;
+    case '*': case '%':
+	WriteString(archiver, *(const char **) data);
+	break;
+    case ':': {
+	SEL selector = *(SEL *) data;
+	WriteString(archiver, selector != NULL ? sel_getName(selector) : NULL);
+	break;
+    }
+    case '#': {
+	Class cls = *(Class *) data;
+	WriteString(archiver, cls != Nil ? class_getName(cls) : NULL);
+	break;
+    }
+    default:
+	if (isArray) {
+	    [archiver encodeArrayOfObjCType: type count: (NSUInteger) count at: data];
+	} else {
+	    [archiver encodeValueOfObjCType: type at: data];
+	}
+	break;
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxTSEncodeValue, KxTSWriteTypeRecord --
+ *	Write a value of a canonical type; write the type record.
+ *----------------------------------------------------------------------
+ */
+void
+KxTSEncodeValue(NSArchiver *archiver, const char *canon, const void *data)
+{
+    Walk(canon, (unsigned char *) data, EncodeLeaf, archiver);
+}
+
+void
+KxTSWriteTypeRecord(NSArchiver *archiver, const char *canon)
+{
+    WriteString(archiver, canon);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * ReadString --
+ *	Reads a string written by WriteString.  Answers an autoreleased
+ *	buffer holding its bytes and a NUL, or nil for the null string.  A
+ *	length below -1, above maxLength or beyond the end of the archive
+ *	raises TYPEDSTREAM_FILE_INCONSISTENCY before anything is allocated.
+ *----------------------------------------------------------------------
+ */
+static NSMutableData *
+ReadString(KxTypedStream *ts, int maxLength)
+{
+    NSUnarchiver *unarchiver = ts->unarchiver;
+    int length;
+    [unarchiver decodeValueOfObjCType: "i" at: &length];
+    if (length == -1) {
+	return nil;
+    }
+    NSUInteger cursor = [unarchiver cursor], size = [ts->input length];
+    NSUInteger left = cursor < size ? size - cursor : 0;
+    if (length < -1 || length > maxLength || (NSUInteger) length > left) {
+	KxTSRaise(TYPEDSTREAM_FILE_INCONSISTENCY, "damaged string length %d", length);
+    }
+    NSMutableData *buffer = [NSMutableData dataWithLength: (NSUInteger) length + 1];
+    if (length > 0) {
+	[unarchiver decodeArrayOfObjCType: "C" count: (NSUInteger) length
+				       at: [buffer mutableBytes]];
+    }
+    return buffer;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KeepAllocation --
+ *	Lists a block allocated for the value being read.  When the list
+ *	cannot grow, frees the block and raises TYPEDSTREAM_INTERNAL_ERROR.
+ *----------------------------------------------------------------------
+ */
+static void
+KeepAllocation(KxTSAllocations *allocations, void *block, KxZone *zone)
+{
+    if (allocations->count == allocations->capacity) {
+	int capacity = allocations->capacity > 0 ? 2 * allocations->capacity : 8;
+	KxTSBlock *blocks = (KxTSBlock *) realloc(allocations->blocks,
+						  (size_t) capacity * sizeof(KxTSBlock));
+	if (blocks == NULL) {
+	    KxZoneFree(zone, block);
+	    KxTSRaise(TYPEDSTREAM_INTERNAL_ERROR, "out of memory");
+	}
+	allocations->blocks = blocks;
+	allocations->capacity = capacity;
+    }
+    allocations->blocks[allocations->count].block = block;
+    allocations->blocks[allocations->count].zone = zone;
+    allocations->count++;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * DecodeText --
+ *	Reads a C string into a block of the stream's zone, listed in the
+ *	allocations; null for the null string.
+ *----------------------------------------------------------------------
+ */
+static char *
+DecodeText(DecodeContext *dc)
+{
+    NSMutableData *bytes = ReadString(dc->ts, INT_MAX);
+    if (bytes == nil) {
+	return NULL;
+    }
+    KxZone *zone = dc->ts->zone;
+    char *text = (char *) KxZoneMalloc(zone, [bytes length]);
+    if (text == NULL) {
+	KxTSRaise(TYPEDSTREAM_INTERNAL_ERROR, "out of memory");
+    }
+    memcpy(text, [bytes bytes], [bytes length]);
+    KeepAllocation(dc->allocations, text, zone);
+    return text;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * DecodeClass --
+ *	Reads a class by its name; a name this process has no class for
+ *	raises TYPEDSTREAM_CLASS_ERROR.
+ *----------------------------------------------------------------------
+ */
+static Class
+DecodeClass(KxTypedStream *ts)
+{
+    NSMutableData *name = ReadString(ts, INT_MAX);
+    if (name == nil) {
+	return Nil;
+    }
+    Class cls = objc_lookUpClass((const char *) [name bytes]);
+    if (cls == Nil) {
+	KxTSRaise(TYPEDSTREAM_CLASS_ERROR, "no class named %.200s",
+		  (const char *) [name bytes]);
+    }
+    return cls;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * DecodeLeaf --
+ *	Reads one leaf through the stream's unarchiver into data.  Objects
+ *	come back autoreleased.
+ *----------------------------------------------------------------------
+ */
+static void
+DecodeLeaf(void *context, char code, unsigned char *data, int count, int isArray)
+{
+    DecodeContext *dc = (DecodeContext *) context;
+    NSUnarchiver *unarchiver = dc->ts->unarchiver;
+    char type[2] = { code, '\0' };
+
+    switch (code) {
+    case '@': {
+	id object = nil;
+	[unarchiver decodeValueOfObjCType: "@" at: &object];
+	*(id *) data = [object autorelease];
+	break;
+    }
+    case '*':
+	*(char **) data = DecodeText(dc);
+	break;
+    case '%': {
+	NSMutableData *text = ReadString(dc->ts, INT_MAX);
+	*(const char **) data = text != nil ? KxUniqueString((const char *) [text bytes]) : NULL;
+	break;
+    }
+    case ':': {
+	NSMutableData *name = ReadString(dc->ts, INT_MAX);
+	*(SEL *) data = name != nil ? sel_registerName((const char *) [name bytes]) : NULL;
+	break;
+    }
+    case '#':
+	*(Class *) data = DecodeClass(dc->ts);
+	break;
+    default:
+	if (isArray) {
+	    [unarchiver decodeArrayOfObjCType: type count: (NSUInteger) count at: data];
+	} else {
+	    [unarchiver decodeValueOfObjCType: type at: data];
+	}
+	break;
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxTSDecodeValue --
+ *	Reads a value of a canonical type into data; the C strings it
+ *	allocates are listed in allocations.
+ *----------------------------------------------------------------------
+ */
+void
+KxTSDecodeValue(KxTypedStream *ts, const char *canon, void *data,
+		KxTSAllocations *allocations)
+{
+    DecodeContext dc = { ts, allocations };
+    Walk(canon, (unsigned char *) data, DecodeLeaf, &dc);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxTSCheckTypeRecord --
+ *	Reads the type record in front of the next value and raises
+ *	TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR unless it is canon.
+ *----------------------------------------------------------------------
+ */
+void
+KxTSCheckTypeRecord(KxTypedStream *ts, const char *canon)
+{
+    NSMutableData *stored = ReadString(ts, KX_TS_MAX_TYPE_LENGTH);
+    const char *text = stored != nil ? (const char *) [stored bytes] : "(none)";
+    if (strcmp(text, canon) != 0) {
+	KxTSRaise(TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR,
+		  "the stream holds a value of type %.200s, not %.200s", text, canon);
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxTSFreeAllocations --
+ *	Empties the list; with freeBlocks, gives the listed blocks back to
+ *	their zones (a failed read), else leaves them to the caller.
+ *----------------------------------------------------------------------
+ */
+void
+KxTSFreeAllocations(KxTSAllocations *allocations, int freeBlocks)
+{
+    if (freeBlocks) {
+	for (int i = 0; i < allocations->count; i++) {
+	    KxZoneFree(allocations->blocks[i].zone, allocations->blocks[i].block);
+	}
+    }
+    free(allocations->blocks);
+    allocations->blocks = NULL;
+    allocations->count = allocations->capacity = 0;
+}

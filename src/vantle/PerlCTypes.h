@@ -1,0 +1,73 @@
+/*
+ * PerlCTypes.h --
+ *
+ *	The Perl binding's C type table, "Vantle": every C type name Perl
+ *	code may use, and the converters between Perl scalars and C storage
+ *	that the message send, instance-variable access and typed pointers
+ *	go through.
+ *
+ *	Converting one value:
+ *
+ *	    BqOsmo_I2C(NULL, &errors, VantlePriv_CTypeTable, sv, address, 0,
+ *		       type, qualifiers);     Perl scalar -> C storage
+ *	    BqOsmo_C2I(NULL, &errors, VantlePriv_CTypeTable, sv, address, 0,
+ *		       type, qualifiers);     C storage -> existing scalar
+ *
+ *	type may point into a method signature (offsets and further types
+ *	after it are ignored).  Both answer 0, or 1 with the message appended
+ *	to errors.  Scalars (integers, floating point, objects, selectors,
+ *	strings without ownership) convert without allocating.
+ *
+ *	Qualifier word bits the converters read (CTypes.h):
+ *	- BQ_QUAL_RESULT: the storage is a whole machine word, as a method's
+ *	  result slot is.  To C, integers are stored into the whole word,
+ *	  cut to their type and extended by its sign as C would; from C,
+ *	  integers are read at their type's width from the word's low bytes,
+ *	  whatever the upper bytes hold.
+ *	- BQ_QUAL_OWNED: C string storage belongs to the receiver.  To C, a
+ *	  "char *" gets a private copy (freeing the string the storage held
+ *	  before, so that storage must hold null or such a copy); from C, the
+ *	  string is freed once copied.  Atoms ('%') are never copied or
+ *	  freed.  Strings inside arrays and structures converted to C are
+ *	  always such copies: convert aggregates into zeroed storage and
+ *	  release them with VantlePriv_FreeElementStrings.
+ *	- BQ_QUAL_ELEMENT: the value is an element of an aggregate converted
+ *	  from C.
+ *
+ *	Converters may run Perl code (get-magic, tie methods, overloaded
+ *	operators, warning handlers), which may die: callers must keep
+ *	nothing on the C stack that needs cleaning up other than through
+ *	Perl's save stack (see VantlePriv_EnterConversion), and must not
+ *	call them inside an Objective-C guard.
+ *
+ *	The header needs no Perl headers, so code that only parses
+ *	declarations can use it.
+ */
+#ifndef VANTLE_PERL_CTYPES_H
+#define VANTLE_PERL_CTYPES_H
+
+#include "CTypes.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The table; null until VantlePriv_CTypeInit has run. */
+extern CTypeTable *VantlePriv_CTypeTable;
+
+/* Creates the table and registers every named type (once; later calls
+ * do nothing).  Called by the module's boot. */
+void VantlePriv_CTypeInit(void);
+
+/* Frees the C strings an aggregate conversion to C copied into storage
+ * of type (the "char *" elements and members of arrays and structures,
+ * recursively) and clears them.  A string the type is itself is left
+ * alone: only the caller knows whether it owns it.  For callers that
+ * convert aggregate arguments into temporary storage. */
+void VantlePriv_FreeElementStrings(const char *type, void *storage);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VANTLE_PERL_CTYPES_H */

@@ -1,0 +1,814 @@
+/*
+ * TypedStreamTest.mm --
+ *
+ *	Typed streams: round trips of every kind of value, object graphs
+ *	with shared and cyclic references, conditional references, versions,
+ *	end of stream, refused calls and type encodings, failures half way,
+ *	zones, and a corpus of damaged and foreign files that must each be
+ *	refused with a typed-stream error, never a crash.
+ */
+#import <Foundation/Foundation.h>
+
+#include <gtest/gtest.h>
+
+#include "KxPlatform.h"
+#include "KxTypedStreamPriv.h"
+
+#include <float.h>
+#include <limits.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include <objc/runtime.h>
+
+/* --- Helpers ---------------------------------------------------------- */
+
+static void
+RunBody(void *context)
+{
+    (*(std::function<void()> *) context)();
+}
+
+/* The code body raised (0 for none); its message into *message. */
+static int
+Raised(std::function<void()> body, std::string *message = nullptr)
+{
+    KxErrorInfo error;
+    int code = KxGuard(RunBody, &body, &error);
+    if (message != nullptr) {
+	*message = TS_getExceptionName(code) != NULL ? (const char *) error.data1 : "";
+    }
+    KxErrorInfoClear(&error);
+    return code;
+}
+
+static std::string
+FileBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+static void
+PutFile(const std::string &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+/* Rewrites the container's length and checksum around a changed archive,
+ * as a writer would: the result passes the container checks. */
+static std::string
+Reseal(std::string bytes)
+{
+    unsigned long long length = bytes.size() - 24;
+    unsigned long crc = KxTSChecksum((const unsigned char *) bytes.data() + 24, length);
+    for (int i = 0; i < 8; i++) {
+	bytes[12 + i] = (char) (length >> (8 * i));
+    }
+    for (int i = 0; i < 4; i++) {
+	bytes[20 + i] = (char) (crc >> (8 * i));
+    }
+    return bytes;
+}
+
+typedef std::function<void(KxTypedStream *)> StreamBody;
+
+class TypedStream : public testing::Test {
+protected:
+    char dir[64];
+
+    void SetUp() override
+    {
+	snprintf(dir, sizeof dir, "/tmp/kxts-test-XXXXXX");
+	ASSERT_NE(nullptr, mkdtemp(dir));
+    }
+
+    void TearDown() override
+    {
+	EXPECT_EQ(0, system(("rm -rf " + std::string(dir)).c_str()));
+    }
+
+    std::string Path(const char *name) { return std::string(dir) + "/" + name; }
+
+    KxTypedStream *Open(const char *name, int mode)
+    {
+	return KxOpenTypedStreamForFile(Path(name).c_str(), mode);
+    }
+
+    /* Runs body on a stream open on name in mode, then closes it. */
+    void With(const char *name, int mode, StreamBody body)
+    {
+	KxTypedStream *ts = Open(name, mode);
+	ASSERT_NE(nullptr, ts) << name;
+	body(ts);
+	KxCloseTypedStream(ts);
+    }
+
+    void RoundTrip(const char *name, StreamBody write, StreamBody read)
+    {
+	With(name, KX_WRITEONLY, write);
+	With(name, KX_READONLY, read);
+    }
+};
+
+/* --- Test classes ----------------------------------------------------- */
+
+static int nodeDeallocs;
+
+/* A node with a strong and a conditional (weak) reference and a number. */
+@interface TypedStreamTestNode : NSObject <NSCoding>
+{
+@public
+    id strong;
+    id weak;		/* not retained */
+    int number;
+}
+@end
+
+@implementation TypedStreamTestNode
++ (void) initialize
+{
+    [self setVersion: 3];
+}
+- (void) encodeWithCoder: (NSCoder *)coder
+{
+    [coder encodeObject: strong];
+    [coder encodeConditionalObject: weak];
+    [coder encodeValueOfObjCType: "i" at: &number];
+}
+- (id) initWithCoder: (NSCoder *)coder
+{
+    strong = [[coder decodeObject] retain];
+    weak = [coder decodeObject];
+    [coder decodeValueOfObjCType: "i" at: &number];
+    return self;
+}
+- (void) dealloc
+{
+    nodeDeallocs++;
+    [strong release];
+    [super dealloc];
+}
+@end
+
+/* Archives itself by calling the typed-stream functions on the stream it
+ * is archived in, as classes written for typed streams do. */
+static KxTypedStream *reentrantStream;
+static int reentrantCode;	/* what a close from inside raised */
+
+@interface TypedStreamTestReentrant : NSObject <NSCoding>
+{
+@public
+    int number;
+    id other;		/* written as an object reference */
+    int closeInside;	/* try to close the stream while archived */
+}
+@end
+
+@implementation TypedStreamTestReentrant
+- (void) encodeWithCoder: (NSCoder *)coder
+{
+    if (closeInside) {
+	reentrantCode = Raised([] { KxCloseTypedStream(reentrantStream); });
+    }
+    KxWriteType(reentrantStream, "i", &number);
+    KxWriteObjectReference(reentrantStream, other);
+}
+- (id) initWithCoder: (NSCoder *)coder
+{
+    KxReadType(reentrantStream, "i", &number);
+    other = KxReadObject(reentrantStream);
+    return self;
+}
+@end
+
+/* Rooted at the GNU runtime's Object: no NSCoding at all. */
+@interface TypedStreamTestBare : Object
+@end
+@implementation TypedStreamTestBare
+@end
+
+/* --- Values ----------------------------------------------------------- */
+
+struct Scalars {
+    signed char c; unsigned char C; bool B; short s; unsigned short S;
+    int i; unsigned int I; long l; unsigned long L; long long q;
+    unsigned long long Q; float f; double d;
+};
+
+/* Each field of Scalars: its type code, offset and size. */
+static const struct { const char *type; size_t offset, size; } scalarFields[] = {
+#define FIELD(name) { #name, offsetof(Scalars, name), sizeof(((Scalars *) 0)->name) }
+    FIELD(c), FIELD(C), FIELD(B), FIELD(s), FIELD(S), FIELD(i), FIELD(I),
+    FIELD(l), FIELD(L), FIELD(q), FIELD(Q), FIELD(f), FIELD(d),
+#undef FIELD
+};
+
+TEST_F(TypedStream, ScalarsRoundTripAtTheirLimits)
+{
+    Scalars values[] = {
+	{ SCHAR_MIN, 0, false, SHRT_MIN, 0, INT_MIN, 0, LONG_MIN, 0, LLONG_MIN, 0,
+	  -FLT_MAX, -DBL_MAX },
+	{ SCHAR_MAX, UCHAR_MAX, true, SHRT_MAX, USHRT_MAX, INT_MAX, UINT_MAX, LONG_MAX,
+	  ULONG_MAX, LLONG_MAX, ULLONG_MAX, FLT_MIN / 4, -0.0 },
+	{ -1, 1, true, -1, 1, -1, 1, -1, 1, -1, 1, INFINITY, NAN },
+    };
+    RoundTrip("scalars", [&](KxTypedStream *ts) {
+	for (Scalars &v : values) {
+	    for (auto &field : scalarFields) {
+		KxWriteType(ts, field.type, (char *) &v + field.offset);
+	    }
+	}
+    }, [&](KxTypedStream *ts) {
+	for (Scalars &v : values) {
+	    for (auto &field : scalarFields) {
+		unsigned char got[8];
+		KxReadType(ts, field.type, got);
+		EXPECT_EQ(0, memcmp((char *) &v + field.offset, got, field.size)) << field.type;
+	    }
+	}
+	EXPECT_TRUE(KxEndOfTypedStream(ts));
+    });
+}
+
+TEST_F(TypedStream, StringsRoundTripByContentNotAddress)
+{
+    std::string big(100000, 'x');
+    const char *values[] = { "hello", "", NULL, "\xff\x01 bytes", big.c_str() };
+    RoundTrip("strings", [&](KxTypedStream *ts) {
+	for (const char *value : values) {
+	    KxWriteType(ts, "r*", &value);
+	}
+	/* Two texts written from one buffer stay two texts. */
+	char buffer[16], *reused = buffer;
+	strcpy(buffer, "first");
+	KxWriteType(ts, "*", &reused);
+	strcpy(buffer, "second");
+	KxWriteType(ts, "*", &reused);
+	const char *atom = "interned";
+	KxWriteType(ts, "%", &atom);
+    }, [&](KxTypedStream *ts) {
+	for (const char *value : { values[0], values[1], values[2], values[3], values[4],
+				   "first", "second" }) {
+	    char *got = (char *) 0x1;
+	    KxReadType(ts, "*", &got);
+	    if (value == NULL) {
+		EXPECT_EQ(nullptr, got);
+	    } else {
+		EXPECT_STREQ(value, got);
+		KxZoneFree(KxGetTypedStreamZone(ts), got);
+	    }
+	}
+	const char *atom = NULL;
+	KxReadType(ts, "%", &atom);
+	EXPECT_EQ(KxUniqueString("interned"), atom);
+    });
+}
+
+TEST_F(TypedStream, ArraysInEitherForm)
+{
+    int ints[5] = { INT_MIN, -1, 0, 1, INT_MAX };
+    double doubles[3] = { 0.5, -2.25, 1e300 };
+    const char *texts[3] = { "a", NULL, "ccc" };
+    RoundTrip("arrays", [&](KxTypedStream *ts) {
+	KxWriteArray(ts, "i", 5, ints);
+	KxWriteType(ts, "[3d]", doubles);
+	KxWriteArray(ts, "*", 3, texts);
+	KxWriteArray(ts, "i", 0, NULL);
+	KxWriteArray(ts, "i", 5, ints);
+    }, [&](KxTypedStream *ts) {
+	int gotInts[5];
+	KxReadType(ts, "[5i]", gotInts);
+	EXPECT_EQ(0, memcmp(ints, gotInts, sizeof ints));
+	double gotDoubles[3];
+	KxReadArray(ts, "d", 3, gotDoubles);
+	EXPECT_EQ(0, memcmp(doubles, gotDoubles, sizeof doubles));
+	char *gotTexts[3];
+	KxReadArray(ts, "*", 3, gotTexts);
+	EXPECT_STREQ("a", gotTexts[0]);
+	EXPECT_EQ(nullptr, gotTexts[1]);
+	EXPECT_STREQ("ccc", gotTexts[2]);
+	KxZoneFree(NULL, gotTexts[0]);
+	KxZoneFree(NULL, gotTexts[2]);
+	KxReadArray(ts, "i", 0, NULL);
+	EXPECT_EQ(TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR,
+		  Raised([&] { KxReadArray(ts, "i", 4, gotInts); }))
+	    << "the count is part of the type";
+    });
+}
+
+struct Inner {
+    char tag;
+    double weight;
+};
+
+struct Record {
+    short small;
+    struct Inner inner;
+    int numbers[3];
+    char *name;
+    id object;
+    Class cls;
+    SEL selector;
+    unsigned char flag;
+};
+
+TEST_F(TypedStream, StructuresFollowTheCompilersLayout)
+{
+    Record record = { -7, { 'x', 3.5 }, { 1, 2, 3 }, (char *) "named",
+		      @"object", [NSString class], @selector(initWithCoder:), 200 };
+    struct { int a; double b; } pair = { 9, 0.25 };
+    RoundTrip("structs", [&](KxTypedStream *ts) {
+	KxWriteType(ts, @encode(Record), &record);
+	KxWriteType(ts, "{pair=\"a\"i\"b\"d}", &pair);
+    }, [&](KxTypedStream *ts) {
+	Record got;
+	KxReadType(ts, @encode(Record), &got);
+	EXPECT_EQ(-7, got.small);
+	EXPECT_EQ('x', got.inner.tag);
+	EXPECT_EQ(3.5, got.inner.weight);
+	EXPECT_EQ(3, got.numbers[2]);
+	EXPECT_STREQ("named", got.name);
+	EXPECT_TRUE([got.object isEqual: @"object"]);
+	EXPECT_EQ([NSString class], got.cls);
+	EXPECT_TRUE(sel_isEqual(@selector(initWithCoder:), got.selector));
+	EXPECT_EQ(200, got.flag);
+	KxZoneFree(NULL, got.name);
+	memset(&pair, 0, sizeof pair);
+	KxReadType(ts, "{pair=id}", &pair);	/* element names are no part of the type */
+	EXPECT_EQ(9, pair.a);
+	EXPECT_EQ(0.25, pair.b);
+    });
+}
+
+TEST_F(TypedStream, BadTypeEncodingsAreRefusedAndLeaveTheStreamUsable)
+{
+    std::string deep = std::string(40, '[') + "1i" + std::string(40, ']');
+    const char *refused[] = {
+	"", "^i", "(u=ic)", "b3", "D", "v", "?", "{s}", "{s=}", "[i]", "[3i",
+	"{s=i", "ii", "[99999999999i]", "[1073741824[2i]]", "@\"NSString",
+	"{s=\"a\"}", "Z", deep.c_str(),
+    };
+    int value = 5;
+    RoundTrip("bad-types", [&](KxTypedStream *ts) {
+	for (const char *type : refused) {
+	    EXPECT_EQ(TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR,
+		      Raised([&] { KxWriteType(ts, type, &value); })) << '"' << type << '"';
+	}
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR, Raised([&] { KxWriteType(ts, NULL, &value); }));
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR, Raised([&] { KxWriteType(ts, "i", NULL); }));
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR,
+		  Raised([&] { KxWriteArray(ts, "i", -1, &value); }));
+	KxWriteType(ts, "i", &value);
+    }, [&](KxTypedStream *ts) {
+	int got = 0;
+	KxReadType(ts, "i", &got);
+	EXPECT_EQ(5, got);
+	EXPECT_TRUE(KxEndOfTypedStream(ts));
+    });
+}
+
+TEST_F(TypedStream, ReadingAnotherTypeIsRefused)
+{
+    long long big = 1;
+    With("mismatch", KX_WRITEONLY, [&](KxTypedStream *ts) { KxWriteType(ts, "q", &big); });
+
+    /* NSUnarchiver itself would convert between these silently. */
+    for (const char *type : { "i", "l", "Q", "d" }) {
+	With("mismatch", KX_READONLY, [&](KxTypedStream *ts) {
+	    long long got = 0;
+	    std::string message;
+	    EXPECT_EQ(TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR,
+		      Raised([&] { KxReadType(ts, type, &got); }, &message)) << type;
+	    EXPECT_NE(std::string::npos, message.find("type q, not")) << message;
+	    EXPECT_EQ(0, got) << "a failed read leaves the data alone";
+	    EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR, Raised([&] { KxReadType(ts, "q", &got); }))
+		<< "the position is lost after a failed read";
+	});
+    }
+}
+
+/* --- Objects ---------------------------------------------------------- */
+
+TEST_F(TypedStream, ObjectGraphsKeepSharingAndCycles)
+{
+    NSMutableArray *array = [NSMutableArray array];
+    NSString *shared = [NSString stringWithFormat: @"shared %d", 1];
+    id itself = array;		/* the compiler warns of cycles it can see */
+    [array addObject: shared];
+    [array addObject: shared];
+    [array addObject: itself];
+    [array addObject: [NSDictionary dictionaryWithObject: [NSNumber numberWithInt: 7]
+						  forKey: @"seven"]];
+    RoundTrip("graph", [&](KxTypedStream *ts) {
+	KxWriteRootObject(ts, array);
+	KxWriteObject(ts, shared);
+	KxWriteType(ts, "@", &array);
+	KxWriteObject(ts, nil);
+    }, [&](KxTypedStream *ts) {
+	NSMutableArray *got = KxReadObject(ts);
+	ASSERT_TRUE([got isKindOfClass: [NSArray class]]);
+	ASSERT_EQ(4u, [got count]);
+	EXPECT_TRUE([[got objectAtIndex: 0] isEqual: @"shared 1"]);
+	EXPECT_EQ([got objectAtIndex: 0], [got objectAtIndex: 1]) << "written once, read as one";
+	EXPECT_EQ(got, [got objectAtIndex: 2]) << "the cycle is intact";
+	EXPECT_EQ(7, [[[got objectAtIndex: 3] objectForKey: @"seven"] intValue]);
+	EXPECT_EQ([got objectAtIndex: 0], KxReadObject(ts)) << "shared across writes";
+	id again = nil;
+	KxReadType(ts, "@", &again);
+	EXPECT_EQ(got, again);
+	EXPECT_EQ(nil, KxReadObject(ts));
+	[got removeAllObjects];	/* break the cycle */
+    });
+    [array removeAllObjects];
+}
+
+TEST_F(TypedStream, ConditionalReferencesInsideRootObjects)
+{
+    TypedStreamTestNode *root = [[TypedStreamTestNode new] autorelease];
+    TypedStreamTestNode *kept = [[TypedStreamTestNode new] autorelease];
+    TypedStreamTestNode *dropped = [[TypedStreamTestNode new] autorelease];
+    kept->number = 1;
+    root->strong = [kept retain];
+    root->weak = dropped;	/* referred to conditionally only */
+    kept->weak = kept;		/* conditional, but also written in full */
+    TypedStreamTestReentrant *outer = [[TypedStreamTestReentrant new] autorelease];
+    outer->number = 42;
+    outer->other = kept;
+
+    With("outside", KX_WRITEONLY, [&](KxTypedStream *ts) {
+	EXPECT_EQ(TYPEDSTREAM_WRITE_REFERENCE_ERROR,
+		  Raised([&] { KxWriteObjectReference(ts, kept); }));
+	EXPECT_EQ(TYPEDSTREAM_WRITE_REFERENCE_ERROR, Raised([&] { KxWriteObject(ts, root); }))
+	    << "the node refers to an object conditionally";
+    });
+    RoundTrip("conditional", [&](KxTypedStream *ts) {
+	KxWriteRootObject(ts, root);
+	reentrantStream = ts;	/* its coding calls back into the stream */
+	KxWriteRootObject(ts, outer);
+    }, [&](KxTypedStream *ts) {
+	reentrantStream = ts;
+	TypedStreamTestNode *got = KxReadObject(ts);
+	TypedStreamTestNode *gotKept = got->strong;
+	EXPECT_EQ(1, gotKept->number);
+	EXPECT_EQ(gotKept, gotKept->weak);
+	EXPECT_EQ(nil, got->weak) << "an object only referred to is not written";
+	TypedStreamTestReentrant *gotOuter = KxReadObject(ts);
+	EXPECT_EQ(42, gotOuter->number);
+	EXPECT_EQ(gotKept, gotOuter->other) << "a reference to an object written earlier";
+    });
+    reentrantStream = NULL;
+}
+
+TEST_F(TypedStream, CloseFromInsideACallIsRefused)
+{
+    TypedStreamTestReentrant *closer = [[TypedStreamTestReentrant new] autorelease];
+    closer->closeInside = 1;
+    closer->number = 8;
+    reentrantCode = 0;
+    RoundTrip("reentrant", [&](KxTypedStream *ts) {
+	reentrantStream = ts;
+	KxWriteRootObject(ts, closer);
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR, reentrantCode);
+    }, [&](KxTypedStream *ts) {
+	reentrantStream = ts;
+	TypedStreamTestReentrant *got = KxReadObject(ts);
+	EXPECT_EQ(8, got->number) << "the refused close changed nothing";
+    });
+    reentrantStream = NULL;
+}
+
+TEST_F(TypedStream, WriteStreamsKeepTheirObjectsAlive)
+{
+    nodeDeallocs = 0;
+    RoundTrip("alive", [&](KxTypedStream *ts) {
+	for (int i = 0; i < 3; i++) {
+	    TypedStreamTestNode *node = [TypedStreamTestNode new];
+	    node->number = i;
+	    KxWriteRootObject(ts, node);
+	    [node release];
+	}
+	EXPECT_EQ(0, nodeDeallocs) << "a freed address could be taken for a written object";
+    }, [&](KxTypedStream *ts) {
+	EXPECT_EQ(3, nodeDeallocs) << "closing the stream let them go";
+	for (int i = 0; i < 3; i++) {
+	    TypedStreamTestNode *got = KxReadObject(ts);
+	    EXPECT_EQ(i, got->number) << "three objects, not references to the first";
+	}
+    });
+}
+
+TEST_F(TypedStream, ObjectsThatCannotBeWrittenAreRefused)
+{
+    id bare = class_createInstance(objc_getClass("TypedStreamTestBare"), 0);
+    NSArray *holdsClass = [NSArray arrayWithObject: [NSString class]];
+    Class metaclass = object_getClass((id) [NSString class]);
+    Class notClass = (Class) &metaclass;
+    int first = 11;
+    RoundTrip("refused", [&](KxTypedStream *ts) {
+	KxWriteType(ts, "i", &first);
+	EXPECT_EQ(TYPEDSTREAM_CLASS_ERROR, Raised([&] { KxWriteObject(ts, bare); }));
+	EXPECT_EQ(TYPEDSTREAM_CLASS_ERROR,
+		  Raised([&] { KxWriteObject(ts, (id) [NSString class]); }));
+	EXPECT_EQ(TYPEDSTREAM_CLASS_ERROR, Raised([&] { KxWriteType(ts, "#", &metaclass); }));
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR, Raised([&] { KxWriteObject(ts, (id) 0x1001); }));
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR, Raised([&] { KxWriteObject(ts, (id) 0x10); }));
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR, Raised([&] { KxWriteType(ts, "#", &notClass); }));
+	/* Found only inside the graph: the stream fails, keeping what came
+	 * before. */
+	EXPECT_EQ(TYPEDSTREAM_CLASS_ERROR, Raised([&] { KxWriteObject(ts, holdsClass); }));
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR, Raised([&] { KxWriteType(ts, "i", &first); }));
+    }, [&](KxTypedStream *ts) {
+	int got = 0;
+	KxReadType(ts, "i", &got);
+	EXPECT_EQ(11, got);
+	EXPECT_TRUE(KxEndOfTypedStream(ts));
+    });
+    object_dispose(bare);
+}
+
+TEST_F(TypedStream, UnknownClassesRaiseClassError)
+{
+    TypedStreamTestNode *node = [[TypedStreamTestNode new] autorelease];
+    Class cls = [TypedStreamTestNode class];
+    With("class-value", KX_WRITEONLY, [&](KxTypedStream *ts) { KxWriteType(ts, "#", &cls); });
+    With("class-object", KX_WRITEONLY, [&](KxTypedStream *ts) { KxWriteRootObject(ts, node); });
+
+    /* Rename the class, as a file from another program would name one. */
+    for (const char *name : { "class-value", "class-object" }) {
+	std::string bytes = FileBytes(Path(name));
+	size_t at = bytes.find("TypedStreamTestNode");
+	ASSERT_NE(std::string::npos, at);
+	bytes[at] = 'X';
+	PutFile(Path(name), Reseal(bytes));
+    }
+    With("class-value", KX_READONLY, [&](KxTypedStream *ts) {
+	EXPECT_EQ(TYPEDSTREAM_CLASS_ERROR, Raised([&] { KxReadType(ts, "#", &cls); }));
+    });
+    With("class-object", KX_READONLY, [&](KxTypedStream *ts) {
+	EXPECT_EQ(TYPEDSTREAM_CLASS_ERROR, Raised([&] { KxReadObject(ts); }));
+    });
+}
+
+/* --- Streams ---------------------------------------------------------- */
+
+TEST_F(TypedStream, VersionsAsWrittenAndAsStored)
+{
+    TypedStreamTestNode *node = [[TypedStreamTestNode new] autorelease];
+    int system = 0;
+    RoundTrip("versions", [&](KxTypedStream *ts) {
+	system = KxSystemVersion(ts);
+	EXPECT_GT(system, 0);
+	EXPECT_EQ(3, KxTypedStreamClassVersion(ts, "TypedStreamTestNode"));
+	EXPECT_EQ(TYPEDSTREAM_CLASS_ERROR,
+		  Raised([&] { KxTypedStreamClassVersion(ts, "NoSuchClassAnywhere"); }));
+	KxWriteRootObject(ts, node);
+    }, [&](KxTypedStream *ts) {
+	EXPECT_EQ(system, KxSystemVersion(ts));
+	EXPECT_EQ(-1, KxTypedStreamClassVersion(ts, "TypedStreamTestNode")) << "not read yet";
+	KxReadObject(ts);
+	EXPECT_EQ(3, KxTypedStreamClassVersion(ts, "TypedStreamTestNode"));
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR,
+		  Raised([&] { KxTypedStreamClassVersion(ts, NULL); }));
+    });
+}
+
+TEST_F(TypedStream, EndOfStreamIsNoFailure)
+{
+    RoundTrip("empty", [](KxTypedStream *) {}, [&](KxTypedStream *ts) {
+	int value;
+	EXPECT_TRUE(KxEndOfTypedStream(ts));
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Raised([&] { KxReadType(ts, "i", &value); }));
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Raised([&] { KxReadObject(ts); }))
+	    << "still at the end, not failed";
+	EXPECT_TRUE(KxEndOfTypedStream(ts));
+    });
+}
+
+TEST_F(TypedStream, CallsInTheWrongModeOrWithoutAStreamAreRefused)
+{
+    int value = 1;
+    KxTypedStream *writer = Open("modes", KX_WRITEONLY);
+    ASSERT_NE(nullptr, writer);
+    KxWriteType(writer, "i", &value);
+    KxFlushTypedStream(writer);
+    KxTypedStream *reader = Open("modes", KX_READONLY);
+    ASSERT_NE(nullptr, reader);
+
+    std::function<void()> refused[] = {
+	[&] { KxReadType(writer, "i", &value); },
+	[&] { KxReadObject(writer); },
+	[&] { KxEndOfTypedStream(writer); },
+	[&] { KxWriteType(reader, "i", &value); },
+	[&] { KxWriteObject(reader, nil); },
+	[&] { KxFlushTypedStream(reader); },
+	[&] { KxCloseTypedStream(NULL); },
+	[&] { KxFlushTypedStream(NULL); },
+	[&] { KxReadType(NULL, "i", &value); },
+	[&] { KxSystemVersion(NULL); },
+	[&] { KxGetTypedStreamZone(NULL); },
+	[&] { KxOpenTypedStreamForFile(Path("modes").c_str(), 3); },
+	[&] { KxOpenTypedStreamForFile(NULL, KX_READONLY); },
+    };
+    for (size_t i = 0; i < sizeof refused / sizeof refused[0]; i++) {
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR, Raised(refused[i])) << "case " << i;
+    }
+    KxReadType(reader, "i", &value);
+    EXPECT_EQ(1, value) << "a flushed value is in the file";
+    KxCloseTypedStream(reader);
+    KxCloseTypedStream(writer);
+}
+
+TEST_F(TypedStream, ErrorNames)
+{
+    const char *names[] = {
+	"TYPEDSTREAM_CALLER_ERROR", "TYPEDSTREAM_FILE_INCONSISTENCY",
+	"TYPEDSTREAM_CLASS_ERROR", "TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR",
+	"TYPEDSTREAM_WRITE_REFERENCE_ERROR", "TYPEDSTREAM_INTERNAL_ERROR",
+    };
+    for (int code = 8000; code <= 8005; code++) {
+	EXPECT_STREQ(names[code - 8000], TS_getExceptionName(code));
+    }
+    EXPECT_EQ(nullptr, TS_getExceptionName(7999));
+    EXPECT_EQ(nullptr, TS_getExceptionName(8006));
+}
+
+TEST_F(TypedStream, ZonesForReading)
+{
+    KxZone *zone = KxCreateZone(KxPageSize(), KxPageSize(), 1);
+    TypedStreamTestNode *node = [[TypedStreamTestNode new] autorelease];
+    const char *text = "in a zone";
+    RoundTrip("zones", [&](KxTypedStream *ts) {
+	EXPECT_EQ(KxDefaultMallocZone(), KxGetTypedStreamZone(ts));
+	KxWriteType(ts, "*", &text);
+	KxWriteRootObject(ts, node);
+    }, [&](KxTypedStream *ts) {
+	KxSetTypedStreamZone(ts, zone);
+	EXPECT_EQ(zone, KxGetTypedStreamZone(ts));
+	char *got = NULL;
+	KxReadType(ts, "*", &got);
+	EXPECT_STREQ("in a zone", got);
+	EXPECT_EQ(zone, NSZoneFromPointer(got));
+	KxZoneFree(zone, got);
+	EXPECT_EQ(zone, NSZoneFromPointer(KxReadObject(ts)));
+	KxSetTypedStreamZone(ts, NULL);
+	EXPECT_EQ(KxDefaultMallocZone(), KxGetTypedStreamZone(ts));
+    });
+}
+
+TEST_F(TypedStream, FilesThatCannotBeOpened)
+{
+    ASSERT_EQ(0, mkfifo(Path("fifo").c_str(), 0600));
+    ASSERT_EQ(0, mkdir(Path("directory").c_str(), 0700));
+    for (const char *name : { "missing", "fifo", "directory" }) {
+	EXPECT_EQ(nullptr, Open(name, KX_READONLY)) << name;
+    }
+    for (const char *name : { "missing/below", "fifo", "directory" }) {
+	EXPECT_EQ(nullptr, Open(name, KX_WRITEONLY)) << name;
+    }
+}
+
+/* --- Damaged and foreign files ---------------------------------------- */
+
+/* Writes the sample stream that the damaged files are made from. */
+static void
+WriteSample(KxTypedStream *ts)
+{
+    int number = 42;
+    const char *text = "sample text";
+    Inner inner = { 'k', 6.5 };
+    NSMutableArray *array = [NSMutableArray arrayWithObjects: @"one", @"two", nil];
+    [array addObject: [array objectAtIndex: 0]];
+    KxWriteType(ts, "i", &number);
+    KxWriteType(ts, "*", &text);
+    KxWriteType(ts, @encode(Inner), &inner);
+    KxWriteRootObject(ts, array);
+    KxWriteArray(ts, "i", 1, &number);
+}
+
+/* Reads it back; a damaged file must raise before any value is wrong. */
+static void
+ReadSample(KxTypedStream *ts)
+{
+    int number = 0;
+    char *text = NULL;
+    Inner inner;
+    KxReadType(ts, "i", &number);
+    EXPECT_EQ(42, number);
+    KxReadType(ts, "*", &text);
+    EXPECT_STREQ("sample text", text);
+    KxZoneFree(NULL, text);
+    KxReadType(ts, @encode(Inner), &inner);
+    EXPECT_EQ(6.5, inner.weight);
+    NSArray *array = KxReadObject(ts);
+    EXPECT_EQ(3u, [array count]);
+    KxReadArray(ts, "i", 1, &number);
+    EXPECT_TRUE(KxEndOfTypedStream(ts));
+}
+
+/* Opens path and reads the sample from it; answers the code raised, or
+ * -1 when the file could not be opened at all. */
+static int
+ReadDamaged(const std::string &path)
+{
+    KxTypedStream *ts = NULL;
+    int code = Raised([&] { ts = KxOpenTypedStreamForFile(path.c_str(), KX_READONLY); });
+    if (code != 0 || ts == NULL) {
+	return ts == NULL && code == 0 ? -1 : code;
+    }
+    code = Raised([&] { ReadSample(ts); });
+    KxCloseTypedStream(ts);
+    return code;
+}
+
+class TypedStreamCorpus : public TypedStream {
+protected:
+    std::string good;
+
+    void SetUp() override
+    {
+	TypedStream::SetUp();
+	With("sample", KX_WRITEONLY, WriteSample);
+	good = FileBytes(Path("sample"));
+	ASSERT_EQ(0, ReadDamaged(Path("sample"))) << "the sample itself reads back";
+    }
+
+    int Try(const std::string &bytes)
+    {
+	PutFile(Path("damaged"), bytes);
+	return ReadDamaged(Path("damaged"));
+    }
+};
+
+TEST_F(TypedStreamCorpus, EveryTruncationIsRefused)
+{
+    for (size_t length = 0; length < good.size(); length++) {
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Try(good.substr(0, length)))
+	    << "cut at " << length;
+    }
+}
+
+TEST_F(TypedStreamCorpus, ByteFlipsAreRefused)
+{
+    unsigned long seed = 12345;
+    for (int round = 0; round < 600; round++) {
+	std::string bytes = good;
+	int flips = 1 + round % 3;
+	for (int i = 0; i < flips; i++) {
+	    seed = seed * 6364136223846793005ul + 1442695040888963407ul;
+	    size_t at = (size_t) (seed >> 33) % bytes.size();
+	    bytes[at] = (char) (bytes[at] ^ (1 << ((seed >> 20) % 8)));
+	}
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Try(bytes)) << "round " << round;
+    }
+}
+
+TEST_F(TypedStreamCorpus, ForeignFilesAreRefused)
+{
+    std::string noise;
+    unsigned long seed = 99;
+    for (int i = 0; i < 1000; i++) {
+	seed = seed * 6364136223846793005ul + 1442695040888963407ul;
+	noise += (char) (seed >> 56);
+    }
+    NSData *plainArchive = [NSArchiver archivedDataWithRootObject: @"plain"];
+    std::string foreign[] = {
+	"", "hello, this is a text file\n", noise, good.substr(24),
+	std::string((const char *) [plainArchive bytes], [plainArchive length]),
+	good + "trailing bytes",
+    };
+    for (const std::string &bytes : foreign) {
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Try(bytes)) << bytes.size() << " bytes";
+    }
+}
+
+TEST_F(TypedStreamCorpus, ImpossibleHeadersAreRefused)
+{
+    std::string hugeLength = good;
+    hugeLength[12 + 5] = 1;		/* declares 2^40 bytes more */
+    EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Try(hugeLength));
+    std::string newerFormat = good;
+    newerFormat[8] = 2;
+    EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Try(newerFormat));
+
+    /* Sealed with a correct checksum, but the archiver's own header is
+     * wrong: the reader must not hand it to the unarchiver. */
+    const size_t fields = 24 + strlen("GNUstep archive");
+    std::string wrongPrefix = good, newerArchiver = good, hugeTable = good, notHex = good;
+    wrongPrefix[24] = 'g';
+    newerArchiver.replace(fields, 8, "7fffffff");
+    hugeTable.replace(fields + 9, 8, "ffffffff");
+    notHex.replace(fields + 18, 8, "0000zz00");
+    for (const std::string &bytes : { wrongPrefix, newerArchiver, hugeTable, notHex }) {
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Try(Reseal(bytes)));
+    }
+}
