@@ -548,3 +548,26 @@ TEST_F(MsgSend, SecondHookSeesTheFrameAndCanEndTheSend)
     BqOsmo_SetMessageHook2(NULL);
     EXPECT_EQ(2, hookCalls);
 }
+
+/* A root of GCC's runtime: no -methodSignatureForSelector:, so the send
+ * asks -respondsTo: and then -descriptionForMethod:. */
+@interface SendBareRoot : Object
+- (int) answer;
+@end
+@implementation SendBareRoot
+- (int) answer { return 42; }
+@end
+
+TEST_F(MsgSend, ReceiversWithoutSignatureLookupUseRespondsTo)
+{
+    id bare = class_createInstance(objc_getClass("SendBareRoot"), 0);
+    Value r;
+    ASSERT_EQ(0, Send(bare, "answer", &r)) << Errors();
+    EXPECT_EQ(42, As<int>(r));
+    EXPECT_EQ(1, Send(bare, "unknownThing", &r));
+    EXPECT_EQ("instances of SendBareRoot do not respond to \"unknownThing\"", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, Send((id) objc_getClass("SendBareRoot"), "unknownThing", &r));
+    EXPECT_EQ("class SendBareRoot does not respond to \"unknownThing\"", Errors());
+    object_dispose(bare);
+}
