@@ -17,7 +17,8 @@ sub pooled_array { Vantle::obj([@_]) }
 subtest 'all handles of one object share one referent' => sub {
     Vantle::TestSupport::push_pool();
     my $h1 = pooled_array(1, 2);
-    isa_ok($h1, 'Vantle::Object');
+    # ->isa on a handle is a message to the object, so ref() names the package
+    is(ref($h1), 'Vantle::Object', 'a handle');
     is(refcount($h1), 1, 'the first handle owns the referent alone');
 
     my $h2 = Vantle::obj($h1);
@@ -103,7 +104,7 @@ subtest 'Perl lets go before the runtime does' => sub {
 
 subtest 'nil' => sub {
     my $nil = Vantle::nil();
-    isa_ok($nil, 'Vantle::Object');
+    is(ref($nil), 'Vantle::Object', 'a nil handle');
     is($$nil, 0, 'the nil handle holds 0');
     is(refaddr(Vantle::nil()), refaddr($nil), 'every nil handle shares one referent');
     is(Vantle::nil($nil), 1, 'the nil handle is nil');
@@ -123,7 +124,7 @@ subtest 'nil' => sub {
 
 subtest 'class names stand for classes' => sub {
     my $class = Vantle::pl('NSObject');
-    isa_ok($class, 'Vantle::Object', 'a class name converts to a handle');
+    is(ref($class), 'Vantle::Object', 'a class name converts to a handle');
     ok($$class > 0, 'of the class object');
     is(refaddr(Vantle::pl('NSObject')), refaddr($class), 'which is one object like any other');
     is(Vantle::object_is_bad('NSObject') + 0, 0, 'a class name is a usable object');

@@ -11,6 +11,7 @@
 
 #include "VantlePriv.h"
 #include "PerlCTypes.h"
+#include "PerlMsgSend.h"
 #include "BqOsmo.h"
 
 /*
@@ -76,6 +77,8 @@ InstallHooksOnce(void)
 	return;
     }
     installed = 1;
+    BqCPerl_setMethodHook(VantlePriv_ClassMethodHook);
+    BqCPerl_setFetchmethodHook(VantlePriv_FetchMethodHook);
     BqCPerl_setRV2HVHook(HashDereferenceHook);
     BqCPerl_setRV2AVHook(ArrayDereferenceHook);
 }
@@ -233,6 +236,7 @@ RegisterSubs(pTHX)
     VantlePriv_BootPointer(aTHX);
     BqCPerl_BootHooks(aTHX);
     VantlePriv_BootTestSupport(aTHX);
+    VantlePriv_BootMsgSend(aTHX);
 }
 
 /*

@@ -1,0 +1,64 @@
+/*
+ * PerlMsgSend.h --
+ *
+ *	Perl method calls become messages.  On this perl the routes are
+ *	Perl's own: a lower-case method called on a handle first reaches
+ *	Vantle::Object::AUTOLOAD, which installs an XS sub of that name in
+ *	Vantle::Object, so every later call of the name goes straight to the
+ *	send through Perl's method cache.  Every class of the runtime has a
+ *	Perl package of its name whose AUTOLOAD does the same for class
+ *	messages (NSString->string) and for calls qualified with a class
+ *	name ($h->NSObject::description), which send to super starting at
+ *	that class.  The fetch-method and class-method hooks decide, as the
+ *	routes ask them, whether a call is a message.
+ */
+#ifndef VANTLE_PERL_MSG_SEND_H
+#define VANTLE_PERL_MSG_SEND_H
+
+#include "bqcperl.h"
+
+#include <objc/runtime.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The method and class names a hook hands to the entry point Perl calls
+ * next; both are cleared after the send. */
+extern const char *VantlePriv_PendingMethodName;
+extern const char *VantlePriv_ClassName;
+
+/* Sends the message the Perl stack (ax, items) describes and leaves its
+ * converted result in ST(0).  Croaks on failure.  pendingName and
+ * pendingClass may be null; named: the name comes from a pending name or
+ * from AUTOLOAD (autoloadName); super: a message to super.
+ * selectorCache, when given, keeps the selectors formed from the name per
+ * number of message arguments (at least four slots, zeroed at first). */
+void VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName,
+		const char *pendingClass, int named, int super, const char *autoloadName,
+		SEL *selectorCache);
+
+/* Forms a selector name from a Perl method name for n message arguments
+ * into dst (strlen(perlName) + n + 2 bytes at least); warns when colons
+ * are missing, consults the selector map when it is on.  Answers 1 when it
+ * did neither (the same name forms the same selector every time). */
+int  VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Class cls,
+		char *dst);
+
+/* The two method hooks, as installed by the boot sub. */
+GV  *VantlePriv_FetchMethodHook(HV *stash, char *name);
+GV  *VantlePriv_ClassMethodHook(SV *invocant, SV *methodName);
+
+/* Registers the entry points, the routes and a package per runtime class
+ * in the current interpreter. */
+void VantlePriv_BootMsgSend(pTHX);
+
+/* Makes the Perl package of a runtime class (when Perl has none of that
+ * name yet), so class messages to it route to the send. */
+void VantlePriv_MakeClassPackage(pTHX_ const char *className);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,592 @@
+/*
+ * PerlMsgSend.mm --
+ *
+ *	The message send from Perl: six entry points, the routes that stand
+ *	in for the interpreter's method hooks on this perl, selector
+ *	formation and the message trace.  All of them end in
+ *	VantlePriv_msg_send, which drives the runtime layer's generic send
+ *	with the binding's C type table.
+ *
+ *	Error discipline: texts are collected in a dynamic string that the
+ *	save stack frees (VantlePriv_EnterConversion); every croak first
+ *	copies its text into a mortal and leaves the scope, and no C++
+ *	object with a destructor is alive when it happens.
+ */
+#import <Foundation/Foundation.h>
+
+#include "PerlMsgSend.h"
+#include "PerlCTypes.h"
+#include "PerlSelectorMap.h"
+#include "VantlePriv.h"
+#include "BqOsmoControl.h"
+#include "BqOsmoCore.h"
+#include "CTypes.h"
+#include "Glisk.h"
+#include "KxPlatform.h"
+#include "MsgSend.h"
+#include "TypeSpec.h"
+
+#include <alloca.h>
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+
+#define BQ_NAMED_SEND_CACHED_ARGS 4
+
+const char *VantlePriv_PendingMethodName;
+const char *VantlePriv_ClassName;
+
+/* The globs the hooks answer, per interpreter. */
+typedef struct GlobCache {
+    PerlInterpreter *interp;
+    GV *glob;
+} GlobCache;
+
+static GlobCache fastSendGlob;
+static GlobCache classSendGlob;
+
+/* An installed per-name send: its Perl name, and for subs in a class
+ * package the class the package is named after. */
+typedef struct NamedSend {
+    const char *perlName;	/* interned */
+    const char *className;	/* interned, or null in Vantle::Object */
+    SEL selectors[BQ_NAMED_SEND_CACHED_ARGS];	/* formed per argument count,
+				 * when formation is plain (see FormCached) */
+} NamedSend;
+
+static void
+ClearPending(void)
+{
+    VantlePriv_PendingMethodName = NULL;
+    VantlePriv_ClassName = NULL;
+}
+
+static GV *
+CachedGlob(pTHX_ GlobCache *cache, const char *name)
+{
+    if (cache->interp != aTHX || cache->glob == NULL) {
+	HV *stash = gv_stashpvs("Vantle", GV_ADD);
+	SV **slot = hv_fetch(stash, name, (I32) strlen(name), 1);
+	if (slot == NULL) {
+	    return NULL;
+	}
+	if (!isGV(*slot)) {
+	    gv_init_pvn((GV *) *slot, stash, name, strlen(name), GV_ADDMULTI);
+	}
+	cache->glob = (GV *) *slot;
+	cache->interp = aTHX;
+    }
+    return cache->glob;
+}
+
+/* ---------------------------------------------------------------------
+ * Selector formation
+ * ------------------------------------------------------------------ */
+
+int
+VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Class cls,
+	char *dst)
+{
+    int plain = 1;
+    const char *from = perlName;
+    char *to = dst;
+    while (*from == '_') {
+	*to++ = *from++;
+    }
+    int colons = 0;
+    for (; *from != '\0'; from++) {
+	if (*from == '_') {
+	    *to++ = ':';
+	    colons++;
+	} else {
+	    *to++ = *from;
+	}
+    }
+    *to = '\0';
+    int endsInColon = to > dst && to[-1] == ':';
+    if (*dst != '\0' && !(n <= colons && (colons == 0 || endsInColon))) {
+	if (!(colons == 0 && VantlePriv_PerlSelectorMap)) {
+	    Perl_warn(aTHX_ "missing colon (i.e., '_') at the end of selector name");
+	    plain = 0;
+	}
+	int total = colons;
+	do {
+	    *to++ = ':';
+	    total++;
+	} while (total < n);
+	*to = '\0';
+    }
+    if (VantlePriv_PerlSelectorMap && colons == 0) {
+	plain = 0;
+	SEL mapped = VantlePriv_FindSelector(receiver, cls, dst, perlName, n);
+	if (mapped != NULL) {
+	    const char *name = sel_getName(mapped);
+	    /* A mapped name has as many colons as arguments, which the
+	     * buffer was sized for. */
+	    strcpy(dst, name);
+	}
+    }
+    return plain;
+}
+
+/* ---------------------------------------------------------------------
+ * The send
+ * ------------------------------------------------------------------ */
+
+/* Croaks with the mortal text after leaving the caller's scope. */
+#define CROAK_AFTER_LEAVE(sv) do { SV *message_ = (sv); LEAVE; croak_sv(message_); } while (0)
+
+static id
+ConvertReceiver(pTHX_ SV *sv, Tcl_DString *errors, char *failed)
+{
+    return VantlePriv_PerlAutoConvert ? Vantle_ObjectForSV(sv, errors, failed)
+				      : Vantle_SVGetObject2(sv, errors, failed);
+}
+
+static int
+IsKindOf(id object, Class cls)
+{
+    for (Class walk = object_getClass(object); walk != Nil; walk = class_getSuperclass(walk)) {
+	if (walk == cls) {
+	    return 1;
+	}
+    }
+    return 0;
+}
+
+static void
+TraceBefore(pTHX_ id receiver, KxSuper *super, SEL selector, void **argv, int argc)
+{
+    printf(" [%s", Glisk_RegisterObject(receiver));
+    if (super != NULL) {
+	printf("(%s:%s)", Glisk_RegisterObject(super->self),
+		Glisk_RegisterObject((id) super->super_class));
+    }
+    printf(" %s", sel_getName(selector));
+    for (int i = 2; i < argc; i++) {
+	printf(" %s", SvPV_nolen((SV *) argv[i]));
+    }
+    printf("]  ");
+    fflush(stdout);
+}
+
+void
+VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char *pendingClass,
+	int named, int super, const char *autoloadName, SEL *selectorCache)
+{
+    const char *entryName = super ? "Vantle::msg_send_super" : "Vantle::msg_send";
+    int needed = named ? 1 : super ? 3 : 2;
+    if (items < needed) {
+	ClearPending();
+	croak("Usage: %s(receiver, %smsg, ...)", entryName, super && !named ? "class, " : "");
+    }
+
+    Tcl_DString errors;
+    ENTER;
+    VantlePriv_EnterConversion(aTHX_ &errors);
+    char failed = 0;
+    id receiver = nil;
+    Class startClass = Nil;
+    int hasPair = 0;
+
+    /* The receiver and the target. */
+    if (super && pendingClass != NULL) {
+	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed);
+	if (failed) {
+	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: receiver arg: %s", entryName,
+		    Tcl_DStringValue(&errors)));
+	}
+	if (strcmp(pendingClass, "SUPER") == 0) {
+	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: invoked outside method", entryName));
+	}
+	startClass = objc_lookUpClass(pendingClass);
+	if (startClass == Nil) {
+	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: no class %s", entryName, pendingClass));
+	}
+	hasPair = 1;
+    } else if (super && named) {
+	CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: invoked outside method", entryName));
+    } else if (super) {
+	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed);
+	if (failed) {
+	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: receiver arg: %s", entryName,
+		    Tcl_DStringValue(&errors)));
+	}
+	startClass = (Class) Vantle_SVGetClass2(ST(1), &errors, &failed, 1);
+	if (failed) {
+	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: class arg: %s", entryName,
+		    Tcl_DStringValue(&errors)));
+	}
+	if (startClass == Nil) {
+	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: Nil class", entryName));
+	}
+	hasPair = 1;
+    } else if (pendingClass != NULL) {
+	receiver = (id) objc_lookUpClass(pendingClass);
+    } else {
+	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed);
+	if (failed) {
+	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: %s", entryName, Tcl_DStringValue(&errors)));
+	}
+    }
+    if (hasPair && receiver != nil && !IsKindOf(receiver, startClass)) {
+	CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: receiver is not a kind of %sclass %s", entryName,
+		class_isMetaClass(startClass) ? "meta" : "", class_getName(startClass)));
+    }
+
+    /* The selector and the first message argument. */
+    const char *literal = NULL;
+    const char *perlName = pendingName;
+    int argStart = 1;
+    if (perlName == NULL && named) {
+	perlName = autoloadName != NULL ? autoloadName : "";
+    } else if (perlName == NULL) {
+	literal = SvPV_nolen(ST(super ? 2 : 1));
+	argStart = super ? 3 : 2;
+    }
+    int n = items - argStart;
+    SEL *cached = selectorCache != NULL && n < BQ_NAMED_SEND_CACHED_ARGS
+	? &selectorCache[n] : NULL;
+    SEL selector = cached != NULL && !VantlePriv_PerlSelectorMap ? *cached : NULL;
+    if (selector == NULL) {
+	if (literal != NULL) {
+	    selector = BqTypeSpec_Str2SEL(literal);
+	} else {
+	    char *formed = (char *) alloca(strlen(perlName) + (size_t) n + 2);
+	    int plain = VantlePriv_FormSelectorName(aTHX_ perlName, n, receiver, startClass,
+		    formed);
+	    selector = BqTypeSpec_Str2SEL(formed);
+	    /* A plain formation gives the same selector every time; one that
+	     * warns or consults the map is done again on every send. */
+	    if (cached != NULL && plain) {
+		*cached = selector;
+	    }
+	}
+    }
+
+    void **argv = (void **) alloca(sizeof(void *) * (size_t) (n + 2));
+    argv[0] = argv[1] = NULL;
+    for (int i = 0; i < n; i++) {
+	argv[i + 2] = ST(argStart + i);
+    }
+    SV *result = sv_newmortal();
+    KxSuper superRecord = { receiver, startClass };
+    int trace = BQ_CONTROL(message_trace);
+    if (trace) {
+	TraceBefore(aTHX_ receiver, hasPair ? &superRecord : NULL, selector, argv, n + 2);
+    }
+
+    int code = 0;
+    if (receiver != nil) {
+	code = BqOsmo_MsgSend(NULL, &errors, VantlePriv_CTypeTable, hasPair ? BQ_SEND_SUPER : BQ_SEND_MESSAGE,
+		hasPair ? (void *) &superRecord : (void *) receiver, selector, NULL, n + 2, argv,
+		result);
+    }
+    ClearPending();
+    if (trace) {
+	printf("--> %s(%d) %s\n", "", code, SvOK(result) ? SvPV_nolen(result) : "");
+	fflush(stdout);
+    }
+    if (code != 0) {
+	CROAK_AFTER_LEAVE(newSVpvn_flags(Tcl_DStringValue(&errors),
+		(STRLEN) Tcl_DStringLength(&errors), SVs_TEMP));
+    }
+    LEAVE;
+    ST(0) = result;
+}
+
+/* ---------------------------------------------------------------------
+ * The hooks
+ * ------------------------------------------------------------------ */
+
+/*
+ * Splits "Qualifier::name" (or "Qualifier'name") at its last separator;
+ * answers the method name and stores the qualifier, or null.
+ */
+static const char *
+SplitQualifiedName(char *name, const char **qualifier)
+{
+    char *last = NULL;
+    for (char *p = name; *p != '\0'; p++) {
+	if (*p == ':' || *p == '\'') {
+	    last = p;
+	}
+    }
+    *qualifier = NULL;
+    if (last == NULL) {
+	return name;
+    }
+    char *end = last;
+    if (*end == ':' && end > name && end[-1] == ':') {
+	end--;
+    }
+    *end = '\0';
+    *qualifier = name;
+    return last + 1;
+}
+
+GV *
+VantlePriv_FetchMethodHook(HV *stash, char *name)
+{
+    BQCPERL_dTHX;
+    if (stash != VantlePriv_ObjectStash(aTHX)) {
+	ClearPending();
+	return NULL;
+    }
+    const char *qualifier;
+    const char *method = SplitQualifiedName(name, &qualifier);
+    VantlePriv_ClassName = qualifier;
+    if (!(islower((unsigned char) method[0]) || method[0] == '_')) {
+	ClearPending();
+	return NULL;
+    }
+    GV *glob = CachedGlob(aTHX_ &fastSendGlob, "fast_msg_send");
+    if (glob == NULL || GvCV(glob) == NULL) {
+	ClearPending();
+	return NULL;
+    }
+    VantlePriv_PendingMethodName = method;
+    return glob;
+}
+
+GV *
+VantlePriv_ClassMethodHook(SV *invocant, SV *methodName)
+{
+    BQCPERL_dTHX;
+    if (SvROK(invocant)) {
+	return NULL;
+    }
+    const char *className = SvOK(invocant) ? SvPV_nolen(invocant) : NULL;
+    if (className == NULL || objc_lookUpClass(className) == Nil) {
+	return NULL;
+    }
+    VantlePriv_ClassName = className;
+    VantlePriv_PendingMethodName = SvPV_nolen(methodName);
+    return CachedGlob(aTHX_ &classSendGlob, "class_msg_send");
+}
+
+/* ---------------------------------------------------------------------
+ * Entry points
+ * ------------------------------------------------------------------ */
+
+XS_INTERNAL(XS_Vantle__msg_send)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    BqCPerl_SetInterp(aTHX);
+    VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 0, 0, NULL, NULL);
+    XSRETURN(1);
+}
+
+XS_INTERNAL(XS_Vantle__msg_send_super)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    BqCPerl_SetInterp(aTHX);
+    VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 0, 1, NULL, NULL);
+    XSRETURN(1);
+}
+
+XS_INTERNAL(XS_Vantle__fast_msg_send)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    BqCPerl_SetInterp(aTHX);
+    const char *name = VantlePriv_PendingMethodName;
+    const char *cls = VantlePriv_ClassName;
+    VantlePriv_msg_send(aTHX_ ax, items, name, cls, 1, cls != NULL, NULL, NULL);
+    XSRETURN(1);
+}
+
+XS_INTERNAL(XS_Vantle__class_msg_send)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    BqCPerl_SetInterp(aTHX);
+    VantlePriv_msg_send(aTHX_ ax, items, VantlePriv_PendingMethodName, VantlePriv_ClassName,
+	    1, 0, NULL, NULL);
+    XSRETURN(1);
+}
+
+/*
+ * The method name an AUTOLOAD sub was called for: $AUTOLOAD of the sub's
+ * package, after its last "::".
+ */
+static const char *
+AutoloadName(pTHX_ CV *cv)
+{
+    HV *stash = CvSTASH(cv);
+    const char *package = stash != NULL ? HvNAME(stash) : NULL;
+    if (package == NULL) {
+	return "";
+    }
+    SV *variableName = sv_2mortal(newSVpvf("%s::AUTOLOAD", package));
+    SV *autoload = get_sv(SvPV_nolen(variableName), 0);
+    const char *full = autoload != NULL && SvOK(autoload) ? SvPV_nolen(autoload) : "";
+    const char *last = strrchr(full, ':');
+    return last != NULL ? last + 1 : full;
+}
+
+/*
+ * A per-name send installed by a route: in Vantle::Object the message
+ * to the invocant; in a class package a class message, or, on a handle,
+ * the message to super starting at that class.
+ */
+XS_INTERNAL(XS_Vantle__NamedSend)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    NamedSend *send = (NamedSend *) CvXSUBANY(cv).any_ptr;
+    int super = send->className != NULL && items > 0 && SvROK(ST(0));
+    VantlePriv_msg_send(aTHX_ ax, items, send->perlName, send->className, 1, super, NULL,
+	    send->selectors);
+    XSRETURN(1);
+}
+
+static void
+InstallNamedSend(pTHX_ const char *package, const char *perlName, const char *className)
+{
+    NamedSend *send = (NamedSend *) BqOsmo_RuntimeAlloc(sizeof *send);
+    memset(send, 0, sizeof *send);
+    send->perlName = KxUniqueString(perlName);
+    send->className = className != NULL ? KxUniqueString(className) : NULL;
+    SV *fullName = sv_2mortal(newSVpvf("%s::%s", package, perlName));
+    CV *installed = newXS(SvPV_nolen(fullName), XS_Vantle__NamedSend, "Vantle");
+    CvXSUBANY(installed).any_ptr = send;
+}
+
+/*
+ * Vantle::Object::AUTOLOAD: a name the fetch-method hook takes for a
+ * message gets its own sub, so later calls skip AUTOLOAD; any other name
+ * (upper case) is sent as it is.
+ */
+XS_INTERNAL(XS_Vantle__Object__AUTOLOAD)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    ClearPending();
+    const char *name = AutoloadName(aTHX_ cv);
+    size_t length = strlen(name);
+    char *writable = (char *) alloca(length + 1);
+    memcpy(writable, name, length + 1);
+    BqCPerl_FetchmethodHookFunction hook = BqCPerl_GetFetchmethodHook();
+    if (hook != NULL && hook(VantlePriv_ObjectStash(aTHX), writable) != NULL
+	    && VantlePriv_ClassName == NULL) {
+	const char *method = VantlePriv_PendingMethodName;
+	InstallNamedSend(aTHX_ "Vantle::Object", method, NULL);
+	VantlePriv_msg_send(aTHX_ ax, items, method, NULL, 1, 0, NULL, NULL);
+    } else {
+	ClearPending();
+	VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 1, 0, name, NULL);
+    }
+    XSRETURN(1);
+}
+
+XS_INTERNAL(XS_Vantle__Super__AUTOLOAD)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 1, 1, AutoloadName(aTHX_ cv), NULL);
+    XSRETURN(1);
+}
+
+/*
+ * The AUTOLOAD of a class package: a class message when the invocant is
+ * a class name (as the class-method hook decides), a message to super
+ * starting at the package's class when it is a handle.
+ */
+XS_INTERNAL(XS_Vantle__ClassAutoload)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *name = AutoloadName(aTHX_ cv);
+    HV *stash = CvSTASH(cv);
+    const char *package = stash != NULL ? HvNAME(stash) : NULL;
+    if (package == NULL || items < 1) {
+	croak("Usage: %s::%s(receiver, ...)", package != NULL ? package : "?", name);
+    }
+    if (SvROK(ST(0))) {
+	InstallNamedSend(aTHX_ package, name, package);
+	VantlePriv_msg_send(aTHX_ ax, items, name, package, 1, 1, NULL, NULL);
+	XSRETURN(1);
+    }
+    BqCPerl_MethodHookFunction hook = BqCPerl_GetMethodHook();
+    SV *methodName = sv_2mortal(newSVpv(name, 0));
+    SV *invocant = sv_2mortal(newSVpv(package, 0));
+    if (hook == NULL || hook(invocant, methodName) == NULL) {
+	croak("Can't locate object method \"%s\" via package \"%s\"", name, package);
+    }
+    InstallNamedSend(aTHX_ package, name, package);
+    VantlePriv_msg_send(aTHX_ ax, items, name, package, 1, 0, NULL, NULL);
+    XSRETURN(1);
+}
+
+void
+VantlePriv_MakeClassPackage(pTHX_ const char *className)
+{
+    if (className == NULL || gv_stashpv(className, 0) != NULL) {
+	return;
+    }
+    SV *autoload = sv_2mortal(newSVpvf("%s::AUTOLOAD", className));
+    newXS(SvPV_nolen(autoload), XS_Vantle__ClassAutoload, "Vantle");
+}
+
+/* ---------------------------------------------------------------------
+ * Registration
+ * ------------------------------------------------------------------ */
+
+XS_INTERNAL(XS_Vantle__super)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    BqCPerl_SetInterp(aTHX);
+    if (items != 0) {
+	croak("Usage: Vantle::super");
+    }
+    static SV *marker;
+    if (marker == NULL) {
+	SV *referent = newSVpvs("super");
+	marker = newRV_noinc(referent);
+	sv_bless(marker, gv_stashpvs("Vantle::Super", GV_ADD));
+	SvREADONLY_on(referent);
+	SvREADONLY_on(marker);
+    }
+    EXTEND(SP, 1);
+    ST(0) = marker;
+    XSRETURN(1);
+}
+
+XS_INTERNAL(XS_Vantle__info)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    PERL_UNUSED_VAR(items);
+    BqCPerl_SetInterp(aTHX);
+    EXTEND(SP, 1);
+    ST(0) = sv_2mortal(newSVpvf("Vantle %s (%s), Perl and Objective-C in one process: "
+	    "Linux x86_64, GCC libobjc, GNUstep-base\n", Vantle_VersionName(), Vantle_BuildDate()));
+    XSRETURN(1);
+}
+
+void
+VantlePriv_BootMsgSend(pTHX)
+{
+    newXS("Vantle::Object::AUTOLOAD", XS_Vantle__Object__AUTOLOAD, "Vantle");
+    newXS("Vantle::Super::AUTOLOAD", XS_Vantle__Super__AUTOLOAD, "Vantle");
+    newXS("Vantle::msg_send", XS_Vantle__msg_send, "Vantle");
+    newXS("Vantle::fast_msg_send", XS_Vantle__fast_msg_send, "Vantle");
+    newXS("Vantle::msg_send_super", XS_Vantle__msg_send_super, "Vantle");
+    newXS("Vantle::class_msg_send", XS_Vantle__class_msg_send, "Vantle");
+    newXS("Vantle::super", XS_Vantle__super, "Vantle");
+    newXS("Vantle::info", XS_Vantle__info, "Vantle");
+    /* Perl's UNIVERSAL would answer these; on handles they are messages. */
+    InstallNamedSend(aTHX_ "Vantle::Object", "isa", NULL);
+    InstallNamedSend(aTHX_ "Vantle::Object", "can", NULL);
+
+    KxHashState state = KxInitHashState();
+    Class cls;
+    while (KxNextHashState(&state, &cls)) {
+	VantlePriv_MakeClassPackage(aTHX_ class_getName(cls));
+    }
+}

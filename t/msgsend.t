@@ -1,0 +1,145 @@
+# Perl method calls become messages: the routes, the entry points,
+# selector formation, super sends and their errors.
+use strict;
+use warnings;
+use Test::More;
+use Vantle;
+
+sub pl { Vantle::pl($_[0]) }
+
+sub warnings_of(&) {
+    my ($code) = @_;
+    my @warnings;
+    local $SIG{__WARN__} = sub { push @warnings, $_[0] };
+    my @result = $code->();
+    return (\@warnings, @result);
+}
+
+subtest 'messages to handles and to class names' => sub {
+    my $s = NSString->stringWithUTF8String_("hello");
+    is($s->length, 5, 'instance message with no argument');
+    my $d = NSMutableDictionary->dictionary;
+    $d->setObject_forKey_("value", "key");
+    is(pl($d->objectForKey_("key")), "value", 'two-argument selector');
+    is($d->count, 1, 'the same name again, now through the installed sub');
+    ok(defined &Vantle::Object::count, 'a lower-case name gets its own sub');
+    is(pl(NSNumber->numberWithDouble_(2.5)), 2.5, 'class message with a double argument');
+    is(NSNumber->numberWithLongLong_(-9223372036854775807 - 1)->longLongValue,
+	-9223372036854775807 - 1, '64-bit arguments and results');
+};
+
+subtest 'results in list context are one value' => sub {
+    my @all = NSString->stringWithUTF8String_("x")->length;
+    is(scalar @all, 1, 'one value');
+    my @none = Vantle::msg_send(undef, "length");
+    is(scalar @none, 1, 'one value from a nil receiver too');
+    ok(!defined $none[0], 'and it is undef');
+};
+
+subtest 'entry points with literal selectors' => sub {
+    my $a = NSMutableArray->array;
+    Vantle::msg_send($a, "addObject:", "one");
+    is(Vantle::msg_send($a, "count"), 1, 'msg_send uses the selector as written');
+    ok(Vantle::msg_send($a, "containsObject:", "one"), 'with an argument');
+    is(pl(Vantle::msg_send_super($a, "NSObject", "class")), pl($a->class),
+	'msg_send_super starting at a named class');
+    eval { Vantle::msg_send($a) };
+    like($@, qr/^Usage: Vantle::msg_send\(receiver, msg, \.\.\.\)/, 'msg_send usage');
+    eval { Vantle::msg_send_super($a, "NSObject") };
+    like($@, qr/^Usage: Vantle::msg_send_super\(receiver, class, msg, \.\.\.\)/,
+	'msg_send_super usage');
+    eval { Vantle::msg_send_super($a, undef, "count") };
+    like($@, qr/^Vantle::msg_send_super: Nil class/, 'a nil class');
+    eval { Vantle::msg_send_super($a, "NSString", "length") };
+    like($@, qr/^Vantle::msg_send_super: receiver is not a kind of class NSString/,
+	'the receiver must be a kind of the class');
+};
+
+subtest 'qualified calls send to super' => sub {
+    my $a = NSMutableArray->array;
+    is(pl($a->description), "()", "the array's own description");
+    like(pl($a->NSObject::description), qr/^<\w+Array: 0x[0-9a-f]+>$/,
+	"NSObject::description skips the array's own");
+    eval { $a->NSString::length };
+    like($@, qr/^Vantle::msg_send_super: receiver is not a kind of class NSString/,
+	'kind-of check');
+    eval { Vantle::super->foo };
+    like($@, qr/^Vantle::msg_send_super: invoked outside method/, 'no method context');
+};
+
+subtest 'receivers' => sub {
+    is(Vantle::msg_send(undef, "length"), undef, 'nil receiver sends nothing');
+    my $nil = Vantle::nil();
+    is($nil->length, undef, 'a nil handle too');
+    my $gone;
+    {
+	Vantle::TestSupport::push_pool();
+	$gone = NSMutableArray->array;
+	Vantle::TestSupport::pop_pool();
+    }
+    eval { Vantle::msg_send($gone, "count") };
+    like($@, qr/^Vantle::msg_send: Dealloc'ed object/, 'a deallocated receiver');
+    eval { $gone->count };
+    like($@, qr/^Vantle::msg_send: Dealloc'ed object/, 'through the method route too');
+};
+
+subtest 'selector formation' => sub {
+    my $a = NSMutableArray->array;
+    $a->addObject_("x");
+    my ($w, $value) = warnings_of { pl($a->objectAtIndex(0)) };
+    is($value, "x", 'objectAtIndex with one argument sends objectAtIndex:');
+    like($w->[0] // '', qr/^missing colon \(i\.e\., '_'\) at the end of selector name/,
+	'and warns about the missing colon');
+    {
+	local $Vantle::CONTROL{perl_selector_map} = 1;
+	my $d = NSMutableDictionary->dictionary;
+	my ($w2) = warnings_of { $d->setObjectForKey("v", "k") };
+	is(scalar @$w2, 0, 'no warning with the selector map');
+	is(pl($d->objectForKey("k")), "v", 'setObjectForKey maps to setObject:forKey:');
+    }
+    my $class = NSObject->class;
+    ok($class, 'class message without arguments');
+};
+
+subtest 'Perl names are left to Perl' => sub {
+    my $a = NSMutableArray->array;
+    eval { $a->Description };
+    like($@, qr/does not respond to.*Description/, 'upper-case names reach AUTOLOAD and are sent as they are');
+    eval { NoSuchClassAnywhere->alloc };
+    like($@, qr/Can't locate object method "alloc" via package "NoSuchClassAnywhere"/,
+	'a string naming no class is left to Perl');
+    {
+	package My::Pkg;
+	sub new { bless {}, shift }
+	sub length { 42 }
+    }
+    is(My::Pkg->new->length, 42, 'Perl packages are never taken over');
+};
+
+subtest 'exceptions become Perl errors' => sub {
+    my $a = NSArray->array;
+    eval { $a->objectAtIndex_(5) };
+    like($@, qr/^\[NSException NSRangeException\]: /, 'a Foundation exception');
+    is(NSArray->arrayWithObject_("still")->count, 1, 'the process is healthy afterwards');
+    eval { $a->noSuchMethodAtAll };
+    like($@, qr/does not respond to -noSuchMethodAtAll/, 'an unknown selector');
+};
+
+subtest 'trace' => sub {
+    my $file = "/tmp/vantle-trace-$$.txt";
+    open(my $saved, '>&', \*STDOUT) or die;
+    open(STDOUT, '>', $file) or die;
+    {
+	local $Vantle::CONTROL{message_trace} = 1;
+	NSString->stringWithUTF8String_("abc")->length;
+    }
+    open(STDOUT, '>&', $saved) or die;
+    open(my $in, '<', $file) or die;
+    local $/;
+    my $trace = <$in>;
+    unlink $file;
+    like($trace, qr/ \[NSString stringWithUTF8String: abc\]  --> \(0\) /, 'class message traced');
+    like($trace, qr/ \[\@\w+@[0-9a-f]+ length\]  --> \(0\) 3\n/, 'instance message traced');
+};
+
+done_testing;
