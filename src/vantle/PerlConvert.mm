@@ -112,8 +112,6 @@ VantlePriv_EnterConversion(pTHX_ Tcl_DString *errors)
 {
     Tcl_DStringInit(errors);
     SAVEDESTRUCTOR_X(FreeDStringDestructor, errors);
-    SAVEINT(VantlePriv_PerlToObjectDepth);
-    SAVEINT(VantlePriv_ObjectToPerlDepth);
 }
 
 /*
@@ -198,15 +196,19 @@ IsScalarType(svtype type)
     }
 }
 
-/* Converts a nested array or hash with the depth counter raised. */
+/* Converts a nested array or hash with the depth counter raised; the
+ * save stack puts the counter back even when Perl code inside dies. */
 static id
 NestedContainer(SV *container, Tcl_DString *errors, char *errorFlag)
 {
+    BQCPERL_dTHX;
+    ENTER;
+    SAVEINT(VantlePriv_PerlToObjectDepth);
     VantlePriv_PerlToObjectDepth++;
     id result = SvTYPE(container) == SVt_PVAV
 	? Vantle_ArrayForAV((AV *) container, errors, errorFlag)
 	: Vantle_DictionaryForHV((HV *) container, errors, errorFlag);
-    VantlePriv_PerlToObjectDepth--;
+    LEAVE;
     return result;
 }
 
@@ -540,11 +542,13 @@ static int
 SetFromCollection(pTHX_ SV *sv, id collection, ObjectKind kind, Tcl_DString *errors)
 {
     SV *container = sv_2mortal(kind == KindArray ? (SV *) newAV() : (SV *) newHV());
+    ENTER;
+    SAVEINT(VantlePriv_ObjectToPerlDepth);
     VantlePriv_ObjectToPerlDepth++;
     int ok = kind == KindArray
 	? Vantle_AVForArray((AV *) container, collection, errors)
 	: Vantle_HVForDictionary((HV *) container, collection, errors);
-    VantlePriv_ObjectToPerlDepth--;
+    LEAVE;
     if (ok) {
 	sv_setrv_inc(sv, container);
     }

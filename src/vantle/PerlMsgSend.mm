@@ -137,9 +137,17 @@ VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Clas
 /* Croaks with the mortal text after leaving the caller's scope. */
 #define CROAK_AFTER_LEAVE(sv) do { SV *message_ = (sv); LEAVE; croak_sv(message_); } while (0)
 
+/*
+ * The receiver's object.  A handle is read directly: every conversion of a
+ * handle gives its object, so the converter hooks are not consulted for
+ * the common receiver.
+ */
 static id
 ConvertReceiver(pTHX_ SV *sv, Tcl_DString *errors, char *failed)
 {
+    if (!SvGMAGICAL(sv) && SvROK(sv) && VantlePriv_HandleReferent(aTHX_ sv) != NULL) {
+	return Vantle_SVGetObject2NM(sv, errors, failed);
+    }
     return VantlePriv_PerlAutoConvert ? Vantle_ObjectForSV(sv, errors, failed)
 				      : Vantle_SVGetObject2(sv, errors, failed);
 }

@@ -68,10 +68,10 @@ int  VantlePriv_IsKindOfClass(id object, Class cls);
 
 /* Prepares a conversion run by Perl-called code, inside the caller's
  * ENTER/LEAVE: initialises errors and arranges for LEAVE (or a Perl error
- * unwinding through the scope) to free it and to restore both depth
- * counters.  A Perl error raised by tied data or a converter hook then
- * leaves no leak and no stale count.  Take the message out of errors
- * before LEAVE. */
+ * unwinding through the scope) to free it.  A Perl error raised by tied
+ * data or a converter hook then leaves no leak; the depth counters are
+ * restored by the nested conversions that raise them.  Take the message
+ * out of errors before LEAVE. */
 void VantlePriv_EnterConversion(pTHX_ Tcl_DString *errors);
 
 /*

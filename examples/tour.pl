@@ -1,0 +1,71 @@
+#!/usr/bin/perl
+# A short tour of Foundation from Perl through the Vantle module.
+#
+#   perl -Mblib=build examples/tour.pl
+#
+# Method names become selectors: each '_' stands for a ':', so
+# setObject_forKey_($v, $k) sends setObject:forKey:.  Class names are
+# invocants of class messages.  Objects come back as handles; Vantle::pl
+# turns Foundation data into Perl data and Vantle::obj the other way.
+use strict;
+use warnings;
+use utf8;
+use Vantle;
+
+binmode STDOUT, ':encoding(UTF-8)';
+
+sub show { printf "  %-46s %s\n", @_ }
+
+print "Strings\n";
+my $greeting = NSString->stringWithString_("Grüße aus Perl");
+show('NSString->stringWithString_("Grüße aus Perl")', Vantle::pl($greeting));
+show('->length', $greeting->length);
+show('->uppercaseString', Vantle::pl($greeting->uppercaseString));
+show('->hasPrefix_("Grüße")', $greeting->hasPrefix_("Grüße") ? "yes" : "no");
+
+print "\nStructures cross by value\n";
+my $range = $greeting->rangeOfString_("Perl");
+show('->rangeOfString_("Perl")', "{ location => $range->{_0}, length => $range->{_1} }");
+my $word = $greeting->substringWithRange_({ _0 => 6, _1 => 3 });
+show('->substringWithRange_({ _0 => 6, _1 => 3 })', Vantle::pl($word));
+
+print "\nNumbers\n";
+my $pi = NSNumber->numberWithDouble_(3.14159);
+show('NSNumber->numberWithDouble_(3.14159)', Vantle::pl($pi));
+show('->intValue', $pi->intValue);
+my $big = NSNumber->numberWithLongLong_(9007199254740993);
+show('NSNumber->numberWithLongLong_(2**53 + 1)', $big->longLongValue);
+
+print "\nArrays\n";
+my $fruit = NSMutableArray->array;
+$fruit->addObject_($_) for qw(pear apple fig);
+show('addObject_ three times, ->count', $fruit->count);
+show('->objectAtIndex_(1)', Vantle::pl($fruit->objectAtIndex_(1)));
+show('->componentsJoinedByString_(", ")', Vantle::pl($fruit->componentsJoinedByString_(", ")));
+
+print "\nDictionaries\n";
+my $ages = NSMutableDictionary->dictionary;
+$ages->setObject_forKey_(36, "ada");
+$ages->setObject_forKey_(41, "grace");
+show('setObject_forKey_ twice, ->count', $ages->count);
+show('->objectForKey_("grace")', Vantle::pl($ages->objectForKey_("grace")));
+
+print "\nBy value: Perl data to Foundation and back\n";
+my $data = { name => "tour", tags => ["perl", "objc"], depth => 2.5 };
+my $dict = Vantle::obj($data);
+show('Vantle::obj({...})->class', Vantle::pl($dict->className));
+my $back = Vantle::pl($dict);
+show('Vantle::pl(...)->{tags}[1]', $back->{tags}[1]);
+
+print "\nExceptions become Perl errors\n";
+eval { NSArray->array->objectAtIndex_(3) };
+(my $error = $@) =~ s/\n.*//s;
+show('eval { NSArray->array->objectAtIndex_(3) }', $error);
+show('and the next message still works', NSArray->arrayWithObject_("ok")->count);
+
+print "\nA pool drained by Perl code\n";
+my $pool = NSAutoreleasePool->new;
+my $made = 0;
+$made += NSString->stringWithString_("item $_")->length for 1 .. 1000;
+$pool->release;
+show('1000 autoreleased strings, then ->release', "$made characters made");
