@@ -125,6 +125,52 @@ subtest 'exceptions become Perl errors' => sub {
     like($@, qr/does not respond to -noSuchMethodAtAll/, 'an unknown selector');
 };
 
+subtest 'structures and pointers through Foundation methods' => sub {
+    my $s = NSString->stringWithString_("hello, world");
+    my $range = $s->rangeOfString_("world");
+    is_deeply([ @$range{qw(_0 _1)} ], [ 7, 5 ], 'a structure result becomes a hash');
+    is(pl($s->substringWithRange_({ _0 => 0, _1 => 5 })), "hello", 'a hash becomes a structure argument');
+    my $buffer = Vantle::Ptr::malloc(Vantle::Ptr::new('unsigned short *'));
+    $s->getCharacters_range_($buffer, { _0 => 1, _1 => 1 });
+    is($buffer->FETCH, ord("e"), 'a typed pointer argument is written through');
+    Vantle::Ptr::free($buffer);
+    is(NSString->stringWithUTF8String_("h\xc3\xa9")->length, 2,
+	'a char * argument receives the bytes as Perl holds them');
+};
+
+subtest 'a Perl error inside an argument conversion' => sub {
+    package Exploding { sub TIESCALAR { bless {}, shift } sub FETCH { die "no value for you\n" } }
+    tie my $bomb, 'Exploding';
+    my $a = NSMutableArray->array;
+    eval { $a->addObject_($bomb) };
+    like($@, qr/no value for you/, 'the Perl error reaches the caller');
+    $a->addObject_("fine");
+    is($a->count, 1, 'and the next send works, the failed one added nothing');
+};
+
+subtest 'sends in a loop with pools drained keep memory flat' => sub {
+    my $rss = sub {
+	open(my $status, '<', "/proc/self/status") or return 0;
+	my ($kb) = map { /^VmRSS:\s+(\d+)/ ? $1 : () } <$status>;
+	return $kb // 0;
+    };
+    my $round = sub {
+	my $pool = NSAutoreleasePool->new;
+	my $d = NSMutableDictionary->dictionary;
+	for my $i (1 .. 2000) {
+	    $d->setObject_forKey_("value $i", "key");
+	    my $v = $d->objectForKey_("key");
+	}
+	$pool->release;
+    };
+    $round->() for 1 .. 3;
+    my $before = $rss->();
+    $round->() for 1 .. 20;
+    my $after = $rss->();
+    cmp_ok($after - $before, '<', 2048, "40000 sends grew the process by less than 2 MB")
+	or diag("grew from $before kB to $after kB");
+};
+
 subtest 'trace' => sub {
     my $file = "/tmp/vantle-trace-$$.txt";
     open(my $saved, '>&', \*STDOUT) or die;
