@@ -53,6 +53,9 @@ GV  *VantlePriv_ClassMethodHook(SV *invocant, SV *methodName);
  * in the current interpreter. */
 void VantlePriv_BootMsgSend(pTHX);
 
+/* Registers the test-support sub that reaches Vantle_ModuleDirectory. */
+void VantlePriv_BootModuleDirectory(pTHX);
+
 /* Makes the Perl package of a runtime class (when Perl has none of that
  * name yet), so class messages to it route to the send. */
 void VantlePriv_MakeClassPackage(pTHX_ const char *className);

@@ -588,6 +588,7 @@ VantlePriv_BootMsgSend(pTHX)
     newXS("Vantle::class_msg_send", XS_Vantle__class_msg_send, "Vantle");
     newXS("Vantle::super", XS_Vantle__super, "Vantle");
     newXS("Vantle::info", XS_Vantle__info, "Vantle");
+    VantlePriv_BootModuleDirectory(aTHX);
     /* Perl's UNIVERSAL would answer these; on handles they are messages. */
     InstallNamedSend(aTHX_ "Vantle::Object", "isa", NULL);
     InstallNamedSend(aTHX_ "Vantle::Object", "can", NULL);

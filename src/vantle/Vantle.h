@@ -85,6 +85,12 @@ int  Vantle_HVForDictionary(HV *hv, id dictionary, Tcl_DString *errors);
 /*
  * Version of the module.
  */
+/* The directory %INC says a module file ("Dravik.pm") was loaded from: a
+ * copy from the runtime zone the caller owns, or null. */
+char       *Vantle_ModuleDirectory(const char *name);
+/* The directory of Dravik.pm, cached once known; null until then. */
+const char *Vantle_LibraryDirectory(void);
+
 int         Vantle_Version(void);
 const char *Vantle_VersionName(void);
 const char *Vantle_BuildDate(void);
