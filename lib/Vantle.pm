@@ -22,10 +22,28 @@ package Vantle::Object;
 # Handles are references to read-only integer scalars.  Dereferencing one
 # as a hash or an array gives a fresh container tied to the handle, so
 # `$h->{key}` and `$h->[1]` reach the tie methods of Vantle::Object.
-# Operators without an entry of their own keep Perl's usual meaning.
+#
+# A handle prints as its object, is true unless it is nil (or, with the
+# perlify_foundation control on, an empty or negative string or a zero
+# number), compares by identity with == and != and by isEqual: with eq
+# and ne.  ++ and -- turn the variable into the handle's Perl value (a
+# number or string object's value, 0 for nil) and step that, as Perl
+# steps a plain scalar.  Copies made before a mutator share the handle,
+# which never changes.  Operators without an entry of their own are made
+# from these conversions, or keep Perl's usual meaning.
 use overload
-    '%{}' => \&Vantle::Hook::rv2hv,
-    '@{}' => \&Vantle::Hook::rv2av,
+    '%{}'  => \&Vantle::Hook::rv2hv,
+    '@{}'  => \&Vantle::Hook::rv2av,
+    '""'   => \&Vantle::Object::Id_2_String,
+    '0+'   => \&Vantle::Object::Id_2_Number,
+    'bool' => \&Vantle::Object::Id_2_Boolean,
+    '=='   => \&Vantle::Object::Id_Is_Same,
+    '!='   => \&Vantle::Object::Id_Is_Not_Same,
+    'eq'   => \&Vantle::Object::Id_Is_Equal,
+    'ne'   => \&Vantle::Object::Id_Is_Not_Equal,
+    '++'   => sub { $_[0] = Vantle::Object::Id_Incr($_[0]); ++$_[0] },
+    '--'   => sub { $_[0] = Vantle::Object::Id_Decr($_[0]); --$_[0] },
+    '='    => sub { $_[0] },
     fallback => 1;
 
 1;

@@ -68,4 +68,5 @@ VantlePriv_BootTestSupport(pTHX)
 {
     newXS("Vantle::TestSupport::push_pool", XS_Vantle__TestSupport__push_pool, "Vantle");
     newXS("Vantle::TestSupport::pop_pool", XS_Vantle__TestSupport__pop_pool, "Vantle");
+    VantlePriv_BootTestSupportClasses(aTHX);
 }

@@ -2,16 +2,15 @@
  * Vantle.mm --
  *
  *	The module's boot sub and the small subs beside it: Vantle::nil,
- *	Vantle::object_is_bad, Vantle::Object::DESTROY, the tie methods of a
- *	handle's hash and array (placeholders until instance-variable access
- *	exists), and the two dereference hooks that turn a handle into a tied
- *	hash or array.
+ *	Vantle::object_is_bad, Vantle::Object::DESTROY, and the two
+ *	dereference hooks that turn a handle into a tied hash or array.
  */
 #import <Foundation/Foundation.h>
 
 #include "VantlePriv.h"
 #include "PerlCTypes.h"
 #include "PerlMsgSend.h"
+#include "PerlOverload.h"
 #include "BqOsmo.h"
 
 /*
@@ -191,22 +190,6 @@ XS_INTERNAL(XS_Vantle__Object__DESTROY)
     XSRETURN_EMPTY;
 }
 
-/*
- *----------------------------------------------------------------------
- * Tie methods of a handle's hash and array --
- *	Placeholders: instance-variable and collection access through a
- *	handle is not available yet.  They croak with their own name.
- *----------------------------------------------------------------------
- */
-XS_INTERNAL(XS_Vantle__Object__TiePlaceholder)
-{
-    dXSARGS;
-    PERL_UNUSED_VAR(items);
-    BqCPerl_SetInterp(aTHX);
-    GV *gv = CvGV(cv);
-    croak("Vantle::Object::%s: not yet implemented", gv != NULL ? GvNAME(gv) : "?");
-}
-
 typedef struct SubEntry {
     const char *name;
     XSUBADDR_t fn;
@@ -216,13 +199,6 @@ static const SubEntry moduleSubs[] = {
     { "Vantle::Object::DESTROY", XS_Vantle__Object__DESTROY },
     { "Vantle::nil", XS_Vantle__nil },
     { "Vantle::object_is_bad", XS_Vantle__object_is_bad },
-    { "Vantle::Object::FETCH", XS_Vantle__Object__TiePlaceholder },
-    { "Vantle::Object::STORE", XS_Vantle__Object__TiePlaceholder },
-    { "Vantle::Object::DELETE", XS_Vantle__Object__TiePlaceholder },
-    { "Vantle::Object::EXISTS", XS_Vantle__Object__TiePlaceholder },
-    { "Vantle::Object::FIRSTKEY", XS_Vantle__Object__TiePlaceholder },
-    { "Vantle::Object::NEXTKEY", XS_Vantle__Object__TiePlaceholder },
-    { "Vantle::Object::TIEHASH", XS_Vantle__Object__TiePlaceholder },
 };
 
 static void
@@ -234,6 +210,9 @@ RegisterSubs(pTHX)
     VantlePriv_BootControl(aTHX);
     VantlePriv_BootConvert(aTHX);
     VantlePriv_BootPointer(aTHX);
+    VantlePriv_BootIVar(aTHX);
+    VantlePriv_BootClass(aTHX);
+    VantlePriv_BootObjectTie(aTHX);
     BqCPerl_BootHooks(aTHX);
     VantlePriv_BootTestSupport(aTHX);
     VantlePriv_BootMsgSend(aTHX);
@@ -290,6 +269,7 @@ XS_EXTERNAL(boot_Vantle)
     }
     Tcl_DStringFree(&errors);
 
+    Vantle_OverloadInit();
     InstallHooksOnce();
     RegisterSubs(aTHX);
     VantlePriv_ControlInterpInit();

@@ -97,7 +97,15 @@ void VantlePriv_AppendCaughtError(Tcl_DString *errors, KxErrorInfo *caught);
 void VantlePriv_BootConvert(pTHX);	/* Vantle::obj, Vantle::pl */
 void VantlePriv_BootControl(pTHX);	/* Vantle::Control::* */
 void VantlePriv_BootTestSupport(pTHX);	/* Vantle::TestSupport::* */
+void VantlePriv_BootTestSupportClasses(pTHX); /* ...::test_classes */
 void VantlePriv_BootPointer(pTHX);	/* Vantle::Ptr::* */
+void VantlePriv_BootClass(pTHX);	/* Vantle::class, Vantle::class_lookup */
+void VantlePriv_BootIVar(pTHX);		/* Vantle::ivar*, Vantle::IVar::* */
+void VantlePriv_BootObjectTie(pTHX);	/* Vantle::Object tie methods */
+
+/* The method context of a message to super: always null, as no Perl
+ * code runs as a method of a runtime class. */
+struct objc_super *VantlePriv_GetSuper(void);
 
 #ifdef __cplusplus
 }
