@@ -4,6 +4,15 @@ package Vantle;
 # starts the runtime, registers the module's subs and ties
 # %Vantle::CONTROL.
 
+# Perl text and files from the interpreter object run here, before any
+# pragma or lexical of this file: in package main, without strictures or
+# warnings, seeing no lexical but @_.
+{
+    package main;
+    sub Vantle::Eval::text { eval $_[0] }
+    sub Vantle::Eval::file { do $_[0] }
+}
+
 use strict;
 use warnings;
 
@@ -45,6 +54,41 @@ use overload
     '--'   => sub { $_[0] = Vantle::Object::Id_Decr($_[0]); --$_[0] },
     '='    => sub { $_[0] },
     fallback => 1;
+
+# The Perl side of the interpreter object (BqVantleInterp): it evaluates
+# text through Vantle::EVAL and files through Vantle::SOURCE, in the
+# caller's context.  An error is thrown on, so that the caller's trapped
+# call finds it in $@.
+
+package Vantle;
+
+sub EVAL {
+    my $text = shift;
+    if (wantarray) {
+        my @values = Vantle::Eval::text($text);
+        die $@ if $@;
+        return @values;
+    }
+    my $value = Vantle::Eval::text($text);
+    die $@ if $@;
+    return $value;
+}
+
+sub SOURCE {
+    my $file = shift;
+    die "Vantle::SOURCE: no file name given\n" unless defined $file && length $file;
+    die "Vantle::SOURCE: cannot read $file\n" unless -f $file && -r _;
+    # do FILE searches @INC for a bare relative name; run this very file.
+    my $path = $file =~ m{^(?:/|\.\.?/)} ? $file : "./$file";
+    if (wantarray) {
+        my @values = Vantle::Eval::file($path);
+        die $@ if $@;
+        return @values;
+    }
+    my $value = Vantle::Eval::file($path);
+    die $@ if $@;
+    return $value;
+}
 
 1;
 

@@ -5,18 +5,17 @@
  *	read from C, checks Perl code cannot reach (invalid pointers, class
  *	and metaclass checks, the converter hooks), and Foundation exceptions
  *	raised while converting.  One Perl interpreter is embedded for the
- *	whole program and the module is booted into it directly.
+ *	whole program (EmbeddedPerl.h).
  */
 #import <Foundation/Foundation.h>
 
 #include <gtest/gtest.h>
 
 #include "VantlePriv.h"
+#include "EmbeddedPerl.h"
 #include "BqOsmo.h"
 
 #include <string>
-
-extern char **environ;
 
 /* An array whose elements cannot be read: every access raises. */
 @interface UnreadableArray : NSArray
@@ -37,34 +36,6 @@ extern char **environ;
 @end
 
 namespace {
-
-PerlInterpreter *
-EmbeddedPerl()
-{
-    static PerlInterpreter *perl;
-    if (perl != NULL) {
-	return perl;
-    }
-    static char program[] = "", dashE[] = "-e", zero[] = "0";
-    static char *arguments[] = { program, dashE, zero, NULL };
-    int argc = 3;
-    char **argv = arguments;
-    char **env = environ;
-    PERL_SYS_INIT3(&argc, &argv, &env);
-    perl = perl_alloc();
-    PERL_SET_CONTEXT(perl);
-    perl_construct(perl);
-    perl_parse(perl, NULL, argc, argv, NULL);
-
-    PerlInterpreter *my_perl = perl;
-    newXS("Vantle::bootstrap", boot_Vantle, __FILE__);
-    dSP;
-    PUSHMARK(SP);
-    XPUSHs(sv_2mortal(newSVpvs("Vantle")));
-    PUTBACK;
-    call_pv("Vantle::bootstrap", G_DISCARD);
-    return perl;
-}
 
 class PerlBinding : public ::testing::Test {
 protected:

@@ -12,6 +12,7 @@
 #include "PerlMsgSend.h"
 #include "PerlOverload.h"
 #include "BqOsmo.h"
+#include "BqVantleInterp.h"
 
 /*
  *----------------------------------------------------------------------
@@ -210,6 +211,7 @@ RegisterSubs(pTHX)
     VantlePriv_BootControl(aTHX);
     VantlePriv_BootConvert(aTHX);
     VantlePriv_BootPointer(aTHX);
+    VantlePriv_BootLinkVar(aTHX);
     VantlePriv_BootIVar(aTHX);
     VantlePriv_BootClass(aTHX);
     VantlePriv_BootObjectTie(aTHX);
@@ -243,11 +245,32 @@ StartRuntime(void)
 
 /*
  *----------------------------------------------------------------------
+ * EnsureInterpObject --
+ *	Makes sure the running interpreter has its interpreter object (which
+ *	ties %Vantle::CONTROL and sets $Vantle::interp when it is made), and
+ *	makes the first one the default.  Runs under the guard of the
+ *	caller; it calls into Perl only where Perl cannot die.
+ *----------------------------------------------------------------------
+ */
+static void
+EnsureInterpObject(pTHX)
+{
+    if ([BqVantleInterp findObjectForPerlInterpreter: aTHX] != nil) {
+	return;
+    }
+    BqVantleInterp *interp = [[BqVantleInterp alloc] initForPerlInterpreter: aTHX];
+    if ([BqVantleInterp defaultInterp] == nil) {
+	[BqVantleInterp setDefaultInterp: interp];
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
  * boot_Vantle --
  *	Perl's loader calls it when `use Vantle` loads the module into an
  *	interpreter.  Starts the runtime (once per process), installs the
- *	hooks (once per process), registers the subs and ties
- *	%Vantle::CONTROL (in every interpreter that loads the module).
+ *	hooks (once per process), registers the subs and makes the
+ *	interpreter object (in every interpreter that loads the module).
  *----------------------------------------------------------------------
  */
 XS_EXTERNAL(boot_Vantle)
@@ -272,6 +295,12 @@ XS_EXTERNAL(boot_Vantle)
     Vantle_OverloadInit();
     InstallHooksOnce();
     RegisterSubs(aTHX);
-    VantlePriv_ControlInterpInit();
+    if (!VantlePriv_Guard(&errors, [&] { EnsureInterpObject(aTHX); })) {
+	SV *message = sv_2mortal(newSVpvf("Vantle: no interpreter object: %s",
+		Tcl_DStringValue(&errors)));
+	Tcl_DStringFree(&errors);
+	croak_sv(message);
+    }
+    Tcl_DStringFree(&errors);
     Perl_xs_boot_epilog(aTHX_ ax);
 }

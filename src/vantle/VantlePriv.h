@@ -92,6 +92,21 @@ extern unsigned char VantlePriv_HashPerlify;
 void VantlePriv_AppendCaughtError(Tcl_DString *errors, KxErrorInfo *caught);
 
 /*
+ * Perl code reached from the runtime side.  A Perl error must never
+ * unwind through Objective-C frames: such code runs trapped, and the
+ * error becomes an NSException once the Perl frame is closed.
+ */
+typedef void (*VantlePriv_TrappedProc)(pTHX_ void *context);
+
+/* Runs proc(context) under G_EVAL in a scope of its own: 1 when it
+ * returned, 0 when Perl died (the error is in $@). */
+int  VantlePriv_RunTrapped(pTHX_ VantlePriv_TrappedProc proc, void *context);
+/* Whether reading sv may run Perl code (magic, overloaded operators). */
+int  VantlePriv_NeedsTrap(SV *sv);
+/* Raises NSException "Perl Error" with "<doing>: <text of $@>". */
+void VantlePriv_RaisePerlError(pTHX_ const char *doing) __attribute__((noreturn));
+
+/*
  * XS subs registered by the boot sub, by file.
  */
 void VantlePriv_BootConvert(pTHX);	/* Vantle::obj, Vantle::pl */
@@ -106,6 +121,7 @@ void VantlePriv_BootObjectTie(pTHX);	/* Vantle::Object tie methods */
 /* The method context of a message to super: always null, as no Perl
  * code runs as a method of a runtime class. */
 struct objc_super *VantlePriv_GetSuper(void);
+void VantlePriv_BootLinkVar(pTHX);	/* Vantle::LinkVar::FETCH, STORE */
 
 #ifdef __cplusplus
 }
@@ -135,6 +151,46 @@ VantlePriv_Guard(Tcl_DString *errors, Body body)
     VantlePriv_AppendCaughtError(errors, &caught);
     KxErrorInfoClear(&caught);
     return 0;
+}
+
+/*
+ * VantlePriv_Trapped --
+ *	VantlePriv_RunTrapped for a lambda: 1 when body completed, 0 when
+ *	Perl died in it (the error is in $@).  The body must hold nothing
+ *	with a destructor: a Perl error leaves it by longjmp.
+ */
+template <typename Body>
+static void
+VantlePriv_RunTrappedBody(pTHX_ void *context)
+{
+    PERL_UNUSED_CONTEXT;
+    (*static_cast<Body *>(context))();
+}
+
+template <typename Body>
+static inline int
+VantlePriv_Trapped(pTHX_ Body body)
+{
+    return VantlePriv_RunTrapped(aTHX_ VantlePriv_RunTrappedBody<Body>, &body);
+}
+
+/*
+ * VantlePriv_OnValue --
+ *	Runs body, which works on value, directly when that runs no Perl
+ *	code, else trapped; a Perl error then raises "Perl Error" naming
+ *	doing.  For Objective-C callers outside any Perl call.
+ */
+template <typename Body>
+static inline void
+VantlePriv_OnValue(pTHX_ SV *value, const char *doing, Body body)
+{
+    if (!VantlePriv_NeedsTrap(value)) {
+	body();
+	return;
+    }
+    if (!VantlePriv_Trapped(aTHX_ body)) {
+	VantlePriv_RaisePerlError(aTHX_ doing);
+    }
 }
 #endif
 

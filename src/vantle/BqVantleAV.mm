@@ -1,0 +1,229 @@
+/*
+ * BqVantleAV.mm --
+ *
+ *	The wrapper of a Perl array: counting, element access, the stack and
+ *	queue operations, and the description "0: a\n1: b\n...\n".
+ *
+ *	Every method checks first that the value is an array and otherwise
+ *	answers its neutral value.  On an array with magic (a tied array)
+ *	the operation runs trapped, since it calls the tie's Perl methods; a
+ *	Perl error raises "Perl Error".  Elements that are stored are copies;
+ *	elements handed out share the array's value, except pop and shift,
+ *	whose wrapper owns the removed element.
+ */
+#import <Foundation/Foundation.h>
+
+#include "BqVantleVar.h"
+#include "VantlePriv.h"
+
+/* The buffer of array descriptions, reused by every description. */
+static Tcl_DString arrayDescription;
+static int arrayDescriptionReady;
+
+@implementation BqVantleAV
+
+/* The array, or null when the value is none. */
+- (AV *) _array
+{
+    return sv != NULL && SvTYPE(sv) == SVt_PVAV ? (AV *) sv : NULL;
+}
+
+/* A new empty array whose one count the wrapper takes over. */
+- (id) init
+{
+    BQCPERL_dTHX;
+    AV *av = newAV();
+    self = [self _initWithSV: (SV *) av];
+    SvREFCNT_dec((SV *) av);
+    return self;
+}
+
+- (int) count
+{
+    AV *av = [self _array];
+    if (av == NULL) {
+	return -1;
+    }
+    PerlInterpreter *my_perl = _perl;
+    SSize_t last = -1;
+    VantlePriv_OnValue(aTHX_ (SV *) av, "count", [&] { last = av_len(av); });
+    return (int) (last + 1);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * fetchVarAtIndex: --
+ *	A wrapper sharing the element at index; nil for a negative index
+ *	(no counting from the end), an index past the end, or a hole.
+ *----------------------------------------------------------------------
+ */
+- (id) fetchVarAtIndex: (int)index
+{
+    AV *av = [self _array];
+    if (av == NULL || index < 0) {
+	return nil;
+    }
+    PerlInterpreter *my_perl = _perl;
+    SV **element = NULL;
+    VantlePriv_OnValue(aTHX_ (SV *) av, "fetchVarAtIndex:", [&] {
+	if (index <= av_len(av)) {
+	    element = av_fetch(av, index, 0);
+	}
+    });
+    BqCPerl_SetInterp(my_perl);
+    return element != NULL ? [BqVantleVar varWithSV: *element] : nil;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * storeVar:atIndex: --
+ *	Stores a copy of var's value at index (negative: from the end, as
+ *	Perl counts).  NO for a nil var, or an index before the start.
+ *----------------------------------------------------------------------
+ */
+- (BOOL) storeVar: (BqVantleVar *)var atIndex: (int)index
+{
+    AV *av = [self _array];
+    SV *value = var != nil ? [var sValue] : NULL;
+    if (av == NULL || value == NULL) {
+	return NO;
+    }
+    VantlePriv_CheckWritable((SV *) av, "storeVar:atIndex:");
+    PerlInterpreter *my_perl = _perl;
+    BOOL stored = NO;
+    VantlePriv_OnValue(aTHX_ (SV *) av, "storeVar:atIndex:", [&] {
+	SV *copy = newSVsv(value);
+	if (av_store(av, index, copy) != NULL) {
+	    stored = YES;
+	} else {
+	    SvREFCNT_dec(copy);
+	}
+    });
+    return stored;
+}
+
+- (void) push: (BqVantleVar *)var
+{
+    AV *av = [self _array];
+    SV *value = var != nil ? [var sValue] : NULL;
+    if (av == NULL || value == NULL) {
+	return;
+    }
+    VantlePriv_CheckWritable((SV *) av, "push:");
+    PerlInterpreter *my_perl = _perl;
+    VantlePriv_OnValue(aTHX_ (SV *) av, "push:", [&] { av_push(av, newSVsv(value)); });
+}
+
+/*
+ * _wrapRemoved: --
+ *	A wrapper owning an element the array gave up (its count is handed
+ *	over); nil for none.
+ */
+- (id) _wrapRemoved: (SV *)element
+{
+    if (element == NULL) {
+	return nil;
+    }
+    BqCPerl_SetInterp(_perl);
+    return [BqVantleVar _varOwningSV: element];
+}
+
+- (id) pop
+{
+    AV *av = [self _array];
+    if (av == NULL) {
+	return nil;
+    }
+    VantlePriv_CheckWritable((SV *) av, "pop");
+    PerlInterpreter *my_perl = _perl;
+    SV *element = NULL;
+    VantlePriv_OnValue(aTHX_ (SV *) av, "pop", [&] {
+	if (av_len(av) >= 0) {
+	    element = av_pop(av);
+	}
+    });
+    return [self _wrapRemoved: element];
+}
+
+- (id) shift
+{
+    AV *av = [self _array];
+    if (av == NULL) {
+	return nil;
+    }
+    VantlePriv_CheckWritable((SV *) av, "shift");
+    PerlInterpreter *my_perl = _perl;
+    SV *element = NULL;
+    VantlePriv_OnValue(aTHX_ (SV *) av, "shift", [&] {
+	if (av_len(av) >= 0) {
+	    element = av_shift(av);
+	}
+    });
+    return [self _wrapRemoved: element];
+}
+
+- (void) unshift: (int)count
+{
+    AV *av = [self _array];
+    if (av == NULL || count <= 0) {
+	return;
+    }
+    VantlePriv_CheckWritable((SV *) av, "unshift:");
+    PerlInterpreter *my_perl = _perl;
+    VantlePriv_OnValue(aTHX_ (SV *) av, "unshift:", [&] { av_unshift(av, count); });
+}
+
+- (void) clear
+{
+    AV *av = [self _array];
+    if (av == NULL) {
+	return;
+    }
+    VantlePriv_CheckWritable((SV *) av, "clear");
+    PerlInterpreter *my_perl = _perl;
+    VantlePriv_OnValue(aTHX_ (SV *) av, "clear", [&] { av_clear(av); });
+}
+
+/*
+ *----------------------------------------------------------------------
+ * shortDescr: --
+ *	"<i>: <element>\n" for the first limit elements ("-- NULL --" for
+ *	a hole), then "...\n" when there are more.  The text lives in one
+ *	buffer shared by all array descriptions, until the next one.
+ *----------------------------------------------------------------------
+ */
+- (const char *) shortDescr: (int)limit
+{
+    AV *av = [self _array];
+    if (av == NULL) {
+	return NULL;
+    }
+    if (!arrayDescriptionReady) {
+	Tcl_DStringInit(&arrayDescription);
+	arrayDescriptionReady = 1;
+    }
+    Tcl_DStringSetLength(&arrayDescription, 0);
+    int count = [self count];
+    int shown = limit < count ? limit : count;
+    for (int i = 0; i < shown; i++) {
+	char number[32];
+	snprintf(number, sizeof number, "%d: ", i);
+	Tcl_DStringAppend(&arrayDescription, number, -1);
+	BqVantleVar *element = [self fetchVarAtIndex: i];
+	const char *text = element != nil ? [element descr] : "-- NULL --";
+	Tcl_DStringAppend(&arrayDescription, text != NULL ? text : "", -1);
+	[element release];
+	Tcl_DStringAppend(&arrayDescription, "\n", 1);
+    }
+    if (count > limit) {
+	Tcl_DStringAppend(&arrayDescription, "...\n", -1);
+    }
+    return Tcl_DStringValue(&arrayDescription);
+}
+
+- (const char *) descr
+{
+    return [self shortDescr: [self count]];
+}
+
+@end

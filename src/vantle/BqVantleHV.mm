@@ -1,0 +1,188 @@
+/*
+ * BqVantleHV.mm --
+ *
+ *	The wrapper of a Perl hash: storing and fetching by C-string key,
+ *	Perl's own iteration (the wrapper remembers the current entry), and
+ *	the description "key: value\n" per entry.
+ *
+ *	Every method checks first that the value is a hash and otherwise
+ *	answers its neutral value.  On a hash with magic (a tied hash) the
+ *	operation runs trapped; a Perl error raises "Perl Error".  Keys are
+ *	byte strings measured with strlen.
+ */
+#import <Foundation/Foundation.h>
+
+#include "BqVantleVar.h"
+#include "VantlePriv.h"
+
+#include <string.h>
+
+/* The buffer of hash descriptions, reused by every description. */
+static Tcl_DString hashDescription;
+static int hashDescriptionReady;
+
+@implementation BqVantleHV
+
+- (HV *) _hash
+{
+    return sv != NULL && SvTYPE(sv) == SVt_PVHV ? (HV *) sv : NULL;
+}
+
+/* A new empty hash whose one count the wrapper takes over. */
+- (id) init
+{
+    BQCPERL_dTHX;
+    HV *hv = newHV();
+    self = [self _initWithSV: (SV *) hv];
+    SvREFCNT_dec((SV *) hv);
+    return self;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * storeVar:key: --
+ *	Stores a copy of var's value under key; NO for a missing var or key.
+ *----------------------------------------------------------------------
+ */
+- (BOOL) storeVar: (BqVantleVar *)var key: (const char *)key
+{
+    HV *hv = [self _hash];
+    SV *value = var != nil ? [var sValue] : NULL;
+    if (hv == NULL || value == NULL || key == NULL) {
+	return NO;
+    }
+    VantlePriv_CheckWritable((SV *) hv, "storeVar:key:");
+    PerlInterpreter *my_perl = _perl;
+    BOOL stored = NO;
+    VantlePriv_OnValue(aTHX_ (SV *) hv, "storeVar:key:", [&] {
+	SV *copy = newSVsv(value);
+	if (hv_store(hv, key, (I32) strlen(key), copy, 0) != NULL) {
+	    stored = YES;
+	} else {
+	    SvREFCNT_dec(copy);
+	}
+    });
+    return stored;
+}
+
+/* A wrapper sharing the value stored under key; nil when there is none. */
+- (id) fetchKey: (const char *)key
+{
+    HV *hv = [self _hash];
+    if (hv == NULL || key == NULL) {
+	return nil;
+    }
+    PerlInterpreter *my_perl = _perl;
+    SV **value = NULL;
+    VantlePriv_OnValue(aTHX_ (SV *) hv, "fetchKey:", [&] { value = hv_fetch(hv, key, (I32) strlen(key), 0); });
+    BqCPerl_SetInterp(my_perl);
+    return value != NULL ? [BqVantleVar varWithSV: *value] : nil;
+}
+
+- (void) iterInit
+{
+    HV *hv = [self _hash];
+    if (hv == NULL) {
+	return;
+    }
+    PerlInterpreter *my_perl = _perl;
+    he = NULL;
+    VantlePriv_OnValue(aTHX_ (SV *) hv, "iterInit", [&] { hv_iterinit(hv); });
+}
+
+- (BOOL) iterNext
+{
+    HV *hv = [self _hash];
+    if (hv == NULL) {
+	return NO;
+    }
+    PerlInterpreter *my_perl = _perl;
+    HE *entry = NULL;
+    VantlePriv_OnValue(aTHX_ (SV *) hv, "iterNext", [&] { entry = hv_iternext(hv); });
+    he = entry;
+    return he != NULL ? YES : NO;
+}
+
+- (const char *) iterKey
+{
+    if ([self _hash] == NULL || he == NULL) {
+	return NULL;
+    }
+    PerlInterpreter *my_perl = _perl;
+    I32 length = 0;
+    return hv_iterkey(he, &length);
+}
+
+- (id) iterValue
+{
+    HV *hv = [self _hash];
+    if (hv == NULL || he == NULL) {
+	return nil;
+    }
+    PerlInterpreter *my_perl = _perl;
+    SV *value = NULL;
+    HE *entry = he;
+    VantlePriv_OnValue(aTHX_ (SV *) hv, "iterValue", [&] { value = hv_iterval(hv, entry); });
+    BqCPerl_SetInterp(my_perl);
+    return [BqVantleVar varWithSV: value];
+}
+
+- (void) clear
+{
+    HV *hv = [self _hash];
+    if (hv == NULL) {
+	return;
+    }
+    VantlePriv_CheckWritable((SV *) hv, "clear");
+    PerlInterpreter *my_perl = _perl;
+    he = NULL;
+    VantlePriv_OnValue(aTHX_ (SV *) hv, "clear", [&] { hv_clear(hv); });
+}
+
+/*
+ *----------------------------------------------------------------------
+ * shortDescr: --
+ *	"<key>: <value>\n" for at most limit entries in Perl's order, then
+ *	"...\n" when entries are left.  Restarts the hash's iteration and
+ *	leaves it (and he) where the description stopped.  The text lives
+ *	in one buffer shared by all hash descriptions, until the next one.
+ *----------------------------------------------------------------------
+ */
+- (const char *) shortDescr: (int)limit
+{
+    if ([self _hash] == NULL) {
+	return NULL;
+    }
+    if (!hashDescriptionReady) {
+	Tcl_DStringInit(&hashDescription);
+	hashDescriptionReady = 1;
+    }
+    Tcl_DStringSetLength(&hashDescription, 0);
+    [self iterInit];
+    int written = 0;
+    while ([self iterNext]) {
+	if (written >= limit) {
+	    break;
+	}
+	const char *key = [self iterKey];
+	BqVantleVar *value = [self iterValue];
+	const char *text = value != nil ? [value descr] : NULL;
+	Tcl_DStringAppend(&hashDescription, key != NULL ? key : "", -1);
+	Tcl_DStringAppend(&hashDescription, ": ", 2);
+	Tcl_DStringAppend(&hashDescription, text != NULL ? text : "", -1);
+	Tcl_DStringAppend(&hashDescription, "\n", 1);
+	[value release];
+	written++;
+    }
+    if (he != NULL) {
+	Tcl_DStringAppend(&hashDescription, "...\n", -1);
+    }
+    return Tcl_DStringValue(&hashDescription);
+}
+
+- (const char *) descr
+{
+    return [self shortDescr: 10000000];
+}
+
+@end
