@@ -1,0 +1,683 @@
+/*
+ * TypedStream.mm --
+ *
+ *	The package Vantle::TypedStream: the platform's typed streams from
+ *	Perl.  A stream reaches Perl as a typed pointer of the type named
+ *	"KxTypedStreamPtr", a zone as one of the type named "KxZonePtr".
+ *
+ *	Only streams this package opened and has not closed are accepted,
+ *	and only zones it handed out (or the default zone): a typed pointer
+ *	is any address a Perl program cares to make, and the platform would
+ *	take a made-up one as a stream.  Closing a stream nulls the typed
+ *	pointer, so every copy of it croaks "NULL stream" afterwards.
+ *
+ *	Every platform call runs under the platform guard.  Typed-stream
+ *	errors croak "<sub>: exception <NAME>" followed by the platform's
+ *	text in parentheses; any other error caught croaks with its text
+ *	(there is no handler beyond Perl to raise it to).  Perl values are
+ *	converted before and after the guarded calls, never inside them.
+ *
+ *	String values (types "*") travel as their length, written with type
+ *	"i" (-1 for the null pointer), then the characters and their NUL as
+ *	an array of type "C".
+ */
+#import <Foundation/Foundation.h>
+
+#include "TypedStream.h"
+#include "VantlePriv.h"
+#include "PerlCTypes.h"
+#include "PerlPointer.h"
+#include "ErrorText.h"
+#include "KxTypedStream.h"
+#include "KxUniqueString.h"
+#include "TypeSpec.h"
+
+#include <string.h>
+
+/* Longest string a stream may hand back, as the platform's limit for one
+ * value; a longer length read from a file is damage. */
+#define MAX_STRING_LENGTH ((1 << 30) - 1)
+
+static Tcl_HashTable openStreams;	/* KxTypedStream * -> 1 */
+static Tcl_HashTable knownZones;	/* KxZone * -> 1 */
+static int registriesReady;
+
+static void
+EnsureRegistries(void)
+{
+    if (!registriesReady) {
+	Tcl_InitHashTable(&openStreams, TCL_ONE_WORD_KEYS);
+	Tcl_InitHashTable(&knownZones, TCL_ONE_WORD_KEYS);
+	registriesReady = 1;
+    }
+}
+
+static void
+Remember(Tcl_HashTable *table, void *key)
+{
+    int isNew;
+    EnsureRegistries();
+    Tcl_CreateHashEntry(table, (const char *) key, &isNew);
+}
+
+static int
+IsKnown(Tcl_HashTable *table, void *key)
+{
+    EnsureRegistries();
+    return Tcl_FindHashEntry(table, (const char *) key) != NULL;
+}
+
+static void
+Forget(Tcl_HashTable *table, void *key)
+{
+    EnsureRegistries();
+    Tcl_HashEntry *entry = Tcl_FindHashEntry(table, (const char *) key);
+    if (entry != NULL) {
+	Tcl_DeleteHashEntry(entry);
+    }
+}
+
+/* The type encoding of a C type name in the binding's table, or the
+ * fallback when the table has no such name. */
+static const char *
+NamedType(const char *name, const char *fallback)
+{
+    const char *type = VantlePriv_CTypeTable != NULL
+	? BqOsmo__CTypeForName(VantlePriv_CTypeTable, name) : NULL;
+    return type != NULL ? type : fallback;
+}
+
+static const char *
+StreamType(void)
+{
+    return NamedType("KxTypedStreamPtr", "^v");
+}
+
+static const char *
+ZoneType(void)
+{
+    return NamedType("KxZonePtr", "^v");
+}
+
+/*
+ *----------------------------------------------------------------------
+ * CaughtFailure --
+ *	The mortal message for an error caught around a platform call.
+ *----------------------------------------------------------------------
+ */
+static SV *
+CaughtFailure(pTHX_ const char *subName, KxErrorInfo *caught)
+{
+    const char *name = TS_getExceptionName(caught->code);
+    if (name != NULL) {
+	const char *text = (const char *) caught->data1;
+	return sv_2mortal(text != NULL && *text != '\0'
+	    ? newSVpvf("%s: exception %s (%s)", subName, name, text)
+	    : newSVpvf("%s: exception %s", subName, name));
+    }
+    Tcl_DString message;
+    Tcl_DStringInit(&message);
+    BqOsmo_AppendErrorMessage(&message, caught, NULL);
+    SV *failure = sv_2mortal(newSVpvf("%s: %s", subName, Tcl_DStringValue(&message)));
+    Tcl_DStringFree(&message);
+    return failure;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Platform --
+ *	Runs body, platform calls only, under the guard.  Answers null, or
+ *	the mortal message; *codePtr (when given) receives the caught code.
+ *----------------------------------------------------------------------
+ */
+template <typename Body>
+static SV *
+Platform(pTHX_ const char *subName, int *codePtr, Body body)
+{
+    KxErrorInfo caught;
+    int code = KxGuard(VantlePriv_RunGuardedBody<Body>, &body, &caught);
+    if (codePtr != NULL) {
+	*codePtr = code;
+    }
+    if (code == 0) {
+	return NULL;
+    }
+    SV *failure = CaughtFailure(aTHX_ subName, &caught);
+    KxErrorInfoClear(&caught);
+    return failure;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * StreamArgument --
+ *	The open stream a Perl value stands for.  Answers null, or the
+ *	mortal message: "%s: invalid typed stream: %s" for no typed
+ *	pointer, "%s: illegal typed stream" for one of another type or at an
+ *	address that is no open stream, "NULL stream" for a null one.
+ *----------------------------------------------------------------------
+ */
+static SV *
+StreamArgument(pTHX_ SV *sv, const char *subName, KxTypedStream **streamPtr)
+{
+    const char *type;
+    void *address;
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    SvGETMAGIC(sv);
+    if (VantlePriv_SVGetPointer(sv, &type, &address, &errors) != 0) {
+	SV *failure = sv_2mortal(newSVpvf("%s: invalid typed stream: %s", subName,
+		Tcl_DStringValue(&errors)));
+	Tcl_DStringFree(&errors);
+	return failure;
+    }
+    Tcl_DStringFree(&errors);
+    if (!BqTypeSpec_CompatiblePtrTypes(StreamType(), type)) {
+	return sv_2mortal(newSVpvf("%s: illegal typed stream", subName));
+    }
+    if (address == NULL) {
+	return sv_2mortal(newSVpvs("NULL stream"));
+    }
+    if (!IsKnown(&openStreams, address)) {
+	return sv_2mortal(newSVpvf("%s: illegal typed stream", subName));
+    }
+    *streamPtr = (KxTypedStream *) address;
+    return NULL;
+}
+
+/* The body of every sub: croaks with failure, if any. */
+#define CROAK_IF(failure)		\
+    STMT_START {			\
+	SV *failure_ = (failure);	\
+	if (failure_ != NULL) {		\
+	    croak_sv(failure_);		\
+	}				\
+    } STMT_END
+
+/*
+ *----------------------------------------------------------------------
+ * KxOpenTypedStreamForFile(filename, mode) --
+ *	A new stream on the file, for reading ("r", "KX_READONLY") or
+ *	writing ("w", "KX_WRITEONLY").
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__TypedStream__KxOpenTypedStreamForFile)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxOpenTypedStreamForFile";
+    if (items != 2) {
+	croak("Usage: %s(filename,mode)", subName);
+    }
+    const char *mode = SvPV_nolen(ST(1));
+    int platformMode;
+    if (strcmp(mode, "r") == 0 || strcmp(mode, "KX_READONLY") == 0) {
+	platformMode = KX_READONLY;
+    } else if (strcmp(mode, "w") == 0 || strcmp(mode, "KX_WRITEONLY") == 0) {
+	platformMode = KX_WRITEONLY;
+    } else {
+	croak("illegal mode");
+    }
+    const char *doing = platformMode == KX_READONLY ? "reading" : "writing";
+    STRLEN length;
+    const char *fileName = SvPV_const(ST(0), length);
+    if (strlen(fileName) != length) {
+	croak("cannot open file %s for %s", fileName, doing);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(Platform(aTHX_ subName, NULL, [&] {
+	ts = KxOpenTypedStreamForFile(KxUniqueString(fileName), platformMode);
+    }));
+    if (ts == NULL) {
+	croak("cannot open file %s for %s", fileName, doing);
+    }
+    Remember(&openStreams, ts);
+    SV *result = sv_newmortal();
+    VantlePriv_SVNewPointer(result, StreamType(), ts);
+    ST(0) = result;
+    XSRETURN(1);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxCloseTypedStream(ts) --
+ *	Closes the stream (a write stream writes its file) and nulls the
+ *	typed pointer.  The platform frees the stream even when the final
+ *	write fails; only a refused call (TYPEDSTREAM_CALLER_ERROR) leaves
+ *	it open, and then the pointer is kept.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__TypedStream__KxCloseTypedStream)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxCloseTypedStream";
+    if (items != 1) {
+	croak("Usage: %s(ts)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    int code = 0;
+    SV *failure = Platform(aTHX_ subName, &code, [&] { KxCloseTypedStream(ts); });
+    if (code != TYPEDSTREAM_CALLER_ERROR) {
+	Forget(&openStreams, ts);
+	VantlePriv_SVSetPointerValue(ST(0), NULL);
+    }
+    CROAK_IF(failure);
+    XSRETURN(1);
+}
+
+XS_INTERNAL(XS_Vantle__TypedStream__KxFlushTypedStream)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxFlushTypedStream";
+    if (items != 1) {
+	croak("Usage: %s(ts)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    CROAK_IF(Platform(aTHX_ subName, NULL, [&] { KxFlushTypedStream(ts); }));
+    XSRETURN(1);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * TS_ReturnInt --
+ *	The whole body of a sub (ts) that answers an integer about the
+ *	stream: called by the XS sub in place of its own argument handling.
+ *----------------------------------------------------------------------
+ */
+void
+TS_ReturnInt(pTHX_ CV *cv, const char *subName, int (*function)(KxTypedStream *))
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    BqCPerl_SetInterp(aTHX);
+    if (items != 1) {
+	croak("Usage: %s(ts)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    int value = 0;
+    CROAK_IF(Platform(aTHX_ subName, NULL, [&] { value = function(ts); }));
+    ST(0) = sv_2mortal(newSViv(value));
+    XSRETURN(1);
+}
+
+XS_INTERNAL(XS_Vantle__TypedStream__KxEndOfTypedStream)
+{
+    TS_ReturnInt(aTHX_ cv, "Vantle::TypedStream::KxEndOfTypedStream", KxEndOfTypedStream);
+}
+
+XS_INTERNAL(XS_Vantle__TypedStream__KxSystemVersion)
+{
+    TS_ReturnInt(aTHX_ cv, "Vantle::TypedStream::KxSystemVersion", KxSystemVersion);
+}
+
+XS_INTERNAL(XS_Vantle__TypedStream__KxTypedStreamClassVersion)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxTypedStreamClassVersion";
+    if (items != 2) {
+	croak("Usage: %s(ts,classname)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    const char *className = SvPV_nolen(ST(1));
+    int value = 0;
+    CROAK_IF(Platform(aTHX_ subName, NULL, [&] {
+	value = KxTypedStreamClassVersion(ts, className);
+    }));
+    ST(0) = sv_2mortal(newSViv(value));
+    XSRETURN(1);
+}
+
+/* Whether a type encoding is a C string (after its qualifiers). */
+static int
+IsStringType(const char *type)
+{
+    return *BqTypeSpec_SkipTypeQualifiers(type) == '*';
+}
+
+/*
+ * NewValueBuffer --
+ *	Zeroed storage for one value of type, freed with the caller's
+ *	temporaries (so a croak cannot leak it); big enough for a pointer
+ *	whatever the type, so a type the platform will refuse still gets
+ *	that far.
+ */
+static void *
+NewValueBuffer(pTHX_ const char *type)
+{
+    int size = BqTypeSpec_SizeOfType(type);
+    size_t bytes = (size > 0 ? (size_t) size : 0) + 67;
+    char *buffer;
+    Newxz(buffer, bytes, char);
+    SAVEFREEPV(buffer);
+    return buffer;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxWriteType(ts, type, val) --
+ *	Converts val by type and writes it.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__TypedStream__KxWriteType)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxWriteType";
+    if (items != 3) {
+	croak("Usage: %s(ts,type,val)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    SV *typeSV = sv_2mortal(newSVsv(ST(1)));
+    const char *type = SvPV_nolen(typeSV);
+    SV *failure = NULL;
+    Tcl_DString errors;
+    ENTER;
+    VantlePriv_EnterConversion(aTHX_ &errors);
+    void *buffer = NewValueBuffer(aTHX_ type);
+    if (BqOsmo_I2C(NULL, &errors, VantlePriv_CTypeTable, ST(2), buffer, 0, type, 0) != 0) {
+	failure = sv_2mortal(newSVpvf("%s: %s", subName, Tcl_DStringValue(&errors)));
+    } else if (IsStringType(type)) {
+	const char *string = *(const char **) buffer;
+	int length = string != NULL ? (int) strlen(string) : -1;
+	failure = Platform(aTHX_ subName, NULL, [&] {
+	    KxWriteType(ts, "i", &length);
+	    if (string != NULL) {
+		KxWriteArray(ts, "C", length + 1, string);
+	    }
+	});
+    } else {
+	failure = Platform(aTHX_ subName, NULL, [&] { KxWriteType(ts, type, buffer); });
+	VantlePriv_FreeElementStrings(type, buffer);
+    }
+    LEAVE;
+    CROAK_IF(failure);
+    XSRETURN_EMPTY;
+}
+
+/*
+ * ReadString --
+ *	Reads a string value: its length, then its characters into storage
+ *	freed with the caller's temporaries.  *stringPtr is null for the
+ *	null string.
+ */
+static SV *
+ReadString(pTHX_ const char *subName, KxTypedStream *ts, char **stringPtr)
+{
+    int length = 0;
+    SV *failure = Platform(aTHX_ subName, NULL, [&] { KxReadType(ts, "i", &length); });
+    *stringPtr = NULL;
+    if (failure != NULL || length < 0) {
+	return failure;
+    }
+    if (length > MAX_STRING_LENGTH) {
+	return sv_2mortal(newSVpvf("%s: exception %s (string length %d out of range)",
+		subName, TS_getExceptionName(TYPEDSTREAM_FILE_INCONSISTENCY), length));
+    }
+    char *string;
+    Newx(string, (size_t) length + 1, char);
+    SAVEFREEPV(string);
+    failure = Platform(aTHX_ subName, NULL, [&] { KxReadArray(ts, "C", length + 1, string); });
+    if (failure == NULL) {
+	string[length] = '\0';
+	*stringPtr = string;
+    }
+    return failure;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxReadType(ts, type) --
+ *	Reads a value of type and answers it converted to Perl.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__TypedStream__KxReadType)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxReadType";
+    if (items != 2) {
+	croak("Usage: %s(ts,type)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    SV *typeSV = sv_2mortal(newSVsv(ST(1)));
+    const char *type = SvPV_nolen(typeSV);
+    SV *result = sv_newmortal();
+    SV *failure = NULL;
+    Tcl_DString errors;
+    ENTER;
+    VantlePriv_EnterConversion(aTHX_ &errors);
+    void *buffer = NewValueBuffer(aTHX_ type);
+    if (IsStringType(type)) {
+	failure = ReadString(aTHX_ subName, ts, (char **) buffer);
+    } else {
+	failure = Platform(aTHX_ subName, NULL, [&] { KxReadType(ts, type, buffer); });
+    }
+    if (failure == NULL
+	    && BqOsmo_C2I(NULL, &errors, VantlePriv_CTypeTable, result, buffer, 0, type, 0)
+		!= 0) {
+	failure = sv_2mortal(newSVpvf("%s: %s", subName, Tcl_DStringValue(&errors)));
+    }
+    if (!IsStringType(type)) {
+	VantlePriv_FreeElementStrings(type, buffer);
+    }
+    LEAVE;
+    CROAK_IF(failure);
+    ST(0) = result;
+    XSRETURN(1);
+}
+
+typedef enum ObjectWrite {
+    WritePlain,
+    WriteRoot,
+    WriteReference
+} ObjectWrite;
+
+/*
+ *----------------------------------------------------------------------
+ * WriteObject --
+ *	The body of the three object writers.
+ *----------------------------------------------------------------------
+ */
+static void
+WriteObject(pTHX_ I32 ax, I32 items, const char *subName, ObjectWrite how)
+{
+    if (items != 2) {
+	croak("Usage: %s(ts,obj)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    char failed = 0;
+    id object = Vantle_SVGetObject2(ST(1), &errors, &failed);
+    if (failed) {
+	SV *failure = sv_2mortal(newSVpvf("%s: %s", subName, Tcl_DStringValue(&errors)));
+	Tcl_DStringFree(&errors);
+	croak_sv(failure);
+    }
+    Tcl_DStringFree(&errors);
+    CROAK_IF(Platform(aTHX_ subName, NULL, [&] {
+	switch (how) {
+	case WritePlain:
+	    KxWriteObject(ts, object);
+	    break;
+	case WriteRoot:
+	    KxWriteRootObject(ts, object);
+	    break;
+	case WriteReference:
+	    KxWriteObjectReference(ts, object);
+	    break;
+	}
+    }));
+}
+
+XS_INTERNAL(XS_Vantle__TypedStream__KxWriteObject)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    WriteObject(aTHX_ ax, items, "Vantle::TypedStream::KxWriteObject", WritePlain);
+    XSRETURN(1);
+}
+
+XS_INTERNAL(XS_Vantle__TypedStream__KxWriteRootObject)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    WriteObject(aTHX_ ax, items, "Vantle::TypedStream::KxWriteRootObject", WriteRoot);
+    XSRETURN(1);
+}
+
+XS_INTERNAL(XS_Vantle__TypedStream__KxWriteObjectReference)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    WriteObject(aTHX_ ax, items, "Vantle::TypedStream::KxWriteObjectReference",
+	    WriteReference);
+    XSRETURN(1);
+}
+
+XS_INTERNAL(XS_Vantle__TypedStream__KxReadObject)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxReadObject";
+    if (items != 1) {
+	croak("Usage: %s(ts)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    id object = nil;
+    CROAK_IF(Platform(aTHX_ subName, NULL, [&] { object = KxReadObject(ts); }));
+    SV *result = sv_newmortal();
+    Vantle_SVSetObject(result, object, NULL);
+    ST(0) = result;
+    XSRETURN(1);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxSetTypedStreamZone(ts, z), KxGetTypedStreamZone(ts) --
+ *	The zone reading allocates from.  Only the default zone, null and
+ *	zones KxGetTypedStreamZone answered are accepted.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamZone)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxSetTypedStreamZone";
+    if (items != 2) {
+	croak("Usage: %s(ts,z)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    const char *type;
+    void *address;
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    SvGETMAGIC(ST(1));
+    if (VantlePriv_SVGetPointer(ST(1), &type, &address, &errors) != 0) {
+	SV *failure = sv_2mortal(newSVpvf("%s: %s", subName, Tcl_DStringValue(&errors)));
+	Tcl_DStringFree(&errors);
+	croak_sv(failure);
+    }
+    Tcl_DStringFree(&errors);
+    KxZone *zone = (KxZone *) address;
+    if (!BqTypeSpec_CompatiblePtrTypes(ZoneType(), type)
+	    || (zone != NULL && zone != KxDefaultMallocZone() && !IsKnown(&knownZones, zone))) {
+	croak("%s: illegal zone", subName);
+    }
+    CROAK_IF(Platform(aTHX_ subName, NULL, [&] { KxSetTypedStreamZone(ts, zone); }));
+    XSRETURN_EMPTY;
+}
+
+XS_INTERNAL(XS_Vantle__TypedStream__KxGetTypedStreamZone)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxGetTypedStreamZone";
+    if (items != 1) {
+	croak("Usage: %s(ts)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxZone *zone = NULL;
+    CROAK_IF(Platform(aTHX_ subName, NULL, [&] { zone = KxGetTypedStreamZone(ts); }));
+    if (zone != NULL) {
+	Remember(&knownZones, zone);
+    }
+    SV *result = sv_newmortal();
+    VantlePriv_SVNewPointer(result, ZoneType(), zone);
+    ST(0) = result;
+    XSRETURN(1);
+}
+
+typedef struct StreamSub {
+    const char *name;
+    XSUBADDR_t fn;
+} StreamSub;
+
+static const StreamSub streamSubs[] = {
+    { "Vantle::TypedStream::KxWriteType", XS_Vantle__TypedStream__KxWriteType },
+    { "Vantle::TypedStream::KxWriteRootObject", XS_Vantle__TypedStream__KxWriteRootObject },
+    { "Vantle::TypedStream::KxWriteObjectReference",
+	XS_Vantle__TypedStream__KxWriteObjectReference },
+    { "Vantle::TypedStream::KxWriteObject", XS_Vantle__TypedStream__KxWriteObject },
+    { "Vantle::TypedStream::KxReadType", XS_Vantle__TypedStream__KxReadType },
+    { "Vantle::TypedStream::KxReadObject", XS_Vantle__TypedStream__KxReadObject },
+    { "Vantle::TypedStream::KxTypedStreamClassVersion",
+	XS_Vantle__TypedStream__KxTypedStreamClassVersion },
+    { "Vantle::TypedStream::KxOpenTypedStreamForFile",
+	XS_Vantle__TypedStream__KxOpenTypedStreamForFile },
+    { "Vantle::TypedStream::KxCloseTypedStream", XS_Vantle__TypedStream__KxCloseTypedStream },
+    { "Vantle::TypedStream::KxFlushTypedStream", XS_Vantle__TypedStream__KxFlushTypedStream },
+    { "Vantle::TypedStream::KxSetTypedStreamZone",
+	XS_Vantle__TypedStream__KxSetTypedStreamZone },
+    { "Vantle::TypedStream::KxGetTypedStreamZone",
+	XS_Vantle__TypedStream__KxGetTypedStreamZone },
+    { "Vantle::TypedStream::KxEndOfTypedStream", XS_Vantle__TypedStream__KxEndOfTypedStream },
+    { "Vantle::TypedStream::KxSystemVersion", XS_Vantle__TypedStream__KxSystemVersion },
+};
+
+/*
+ *----------------------------------------------------------------------
+ * VantlePriv_TypedStream_Init --
+ *	Registers the subs of Vantle::TypedStream in the current
+ *	interpreter.
+ *----------------------------------------------------------------------
+ */
+void
+VantlePriv_TypedStream_Init(void)
+{
+    BQCPERL_dTHX;
+    EnsureRegistries();
+    for (size_t i = 0; i < sizeof streamSubs / sizeof streamSubs[0]; i++) {
+	newXS(streamSubs[i].name, streamSubs[i].fn, "TypedStream");
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
+ * boot_Vantle__TypedStream --
+ *	Boot sub of Vantle::TypedStream (the module Vantle must be loaded
+ *	first: the stream and zone types come from its C type table).
+ *----------------------------------------------------------------------
+ */
+XS_EXTERNAL(boot_Vantle__TypedStream)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    PERL_UNUSED_VAR(items);
+    BqCPerl_SetInterp(aTHX);
+    VantlePriv_TypedStream_Init();
+    ST(0) = &PL_sv_yes;
+    XSRETURN(1);
+}
