@@ -7,10 +7,13 @@
  *	VantlePriv_msg_send, which drives the runtime layer's generic send
  *	with the binding's C type table.
  *
- *	Error discipline: texts are collected in a dynamic string that the
- *	save stack frees (VantlePriv_EnterConversion); every croak first
- *	copies its text into a mortal and leaves the scope, and no C++
- *	object with a destructor is alive when it happens.
+ *	Error discipline: texts are collected in a dynamic string on the C
+ *	stack; every croak first copies its text into a mortal and frees the
+ *	string, and no C++ object with a destructor is alive when it happens.
+ *	A send opens no Perl scope of its own: a converter that runs Perl
+ *	code which dies does so before it appends any text, so the string
+ *	still lives in its own static space and nothing leaks, and nested
+ *	conversions restore their depth counters themselves.
  */
 #import <Foundation/Foundation.h>
 
@@ -134,8 +137,9 @@ VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Clas
  * The send
  * ------------------------------------------------------------------ */
 
-/* Croaks with the mortal text after leaving the caller's scope. */
-#define CROAK_AFTER_LEAVE(sv) do { SV *message_ = (sv); LEAVE; croak_sv(message_); } while (0)
+/* Croaks with the text made from errors, after freeing errors. */
+#define CROAK_AFTER_LEAVE(sv) \
+    do { SV *message_ = sv_2mortal(sv); Tcl_DStringFree(&errors); croak_sv(message_); } while (0)
 
 /*
  * The receiver's object.  A handle is read directly: every conversion of a
@@ -191,8 +195,7 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     }
 
     Tcl_DString errors;
-    ENTER;
-    VantlePriv_EnterConversion(aTHX_ &errors);
+    Tcl_DStringInit(&errors);
     char failed = 0;
     id receiver = nil;
     Class startClass = Nil;
@@ -202,32 +205,32 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     if (super && pendingClass != NULL) {
 	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed);
 	if (failed) {
-	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: receiver arg: %s", entryName,
+	    CROAK_AFTER_LEAVE(newSVpvf("%s: receiver arg: %s", entryName,
 		    Tcl_DStringValue(&errors)));
 	}
 	if (strcmp(pendingClass, "SUPER") == 0) {
-	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: invoked outside method", entryName));
+	    CROAK_AFTER_LEAVE(newSVpvf("%s: invoked outside method", entryName));
 	}
 	startClass = objc_lookUpClass(pendingClass);
 	if (startClass == Nil) {
-	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: no class %s", entryName, pendingClass));
+	    CROAK_AFTER_LEAVE(newSVpvf("%s: no class %s", entryName, pendingClass));
 	}
 	hasPair = 1;
     } else if (super && named) {
-	CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: invoked outside method", entryName));
+	CROAK_AFTER_LEAVE(newSVpvf("%s: invoked outside method", entryName));
     } else if (super) {
 	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed);
 	if (failed) {
-	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: receiver arg: %s", entryName,
+	    CROAK_AFTER_LEAVE(newSVpvf("%s: receiver arg: %s", entryName,
 		    Tcl_DStringValue(&errors)));
 	}
 	startClass = (Class) Vantle_SVGetClass2(ST(1), &errors, &failed, 1);
 	if (failed) {
-	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: class arg: %s", entryName,
+	    CROAK_AFTER_LEAVE(newSVpvf("%s: class arg: %s", entryName,
 		    Tcl_DStringValue(&errors)));
 	}
 	if (startClass == Nil) {
-	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: Nil class", entryName));
+	    CROAK_AFTER_LEAVE(newSVpvf("%s: Nil class", entryName));
 	}
 	hasPair = 1;
     } else if (pendingClass != NULL) {
@@ -235,11 +238,11 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     } else {
 	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed);
 	if (failed) {
-	    CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: %s", entryName, Tcl_DStringValue(&errors)));
+	    CROAK_AFTER_LEAVE(newSVpvf("%s: %s", entryName, Tcl_DStringValue(&errors)));
 	}
     }
     if (hasPair && receiver != nil && !IsKindOf(receiver, startClass)) {
-	CROAK_AFTER_LEAVE(newSVpvf_nocontext("%s: receiver is not a kind of %sclass %s", entryName,
+	CROAK_AFTER_LEAVE(newSVpvf("%s: receiver is not a kind of %sclass %s", entryName,
 		class_isMetaClass(startClass) ? "meta" : "", class_getName(startClass)));
     }
 
@@ -297,10 +300,9 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	fflush(stdout);
     }
     if (code != 0) {
-	CROAK_AFTER_LEAVE(newSVpvn_flags(Tcl_DStringValue(&errors),
-		(STRLEN) Tcl_DStringLength(&errors), SVs_TEMP));
+	CROAK_AFTER_LEAVE(newSVpvn(Tcl_DStringValue(&errors), (STRLEN) Tcl_DStringLength(&errors)));
     }
-    LEAVE;
+    Tcl_DStringFree(&errors);
     ST(0) = result;
 }
 
