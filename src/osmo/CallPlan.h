@@ -28,6 +28,8 @@
 extern "C" {
 #endif
 
+#define BQ_DIRECT_MAX_ARGS 6
+
 typedef struct BqCallPlan {
     ffi_cif cif;
     int numberOfArguments;	/* receiver and selector included */
@@ -46,6 +48,7 @@ typedef struct BqCallPlan {
      * instead of through libffi, which classifies every argument again
      * on every call.  directArgc is -1 when the plan does not qualify. */
     int directArgc;
+    char directCodes[BQ_DIRECT_MAX_ARGS];	/* each argument's type code */
     char directResult;		/* 'w' word or void, 'f' float, 'd' double */
     /* The conversions of every argument and of the result, resolved in
      * the type table of the last send (the message send fills them and
@@ -54,7 +57,7 @@ typedef struct BqCallPlan {
     BqOsmoCTypeConversion returnConversion;
 } BqCallPlan;
 
-#define BQ_DIRECT_MAX_ARGS 6
+
 
 /* The plan for a completed signature, made on first use; null with a
  * message appended to errors when a type has no libffi description. */

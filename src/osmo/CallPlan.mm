@@ -255,9 +255,11 @@ ChooseDirectCall(BqCallPlan *plan)
 	return;
     }
     for (int i = 0; i < plan->numberOfArguments; i++) {
-	if (!IsWordCode(*BqTypeSpec_SkipTypeQualifiers(plan->argTypes[i]))) {
+	char code = *BqTypeSpec_SkipTypeQualifiers(plan->argTypes[i]);
+	if (!IsWordCode(code)) {
 	    return;
 	}
+	plan->directCodes[i] = code;
     }
     char code = plan->returnCode;
     if (code == 'v' || code == 'V' || IsWordCode(code)) {
@@ -275,9 +277,9 @@ ChooseDirectCall(BqCallPlan *plan)
  * function widens it: signed codes sign-extend, the others zero-extend.
  */
 static inline uintptr_t
-WordArgument(const char *type, const char *address)
+WordArgument(char code, const char *address)
 {
-    switch (*BqTypeSpec_SkipTypeQualifiers(type)) {
+    switch (code) {
     case 'c': return (uintptr_t) (intptr_t) *(const signed char *) address;
     case 'C': return *(const unsigned char *) address;
     case 's': return (uintptr_t) (intptr_t) *(const short *) address;
@@ -310,7 +312,7 @@ BqCallPlan_Call(BqCallPlan *plan, IMP implementation, char *stacked, void **argu
     }
     W words[BQ_DIRECT_MAX_ARGS];
     for (int i = 0; i < argc; i++) {
-	words[i] = WordArgument(plan->argTypes[i], stacked + plan->argOffsets[i]);
+	words[i] = WordArgument(plan->directCodes[i], stacked + plan->argOffsets[i]);
     }
     switch (plan->directResult) {
     case 'f': {
