@@ -68,7 +68,14 @@ target_compile_options(bq_toolchain INTERFACE
 target_include_directories(bq_toolchain SYSTEM INTERFACE
   ${GNUSTEP_INCLUDE_DIRS} ${PERL_CORE_DIR} ${TCL_INCLUDE_DIR})
 target_link_libraries(bq_toolchain INTERFACE
-  ${GNUSTEP_BASE_LIBS} ${FFI_LIBRARY} ${TCL_LIBRARY} ${PERL_LDOPTS} stdc++)
+  ${GNUSTEP_BASE_LIBS} ${FFI_LIBRARY} ${TCL_LIBRARY} stdc++)
+
+# Perl's library, for programs that embed an interpreter.  The module
+# itself does not link it: /usr/bin/perl carries the interpreter and
+# exports its symbols, and linking libperl.so into the module would map a
+# second, unused copy of Perl into every perl that loads it.
+add_library(bq_perl_embed INTERFACE)
+target_link_libraries(bq_perl_embed INTERFACE ${PERL_LDOPTS})
 
 # Our own code builds without warnings.
 set(BQ_WARNINGS -Wall -Wextra)
