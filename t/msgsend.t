@@ -116,6 +116,13 @@ subtest 'Perl names are left to Perl' => sub {
     is(My::Pkg->new->length, 42, 'Perl packages are never taken over');
 };
 
+subtest 'a class made after the module booted' => sub {
+    my ($pair) = Vantle::TestSupport::test_classes();
+    my $object = VantleTestPair->new;
+    is(pl($object->className), 'VantleTestPair', 'class messages reach it once a handle of it was made');
+    $object->release;
+};
+
 subtest 'exceptions become Perl errors' => sub {
     my $a = NSArray->array;
     eval { $a->objectAtIndex_(5) };

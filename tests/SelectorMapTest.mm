@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "EmbeddedPerl.h"
 #include "PerlSelectorMap.h"
 #include "TypeSpec.h"
 
@@ -71,4 +72,42 @@ TEST(SelectorMap, FormedNameAnsweredByTheReceiver)
     ASSERT_NE(nullptr, found);
     EXPECT_STREQ("selectorMapOnlyFirst:second:", sel_getName(found));
     EXPECT_EQ(nullptr, VantlePriv_FindSelector(object, Nil, "notAnswered:", "notAnswered", 1));
+}
+
+/* Two selectors of one Perl name and one number of arguments. */
+@interface SelectorMapAmbiguousFirst : NSObject
+- (void) ambiguousQ: (int)a r: (int)b;
+@end
+@implementation SelectorMapAmbiguousFirst
+- (void) ambiguousQ: (int)a r: (int)b { (void) a; (void) b; }
+@end
+@interface SelectorMapAmbiguousSecond : NSObject
+- (void) ambiguous: (int)a qR: (int)b;
+@end
+@implementation SelectorMapAmbiguousSecond
+- (void) ambiguous: (int)a qR: (int)b { (void) a; (void) b; }
+@end
+
+TEST(SelectorMap, AmbiguityWarnsOncePerExtraMatchAndKeepsTheFirst)
+{
+    PerlInterpreter *my_perl = EmbeddedPerl();
+    Vantle_SelectorMapInit();
+    VantlePriv_AddSelector(@selector(ambiguousQ:r:));
+    VantlePriv_AddSelector(@selector(ambiguous:qR:));
+    eval_pv("our @SelectorMapWarnings; $SIG{__WARN__} = sub { push @SelectorMapWarnings, $_[0] };",
+	    TRUE);
+    SEL found = VantlePriv_QuickFindSelector("ambiguousQR", 2);
+    eval_pv("delete $SIG{__WARN__};", TRUE);
+    ASSERT_NE(nullptr, found);
+    AV *warnings = get_av("SelectorMapWarnings", 0);
+    ASSERT_NE(nullptr, warnings);
+    ASSERT_EQ(0, av_len(warnings)) << "one warning for the one extra match";
+    SV **text = av_fetch(warnings, 0, 0);
+    ASSERT_NE(nullptr, text);
+    /* The list is newest first and the answer is the match met last, the
+     * one entered earliest; the warning names it second. */
+    std::string expected = std::string("ambiguous selectors for \"ambiguousQR(2)\": \"")
+	+ (strcmp(sel_getName(found), "ambiguousQ:r:") == 0 ? "ambiguous:qR:" : "ambiguousQ:r:")
+	+ "\" vs \"" + sel_getName(found) + "\"";
+    EXPECT_EQ(expected, std::string(SvPV_nolen(*text)).substr(0, expected.size()));
 }

@@ -12,6 +12,7 @@
 #include "bqcperl.h"
 #include "KxPlatform.h"
 #include "Protocol.h"
+#include "PerlCTypes.h"
 #include "TypeSpec.h"
 
 #include <ctype.h>
@@ -219,8 +220,32 @@ VantlePriv_FindSelector(id receiver, Class, const char *formedName, const char *
     return VantlePriv_QuickFindSelector(perlName, nargs);
 }
 
+/* Notifications the binding's type table keeps for definitions made
+ * after the map was filled.  A category arrives here as the class it
+ * extends; both do nothing while the map is off. */
+static void
+CategoryDefined(Class cls)
+{
+    if (VantlePriv_PerlSelectorMap && cls != Nil) {
+	AddMethodsOf(cls);
+	AddMethodsOf(object_getClass((id) cls));
+    }
+}
+
+static void
+ProtocolDefined(Protocol *protocol)
+{
+    if (VantlePriv_PerlSelectorMap && protocol != nil) {
+	AddProtocolSelectors(NULL, protocol);
+    }
+}
+
 void
 Vantle_SelectorMapInit(void)
 {
     EnsureMap();
+    if (VantlePriv_CTypeTable != NULL && VantlePriv_CTypeTable->categoryDefineHook2 == NULL) {
+	VantlePriv_CTypeTable->categoryDefineHook2 = (BqOsmo_DefineHook) CategoryDefined;
+	VantlePriv_CTypeTable->protocolDefineHook2 = (BqOsmo_DefineHook) ProtocolDefined;
+    }
 }

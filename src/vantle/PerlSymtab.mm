@@ -26,6 +26,7 @@
 #import <Foundation/Foundation.h>
 
 #include "VantlePriv.h"
+#include "PerlMsgSend.h"
 #include "BqOsmo.h"
 
 #include <stdint.h>
@@ -177,6 +178,14 @@ Vantle_SVSetObject(SV *sv, id object, Tcl_DString *errors)
     if (referent != NULL) {
 	PointAtReferent(aTHX_ sv, referent);
     } else {
+	/* A class first seen here (registered after the module booted)
+	 * gets its Perl package, so class messages to it route.  Only a
+	 * checked pointer is looked into. */
+	if (object != nil && BQ_CONTROL(bad_object_check)
+		&& class_isMetaClass(object_getClass(object))
+		&& !class_isMetaClass((Class) object)) {
+	    VantlePriv_MakeClassPackage(aTHX_ class_getName((Class) object));
+	}
 	PointAtNewReferent(aTHX_ sv, object);
     }
     return 1;

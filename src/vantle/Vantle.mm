@@ -10,6 +10,7 @@
 #include "VantlePriv.h"
 #include "PerlCTypes.h"
 #include "PerlMsgSend.h"
+#include "PerlSelectorMap.h"
 #include "PerlOverload.h"
 #include "BqOsmo.h"
 #include "BqVantleInterp.h"
@@ -241,6 +242,7 @@ StartRuntime(void)
     VantlePriv_ConvertInit();
     VantlePriv_SymtabInit();
     VantlePriv_CTypeInit();
+    Vantle_SelectorMapInit();
 }
 
 /*
