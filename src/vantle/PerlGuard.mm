@@ -23,3 +23,21 @@ VantlePriv_AppendCaughtError(Tcl_DString *errors, KxErrorInfo *caught)
 {
     BqOsmo_AppendErrorMessage(errors, caught, NULL);
 }
+
+/*
+ *----------------------------------------------------------------------
+ * VantlePriv_CaughtErrorMessage --
+ *	A new mortal "SUBNAME: TEXT" for an error the platform guard caught,
+ *	ready for croak_sv.
+ *----------------------------------------------------------------------
+ */
+SV *
+VantlePriv_CaughtErrorMessage(pTHX_ const char *subName, KxErrorInfo *caught)
+{
+    Tcl_DString message;
+    Tcl_DStringInit(&message);
+    BqOsmo_AppendErrorMessage(&message, caught, NULL);
+    SV *failure = sv_2mortal(newSVpvf("%s: %s", subName, Tcl_DStringValue(&message)));
+    Tcl_DStringFree(&message);
+    return failure;
+}

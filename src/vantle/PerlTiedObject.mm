@@ -101,12 +101,7 @@ CaughtMessage(pTHX_ const char *subName, KxErrorInfo *caught)
 	}
 	return sv_2mortal(newSVpvf("%s: %s: %s", subName, text.name, text.reason));
     }
-    Tcl_DString message;
-    Tcl_DStringInit(&message);
-    BqOsmo_AppendErrorMessage(&message, caught, NULL);
-    SV *failure = sv_2mortal(newSVpvf("%s: %s", subName, Tcl_DStringValue(&message)));
-    Tcl_DStringFree(&message);
-    return failure;
+    return VantlePriv_CaughtErrorMessage(aTHX_ subName, caught);
 }
 
 /*

@@ -115,12 +115,7 @@ CaughtFailure(pTHX_ const char *subName, KxErrorInfo *caught)
 	    ? newSVpvf("%s: exception %s (%s)", subName, name, text)
 	    : newSVpvf("%s: exception %s", subName, name));
     }
-    Tcl_DString message;
-    Tcl_DStringInit(&message);
-    BqOsmo_AppendErrorMessage(&message, caught, NULL);
-    SV *failure = sv_2mortal(newSVpvf("%s: %s", subName, Tcl_DStringValue(&message)));
-    Tcl_DStringFree(&message);
-    return failure;
+    return VantlePriv_CaughtErrorMessage(aTHX_ subName, caught);
 }
 
 /*

@@ -90,6 +90,8 @@ extern unsigned char VantlePriv_HashPerlify;
 /* Appends the text of a caught error: "[NSException NAME]: REASON" for
  * a Foundation exception, the message for the runtime's own errors. */
 void VantlePriv_AppendCaughtError(Tcl_DString *errors, KxErrorInfo *caught);
+/* A new mortal "SUBNAME: TEXT" for a caught error, ready for croak_sv. */
+SV  *VantlePriv_CaughtErrorMessage(pTHX_ const char *subName, KxErrorInfo *caught);
 
 /*
  * Perl code reached from the runtime side.  A Perl error must never
