@@ -538,8 +538,18 @@ VantlePriv_MakeClassPackage(pTHX_ const char *className)
     if (className == NULL || gv_stashpv(className, 0) != NULL) {
 	return;
     }
-    SV *autoload = sv_2mortal(newSVpvf("%s::AUTOLOAD", className));
-    newXS(SvPV_nolen(autoload), XS_Vantle__ClassAutoload, "Vantle");
+    /* Runs for every class at boot: the name is built on the C stack,
+     * not in a mortal. */
+    char stack[256];
+    size_t length = strlen(className);
+    char *name = length + sizeof "::AUTOLOAD" <= sizeof stack
+	? stack : (char *) safemalloc(length + sizeof "::AUTOLOAD");
+    memcpy(name, className, length);
+    memcpy(name + length, "::AUTOLOAD", sizeof "::AUTOLOAD");
+    newXS(name, XS_Vantle__ClassAutoload, "Vantle");
+    if (name != stack) {
+	safefree(name);
+    }
 }
 
 /* ---------------------------------------------------------------------
