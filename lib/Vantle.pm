@@ -122,4 +122,23 @@ handles; C<Vantle::pl> converts objects back to Perl data.
 
 C<%Vantle::CONTROL> shows the process-wide control switches by name.
 
+=head2 Typed pointers
+
+C pointers that are neither objects nor strings are C<Vantle::Ptr>
+objects: a read-only pair of the pointer's type encoding and its address.
+Types are named as in C:
+
+    my $p = Vantle::Ptr::new('struct pt { int x; double y; } *');
+    Vantle::Ptr::malloc($p);                 # zero-filled storage
+    $p->STORE({ x => 1, y => 2.5 });         # converted by the type
+    my $pt = $p->FETCH;                      # { x => 1, y => 2.5, __signature => ... }
+    Vantle::Ptr::type($p);                   # '^{pt="x"i"y"d}'
+    Vantle::Ptr::value($p);                  # the address
+    Vantle::Ptr::free($p);                   # and $p is null again
+
+Structures cross as hashes keyed by member name (C<_0>, C<_1> ... for
+members without one), arrays as array references.  C strings stored
+through a pointer are copies that the pointed-to storage owns: store
+C<undef> to release one.  Freeing a pointer never frees what it points to.
+
 =cut

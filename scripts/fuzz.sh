@@ -1,24 +1,37 @@
 #!/bin/sh
-# Builds the type-encoding fuzzer (libFuzzer with the address and
-# undefined-behaviour sanitizers) in build-fuzz/ and runs it for the given
-# number of seconds (default 60).  New interesting inputs collect in
-# build-fuzz/corpus/typespec; crashing inputs land in build-fuzz/artifacts/
-# and belong, once fixed, in fuzz/corpus/typespec, which every normal test
-# run replays.
+# Builds a fuzzer (libFuzzer with the address and undefined-behaviour
+# sanitizers) and runs it for the given number of seconds (default 60).
+# The target is "typespec" (the type-encoding walkers, the default) or
+# "decl" (the Perl binding's type declarations).  The build goes to
+# $FUZZ_BUILD_DIR (default build-fuzz/).  New interesting inputs collect
+# in <build>/corpus/<target>; crashing inputs land in <build>/artifacts/
+# and belong, once fixed, in fuzz/corpus/<target>, which every normal
+# test run replays.
 #
 #     sh scripts/fuzz.sh 600
+#     FUZZ_BUILD_DIR=build-decl-fuzz sh scripts/fuzz.sh 600 decl
 set -e
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+target=${2:-typespec}
+build=${FUZZ_BUILD_DIR:-build-fuzz}
 
-cmake -S . -B build-fuzz -DBQ_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz --target typespec_fuzzer -j "$(nproc)"
-mkdir -p build-fuzz/corpus/typespec build-fuzz/artifacts
+case "$target" in
+typespec) dict="-dict=fuzz/typespec.dict" ;;
+decl) dict="-dict=fuzz/decl.dict" ;;
+*) echo "unknown fuzz target: $target (typespec or decl)" >&2; exit 2 ;;
+esac
+
+cmake -S . -B "$build" -DBQ_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target "${target}_fuzzer" -j "$(nproc)"
+mkdir -p "$build/corpus/$target" "$build/artifacts"
 
 # GNUstep keeps process-lifetime allocations that the leak checker would
-# report at exit; the fuzzer's own per-input leak check stays on.
+# report at exit; the fuzzer's own per-input leak check stays on, with the
+# runtime's and GNUstep's own load-time allocations suppressed.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:leak_check_at_exit=0}"
-exec build-fuzz/fuzz/typespec_fuzzer \
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$(pwd)/fuzz/lsan.supp:print_suppressions=0}"
+exec "$build/fuzz/${target}_fuzzer" \
     -max_total_time="$seconds" -max_len=1024 -timeout=10 \
-    -dict=fuzz/typespec.dict -artifact_prefix=build-fuzz/artifacts/ \
-    build-fuzz/corpus/typespec fuzz/corpus/typespec
+    $dict -artifact_prefix="$build/artifacts/" \
+    "$build/corpus/$target" "fuzz/corpus/$target"

@@ -145,7 +145,9 @@ TEST_F(PerlParse, DeclarationsGiveEncodings)
     ExpectEncoding("struct pt { }", "{pt=}");
     ExpectEncoding("struct line { struct pt { int x; } from; char * [2] names; int last }",
 	    "{line=\"from\"{pt=\"x\"i}\"names\"[2*]\"last\"i}");
-    ExpectEncoding("struct { id <NSCopying> thing; (int) n; }", "{?=\"thing\"@\"n\"i}");
+    ExpectEncoding("struct { id <NSCopying> thing; (int) n; }", "{?=\"thing\"@\"\"\"n\"i}");
+    ExpectEncoding("struct { id a; int b; }", "{?=\"a\"@\"\"\"b\"i}");
+    ExpectEncoding("struct { id * a; int _; id b; }", "{?=\"a\"^@i\"b\"@}");
     ExpectEncoding("KxZone *", "^{?=^?^?^?^?}");
     ExpectEncoding("BOOL", @encode(BOOL));
     ExpectEncoding("bool", "B");
@@ -162,6 +164,7 @@ TEST_F(PerlParse, QualifierKeywordsBecomeQualifierCharacters)
     ExpectEncoding("byref const in int *", "Rrn^i");
     ExpectEncoding("( const int ) *", "^ri");
     ExpectEncoding("const const int", "ri");
+    ExpectEncoding("const (in (const int))", "rni");
     ExpectEncoding("bycopy id <NSCopying>", "O@");
     ExpectEncoding("const struct pt { int x; }", "r{pt=\"x\"i}");
 }
@@ -240,6 +243,8 @@ TEST_F(PerlParse, EncodingsGiveDeclarations)
     ExpectText("N^i", "inout int *");
     ExpectText("r^i", "const int *");
     ExpectText("^r*", "(const STR) *");
+    ExpectText("^c", "(char) *");
+    ExpectText("r^^c", "const (char) * *");
     ExpectText("[3ri]", "(const int) [3]");
     ExpectText("[3[2i]]", "int [2] [3]");
     ExpectText("^[2^i]", "int * [2] *");
@@ -255,6 +260,7 @@ TEST_F(PerlParse, EncodingsGiveDeclarations)
     ExpectText("{line=\"from\"{pt=\"x\"i}\"names\"[2*]}",
 	    "struct line {\n  struct pt {\n    int x;\n  } from;\n  STR [2] names;\n}");
     ExpectText("{?=^?^?^?^?}", "KxZone");
+    ExpectText("^{?=}", "unknownStructPtr");
     ExpectText("^{_NSZone}", "KxZonePtr");
     ExpectText("i12@0:8", "int");
     ExpectText("^{pt=ii}16@0:8", "struct pt {\n  int _;\n  int _;\n} *");
@@ -293,6 +299,7 @@ TEST_F(PerlParse, DeclarationsSurviveTheirOwnText)
 	"( const int ) [3]", "( in int * ) [2] *", "bycopy byref out int *", "SEL [2]",
 	"Class *", "struct _NSRange { unsigned long location; unsigned long length; } *",
 	"KxZonePtr", "unknownStructPtr [3]", "undef *", "oneway *", "void [0]", "atom", "bool",
+	"struct { id a; NSString * b; id * c; int d; }",
     };
     for (int check = 0; check <= 1; check++) {
 	BQ_CONTROL(runtime_type_check) = (unsigned char) check;

@@ -442,7 +442,8 @@ ParseArray(CTypeTable *table, const char *name, size_t length, unsigned bits,
  *----------------------------------------------------------------------
  * ParseGroup --
  *	"( T )": T's encoding.  The parenthesis that matches the first one
- *	must end the name.
+ *	must end the name.  Qualifier keywords inside and in front of the
+ *	group make one set of qualifier characters.
  *----------------------------------------------------------------------
  */
 static int
@@ -466,10 +467,14 @@ ParseGroup(CTypeTable *table, const char *name, unsigned bits, Tcl_DString *out)
     Tcl_DString inner;
     Tcl_DStringInit(&inner);
     int code = ConvertSlice(table, start, end, &inner);
-    if (code == 0) {
-	BqTypeSpec_Qualifiers(out, bits);
+    if (code != 0) {
+	Tcl_DStringAppend(out, Tcl_DStringValue(&inner), Tcl_DStringLength(&inner));
+    } else {
+	/* Qualifiers inside and outside the group join into one set. */
+	const char *encoding = Tcl_DStringValue(&inner);
+	BqTypeSpec_Qualifiers(out, bits | BqTypeSpec_GetTypeQualifiers(encoding));
+	Tcl_DStringAppend(out, BqTypeSpec_SkipTypeQualifiers(encoding), -1);
     }
-    Tcl_DStringAppend(out, Tcl_DStringValue(&inner), Tcl_DStringLength(&inner));
     Tcl_DStringFree(&inner);
     return code;
 }
@@ -503,8 +508,9 @@ ParseProtocol(const char *name, size_t length, unsigned bits, Tcl_DString *out)
  * ParseMember --
  *	One member "T name" of a structure body, [start, end) without
  *	surrounding blanks: appends "\"name\"" (nothing for the name "_")
- *	and T's encoding.  The name is the last token and must be a word.
- *	On failure out is emptied and receives only the message.
+ *	and T's encoding to the members before it in out.  The name is the
+ *	last token and must be a word.  On failure out is emptied and
+ *	receives only the message.
  *----------------------------------------------------------------------
  */
 static int
@@ -534,6 +540,13 @@ ParseMember(CTypeTable *table, const char *start, const char *end, const char *t
 	Tcl_DStringAppend(out, "\"", 1);
     } else {
 	if (!(end - nameStart == 1 && *nameStart == '_')) {
+	    /* After a member that ends in a bare object ("@", "^@"), a
+	     * quoted name would be read as that object's class name: the
+	     * object gets an empty class name first, which says nothing. */
+	    int length = Tcl_DStringLength(out);
+	    if (length > 0 && Tcl_DStringValue(out)[length - 1] == '@') {
+		Tcl_DStringAppend(out, "\"\"", 2);
+	    }
 	    Tcl_DStringAppend(out, "\"", 1);
 	    AppendSlice(out, nameStart, end);
 	    Tcl_DStringAppend(out, "\"", 1);
@@ -740,12 +753,27 @@ IllegalType(Tcl_DString *out, const char *type)
     return 1;
 }
 
-/* A type name, in parentheses when it begins with a qualifier keyword
- * (so the keyword stays with it when a declarator follows). */
+/*
+ * AppendDeclarator --
+ *	Appends a type name followed by a declarator (" *", " [n]").  The
+ *	name goes in parentheses when it begins with a qualifier keyword (so
+ *	the keyword stays with it) or when name and declarator together
+ *	would spell a registered name ("char" and " *" would read as the
+ *	string type "char *").
+ */
 static void
-AppendEnclosedName(Tcl_DString *out, Tcl_DString *name)
+AppendDeclarator(CTypeTable *table, Tcl_DString *out, Tcl_DString *name,
+	const char *declarator)
 {
     int enclose = BeginsWithQualifierKeyword(Tcl_DStringValue(name));
+    if (!enclose) {
+	Tcl_DString plain;
+	Tcl_DStringInit(&plain);
+	Tcl_DStringAppend(&plain, Tcl_DStringValue(name), Tcl_DStringLength(name));
+	Tcl_DStringAppend(&plain, declarator, -1);
+	enclose = BqOsmo__CTypeNFind(table, Tcl_DStringValue(&plain)) != NULL;
+	Tcl_DStringFree(&plain);
+    }
     if (enclose) {
 	Tcl_DStringAppend(out, "(", 1);
     }
@@ -753,6 +781,7 @@ AppendEnclosedName(Tcl_DString *out, Tcl_DString *name)
     if (enclose) {
 	Tcl_DStringAppend(out, ")", 1);
     }
+    Tcl_DStringAppend(out, declarator, -1);
 }
 
 /* "id", "id <P>" or "Name *" for an object type at t. */
@@ -788,8 +817,7 @@ UnparsePointer(CTypeTable *table, const char *t, unsigned bits, Tcl_DString *out
 	Tcl_DStringAppend(out, " (pointer)", -1);
     } else {
 	AppendQualifierKeywords(out, bits);
-	AppendEnclosedName(out, &pointee);
-	Tcl_DStringAppend(out, " *", 2);
+	AppendDeclarator(table, out, &pointee, " *");
     }
     Tcl_DStringFree(&pointee);
     return code;
@@ -811,10 +839,13 @@ UnparseArray(CTypeTable *table, const char *t, unsigned bits, Tcl_DString *out)
 	Tcl_DStringAppend(out, " (array)", -1);
     } else {
 	AppendQualifierKeywords(out, bits);
-	AppendEnclosedName(out, &element);
-	Tcl_DStringAppend(out, " [", 2);
-	AppendSlice(out, digits, p);
-	Tcl_DStringAppend(out, "]", 1);
+	Tcl_DString declarator;
+	Tcl_DStringInit(&declarator);
+	Tcl_DStringAppend(&declarator, " [", 2);
+	AppendSlice(&declarator, digits, p);
+	Tcl_DStringAppend(&declarator, "]", 1);
+	AppendDeclarator(table, out, &element, Tcl_DStringValue(&declarator));
+	Tcl_DStringFree(&declarator);
     }
     Tcl_DStringFree(&element);
     return code;
