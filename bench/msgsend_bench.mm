@@ -12,7 +12,7 @@
 #include "BqOsmo.h"
 #include "CTypes.h"
 #include "MsgSend.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <stdio.h>
 #include <string.h>

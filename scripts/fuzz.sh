@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds a fuzzer (libFuzzer with the address and undefined-behaviour
 # sanitizers) and runs it for the given number of seconds (default 60).
-# The target is "typespec" (the type-encoding walkers, the default) or
+# The target is "typeencoding" (the type-encoding walkers, the default) or
 # "decl" (the Perl binding's type declarations).  The build goes to
 # $FUZZ_BUILD_DIR (default build-fuzz/).  New interesting inputs collect
 # in <build>/corpus/<target>; crashing inputs land in <build>/artifacts/
@@ -13,13 +13,13 @@
 set -e
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-target=${2:-typespec}
+target=${2:-typeencoding}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 
 case "$target" in
-typespec) dict="-dict=fuzz/typespec.dict" ;;
+typeencoding) dict="-dict=fuzz/typeencoding.dict" ;;
 decl) dict="-dict=fuzz/decl.dict" ;;
-*) echo "unknown fuzz target: $target (typespec or decl)" >&2; exit 2 ;;
+*) echo "unknown fuzz target: $target (typeencoding or decl)" >&2; exit 2 ;;
 esac
 
 cmake -S . -B "$build" -DBQ_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

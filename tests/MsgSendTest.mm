@@ -14,7 +14,7 @@
 #include "CTypes.h"
 #include "BqOsmoSupport.h"
 #include "MsgSend.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <float.h>
 #include <limits.h>

@@ -10,7 +10,7 @@
 
 #include "EmbeddedPerl.h"
 #include "PerlSelectorMap.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <string>
 

@@ -17,7 +17,7 @@
  *	functions that return int answer 0 on success and 1 on failure, the
  *	message then appended to the string.
  *
- *	Qualifier words: the low byte holds the qualifier bits of TypeSpec.h;
+ *	Qualifier words: the low byte holds the qualifier bits of TypeEncoding.h;
  *	BQ_QUAL_RESULT marks a method's return value, BQ_QUAL_OWNED C string
  *	storage the receiver of the value owns, BQ_QUAL_ELEMENT an element of
  *	an aggregate converted from C.
@@ -26,7 +26,7 @@
 #define BQ_CTYPES_H
 
 #include "BqTcl.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <stddef.h>
 

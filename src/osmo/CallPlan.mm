@@ -21,7 +21,7 @@
  */
 #include "CallPlan.h"
 #include "BqOsmoCore.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -9,7 +9,7 @@
 #include "Class.h"
 #include "Glisk.h"
 #include "Protocol.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 #include "KxPlatform.h"
 #include "KxClassRename.h"
 

@@ -22,7 +22,7 @@
 
 #include "BqTcl.h"
 #include "CTypes.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #ifdef __cplusplus
 extern "C" {

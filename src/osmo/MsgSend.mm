@@ -19,7 +19,7 @@
 #include "Glisk.h"
 #include "KxPlatform.h"
 #include "MethodDesc.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <alloca.h>
 #include <stdint.h>

@@ -27,7 +27,7 @@
 #include "Glisk.h"
 #include "KxPlatform.h"
 #include "MsgSend.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <alloca.h>
 #include <ctype.h>

@@ -13,7 +13,7 @@
 #include "KxPlatform.h"
 #include "Protocol.h"
 #include "PerlCTypes.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <ctype.h>
 #include <stdlib.h>

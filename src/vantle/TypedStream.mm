@@ -30,7 +30,7 @@
 #include "ErrorText.h"
 #include "KxTypedStream.h"
 #include "KxUniqueString.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <string.h>
 

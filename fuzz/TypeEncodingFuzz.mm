@@ -1,5 +1,5 @@
 /*
- * TypeSpecFuzz.mm --
+ * TypeEncodingFuzz.mm --
  *
  *	libFuzzer target over the type-encoding walkers and signature
  *	completion.  Each input is one or two encodings: the bytes up to the
@@ -23,7 +23,7 @@
 #include "BqOsmo.h"
 #include "CTypes.h"
 #include "MethodDesc.h"
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <stdint.h>
 #include <stdio.h>

@@ -1,5 +1,5 @@
 /*
- * TypeSpec.mm --
+ * TypeEncoding.mm --
  *
  *	The grammar of runtime type encodings.  One recursive scanner
  *	(ScanOne) reads a type and computes, in the same pass, its size, its
@@ -13,7 +13,7 @@
  *	malformation makes it report (when it has a walker name) and answer
  *	null; it never guesses how a broken encoding continues.
  */
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 #include "KxUniqueString.h"
 
 #include <objc/runtime.h>

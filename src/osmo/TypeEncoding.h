@@ -1,5 +1,5 @@
 /*
- * TypeSpec.h --
+ * TypeEncoding.h --
  *
  *	Walking runtime type encodings: the compact strings the compiler
  *	emits for method signatures and instance variables ("i", "@\"NSString\"",
@@ -25,8 +25,8 @@
  *
  *	No function allocates memory or keeps state; all are reentrant.
  */
-#ifndef BQ_TYPE_SPEC_H
-#define BQ_TYPE_SPEC_H
+#ifndef BQ_TYPE_ENCODING_H
+#define BQ_TYPE_ENCODING_H
 
 #include "BqTcl.h"
 
@@ -152,4 +152,4 @@ void *BqMethod_GetNextArgument(void *frame, const char **cursor);
 }
 #endif
 
-#endif /* BQ_TYPE_SPEC_H */
+#endif /* BQ_TYPE_ENCODING_H */

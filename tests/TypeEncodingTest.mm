@@ -1,5 +1,5 @@
 /*
- * TypeSpecTest.mm --
+ * TypeEncodingTest.mm --
  *
  *	Type encodings: layout against the compiler and the runtime, the
  *	skipping and validity rules, qualifiers, equality, signature walking,
@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TypeSpec.h"
+#include "TypeEncoding.h"
 
 #include <objc/runtime.h>
 #include <stddef.h>
@@ -458,11 +458,11 @@ TEST(TypeSpecMalformed, EveryCutOfRealEncodingsIsSafe)
 TEST(TypeSpecSelectors, Str2SEL)
 {
     EXPECT_TRUE(sel_isEqual(@selector(description), BqTypeSpec_Str2SEL("description")));
-    char name[] = "bqTypeSpecTestSelectorNobodyHas:";
+    char name[] = "bqTypeEncodingTestSelectorNobodyHas:";
     SEL made = BqTypeSpec_Str2SEL(name);
     ASSERT_NE(nullptr, made);
     name[0] = 'X';
-    EXPECT_STREQ("bqTypeSpecTestSelectorNobodyHas:", sel_getName(made))
+    EXPECT_STREQ("bqTypeEncodingTestSelectorNobodyHas:", sel_getName(made))
 	    << "registered under a copy that outlives the caller's buffer";
     EXPECT_EQ(nullptr, BqTypeSpec_Str2SEL(NULL));
 }
