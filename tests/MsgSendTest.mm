@@ -117,6 +117,7 @@ typedef union Either { int i; float f; } Either;
 - (Big) big: (Big)b;
 - (Nested) nested: (Nested)n;
 - (Either) either: (Either)e;
+- (int) sum: (Pair)p orRaise: (BOOL)raise;
 - (int) value;
 - (void) raiseFoundation;
 - (void) raiseOwn;
@@ -162,6 +163,13 @@ typedef union Either { int i; float f; } Either;
 }
 - (Nested) nested: (Nested)n { Nested r = { { n.p.a + 1, n.p.b + 1 }, n.f / 2 }; return r; }
 - (Either) either: (Either)e { Either r; r.f = e.f + 1; return r; }
+- (int) sum: (Pair)p orRaise: (BOOL)raise
+{
+    if (raise) {
+	[NSException raise: NSGenericException format: @"asked to"];
+    }
+    return p.a + p.b;
+}
 - (int) value { return 1; }
 - (void) raiseFoundation
 {
@@ -262,6 +270,48 @@ TEST_F(MsgSend, IntegersAtTheirLimits)
     ECHO("echoPointer:", void *, (void *) &r);
 #undef ECHO
     EXPECT_EQ(BQ_QUAL_RESULT, r.qualifiers) << "results carry the result bit";
+}
+
+/* The release procedure's calls, with the structure each one saw. */
+static int releaseCalls;
+static Pair releasedPair;
+
+static void
+CountRelease(CTypeTable *, const char *type, void *cstorage)
+{
+    EXPECT_EQ('{', *type);
+    releaseCalls++;
+    memcpy(&releasedPair, cstorage, sizeof releasedPair);
+}
+
+TEST_F(MsgSend, AggregateArgumentsAreReleasedOnEveryWayOut)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    CTypeTable *table = TestTable();
+    table->releaseArgument = CountRelease;
+    Pair p = { 5, 6 };
+    Value r, pair = V(p), no = V<BOOL>(NO), yes = V<BOOL>(YES), refused = V<BOOL>(NO);
+    refused.refuse = 1;
+
+    releaseCalls = 0;
+    ASSERT_EQ(0, Send(t, "sum:orRaise:", &r, { &pair, &no })) << Errors();
+    EXPECT_EQ(11, As<int>(r));
+    EXPECT_EQ(1, releaseCalls) << "after a call that returned";
+    EXPECT_EQ(5, releasedPair.a);
+
+    releaseCalls = 0;
+    EXPECT_EQ(1, Send(t, "sum:orRaise:", &r, { &pair, &yes }));
+    EXPECT_EQ(1, releaseCalls) << "after a call that raised";
+
+    releaseCalls = 0;
+    EXPECT_EQ(1, Send(t, "sum:orRaise:", &r, { &pair, &refused }));
+    EXPECT_EQ(1, releaseCalls) << "after a later argument failed to convert";
+
+    releaseCalls = 0;
+    Value i = V<int>(3);
+    ASSERT_EQ(0, Send(t, "echoInt:", &r, { &i })) << Errors();
+    EXPECT_EQ(0, releaseCalls) << "scalar arguments own nothing";
+    table->releaseArgument = NULL;
 }
 
 TEST_F(MsgSend, FloatingResultsArriveInTheirSlots)

@@ -82,6 +82,13 @@ typedef int (*BqOsmo_ParseQualifiersProc)(const char *name, unsigned *bitsPtr,
 typedef int (*BqOsmo_MsgSendHook)(Tcl_DString *errors, int kind, void *receiver,
 	BqOsmoMethodDescription *method, int argc, void **argv);
 
+/* The message send calls a table's release procedure, when set, for each
+ * argument passed by value as an array, structure or union that it
+ * converted to C, once the call and its result are done (or the send
+ * failed after converting it): the binding frees there what its to-C
+ * converters allocated inside the value (copied strings). */
+typedef void (*BqOsmo_ReleaseProc)(CTypeTable *table, const char *type, void *cstorage);
+
 /* Class-, category- and protocol-define hooks: stored, never called here. */
 typedef void *BqOsmo_DefineHook;
 
@@ -118,6 +125,7 @@ struct CTypeTable {
     BqOsmo_DefineHook protocolDefineHook2;
     unsigned generation;	/* counts encodings entered; resolutions made
 				 * before a change are stale after it */
+    BqOsmo_ReleaseProc releaseArgument;	/* null: arguments own nothing */
 };
 
 /* Start-up: creates the type-fix table and enters the fixes (once). */

@@ -48,6 +48,7 @@ typedef struct BqCallPlan {
      * instead of through libffi, which classifies every argument again
      * on every call.  directArgc is -1 when the plan does not qualify. */
     int directArgc;
+    int hasAggregateArgs;	/* an argument is an array, structure or union */
     char directCodes[BQ_DIRECT_MAX_ARGS];	/* each argument's type code */
     char directResult;		/* 'w' word or void, 'f' float, 'd' double */
     /* The conversions of every argument and of the result, resolved in

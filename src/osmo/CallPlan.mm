@@ -364,6 +364,9 @@ MakePlan(BqMethodSignature *signature, Tcl_DString *errors)
 	    break;
 	}
 	plan->argTypes[i] = cursor;
+	if (strchr("[{(", *BqTypeSpec_SkipTypeQualifiers(cursor)) != NULL) {
+	    plan->hasAggregateArgs = 1;
+	}
 	const char *offset = BqTypeSpec_SkipTypeSpec(cursor);
 	plan->argOffsets[i] = (int) strtol(offset, NULL, 10);
 	plan->ffiArgTypes[i] = BqCallPlan_TypeFor(cursor, errors);

@@ -428,6 +428,26 @@ ResolveConversions(BqCallPlan *plan, CTypeTable *table)
     BqOsmo_ResolveCType(table, plan->returnType, result);
 }
 
+/*
+ * Hands the first count arguments of the frame that are passed by value
+ * as aggregates to the table's release procedure, which frees what its
+ * converters allocated inside them for this call.  Scalars own nothing:
+ * a converter that needs storage for one keeps it itself.
+ */
+static void
+ReleaseArguments(CTypeTable *table, BqCallPlan *plan, char *stacked, int count)
+{
+    if (table->releaseArgument == NULL || !plan->hasAggregateArgs) {
+	return;
+    }
+    for (int i = 0; i < count; i++) {
+	const char *type = BqTypeSpec_SkipTypeQualifiers(plan->argTypes[i]);
+	if (*type == '[' || *type == '{' || *type == '(') {
+	    table->releaseArgument(table, plan->argTypes[i], stacked + plan->argOffsets[i]);
+	}
+    }
+}
+
 static int
 ConvertNil(void *interp, Tcl_DString *errors, CTypeTable *table, id object, void *result)
 {
@@ -592,7 +612,8 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     void **arguments = (void **) alloca(sizeof(void *) * (size_t) (argc > 0 ? argc : 1));
     ResolveConversions(plan, table);
 
-    /* 8: the arguments. */
+    /* 8: the arguments.  From here on every way out releases what the
+     * conversions made for the call. */
     for (int i = 0; i < argc; i++) {
 	char *address = stacked + plan->argOffsets[i];
 	arguments[i] = address;
@@ -604,6 +625,8 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 		address, 0, 0)) {
 	    Tcl_DStringAppend(errors, " (while converting arguments for ", -1);
 	    AppendCallDescription(errors, &send);
+	    /* A failed aggregate may hold what its first elements made. */
+	    ReleaseArguments(table, plan, stacked, i + 1);
 	    return 1;
 	}
     }
@@ -613,6 +636,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	int answer = messageHook2(interp, errors, table, kind, receiver, selector, send.method,
 		argc, argv, frameHeader, plan->frameSize);
 	if (answer != 0) {
+	    ReleaseArguments(table, plan, stacked, argc);
 	    return answer;
 	}
     }
@@ -628,6 +652,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	    BqOsmo_AppendErrorMessage(errors, &error, NULL);
 	}
 	KxErrorInfoClear(&error);
+	ReleaseArguments(table, plan, stacked, argc);
 	return code == BQ_ERROR_SILENT ? 0 : 1;
     }
     void *storage;
@@ -649,12 +674,15 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     }
 
     /* 12: the result. */
+    /* The result may point into an argument (a structure handed back),
+     * so the arguments are released only once it is converted. */
     unsigned bits = BQ_QUAL_RESULT | (send.isProxy ? BQ_QUAL_OWNED : 0);
-    if (BqOsmo_ConvertResolved(0, interp, errors, &plan->returnConversion, result, storage, 0,
-	    bits)) {
+    int failed = BqOsmo_ConvertResolved(0, interp, errors, &plan->returnConversion, result,
+	    storage, 0, bits);
+    if (failed) {
 	Tcl_DStringAppend(errors, " (while value returned from ", -1);
 	AppendCallDescription(errors, &send);
-	return 1;
     }
-    return 0;
+    ReleaseArguments(table, plan, stacked, argc);
+    return failed;
 }

@@ -877,6 +877,14 @@ static const Registration registrations[] = {
     { "B", "bool", INTEGER },
 };
 
+/* The message send's release procedure: an aggregate argument converted
+ * to C holds copies of its strings. */
+static void
+ReleaseArgument(CTypeTable *, const char *type, void *storage)
+{
+    VantlePriv_FreeElementStrings(type, storage);
+}
+
 void
 VantlePriv_CTypeInit(void)
 {
@@ -891,6 +899,7 @@ VantlePriv_CTypeInit(void)
 	const Registration *r = &registrations[i];
 	BqOsmo_AddCType(table, r->type, r->name, r->toC, NULL, r->fromC, NULL);
     }
+    table->releaseArgument = ReleaseArgument;
     VantlePriv_CTypeTable = table;
 }
 
