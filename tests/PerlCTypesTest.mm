@@ -4,13 +4,14 @@
  *	The Perl binding's converters seen from C: structures laid out as
  *	the compiler lays out the same declarations, method result words,
  *	ownership of C strings, object type checks, typed pointers made from
- *	C, and types that cannot be converted.  The module is booted into an
- *	embedded interpreter (the one another test made, when there is one).
+ *	C, and types that cannot be converted, in the test program's
+ *	embedded interpreter.
  */
 #import <Foundation/Foundation.h>
 
 #include <gtest/gtest.h>
 
+#include "EmbeddedPerl.h"
 #include "VantlePriv.h"
 #include "PerlCTypes.h"
 #include "PerlPointer.h"
@@ -21,8 +22,6 @@
 #include <stdint.h>
 #include <string.h>
 #include <string>
-
-extern char **environ;
 
 typedef struct Inner {
     char c;
@@ -46,37 +45,6 @@ namespace {
 const char *const namedOuter =
     "{Outer=\"i\"i\"inner\"[2{Inner=\"c\"c\"d\"d\"s\"s}]\"name\"*\"q\"q\"flag\"C\"f\"f}";
 
-PerlInterpreter *
-SharedPerl()
-{
-    static PerlInterpreter *perl;
-    if (perl != NULL) {
-	return perl;
-    }
-    if (BqCPerl_GetInterp() != NULL) {
-	perl = BqCPerl_GetInterp();
-	return perl;
-    }
-    static char program[] = "", dashE[] = "-e", zero[] = "0";
-    static char *arguments[] = { program, dashE, zero, NULL };
-    int argc = 3;
-    char **argv = arguments;
-    char **env = environ;
-    PERL_SYS_INIT3(&argc, &argv, &env);
-    perl = perl_alloc();
-    PERL_SET_CONTEXT(perl);
-    perl_construct(perl);
-    perl_parse(perl, NULL, argc, argv, NULL);
-    PerlInterpreter *my_perl = perl;
-    newXS("Vantle::bootstrap", boot_Vantle, __FILE__);
-    dSP;
-    PUSHMARK(SP);
-    XPUSHs(sv_2mortal(newSVpvs("Vantle")));
-    PUTBACK;
-    call_pv("Vantle::bootstrap", G_DISCARD);
-    return perl;
-}
-
 class PerlCTypes : public ::testing::Test {
 protected:
     PerlInterpreter *my_perl;
@@ -86,8 +54,7 @@ protected:
 
     void SetUp() override
     {
-	my_perl = SharedPerl();
-	BqCPerl_SetInterp(my_perl);
+	my_perl = EmbeddedPerl();
 	Tcl_DStringInit(&errors);
 	pool = [[NSAutoreleasePool alloc] init];
 	savedTypeCheck = BQ_CONTROL(runtime_type_check);
