@@ -16,7 +16,16 @@
  *	- VantleTestKeyed: NSObject plus `count` (int) and `_store` (id),
  *	  answering allHashKeys (its keys, sorted), valueForKey: and
  *	  takeValue:forKey: (nil removes the key; the key "bad" raises an
- *	  NSInvalidArgumentException "refused") from a dictionary of its own.
+ *	  NSInvalidArgumentException "refused") from a dictionary of its own;
+ *	- VantleTestLabels: NSObject plus class methods whose structure
+ *	  arguments and results hold C strings (struct VantleTestLabel {
+ *	  char *text; int repeat; } and struct VantleTestNames { char
+ *	  *names[2]; struct VantleTestLabel label; }), so that tests and the
+ *	  soak test can pass strings inside aggregates by value:
+ *	  +lengthOfLabel: (strlen(text) * repeat, -1 for a null text),
+ *	  +lengthOfLabel:orRaise: (the same, or an NSInvalidArgumentException
+ *	  "asked to"), +labelWithRepeat: (the text "label" and the count
+ *	  given) and +describeNames: (an NSString "first,second,text*repeat").
  *	Not meant for applications.
  */
 #import <Foundation/Foundation.h>
@@ -27,13 +36,28 @@
 
 #include <objc/runtime.h>
 #include <stdalign.h>
+#include <string.h>
 
 struct VantleTestPoint {
     int x;
     double y;
 };
 
-static Class pairClass, ivarsClass, keyedClass;
+struct VantleTestLabel {
+    char *text;
+    int repeat;
+};
+
+struct VantleTestNames {
+    char *names[2];
+    struct VantleTestLabel label;
+};
+
+/* The method type strings below spell out these sizes. */
+static_assert(sizeof(struct VantleTestLabel) == 16, "VantleTestLabel is 16 bytes");
+static_assert(sizeof(struct VantleTestNames) == 32, "VantleTestNames is 32 bytes");
+
+static Class pairClass, ivarsClass, keyedClass, labelsClass;
 static Ivar storeIvar;
 
 /* log2 of an alignment, as class_addIvar wants it. */
@@ -98,6 +122,46 @@ KeyedDealloc(id self, SEL cmd)
     ((void (*)(id, SEL)) imp)(self, cmd);
 }
 
+/*
+ * The class methods of VantleTestLabels.
+ */
+static int
+LabelLength(id, SEL, struct VantleTestLabel label)
+{
+    if (label.text == NULL) {
+	return -1;
+    }
+    return (int) strlen(label.text) * label.repeat;
+}
+
+static int
+LabelLengthOrRaise(id self, SEL cmd, struct VantleTestLabel label, BOOL raise)
+{
+    if (raise) {
+	[NSException raise: NSInvalidArgumentException format: @"asked to"];
+    }
+    return LabelLength(self, cmd, label);
+}
+
+static struct VantleTestLabel
+LabelWithRepeat(id, SEL, int repeat)
+{
+    static char text[] = "label";
+    struct VantleTestLabel label = { text, repeat };
+    return label;
+}
+
+/* A null string reads as "(null)", so every field shows in the answer. */
+static id
+DescribeNames(id, SEL, struct VantleTestNames names)
+{
+    const char *first = names.names[0] ? names.names[0] : "(null)";
+    const char *second = names.names[1] ? names.names[1] : "(null)";
+    const char *text = names.label.text ? names.label.text : "(null)";
+    return [NSString stringWithFormat: @"%s,%s,%s*%d", first, second, text,
+	    names.label.repeat];
+}
+
 static Class
 MakePair(void)
 {
@@ -152,11 +216,29 @@ MakeKeyed(void)
     return cls;
 }
 
+static Class
+MakeLabels(void)
+{
+    Class cls = objc_allocateClassPair([NSObject class], "VantleTestLabels", 0);
+    Class meta = object_getClass(cls);
+    class_addMethod(meta, sel_registerName("lengthOfLabel:"), (IMP) LabelLength,
+	    "i32@0:8{VantleTestLabel=*i}16");
+    class_addMethod(meta, sel_registerName("lengthOfLabel:orRaise:"), (IMP) LabelLengthOrRaise,
+	    "i36@0:8{VantleTestLabel=*i}16C32");
+    class_addMethod(meta, sel_registerName("labelWithRepeat:"), (IMP) LabelWithRepeat,
+	    "{VantleTestLabel=*i}20@0:8i16");
+    class_addMethod(meta, sel_registerName("describeNames:"), (IMP) DescribeNames,
+	    "@48@0:8{VantleTestNames=[2*]{VantleTestLabel=*i}}16");
+    objc_registerClassPair(cls);
+    return cls;
+}
+
 /*
  *----------------------------------------------------------------------
  * Vantle::TestSupport::test_classes --
  *	Builds the test classes on the first call; answers handles of
- *	VantleTestPair, VantleTestIvars and VantleTestKeyed.
+ *	VantleTestPair, VantleTestIvars, VantleTestKeyed and
+ *	VantleTestLabels.
  *----------------------------------------------------------------------
  */
 XS_INTERNAL(XS_Vantle__TestSupport__test_classes)
@@ -173,6 +255,7 @@ XS_INTERNAL(XS_Vantle__TestSupport__test_classes)
 	    pairClass = MakePair();
 	    ivarsClass = MakeIvars();
 	    keyedClass = MakeKeyed();
+	    labelsClass = MakeLabels();
 	})) {
 	    SV *message = sv_2mortal(newSVpvf("Vantle::TestSupport::test_classes: %s",
 		    Tcl_DStringValue(&errors)));
@@ -181,14 +264,15 @@ XS_INTERNAL(XS_Vantle__TestSupport__test_classes)
 	}
 	Tcl_DStringFree(&errors);
     }
-    Class classes[] = { pairClass, ivarsClass, keyedClass };
-    EXTEND(SP, 3);
-    for (int i = 0; i < 3; i++) {
+    Class classes[] = { pairClass, ivarsClass, keyedClass, labelsClass };
+    const int count = (int) (sizeof classes / sizeof classes[0]);
+    EXTEND(SP, count);
+    for (int i = 0; i < count; i++) {
 	SV *handle = sv_newmortal();
 	Vantle_SVSetObject(handle, (id) classes[i], NULL);
 	ST(i) = handle;
     }
-    XSRETURN(3);
+    XSRETURN(count);
 }
 
 void
