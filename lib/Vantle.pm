@@ -96,49 +96,1223 @@ __END__
 
 =head1 NAME
 
-Vantle - Objective-C objects in Perl
+Vantle - Objective-C objects and Foundation from Perl
 
 =head1 SYNOPSIS
 
+=for example begin
+
+    use strict;
+    use warnings;
     use Vantle;
 
-    my $array  = Vantle::obj([1, "two", { three => 3 }]);  # NSMutableArray
-    my $data   = Vantle::pl($array);                       # [1, "two", {...}]
-    my $isnil  = Vantle::nil($handle);
-    my $reason = Vantle::object_is_bad($handle);           # 0, or 1 and why
-    $Vantle::CONTROL{message_trace} = 1;
+    # A class message: the class is named like a Perl package.
+    my $fruit = NSMutableArray->array;
+
+    # Each '_' in a method name stands for a ':' of the selector.
+    $fruit->addObject_("pear");
+    $fruit->addObject_("fig");
+    $fruit->insertObject_atIndex_("apple", 0);
+
+    print $fruit->count, " fruits\n";
+    print $fruit->componentsJoinedByString_(", "), "\n";
+
+    # Perl data to Foundation objects and back, by value.
+    my $dict = Vantle::obj({ name => "tour", tags => ["perl", "objc"] });
+    my $data = Vantle::pl($dict);
+    print "$data->{name}: @{ $data->{tags} }\n";
+
+    # Objective-C exceptions are Perl errors.
+    eval { $fruit->objectAtIndex_(10) };
+    print "caught: ", $@ =~ /^\[NSException (\w+)\]/, "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    3 fruits
+    apple, pear, fig
+    tour: perl objc
+    caught: NSRangeException
 
 =head1 DESCRIPTION
 
-An object reaches Perl as a handle, a reference blessed into
-C<Vantle::Object>.  All handles of one object refer to one read-only
-scalar holding the object's address; handles do not keep their objects
-alive, and a handle whose object was deallocated reads as
-"Dealloc'ed object".
+Vantle puts the Objective-C runtime (GCC's libobjc) and GNUstep's
+Foundation library into the Perl process.  Objective-C objects reach Perl
+as I<handles>, objects of the class C<Vantle::Object>.  A method call on a
+handle, or on a class name, is sent as an Objective-C message; its
+arguments are converted from Perl values by the types the method declares,
+and its result is converted back.  Foundation collections, strings and
+numbers convert to Perl data and back on request (L</Vantle::obj and
+Vantle::pl>).  Objective-C exceptions become Perl errors that C<eval>
+catches.
 
-C<Vantle::obj> converts Perl data to Foundation objects by value
-(strings, numbers, arrays, hashes; handles pass through) and answers
-handles; C<Vantle::pl> converts objects back to Perl data.
+The module exports nothing: its functions are called with their full
+names (C<Vantle::obj>, C<Vantle::Ptr::new>...).
 
-C<%Vantle::CONTROL> shows the process-wide control switches by name.
+=head1 LOADING THE MODULE
 
-=head2 Typed pointers
+    use Vantle;
 
-C pointers that are neither objects nor strings are C<Vantle::Ptr>
-objects: a read-only pair of the pointer's type encoding and its address.
-Types are named as in C:
+From a build tree, point Perl at the build's F<blib> directory:
 
-    my $p = Vantle::Ptr::new('struct pt { int x; double y; } *');
-    Vantle::Ptr::malloc($p);                 # zero-filled storage
-    $p->STORE({ x => 1, y => 2.5 });         # converted by the type
-    my $pt = $p->FETCH;                      # { x => 1, y => 2.5, __signature => ... }
-    Vantle::Ptr::type($p);                   # '^{pt="x"i"y"d}'
-    Vantle::Ptr::value($p);                  # the address
-    Vantle::Ptr::free($p);                   # and $p is null again
+    perl -Mblib=build script.pl
 
-Structures cross as hashes keyed by member name (C<_0>, C<_1> ... for
-members without one), arrays as array references.  C strings stored
-through a pointer are copies that the pointed-to storage owns: store
-C<undef> to release one.  Freeing a pointer never frees what it points to.
+(F<build/blib/lib> holds the F<.pm> files, F<build/blib/arch/auto/Vantle>
+the shared object F<Vantle.so>.)
+
+Loading the module starts the runtime once per process: it installs an
+autorelease pool for the whole process (never drained), makes a Perl
+package for every class the runtime knows so that class names can be used
+as invocants, ties C<%Vantle::CONTROL> (L</CONTROLS>) and sets
+C<$Vantle::interp> to a handle of the interpreter object that Objective-C
+code uses to reach this interpreter (see F<README.md>).  Loading it again
+does nothing more.
+
+=for example begin
+
+    use Vantle;
+    print "Vantle $Vantle::VERSION\n";
+    print Vantle::info() =~ /GNUstep/ ? "on GNUstep\n" : "elsewhere\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    Vantle 3.1
+    on GNUstep
+
+C<Vantle::info()> answers a one-line banner with the version and the
+platform.
+
+=head1 MESSAGES
+
+=head2 Method names become selectors
+
+A method called on a handle is sent to its object.  The selector is the
+method name with every C<_> replaced by C<:>, leading underscores kept:
+
+    $dict->setObject_forKey_($value, $key)   # -setObject:forKey:
+    $dict->count                             # -count
+    $string->_private                        # -_private
+
+A selector takes as many arguments as it has colons, so a method with
+arguments ends in C<_>.  A name that does not end in C<_> although it has
+arguments or another C<_>, or that has fewer C<_> than arguments, is
+completed with colons at the end (as many as the arguments need, at least
+one), and Perl warns C<missing colon (i.e., '_') at the end of selector
+name>: C<< $array->addObject("x") >> sends C<addObject:>.  A selector with
+more colons than arguments is sent as written, and the send fails with
+C<msg_send*: wrong number of arguments for setObject:forKey:>.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $dict = NSMutableDictionary->dictionary;
+    $dict->setObject_forKey_("blue", "sky");
+    print $dict->objectForKey_("sky"), "\n";
+    print $dict->count, "\n";
+
+    local $SIG{__WARN__} = sub { print "warning: ", $_[0] =~ s/ at \S+ line \d+\.\n//r, "\n" };
+    $dict->removeObjectForKey("sky");          # sends removeObjectForKey:, warns
+    print $dict->count, "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    blue
+    1
+    warning: missing colon (i.e., '_') at the end of selector name
+    0
+
+Every message answers exactly one value, in list context as well (a
+C<void> method answers C<undef>).  A message to nil (C<undef>, or the nil
+handle) sends nothing and answers C<undef>.
+
+Method names that start with a lower-case letter or C<_> get a Perl sub
+of their own in C<Vantle::Object> at their first use, so later calls are
+plain sub calls.  Other names (C<< $obj->Description >>) are sent as they
+are written, through C<AUTOLOAD> every time.  Names that C<Vantle::Object>
+defines itself are Perl's, not messages: C<DESTROY>, the tie methods
+(C<FETCH>, C<STORE>, C<EXISTS>, C<DELETE>, C<FIRSTKEY>, C<NEXTKEY>,
+C<FETCHSIZE>, C<TIEHASH>) and the operator subs (C<Id_2_String> ...).
+C<isa> and C<can> on a handle, which Perl would answer from C<UNIVERSAL>,
+are sent as messages.
+
+=head2 Class messages
+
+A class name used as an invocant sends a class message:
+
+    my $array  = NSMutableArray->array;               # +[NSMutableArray array]
+    my $string = NSString->stringWithString_("x");    # +[NSString stringWithString:]
+    my $object = NSObject->new;                       # +[NSObject new]
+
+Loading the module makes a package for every class the runtime knows; a
+class made later (by code loaded afterwards) gets its package as soon as a
+handle of it is made, for instance with C<Vantle::class('NewClass')>.
+A name that is no class is left to Perl, which fails with its usual
+C<Can't locate object method "alloc" via package "NoSuchClass">.  Perl
+answers C<isa>, C<can>, C<DOES> and C<VERSION> for class names from
+C<UNIVERSAL>, so these class messages must be sent with
+C<Vantle::msg_send>.
+
+=head2 Literal selectors: Vantle::msg_send
+
+C<Vantle::msg_send($receiver, $selector, @arguments)> sends the selector
+exactly as written.  The receiver is converted like any other object
+argument (L</VALUES>): a handle, C<undef> for nil, or Perl data made into
+a Foundation object, so a string receiver is an C<NSString>, not the class
+of that name; use C<Vantle::class('NSString')> for the class.
+
+=for example begin
+
+    use Vantle;
+
+    my $array = NSMutableArray->array;
+    Vantle::msg_send($array, "addObject:", "one");
+    print Vantle::msg_send($array, "count"), "\n";
+    print Vantle::msg_send("a string", "length"), "\n";
+    my $made = Vantle::msg_send(Vantle::class("NSString"), "stringWithString:", "made by the class");
+    print "$made\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    1
+    8
+    made by the class
+
+=head2 Messages to super
+
+A method name qualified with a class name sends the message to the
+receiver's implementation in that class, as C<[super ...]> does; the
+receiver must be a kind of that class.
+C<Vantle::msg_send_super($receiver, $class, $selector, @arguments)> does
+the same with a literal selector.
+
+=for example begin
+
+    use Vantle;
+
+    my $array = NSMutableArray->arrayWithObject_("x");
+    print $array->description, "\n";                      # the array's own
+    print $array->NSObject::description =~ /^<\w+: 0x[0-9a-f]+>$/
+        ? "NSObject's description\n" : "?\n";
+    print Vantle::msg_send_super($array, "NSObject", "description") =~ /^</
+        ? "the same through msg_send_super\n" : "?\n";
+
+    eval { $array->NSString::length };
+    print $@ =~ /^Vantle::msg_send_super: receiver is not a kind of class NSString/
+        ? "NSString is not its superclass\n" : $@;
+
+=for example end
+
+It prints:
+
+=for example output
+
+    (x)
+    NSObject's description
+    the same through msg_send_super
+    NSString is not its superclass
+
+C<< $obj->SUPER::name >> is Perl's own C<SUPER> (the C<@ISA> of the
+current package), not a message to super.  C<Vantle::super> answers a
+marker object for sends to super from inside a method; Perl code never runs
+as an Objective-C method in this release, so C<< Vantle::super->name >>
+always croaks C<Vantle::msg_send_super: invoked outside method>.
+
+=head2 The selector map
+
+With the control C<perl_selector_map> on, a method name without any
+underscore is looked up in a map from names written in the style of a
+selector with its colons dropped and each following keyword capitalised
+(C<setObjectForKey>) to the selectors of the runtime that have that form
+and take that many arguments.  The map is filled from every method of
+every class and protocol whenever a name is not found in it and the
+receiver does not answer the selector formed from the name.  When
+several selectors fit, Perl warns
+C<ambiguous selectors for "name(n)": "a:" vs "b:"> and one of them is
+used.  Sends through the map are slower: it is consulted on every send.
+
+=for example begin
+
+    use Vantle;
+
+    $Vantle::CONTROL{perl_selector_map} = 1;
+    my $array = NSMutableArray->array;
+    $array->addObject("x");                   # addObject:
+    $array->insertObjectAtIndex("y", 0);      # insertObject:atIndex:
+    print $array->componentsJoinedByString(","), "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    y,x
+
+=head1 VALUES
+
+=head2 Arguments and results
+
+Arguments are converted to the C types that the method's signature
+declares, and the result is converted back from its declared type.  The
+same conversions are used by typed pointers (L</TYPED POINTERS>),
+instance variables (L</INSTANCE VARIABLES AND TIED VIEWS>) and typed
+streams (L<Vantle::TypedStream>).
+
+    C type                    Perl to C                    C to Perl
+    ------------------------  ---------------------------  --------------------------
+    char short int long       the integer value, cut to    an integer
+      long long               the type's width as C does
+    the unsigned ones         the unsigned integer value   an unsigned integer
+    BOOL                      the integer value (0..255)   the integer (0 or 1)
+    bool, _Bool               Perl's truth, 0 or 1         0 or 1
+    float, double             the numeric value            a number
+    char *                    the string's bytes           a byte string
+    SEL                       the selector's name          the name
+    id, NSString * ...        a handle, undef, or Perl     a handle (undef
+                              data made into an object     never: nil is
+                                                           the nil handle)
+    Class                     a class handle or name       a class handle
+    struct                    a hash reference             a hash reference
+    C array                   an array reference           an array reference
+    other pointers            a Vantle::Ptr, or false      a Vantle::Ptr
+    void                      -                            undef
+
+In detail:
+
+=over 4
+
+=item Integers
+
+C<char>, C<short>, C<int>, C<long> and C<long long> take Perl's integer
+value of the argument, the unsigned types its unsigned value (so all of
+C<unsigned long long> crosses), cut to the type's width as a C conversion
+does: 300 stored in a C<char> is 44, -1 in an C<unsigned int> is
+4294967295.  A fraction is truncated; a string is converted as Perl
+converts it (C<"17 apples"> is 17, with Perl's C<isn't numeric> warning).
+Results are integers; 64-bit values keep all their bits.
+
+=item BOOL
+
+This runtime encodes C<BOOL> as an C<unsigned char>, so a C<BOOL> argument
+takes the integer value: pass 1 or 0, not a word (C<"yes"> is 0, with a
+warning).  Results are the integer, 1 or 0 for methods that answer YES or
+NO.  C99's C<bool> takes the truth of the Perl value.
+
+=item float and double
+
+The numeric value; NaN and the infinities cross unchanged.  A C<float>
+keeps single precision: 0.1 comes back as 0.100000001490116.
+
+=item char *
+
+A C<char *> argument receives the bytes of the Perl string as Perl holds
+them: a byte string unchanged, a character string as its UTF-8 encoding.
+To pass text to a method that expects UTF-8, encode it yourself
+(C<utf8::encode>), or better pass the Perl string to an C<id> argument,
+which makes a proper C<NSString> of it.  The string ends at its first NUL;
+C<undef> is the null pointer; a number crosses as its text.  A C<char *>
+result is a byte string (the flag for characters is never set), C<undef>
+for the null pointer.
+
+=item SEL
+
+A selector's name (C<"setObject:forKey:">); C<undef> and the empty string
+are the null selector; a name the runtime has not seen is registered.
+Results are names, or C<undef>.
+
+=item id and typed objects
+
+A handle gives its object, C<undef> (or the nil handle) nil.  With the
+control C<perl_auto_convert> on (the default) any other Perl value is made
+into a Foundation object by value, as C<Vantle::obj> does: a string
+becomes an C<NSString>, a number an C<NSNumber>, an array reference an
+C<NSMutableArray>, a hash reference an C<NSMutableDictionary>.  With the
+control off only handles, false values (nil) and class names (the class)
+are accepted, and other values fail with C<not an object (while
+converting to id)>.  An object result is always a handle, never converted
+by value: a nil result is the nil handle, which is false.
+
+=item Class
+
+A class handle, a class name, or C<undef> for Nil.  Results are class
+handles, which print as the class name.
+
+=item Structures
+
+A structure is a hash reference with one entry per member, keyed by the
+member's name, or by C<_0>, C<_1>... for members without one (Foundation's
+own method signatures carry no member names on this platform, so an
+C<NSRange> is C<< { _0 => $location, _1 => $length } >>).  A member the
+hash lacks is warned about (C<no element "_1" in hash>).  A structure
+result is a hash reference with the members and C<__signature>, the
+member encodings; given back as an argument, C<__signature> lends its
+member names to members the type leaves unnamed.
+
+=item C arrays
+
+An array reference.  One with another number of elements warns
+C<bad array size 2 (expected 3)> and fills what it has; holes of a sparse
+array leave their elements as they were.
+
+=item Other pointers
+
+A typed pointer (L</TYPED POINTERS>), or any false value for the null
+pointer.  A pointer of another type is passed all the same, with the
+warning C<assigning pointer type "^i" to "^d">; a C<void *> fits any.
+Results are typed pointers of the declared type: C<< $data->bytes >> is a
+C<Vantle::Ptr> of type C<^rv> (C<const void *>).
+
+=back
+
+Unions, bit-fields and unknown types (C<?>) are refused:
+C<cannot convert to type ?>.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $text = NSString->stringWithString_("hello, world");
+    my $range = $text->rangeOfString_("world");             # an NSRange
+    print "$range->{_0} $range->{_1}\n";
+    print $text->substringWithRange_({ _0 => 0, _1 => 5 }), "\n";
+    print $text->hasPrefix_("hello"), "\n";                  # a BOOL
+    print $text->respondsToSelector_("length"), "\n";        # a SEL argument
+    print $text->isKindOfClass_("NSString"), "\n";           # a Class argument
+    print NSNumber->numberWithUnsignedLongLong_(18446744073709551615)->unsignedLongLongValue, "\n";
+
+    my $cafe = "caf\x{e9}";                                  # four characters
+    utf8::encode(my $bytes = $cafe);                         # five bytes
+    print NSString->stringWithUTF8String_($bytes)->length, "\n";
+    print NSString->stringWithString_($cafe)->length, "\n";  # an id argument
+    my $utf8 = NSString->stringWithString_($cafe)->UTF8String;
+    print length($utf8), "\n";                               # bytes, not decoded
+
+=for example end
+
+It prints:
+
+=for example output
+
+    7 5
+    hello
+    1
+    1
+    1
+    18446744073709551615
+    4
+    4
+    5
+
+=head2 Vantle::obj and Vantle::pl
+
+C<Vantle::obj> makes Foundation objects of Perl data, by value, and
+answers handles; C<Vantle::pl> makes Perl data of Foundation objects.
+
+    Perl                              Foundation
+    --------------------------------  ------------------------------------
+    string                            NSString
+    integer                           NSNumber of the integer (all 64
+                                      bits, signed or unsigned)
+    other number                      NSNumber of a double
+    array reference                   NSMutableArray
+    hash reference                    NSMutableDictionary, NSString keys
+    undef                             nil (inside a collection: BqNil)
+    handle                            its object, unchanged
+
+A string with Perl's character flag is read as UTF-8, one without it as
+Latin-1, so text keeps its characters either way; a string that is not
+valid text (a lone surrogate) fails.  A scalar that has a string value
+becomes an C<NSString> even when it also has a number (C<"007"> stays
+C<"007">, and a number once used as a string crosses as its text); only
+plain numbers become C<NSNumber>s.  Undefined elements of arrays and hashes become
+C<BqNil>, the object that stands for nil inside collections; holes of a
+sparse array are skipped.  Code, glob and scalar references cannot be
+converted: C<Vantle::obj: don't know how to convert perl reference type
+13 to object>.  Data that contains itself, or that nests more than 99
+containers deep, fails with C<Vantle::obj: recursive perl data
+structure>.
+
+Back to Perl, C<NSString>s give text (flagged as characters when they hold
+anything beyond ASCII), C<NSNumber>s integers or floating numbers by the
+C value they hold, C<NSArray>s array references, C<NSDictionary>s hash
+references keyed by the text of each key's description, nil and C<BqNil>
+C<undef>; any other object stays a handle.  Objects nested more than 99
+deep fail with C<Vantle::pl: recursive object structure>.
+
+Context: C<Vantle::obj(@values)> in list context answers one handle per
+argument; in scalar context it answers the handle of its one argument, of
+an C<NSMutableArray> of all its arguments when there are several, or the
+nil handle when there are none.  C<Vantle::pl($object)> in list context
+answers the elements of an array object as a list, and otherwise the one
+converted value; with several arguments it converts each in place (list
+context) or answers a reference to an array of them (scalar context).
+Arguments that are no objects come back unchanged; a string naming a class
+is that class's handle.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $person = Vantle::obj({ name => "Ada", born => 1815, languages => ["English", "French"] });
+    print $person->objectForKey_("born")->intValue + 1, "\n";
+    print $person->objectForKey_("languages")->count, "\n";
+
+    my $copy = Vantle::pl($person);                   # a hash reference
+    print "$copy->{name}: @{ $copy->{languages} }\n";
+
+    my @list = Vantle::pl(Vantle::obj([1, 2, 3]));    # list context: the elements
+    print scalar(@list), "\n";
+    my $ref = Vantle::pl(Vantle::obj([1, 2, 3]));     # scalar context: a reference
+    print ref($ref), "\n";
+
+    my @handles = Vantle::obj("a", 2.5, undef);       # one handle each
+    print scalar(@handles), " ", $handles[1]->doubleValue, "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    1816
+    2
+    Ada: English French
+    3
+    ARRAY
+    3 2.5
+
+=head1 HANDLES AND OBJECT LIFETIME
+
+=head2 Handles
+
+A handle is a reference, blessed into C<Vantle::Object>, to a read-only
+integer: the object's address, 0 for nil, -1 once the object has been
+deallocated.  All handles of one object refer to one and the same scalar,
+whichever way they were made.  Handles never retain or release their
+objects: dropping the last handle of an object does not free it.
+
+A handle works with Perl's operators:
+
+=over 4
+
+=item *
+
+It prints as its object: a class as its name (a metaclass as C<#Name>),
+nil as C<nil>, other objects as C<< <NSObject:0x55d5c8a0e3f0> >>.  With the
+control C<perlify_foundation> on (the default) a string object prints as
+its text and a number object as its value, and they work in arithmetic,
+string operations and comparisons as Perl strings and numbers do.
+
+=item *
+
+It is true unless it is nil or deallocated; with C<perlify_foundation> on
+an empty string and the strings C<no>, C<false> and C<0> (in any case),
+and numbers equal to zero, are false too.
+
+=item *
+
+C<==> and C<!=> tell whether two handles are of the same object (with
+C<perlify_foundation>, two string or number objects compare as integers);
+C<eq> and C<ne> send C<isEqual:>, so nil equals nothing, not even nil.  A
+plain Perl string or number on one side is compared as Perl would.
+
+=item *
+
+C<++> and C<--> turn the variable into the handle's Perl value (a number
+or string object's value, 0 for nil) and step that; other copies of the
+handle are not changed.
+
+=back
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $first  = Vantle::obj([1, 2]);
+    my $same   = $first->self;                # another handle of that object
+    my $equal  = Vantle::obj([1, 2]);
+    print $first == $same  ? "same object\n"   : "other object\n";
+    print $first == $equal ? "same object\n"   : "other object\n";
+    print $first eq $equal ? "equal\n"         : "not equal\n";
+
+    my $n = NSNumber->numberWithInt_(41);
+    print $n + 1, "\n";
+    print NSString->stringWithString_("abc") . "def", "\n";
+    print NSString->stringWithString_("") ? "true\n" : "false\n";
+    print NSObject->class, "\n";
+    print Vantle::nil(), "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    same object
+    other object
+    equal
+    42
+    abcdef
+    false
+    NSObject
+    nil
+
+=head2 Ownership and autorelease pools
+
+Objects follow Foundation's rules, unchanged by Perl.  An object made by
+C<alloc>, C<new> or C<copy> belongs to the Perl code that made it, which
+sends it C<release> when it is done with it.  Objects answered by other
+methods (C<< NSString->stringWithString_ >>, C<< NSMutableArray->array >>,
+C<Vantle::obj>) are autoreleased.  The pool that the module installs is
+never drained, so these objects live to the end of the process unless the
+program makes pools of its own.  A long-running loop should:
+
+    my $pool = NSAutoreleasePool->new;
+    ...                      # objects autoreleased here
+    $pool->release;          # are freed here
+
+An object that must outlive its pool is retained, and released later.
+
+=head2 Deallocated objects
+
+When an object is deallocated, every handle of it turns into a
+I<dead handle>: its referent reads -1, it prints as
+C<< <BAD OBJECT: Dealloc'ed object> >>, it is false, and
+C<Vantle::object_is_bad> names the reason.  A message to it croaks
+C<Vantle::msg_send: Dealloc'ed object>, and passing it where an object is
+expected croaks with the same reason (C<Vantle::pl> hands it back
+unchanged); a handle never leads to freed memory.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $owned = NSObject->new;                       # ours: released below
+    my $pool = NSAutoreleasePool->new;
+    my $temporary = NSString->stringWithString_("temporary");
+    my $kept = NSMutableArray->array->retain;        # outlives the pool
+    $pool->release;
+
+    print Vantle::object_is_bad($temporary), "\n";
+    print "$temporary\n";
+    eval { $temporary->length };
+    print $@ =~ s/ at \S+ line \d+\.\n\z//r, "\n";
+    print $kept->count, "\n";
+    $kept->release;
+    $owned->release;
+    print $owned ? "alive\n" : "gone\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    Dealloc'ed object
+    <BAD OBJECT: Dealloc'ed object>
+    Vantle::msg_send: Dealloc'ed object
+    0
+    gone
+
+=head2 nil, bad objects and classes
+
+=over 4
+
+=item Vantle::nil()
+
+The nil handle: false, printing as C<nil>, all nil handles sharing one
+referent.  Any false value (C<undef>, 0, C<"">) also stands for nil
+where an object is expected.
+
+=item Vantle::nil($value)
+
+1 when the value is nil (the nil handle or a false value), 0 for any
+other object (live or dead).  Croaks C<Vantle::nil(obj): not an object>
+for a value that is no object.
+
+=item Vantle::object_is_bad($value)
+
+0 when the value is a usable object (or nil); otherwise 1 in numeric
+context and the reason in string context: C<Dealloc'ed object>,
+C<Illegal id> (a scalar that Perl code blessed into C<Vantle::Object>
+itself), C<not an object>.  Never croaks over a bad value.
+
+=item Vantle::class($name)
+
+A handle of the class named C<$name>; C<nil> (in any case) gives the nil
+handle; croaks C<Vantle::class: no class Name> when there is none.
+
+=item Vantle::class_lookup($name)
+
+The same, but answers a plain 0 when there is no such class, and gives
+C<nil> no special meaning.
+
+=back
+
+=for example begin
+
+    use Vantle;
+
+    print Vantle::nil(undef), Vantle::nil(Vantle::nil()), Vantle::nil(NSObject->class), "\n";
+    print Vantle::object_is_bad(NSObject->class) + 0, "\n";
+    print Vantle::object_is_bad(42), "\n";
+    print Vantle::class("NSArray") == NSArray->class ? "the class\n" : "?\n";
+    print Vantle::class_lookup("NoSuchClass"), "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    110
+    0
+    not an object
+    the class
+    0
+
+=head1 ERRORS
+
+An Objective-C exception raised by a message becomes a Perl error, which
+C<eval> catches; the process goes on normally afterwards.  The texts:
+
+=over 4
+
+=item C<[NSException NAME]: REASON>
+
+A Foundation exception, by name and reason, followed by a new line and
+the description of its user info when it has one.
+
+=item C<Class does not respond to -selector (no method signature)>
+
+The receiver has no method for the selector (C<class Name does not
+respond to selector> for a class message).
+
+=item C<instance @Class@55d5c8a0e3f0 does not respond to selector>
+
+A message reached an object that does not recognise it (through
+C<performSelector:>, for instance); the runtime also logs the text on
+standard error, after C<%%Osmo Error:>.
+
+=item C<< ... (while converting arguments for -[<Class:0x...> selector]) >>
+
+An argument could not be converted; the text before it says why (for
+example C<not a valid pointer>).
+
+=item C<msg_send*: wrong number of arguments for selector>
+
+The selector has more colons than arguments were given.
+
+=item C<Vantle::msg_send: Dealloc'ed object>
+
+The receiver was deallocated (L</Deallocated objects>).
+
+=back
+
+The functions of the module croak on bad input with their name in front
+(C<Vantle::obj: ...>, C<Vantle::Ptr::STORE: ...>) or with their usage
+(C<Usage: Vantle::nil() or Vantle::nil(obj)>).  A Perl error raised while
+an argument is converted (by a tied variable, say) reaches the caller
+unchanged, and the message is not sent.  All texts end with Perl's
+C<at FILE line N.>.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    sub reason { $_[0] =~ s/ at \S+ line \d+\.\n\z//r }
+
+    eval { NSArray->arrayWithObject_("only")->objectAtIndex_(5) };
+    print "1: $1\n" if $@ =~ /^\[NSException (\w+)\]: /;
+
+    my $exception = NSException->exceptionWithName_reason_userInfo_("Overheated", "too hot", undef);
+    eval { $exception->raise };
+    print "2: ", reason($@), "\n";
+
+    eval { NSObject->new->fly };
+    print "3: ", reason($@), "\n";
+
+    eval { Vantle::obj(sub { 1 }) };
+    print "4: ", reason($@), "\n";
+
+    print "5: still working: ", NSArray->arrayWithObject_("x")->count, "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    1: NSRangeException
+    2: [NSException Overheated]: too hot
+    3: NSObject does not respond to -fly (no method signature)
+    4: Vantle::obj: don't know how to convert perl reference type 13 to object
+    5: still working: 1
+
+=head1 CONTROLS
+
+C<%Vantle::CONTROL> is a hash tied to the process-wide control switches.
+Its keys are the fifteen control names below, in this order; each value is
+one byte (storing 257 stores 1, 255 reads back as -1).  Every copy tied
+to C<Vantle::Control> reaches the same switches, and C<local> works on
+them.  An unknown name croaks C<control variable NAME does not exist>, and
+controls cannot be deleted.
+
+=over 4
+
+=item message_trace (default 0)
+
+Prints every message sent from Perl on standard output, with its
+arguments and result:
+C<< [NSMutableArray array]  --> (0) <GSMutableArray:0x...> >>.
+
+=item class_redefine_ok (1), protocol_redefine_ok (0), method_description_super_check (1), method_description_check (0), show_loading (0), protocol_check_conformance (1)
+
+Switches of the runtime layer that nothing in this release reads: they
+can be set and read back, and change nothing.
+
+=item use_ns_exceptions (0)
+
+Errors that the runtime layer raises itself (a message that reaches an
+object which does not recognise it, a failure to make an interpreter
+object) are raised as Foundation exceptions, which Objective-C code
+catches with C<@catch (NSException *)>, instead of the runtime's own
+error records.  Perl code sees the same text either way.
+
+=item runtime_type_check (0)
+
+Object types declared with a class or protocol in typed-pointer
+declarations (C<NSString *>, C<< id <NSCopying> >>) keep it in their
+encoding, and objects stored or read through them are checked:
+C<itypecheck: ... is not a kind of NSString>,
+C<itypecheck: NSObject does not conform to protocol NSCopying>.
+
+=item bad_object_check (1)
+
+Receivers, and objects that methods answer, must pass the runtime's
+validity check before they are messaged or made into handles; one that
+fails is an error naming the problem (C<Illegal id pointer>,
+C<Freed object> ...).
+
+=item perl_auto_convert (1)
+
+Perl data given where an object is expected (message arguments and
+receivers, typed pointers, instance variables, tied views) is made into
+Foundation objects by value.  Off, only handles, false values and class
+names are accepted.
+
+=item perl_selector_map (0)
+
+Method names without underscores are looked up in the selector map
+(L</The selector map>), and the C<missing colon> warning is not given for
+them.
+
+=item vantle_verbose (0)
+
+Prints the progress of filling the selector map on standard output.
+
+=item perlify_foundation (1)
+
+String and number objects act as Perl strings and numbers under Perl's
+operators (L</Handles>), and arrays and dictionaries show their elements
+when a handle is used as an array or hash (L</Tied views>).  Off, they
+print as C<< <Class:0x...> >>, are always true, compare by identity with
+C<==> and show their instance variables.
+
+=item hash_perlify (0)
+
+A handle used as a hash shows the keys of an object that answers
+C<allHashKeys>, read with C<valueForKey:> and written with
+C<takeValue:forKey:>, instead of its instance variables.
+
+=back
+
+=for example begin
+
+    use Vantle;
+
+    print join(", ", map { "$_=$Vantle::CONTROL{$_}" } qw(perl_auto_convert perlify_foundation)), "\n";
+    {
+        local $Vantle::CONTROL{perlify_foundation} = 0;
+        my $text = NSString->stringWithString_("text");
+        print "$text" =~ /^<\w+:0x[0-9a-f]+>$/ ? "an object\n" : "text\n";
+    }
+    print NSString->stringWithString_("text"), "\n";
+    eval { $Vantle::CONTROL{no_such_control} = 1 };
+    print $@ =~ /^control variable no_such_control does not exist/ ? "no such control\n" : $@;
+
+=for example end
+
+It prints:
+
+=for example output
+
+    perl_auto_convert=1, perlify_foundation=1
+    an object
+    text
+    no such control
+
+The message trace:
+
+=for example begin
+
+    use Vantle;
+
+    $Vantle::CONTROL{message_trace} = 1;
+    my $array = NSMutableArray->array;
+    $array->addObject_("x");
+
+=for example end
+
+prints lines such as
+
+     [NSMutableArray array]  --> (0) <GSMutableArray:0x5581e0a1c2d0>
+     [@GSMutableArray@5581e0a1c2d0 addObject: x]  --> (0)
+
+=head1 TYPED POINTERS
+
+C pointers that are neither objects nor C strings are typed pointers,
+objects of C<Vantle::Ptr>: a read-only pair of the pointed-to type's
+encoding and an address.  Types are written as C declarations: C<int *>,
+C<unsigned short [5] *>, C<char * *>, C<NSString * *>,
+C<struct pt { int x; double y; } *>, C<< id <NSCopying> * >>; qualifiers
+such as C<const> are dropped, and C<BOOL>, C<SEL>, C<Class>, C<id> and
+C<bool> are known names.  C<char *> names a C string, so a pointer to a
+single C<char> is written C<(char) *>.
+
+=over 4
+
+=item Vantle::Ptr::new($declaration, $address)
+
+A new typed pointer of the type (which must be a pointer type) at the
+address (default null).  Without arguments, a null C<void *>.  A
+declaration that does not parse croaks with the parser's text
+(C<error parsing type "...">).
+
+=item Vantle::Ptr::type($ptr), Vantle::Ptr::value($ptr)
+
+The pointer's encoding (C<^i>) and address.  Any false value reads as a
+null C<void *> (C<^v>, 0).
+
+=item Vantle::Ptr::malloc($ptr)
+
+Points the pointer (and every copy of it) at new zero-filled storage for
+one value of the pointed-to type; answers the pointer.  Types without a
+size (C<void>, an opaque structure) croak
+C<cannot malloc: unknown type size>.
+
+=item Vantle::Ptr::free($ptr)
+
+Frees the storage the pointer points to and makes the pointer (and every
+copy of it) null; answers the pointer.  Freeing a null pointer does
+nothing.  Free only storage that C<Vantle::Ptr::malloc> allocated: a
+pointer made from an address, or answered by a method, points to memory
+that belongs to someone else.  Nothing the storage points to is freed,
+C strings stored into it included: store C<undef> first to release them.
+
+=item $ptr->FETCH, $ptr->STORE($value)
+
+Read and write the pointed-to value, converted by its type as message
+arguments and results are (L</Arguments and results>).  Reading through a
+null pointer gives C<undef>; writing croaks
+C<cannot store value at NULL pointer>.  C strings stored through a
+pointer (also inside structures and arrays) are copies that the storage
+owns: each store frees the string stored before, and storing C<undef>
+releases it.
+
+=back
+
+Nothing checks an address beyond the null test: a pointer made from an
+arbitrary number points wherever the program says.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $point = Vantle::Ptr::new('struct pt { int x; double y; } *');
+    Vantle::Ptr::malloc($point);
+    $point->STORE({ x => 1, y => 2.5 });
+    my $value = $point->FETCH;
+    print "$value->{x} $value->{y} $value->{__signature}\n";
+    print Vantle::Ptr::type($point), "\n";
+    Vantle::Ptr::free($point);
+    print Vantle::Ptr::value($point), "\n";
+
+    # An out-parameter: -[NSScanner scanInt:] writes through an int *.
+    my $number = Vantle::Ptr::malloc(Vantle::Ptr::new('int *'));
+    my $scanner = NSScanner->scannerWithString_("42 apples");
+    print $number->FETCH, "\n" if $scanner->scanInt_($number);
+    Vantle::Ptr::free($number);
+
+    # A buffer: five unsigned shorts, passed as the unsigned short * the
+    # method declares.
+    my $buffer = Vantle::Ptr::malloc(Vantle::Ptr::new('unsigned short [5] *'));
+    my $characters = Vantle::Ptr::new('unsigned short *', Vantle::Ptr::value($buffer));
+    NSString->stringWithString_("hello")->getCharacters_range_($characters, { _0 => 0, _1 => 5 });
+    print join(" ", map { chr } @{ $buffer->FETCH }), "\n";
+    Vantle::Ptr::free($buffer);
+
+=for example end
+
+It prints:
+
+=for example output
+
+    1 2.5 "x"i"y"d
+    ^{pt="x"i"y"d}
+    0
+    42
+    h e l l o
+
+=head1 INSTANCE VARIABLES AND TIED VIEWS
+
+=head2 Tied views
+
+Dereferencing a handle as a hash (C<< $h->{key} >>, C<%$h>) or as an
+array (C<< $h->[1] >>, C<@$h>) gives a new container tied to the handle.
+What it shows depends on the object:
+
+=over 4
+
+=item Arrays
+
+With C<perlify_foundation> on, an C<NSArray> shows its elements by index.
+Elements read are handles.  Storing at an index below the count replaces
+the element, at the count appends; deleting removes it; C<exists>, C<keys>
+(the indexes), the size (C<scalar @$h>) and negative indexes work.  Other
+indexes croak with the Foundation exception
+(C<Vantle::Object::FETCH: NSRangeException: ...>).  Whole-array
+operations (C<push>, C<pop>, C<shift>, C<splice>, assigning a list or a
+size) are not supported.
+
+=item Dictionaries
+
+With C<perlify_foundation> on, an C<NSDictionary> shows its entries:
+values are read as handles (the nil handle for a missing key), keys as the
+text of their descriptions.  C<each>, C<keys> and C<values> walk a copy of
+the keys, so entries may be deleted during the walk.  Keys and values
+stored are converted like object arguments, and nil is refused.
+
+=item Objects with allHashKeys
+
+With C<hash_perlify> on, an object that answers C<allHashKeys> shows
+those keys, read with C<valueForKey:> and written with
+C<takeValue:forKey:>.
+
+=item Any other object
+
+Its instance variables by name (L</Instance variables>).
+
+=back
+
+Changing an immutable C<NSArray> or C<NSDictionary> croaks
+C<Vantle::Object::STORE: NSArray is not mutable>.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $array = Vantle::obj(["zero", "one"]);
+    print $array->[1], "\n";
+    $array->[2] = "two";                     # appends
+    print scalar(@$array), " ", $array->[-1], "\n";
+
+    my $colours = Vantle::obj({ sky => "blue" });
+    $colours->{grass} = "green";
+    print join(", ", map { "$_=$colours->{$_}" } sort keys %$colours), "\n";
+    delete $colours->{sky};
+    print exists $colours->{sky} ? "still there\n" : "deleted\n";
+    print Vantle::nil($colours->{nothing}), "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    one
+    3 two
+    grass=green, sky=blue
+    deleted
+    1
+
+=head2 Instance variables
+
+The instance variables of an object are read and written by name,
+converted by their declared types:
+
+=over 4
+
+=item $h->{name}, $h->{name} = $value
+
+Through the tied hash of an object that is no collection.  C<keys %$h>
+lists the object's own variables first, then those of its superclasses.
+A missing name croaks C<Vantle::Object::FETCH: no ivar "name">;
+variables cannot be deleted.
+
+=item Vantle::ivar_get($object, $name), Vantle::ivar_set($object, $name, $value)
+
+The same as functions; C<ivar_set> answers the object.  The variables of a
+class object can be read but are never written
+(C<refusing to modify class vars>).
+
+=item Vantle::ivar($scalar, $object, $name)
+
+Links the Perl scalar to the variable: every read of the scalar reads the
+variable, every assignment writes it (through the tie class
+C<Vantle::IVar>).
+
+=back
+
+Object variables are written as they are, without C<retain> or
+C<release>, which the object's own code would have to do.  A C<char *>
+variable receives a private copy of the string and frees the string it
+held, so it must hold null or a string from the default malloc zone.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $error = NSError->errorWithDomain_code_userInfo_("Demo", 7, undef);
+    print $error->{_code}, "\n";
+    $error->{_code} = 42;
+    print $error->code, "\n";
+
+    Vantle::ivar(my $code, $error, '_code');
+    $code = 9;
+    print $error->code, "\n";
+    print Vantle::ivar_get($error, '_domain'), "\n";
+
+    my $value = NSValue->valueWithRange_({ _0 => 3, _1 => 4 });
+    my $range = $value->{data};               # a structure variable
+    print "$range->{location} $range->{length}\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    7
+    42
+    9
+    Demo
+    3 4
+
+=head1 TYPED STREAMS
+
+L<Vantle::TypedStream> writes values with their type encodings, and whole
+object graphs, to files, and reads them back.
+
+=head1 FUNCTIONS
+
+=over 4
+
+=item Vantle::obj(@values), Vantle::pl(@values)
+
+L</Vantle::obj and Vantle::pl>.
+
+=item Vantle::msg_send($receiver, $selector, @args)
+
+=item Vantle::msg_send_super($receiver, $class, $selector, @args)
+
+L</Literal selectors: Vantle::msg_send>, L</Messages to super>.
+
+=item Vantle::nil(), Vantle::nil($value), Vantle::object_is_bad($value), Vantle::class($name), Vantle::class_lookup($name)
+
+L</nil, bad objects and classes>.
+
+=item Vantle::ivar_get, Vantle::ivar_set, Vantle::ivar
+
+L</Instance variables>.
+
+=item Vantle::Ptr::new, type, value, malloc, free, FETCH, STORE
+
+L</TYPED POINTERS>.
+
+=item Vantle::info()
+
+The banner.
+
+=item Vantle::super()
+
+The marker of sends to super from a method (L</Messages to super>).
+
+=item Vantle::EVAL($text), Vantle::SOURCE($file)
+
+Used by the interpreter object to evaluate text and files for Objective-C
+code: the text runs in package C<main>, without C<strict> or C<warnings>,
+in the caller's context, and a Perl error is passed on to the caller.
+
+=back
+
+Other subs of the packages C<Vantle>, C<Vantle::Object>,
+C<Vantle::Control>, C<Vantle::IVar>, C<Vantle::LinkVar>, C<Vantle::Hook>
+and C<Vantle::TestSupport> serve the module itself, its tie classes and its
+tests.
+
+=head1 LIMITATIONS
+
+=over 4
+
+=item *
+
+Methods with variable argument lists (C<stringWithFormat:>,
+C<arrayWithObjects:>) are sent their named arguments only: an extra
+argument adds a colon to the selector, which then names no method.  A
+method that reads arguments beyond its named ones reads whatever is there
+and may crash the process: C<< NSArray->arrayWithObjects_("a") >> looks
+for a nil that never comes, and a format with C<%> directives reads values
+that were never passed.  Use the fixed forms (C<arrayWithArray:>,
+C<Vantle::obj>, C<stringWithString:>).
+
+=item *
+
+Loading the module gives the Perl package of every class an C<AUTOLOAD>
+that sends messages to the class.  A Perl package of the same name that the
+program defines afterwards (C<List>, C<Object> and C<Protocol> are classes
+here) shares it: a method the package does not define is sent as a message
+instead of failing with Perl's C<Can't locate object method>.
+
+=back
+
+=head1 SEE ALSO
+
+L<Vantle::TypedStream>; F<README.md> for Objective-C programs that embed
+Perl and use it through the interpreter object; F<examples/tour.pl>.
 
 =cut

@@ -46,32 +46,213 @@ Vantle::TypedStream - typed-stream files from Perl
 
 =head1 SYNOPSIS
 
+=for example begin
+
+    use strict;
+    use warnings;
     use Vantle;
     use Vantle::TypedStream;
 
-    my $ts = Vantle::TypedStream::KxOpenTypedStreamForFile('data.ts', 'w');
-    Vantle::TypedStream::KxWriteType($ts, 'i', 42);
-    Vantle::TypedStream::KxWriteType($ts, '*', 'text');
-    Vantle::TypedStream::KxWriteRootObject($ts, $graph);
-    Vantle::TypedStream::KxCloseTypedStream($ts);      # $ts is null now
+    my $shared = Vantle::obj({ name => "shared" });
+    my $graph  = Vantle::obj([$shared, $shared, "text"]);
 
-    $ts = Vantle::TypedStream::KxOpenTypedStreamForFile('data.ts', 'r');
-    my $n    = Vantle::TypedStream::KxReadType($ts, 'i');
-    my $text = Vantle::TypedStream::KxReadType($ts, '*');
+    my $ts = Vantle::TypedStream::KxOpenTypedStreamForFile("data.ts", "w");
+    Vantle::TypedStream::KxWriteType($ts, "i", 42);
+    Vantle::TypedStream::KxWriteType($ts, "*", "a C string");
+    Vantle::TypedStream::KxWriteType($ts, "{pair=id}", { _0 => 7, _1 => 0.5 });
+    Vantle::TypedStream::KxWriteRootObject($ts, $graph);
+    Vantle::TypedStream::KxCloseTypedStream($ts);      # writes the file; $ts is null now
+
+    $ts = Vantle::TypedStream::KxOpenTypedStreamForFile("data.ts", "r");
+    print Vantle::TypedStream::KxReadType($ts, "i"), "\n";
+    print Vantle::TypedStream::KxReadType($ts, "*"), "\n";
+    my $pair = Vantle::TypedStream::KxReadType($ts, "{pair=id}");
+    print "$pair->{_0} $pair->{_1}\n";
     my $copy = Vantle::TypedStream::KxReadObject($ts);
+    print $copy->count, " ", $copy->[0]{name}, "\n";
+    print $copy->[0] == $copy->[1] ? "one shared object\n" : "two copies\n";
+    print Vantle::TypedStream::KxEndOfTypedStream($ts) ? "the end\n" : "more\n";
     Vantle::TypedStream::KxCloseTypedStream($ts);
+
+=for example end
+
+It prints:
+
+=for example output
+
+    42
+    a C string
+    7 0.5
+    3 shared
+    one shared object
+    the end
 
 =head1 DESCRIPTION
 
-A stream is a typed pointer (C<Vantle::Ptr>); only streams opened here and
-not yet closed are accepted.  Values are read back with the type they were
-written with.  Objects archive through C<NSCoding>; an object written
-twice, or reachable twice in one graph, is read back as one object.
-Errors of the stream croak with the sub's name and
-C<exception TYPEDSTREAM_...>, the platform's explanation following in
-parentheses; a damaged, truncated or foreign file gives
-C<TYPEDSTREAM_FILE_INCONSISTENCY>.
+A typed stream is a file of values, each written with its type encoding,
+and of whole object graphs.  This module offers the platform's typed
+streams to Perl.  Load L<Vantle> first; the module exports nothing.
 
-Modes are C<r> or C<KX_READONLY>, C<w> or C<KX_WRITEONLY>.
+A stream is a typed pointer (L<Vantle/TYPED POINTERS>).  Only streams
+opened here and not yet closed are accepted: any other pointer croaks
+C<illegal typed stream>, and a closed stream, whose pointer (every copy of
+it) is null, croaks C<NULL stream>.
+
+Values are read back in the order they were written, each with exactly
+the type it was written with.  Objects archive themselves through
+C<NSCoding>; an object written twice to one stream, or reachable twice in
+one graph (cycles included), is written once and read back as one object.
+
+A write stream retains every object written to it until it is closed.
+Objects read are kept alive by the stream until it is closed, and are
+then left to the current autorelease pool (L<Vantle/Ownership and
+autorelease pools>).  Only read files from writers you trust: a stream
+names the classes it makes objects of.
+
+=head1 FUNCTIONS
+
+All functions are called with their full names
+(C<Vantle::TypedStream::KxWriteType>).
+
+=over 4
+
+=item KxOpenTypedStreamForFile($file, $mode)
+
+Opens a stream on the file: mode C<r> (or C<KX_READONLY>) to read, C<w>
+(or C<KX_WRITEONLY>) to write.  A file opened for writing is created (or
+emptied) at once and written when the stream is flushed or closed.  Croaks
+C<illegal mode>, C<cannot open file FILE for reading> (or C<writing>), or
+with C<TYPEDSTREAM_FILE_INCONSISTENCY> when the file is no intact typed
+stream.
+
+=item KxCloseTypedStream($ts)
+
+Writes the file of a write stream and ends the stream; the pointer and
+all its copies become null.  Answers the pointer.
+
+=item KxFlushTypedStream($ts)
+
+Writes everything written so far to the file of a write stream.
+
+=item KxWriteType($ts, $type, $value), KxReadType($ts, $type)
+
+Write a Perl value converted to the type, and read a value of that type
+back into Perl, with the conversions of message arguments and results
+(L<Vantle/Arguments and results>).  C<$type> is one type encoding (not a
+declaration): integers C<c C s S i I l L q Q B>, floating point C<f d>, C
+strings C<*> and C<%>, objects C<@>, classes C<#>, selectors C<:>, and
+arrays (C<[3i]>) and structures (C<{pair=id}>, C<{named="n"i"s"*}>) of
+these.  Pointers, unions, bit-fields and unknown types croak with
+C<TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR>.  A C string reads back as a byte
+string, C<undef> for the null pointer.
+
+=item KxWriteObject($ts, $object), KxWriteRootObject($ts, $object)
+
+Write an object and the graph it archives; C<$object> is a handle (make
+Perl data into objects with C<Vantle::obj> first) or C<undef> for nil.  A
+root object lets objects inside its graph refer to others conditionally
+(C<encodeConditionalObject:>): such an object is written only if the graph
+also writes it unconditionally, and reads back as nil otherwise.
+
+=item KxWriteObjectReference($ts, $object)
+
+The conditional write itself; it is allowed only while a root object of
+the same stream is being written, so from Perl code it always croaks with
+C<TYPEDSTREAM_WRITE_REFERENCE_ERROR>.
+
+=item KxReadObject($ts)
+
+Reads an object written by any of the three, or with type C<@>, and
+answers its handle (the nil handle for nil).
+
+=item KxEndOfTypedStream($ts)
+
+True when a read stream holds no more values.
+
+=item KxSystemVersion($ts), KxTypedStreamClassVersion($ts, $class)
+
+The archiver's system version, and the version of a class: as stored with
+the objects of that class read so far (-1 when none was read yet), or for
+a write stream the class's current version.
+
+=item KxGetTypedStreamZone($ts), KxSetTypedStreamZone($ts, $zone)
+
+The zone that reading allocates from, as a typed pointer.  Only zones
+that C<KxGetTypedStreamZone> answered, and C<undef> for the default zone,
+are accepted.
+
+=back
+
+=head1 ERRORS
+
+Errors of the stream croak with the function's name and
+C<exception TYPEDSTREAM_...>, the platform's explanation following in
+parentheses:
+
+=over 4
+
+=item TYPEDSTREAM_FILE_INCONSISTENCY
+
+A damaged, truncated or foreign file, or reading past the end.
+
+=item TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR
+
+A type that cannot be written, or a read with another type than the one
+written.
+
+=item TYPEDSTREAM_CLASS_ERROR
+
+An unknown class, or an object that cannot be archived.
+
+=item TYPEDSTREAM_WRITE_REFERENCE_ERROR
+
+An object reference outside a root object.
+
+=item TYPEDSTREAM_CALLER_ERROR
+
+A misuse, such as reading a write stream, or using a stream after a call
+on it failed half way: a read stream then refuses further reads, a write
+stream further writes (closing it still writes the values completed
+before the failure).
+
+=item TYPEDSTREAM_INTERNAL_ERROR
+
+The file cannot be written.
+
+=back
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+    use Vantle::TypedStream;
+
+    my $ts = Vantle::TypedStream::KxOpenTypedStreamForFile("numbers.ts", "w");
+    Vantle::TypedStream::KxWriteType($ts, "i", 7);
+    Vantle::TypedStream::KxCloseTypedStream($ts);
+
+    $ts = Vantle::TypedStream::KxOpenTypedStreamForFile("numbers.ts", "r");
+    print Vantle::TypedStream::KxReadType($ts, "i"), "\n";
+    eval { Vantle::TypedStream::KxReadType($ts, "i") };
+    print $@ =~ s/ at \S+ line \d+\.\n\z//r, "\n";
+    Vantle::TypedStream::KxCloseTypedStream($ts);
+
+    eval { Vantle::TypedStream::KxReadType($ts, "i") };
+    print $@ =~ s/ at \S+ line \d+\.\n\z//r, "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    7
+    Vantle::TypedStream::KxReadType: exception TYPEDSTREAM_FILE_INCONSISTENCY (KxReadType: the stream has no more values)
+    NULL stream
+
+=head1 SEE ALSO
+
+L<Vantle>
 
 =cut
