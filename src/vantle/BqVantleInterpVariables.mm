@@ -38,11 +38,11 @@ FetchVariable(pTHX_ const char *name, char *sigil)
     }
     switch (*sigil) {
     case '@':
-	return (SV *) get_av(name, GV_ADD);
+	return (SV *) get_av(name, GV_ADDMULTI);
     case '%':
-	return (SV *) get_hv(name, GV_ADD);
+	return (SV *) get_hv(name, GV_ADDMULTI);
     default:
-	return get_sv(name, GV_ADD);
+	return get_sv(name, GV_ADDMULTI);
     }
 }
 
@@ -186,7 +186,7 @@ CopyHash(pTHX_ HV *target, HV *source)
     if (name[0] == '\0') {
 	return;
     }
-    SV *variable = get_sv(name, GV_ADD);
+    SV *variable = get_sv(name, GV_ADDMULTI);
     VantlePriv_CheckWritable(variable, "setSVar:toValue:");
     sv_setpv(variable, text);
 }
@@ -205,7 +205,7 @@ CopyHash(pTHX_ HV *target, HV *source)
     if (my_perl == NULL || name == NULL || name[0] == '\0') {
 	return nil;
     }
-    SV *variable = get_sv(name, GV_ADD);
+    SV *variable = get_sv(name, GV_ADDMULTI);
     if (variable == NULL || SvREADONLY(variable)) {
 	return nil;
     }

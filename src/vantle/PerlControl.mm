@@ -117,7 +117,7 @@ VantlePriv_ControlInterpInit(void)
 {
     BQCPERL_dTHX;
     FillRuntimeEntries();
-    HV *control = get_hv("Vantle::CONTROL", GV_ADD);
+    HV *control = get_hv("Vantle::CONTROL", GV_ADDMULTI);
     SV *tie = NewTieObject(aTHX);
     sv_unmagic((SV *) control, PERL_MAGIC_tied);
     sv_magic((SV *) control, tie, PERL_MAGIC_tied, NULL, 0);

@@ -74,7 +74,7 @@ Vantle_LinkVar(const char *name, id *address, int readOnly)
     ENTER;
     SAVETMPS;
     SV *link = NewLinkObject(aTHX_ address, readOnly);
-    SV *variable = get_sv(name, GV_ADD);
+    SV *variable = get_sv(name, GV_ADDMULTI);
     sv_unmagic(variable, PERL_MAGIC_tiedscalar);
     sv_magic(variable, link, PERL_MAGIC_tiedscalar, NULL, 0);
     FREETMPS;
