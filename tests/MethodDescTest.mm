@@ -34,6 +34,34 @@
 @implementation BqMethodDescTestChild
 @end
 
+/* A signature that answers its types itself: an int result and one
+ * double argument, or an exception for the third argument's type when
+ * asked to raise. */
+@interface BqMethodDescTestSignature : NSMethodSignature
+{
+@public
+    BOOL raises;
+}
+@end
+@implementation BqMethodDescTestSignature
+- (NSUInteger) numberOfArguments
+{
+    return 3;
+}
+- (const char *) methodReturnType
+{
+    return "i";
+}
+- (const char *) getArgumentTypeAtIndex: (NSUInteger)index
+{
+    static const char *types[] = { "@", ":", "d" };
+    if (raises && index == 2) {
+	[NSException raise: NSInvalidArgumentException format: @"no type here"];
+    }
+    return index < 3 ? types[index] : NULL;
+}
+@end
+
 namespace {
 
 std::string
@@ -163,12 +191,25 @@ TEST(MethodDescCache, FromMethodSignatureObjects)
     EXPECT_EQ(record, BqMethod_SignatureForString(Tcl_DStringValue(&result)));
     EXPECT_EQ(5, record->numberOfArguments);
 
-    /* Element names in a structure argument: GNUstep reports the type with
-     * a stray offset after it, which completion drops. */
+    /* Element names in a structure argument: GNUstep's per-argument
+     * accessors read past their buffer for these (the sanitizer build
+     * catches it), so its own signatures are read as one type string. */
     signature = [NSMethodSignature signatureWithObjCTypes: "c@:{?=\"x\"i\"y\"d}"];
     Tcl_DStringSetLength(&result, 0);
     EXPECT_EQ(0, BqMethod_SignatureForSignature(signature, &result));
     EXPECT_STREQ("c32@0:8{?=\"x\"i\"y\"d}16", Tcl_DStringValue(&result));
+
+    /* A subclass that answers its types itself is read type by type, and
+     * an exception from it is an error. */
+    BqMethodDescTestSignature *own = [[BqMethodDescTestSignature alloc] init];
+    Tcl_DStringSetLength(&result, 0);
+    EXPECT_EQ(0, BqMethod_SignatureForSignature(own, &result));
+    EXPECT_STREQ("i24@0:8d16", Tcl_DStringValue(&result));
+    own->raises = YES;
+    Tcl_DStringSetLength(&result, 0);
+    EXPECT_EQ(1, BqMethod_SignatureForSignature(own, &result));
+    EXPECT_STREQ("cannot read method signature: no type here", Tcl_DStringValue(&result));
+    [own release];
 
     Tcl_DStringSetLength(&result, 0);
     EXPECT_EQ(1, BqMethod_SignatureForSignature((NSMethodSignature *) @"not one", &result));

@@ -16,6 +16,8 @@
 #include "MethodDesc.h"
 #include "BqOsmoCore.h"
 
+#include <objc/runtime.h>
+
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
@@ -344,17 +346,70 @@ IsMethodSignature(id object)
 }
 
 /*
+ * GNUstep's NSMethodSignature keeps the whole type string it was made
+ * from and answers it with -methodType, which its headers do not
+ * declare.  Its per-argument accessors build a table from that string on
+ * first use, and for a structure with element names ({?="x"i}) the
+ * table's type strings are left unterminated: they run past their buffer
+ * into whatever memory follows.
+ */
+@interface NSMethodSignature (BqWholeTypeString)
+- (const char *) methodType;
+@end
+
+/*
+ *----------------------------------------------------------------------
+ * SameMethodAsBase --
+ *	Whether cls answers selector with the implementation
+ *	NSMethodSignature itself has (which must exist).
+ *----------------------------------------------------------------------
+ */
+static int
+SameMethodAsBase(Class cls, SEL selector)
+{
+    Method base = class_getInstanceMethod([NSMethodSignature class], selector);
+    Method own = class_getInstanceMethod(cls, selector);
+    return base != NULL && own != NULL
+	    && method_getImplementation(own) == method_getImplementation(base);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * HasGNUstepTypeAccessors --
+ *	Whether a signature object reports its types through GNUstep's own
+ *	accessors, so that its whole type string says the same and can be
+ *	read instead.  A subclass that answers the types itself is read
+ *	through its accessors.
+ *----------------------------------------------------------------------
+ */
+static int
+HasGNUstepTypeAccessors(NSMethodSignature *signature)
+{
+    Class cls = object_getClass(signature);
+    return SameMethodAsBase(cls, @selector(methodType))
+	    && SameMethodAsBase(cls, @selector(methodReturnType))
+	    && SameMethodAsBase(cls, @selector(getArgumentTypeAtIndex:))
+	    && SameMethodAsBase(cls, @selector(numberOfArguments));
+}
+
+/*
  *----------------------------------------------------------------------
  * AppendSignatureTypes --
  *	Appends the return type and every argument type of a method
- *	signature object, as it reports them, to types.  Answers 0, or 1
- *	with a message in errors when the object raised.
+ *	signature object, as it reports them, to types: GNUstep's own
+ *	signatures as the whole type string they hold, others type by type.
+ *	Answers 0, or 1 with a message in errors when the object raised.
  *----------------------------------------------------------------------
  */
 static int
 AppendSignatureTypes(NSMethodSignature *signature, Tcl_DString *types, Tcl_DString *errors)
 {
     @try {
+	if (HasGNUstepTypeAccessors(signature)) {
+	    const char *whole = [signature methodType];
+	    Tcl_DStringAppend(types, whole != NULL ? whole : "", -1);
+	    return 0;
+	}
 	const char *type = [signature methodReturnType];
 	Tcl_DStringAppend(types, type != NULL ? type : "", -1);
 	NSUInteger count = [signature numberOfArguments];
