@@ -301,6 +301,14 @@ typedef uintptr_t W;
      : (argc) == 5 ? ((R (*)(W, W, W, W, W)) (imp))(w[0], w[1], w[2], w[3], w[4]) \
      : ((R (*)(W, W, W, W, W, W)) (imp))(w[0], w[1], w[2], w[3], w[4], w[5]))
 
+/*
+ * The direct calls go through a pointer type of words that is not the
+ * implementation's own type, on purpose: on this ABI a word-sized
+ * argument lands in the register the implementation reads, whatever its
+ * declared integer or pointer type, as with objc_msgSend.  The function
+ * sanitizer (which compares the exact C++ types) is therefore off here.
+ */
+__attribute__((no_sanitize("function")))
 void
 BqCallPlan_Call(BqCallPlan *plan, IMP implementation, char *stacked, void **arguments,
 	void *returnValue)
