@@ -76,7 +76,7 @@ TEST_F(LinkVarTest, PerlWritesTheHostVariable)
 {
     ASSERT_TRUE([interp linkObjectAt: &linked asVariableName: "main::linked" readOnly: NO]);
     NSObject *object = [[[NSObject alloc] init] autorelease];
-    [interp registerObject: object asVariableName: "main::published"];
+    [[interp registerObject: object asVariableName: "main::published"] free];
     EXPECT_EQ("", Perl("$main::linked = $main::published; ''"));
     EXPECT_EQ(object, linked);
     Perl("$main::linked = undef");

@@ -251,7 +251,7 @@ TEST_F(VantleInterpTest, CompiledSubsCanBeCalled)
     [pair free];
 
     /* A sub named by a string; a dying sub; no sub; arguments no array. */
-    [interp eval: "sub main::triple { $_[0] * 3 }" errorCode: NULL];
+    [[interp eval: "sub main::triple { $_[0] * 3 }" errorCode: NULL] free];
     BqVantleSV *name = [[BqVantleSV alloc] init];
     [name setStringValue: "main::triple"];
     EXPECT_EQ("63", Take([interp call: name args: args errorCode: &code listContext: NO]));
@@ -276,7 +276,7 @@ TEST_F(VantleInterpTest, CompileErrorsAreCodedOrWarned)
     EXPECT_EQ(nil, [interp compile: "1 +" errorCode: &code]);
     EXPECT_EQ(1, code);
 
-    [interp eval: "$SIG{__WARN__} = sub { $main::warned = shift }" errorCode: NULL];
+    [[interp eval: "$SIG{__WARN__} = sub { $main::warned = shift }" errorCode: NULL] free];
     EXPECT_EQ(nil, [interp compile: "1 +" errorCode: NULL]);
     std::string warned = Take([interp getVar: "main::warned"]);
     EXPECT_EQ(0, warned.find("ERROR COMPILING: syntax error")) << warned;
@@ -285,9 +285,9 @@ TEST_F(VantleInterpTest, CompileErrorsAreCodedOrWarned)
     EXPECT_EQ(tail, warned.substr(warned.size() - tail.size()));
 
     /* A handler that dies does not unwind the host. */
-    [interp eval: "$SIG{__WARN__} = sub { die qq{handler\\n} }" errorCode: NULL];
+    [[interp eval: "$SIG{__WARN__} = sub { die qq{handler\\n} }" errorCode: NULL] free];
     EXPECT_EQ(nil, [interp compile: "1 +" errorCode: NULL]);
-    [interp eval: "delete $SIG{__WARN__}" errorCode: NULL];
+    [[interp eval: "delete $SIG{__WARN__}" errorCode: NULL] free];
     EXPECT_EQ(2, Int("1+1"));
 }
 
@@ -328,7 +328,7 @@ TEST_F(VantleInterpTest, VariablesOfEachSigil)
     }
     EXPECT_STREQ("NSInvalidArgumentException", [[caught name] UTF8String]);
     caught = nil;
-    [interp eval: "Internals::SvREADONLY($main::fixed, 1)" errorCode: NULL];
+    [[interp eval: "Internals::SvREADONLY($main::fixed, 1)" errorCode: NULL] free];
     @try {
 	[interp setSVar: "fixed" toValue: "no"];
     } @catch (NSException *exception) {
@@ -377,7 +377,7 @@ TEST_F(VantleInterpTest, DoFormsTakeOverTheirStrings)
  */
 TEST_F(VantleInterpTest, ResultValuesLiveAsLongAsTheirWrappers)
 {
-    [interp eval: "package Counted; sub DESTROY { $main::destroyed++ }" errorCode: NULL];
+    [[interp eval: "package Counted; sub DESTROY { $main::destroyed++ }" errorCode: NULL] free];
     [interp setSVar: "destroyed" toValue: "0"];
     ENTER;
     SAVETMPS;

@@ -253,8 +253,8 @@ TEST_F(VantleVarTest, ReadOnlyValuesAndPerlErrorsRaise)
     [one free];
     [constant free];
 
-    [interp eval: "package Dies; sub TIESCALAR { bless {} } sub FETCH { die qq{fetch\\n} }"
-		  " package main; tie $main::tied, 'Dies'" errorCode: NULL];
+    [[interp eval: "package Dies; sub TIESCALAR { bless {} } sub FETCH { die qq{fetch\\n} }"
+		  " package main; tie $main::tied, 'Dies'" errorCode: NULL] free];
     BqVantleSV *tied = [interp getVar: "$main::tied"];
     I32 *marks = PL_markstack_ptr;
     I32 scopes = PL_scopestack_ix;
@@ -265,8 +265,8 @@ TEST_F(VantleVarTest, ReadOnlyValuesAndPerlErrorsRaise)
     EXPECT_EQ(scopes, PL_scopestack_ix);
     [tied free];
 
-    [interp eval: "package Loud; use overload '\"\"' => sub { 'loud' };"
-		  " package main; $main::loud = bless {}, 'Loud'" errorCode: NULL];
+    [[interp eval: "package Loud; use overload '\"\"' => sub { 'loud' };"
+		  " package main; $main::loud = bless {}, 'Loud'" errorCode: NULL] free];
     BqVantleSV *loud = [interp getVar: "main::loud"];
     EXPECT_STREQ("loud", [loud descr]);
     [loud free];
