@@ -156,6 +156,11 @@ subtest 'a Perl error inside an argument conversion' => sub {
 };
 
 subtest 'sends in a loop with pools drained keep memory flat' => sub {
+    # Under AddressSanitizer freed memory waits in its quarantine, so the
+    # process grows whatever we free; its leak check covers that build.
+    open(my $maps, '<', '/proc/self/maps') or die "cannot read /proc/self/maps: $!";
+    plan(skip_all => 'the address sanitizer keeps freed memory')
+	if grep { /libclang_rt\.asan/ } <$maps>;
     my $rss = sub {
 	open(my $status, '<', "/proc/self/status") or return 0;
 	my ($kb) = map { /^VmRSS:\s+(\d+)/ ? $1 : () } <$status>;
