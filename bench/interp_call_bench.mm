@@ -6,55 +6,21 @@
  *	ratio to calling the same sub with Perl's call_sv directly from C
  *	(with its own scope, G_EVAL and a copy of the result, as a careful
  *	host would), measured in the same run.  The interpreter is embedded
- *	and loads the module with `use Vantle`.
+ *	as examples/embed_perl.h embeds it, loading the module with `use
+ *	Vantle`.
+ *
+ *	    interp_call_bench [--ratios]
+ *
+ *	--ratios adds the machine-readable lines of bench_report.h.
  */
 #import <Foundation/Foundation.h>
 
 #include "BqVantleInterp.h"
-#include "Vantle.h"
+#include "embed_perl.h"
 
-#include <dlfcn.h>
+#include "bench_report.h"
+
 #include <stdio.h>
-#include <string.h>
-#include <time.h>
-
-extern char **environ;
-
-EXTERN_C void boot_DynaLoader(pTHX_ CV *cv);
-
-static void
-InitXS(pTHX)
-{
-    newXS("DynaLoader::boot_DynaLoader", boot_DynaLoader, __FILE__);
-}
-
-static double
-Now(void)
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double) t.tv_sec + (double) t.tv_nsec * 1e-9;
-}
-
-/* <blib>/arch/auto/Vantle/Vantle.so gives <blib>. */
-static int
-BlibDirectory(char *buffer, size_t size)
-{
-    Dl_info info;
-    if (dladdr((void *) boot_Vantle, &info) == 0 || info.dli_fname == NULL
-	    || strlen(info.dli_fname) >= size) {
-	return 0;
-    }
-    strcpy(buffer, info.dli_fname);
-    for (int i = 0; i < 4; i++) {
-	char *slash = strrchr(buffer, '/');
-	if (slash == NULL) {
-	    return 0;
-	}
-	*slash = '\0';
-    }
-    return 1;
-}
 
 /* Keeps the compiler from dropping the loops' results. */
 static volatile IV sink;
@@ -86,7 +52,7 @@ DirectCall(pTHX_ SV *code, SV *argument)
 }
 
 static void
-Bench(PerlInterpreter *my_perl)
+Bench(PerlInterpreter *my_perl, int ratios)
 {
     BqVantleInterp *perl = [BqVantleInterp defaultInterp];
     int error = 0;
@@ -99,13 +65,13 @@ Bench(PerlInterpreter *my_perl)
     SV *plain = sv_2mortal(newSViv(41));
     const long iterations = 300000;
 
-    double start = Now();
+    double start = BenchNow();
     for (long i = 0; i < iterations; i++) {
 	sink = DirectCall(aTHX_ code, plain);
     }
-    double direct = Now() - start;
+    double direct = BenchNow() - start;
 
-    start = Now();
+    start = BenchNow();
     for (long i = 0; i < iterations; i++) {
 	ENTER;
 	SAVETMPS;
@@ -115,45 +81,40 @@ Bench(PerlInterpreter *my_perl)
 	FREETMPS;
 	LEAVE;
     }
-    double wrapped = Now() - start;
+    double wrapped = BenchNow() - start;
 
     printf("%-44s %10s %10s %8s\n", "call of sub { $_[0] + 1 }", "call_sv ns",
 	    "interp ns", "ratio");
     printf("%-44s %10.1f %10.1f %8.2f\n", "call:args:errorCode:listContext: NO",
 	    direct / iterations * 1e9, wrapped / iterations * 1e9, wrapped / direct);
+    if (ratios) {
+	BenchPrintRatio("interp_call_bench", "call:args:errorCode:listContext: NO",
+		"call_sv", direct / iterations * 1e9, wrapped / iterations * 1e9);
+    }
     [argument free];
     [args free];
     [sub free];
 }
 
 int
-main(int, char **, char **env)
+main(int argc, char **argv, char **env)
 {
-    char blib[4096], lib[4200], arch[4200];
-    if (!BlibDirectory(blib, sizeof blib)) {
-	fprintf(stderr, "interp_call_bench: cannot find the module's directory\n");
-	return 1;
+    int bad;
+    int ratios = BenchWantsRatios(argc, argv, &bad);
+    if (bad) {
+	return 2;
     }
-    snprintf(lib, sizeof lib, "-I%s/lib", blib);
-    snprintf(arch, sizeof arch, "-I%s/arch", blib);
-    char program[] = "interp_call_bench", useVantle[] = "-MVantle", dashE[] = "-e", zero[] = "0";
-    char *arguments[] = { program, lib, arch, useVantle, dashE, zero, NULL };
-    int perlArgc = 6;
-    char **perlArgv = arguments;
-    PERL_SYS_INIT3(&perlArgc, &perlArgv, &env);
-    PerlInterpreter *my_perl = perl_alloc();
-    PERL_SET_CONTEXT(my_perl);
-    perl_construct(my_perl);
-    if (perl_parse(my_perl, InitXS, perlArgc, perlArgv, environ) != 0 || perl_run(my_perl) != 0) {
-	fprintf(stderr, "interp_call_bench: perl could not load Vantle\n");
+    PerlInterpreter *my_perl = EmbedPerl_Start("interp_call_bench", env);
+    if (my_perl == NULL) {
 	return 1;
     }
     @autoreleasepool {
 	ENTER;
 	SAVETMPS;
-	Bench(my_perl);
+	Bench(my_perl, ratios);
 	FREETMPS;
 	LEAVE;
     }
+    EmbedPerl_Stop(my_perl);
     return 0;
 }

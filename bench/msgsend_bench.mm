@@ -6,6 +6,10 @@
  *	type table's converters copy raw bytes, so what is measured is the
  *	send itself: method lookup, frame, argument conversion calls, the
  *	libffi call and the result conversion.
+ *
+ *	    msgsend_bench [--ratios]
+ *
+ *	--ratios adds the machine-readable lines of bench_report.h.
  */
 #import <Foundation/Foundation.h>
 
@@ -14,9 +18,10 @@
 #include "MsgSend.h"
 #include "TypeEncoding.h"
 
+#include "bench_report.h"
+
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 
 static int
 CopyToC(void *, Tcl_DString *, CTypeTable *, void *ivalue, void *cstorage, int,
@@ -34,20 +39,17 @@ CopyFromC(void *, Tcl_DString *, CTypeTable *, void *ivalue, void *cstorage, int
     return 0;
 }
 
-static double
-Now(void)
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double) t.tv_sec + (double) t.tv_nsec * 1e-9;
-}
-
 /* Keeps the compiler from dropping the direct loop. */
 static volatile NSUInteger sink;
 
 int
-main(void)
+main(int argc, char **argv)
 {
+    int bad;
+    int ratios = BenchWantsRatios(argc, argv, &bad);
+    if (bad) {
+	return 2;
+    }
     @autoreleasepool {
 	BqOsmo_Init();
 	CTypeTable *table = BqOsmo_NewCTypeTable("bench", NULL, NULL, NULL, NULL, NULL,
@@ -57,38 +59,38 @@ main(void)
 	[dictionary setObject: @"value" forKey: @"key"];
 	const long iterations = 2000000;
 
-	double start = Now();
+	double start = BenchNow();
 	for (long i = 0; i < iterations; i++) {
 	    sink = [string length];
 	}
-	double direct = Now() - start;
+	double direct = BenchNow() - start;
 
 	Tcl_DString errors;
 	Tcl_DStringInit(&errors);
 	NSUInteger length = 0;
 	void *argv[2] = { NULL, NULL };
 	SEL lengthSelector = @selector(length);
-	start = Now();
+	start = BenchNow();
 	for (long i = 0; i < iterations; i++) {
 	    BqOsmo_MsgSend(NULL, &errors, table, 0, string, lengthSelector, NULL, 2, argv, &length);
 	}
-	double generic = Now() - start;
+	double generic = BenchNow() - start;
 	sink = length;
 
 	id key = @"key";
 	id found = nil;
 	void *argv3[3] = { NULL, NULL, &key };
 	SEL objectForKey = @selector(objectForKey:);
-	start = Now();
+	start = BenchNow();
 	for (long i = 0; i < iterations; i++) {
 	    sink = (NSUInteger) [dictionary objectForKey: key];
 	}
-	double directLookup = Now() - start;
-	start = Now();
+	double directLookup = BenchNow() - start;
+	start = BenchNow();
 	for (long i = 0; i < iterations; i++) {
 	    BqOsmo_MsgSend(NULL, &errors, table, 0, dictionary, objectForKey, NULL, 3, argv3, &found);
 	}
-	double genericLookup = Now() - start;
+	double genericLookup = BenchNow() - start;
 	Tcl_DStringFree(&errors);
 
 	printf("%-34s %10s %10s %8s\n", "message", "direct ns", "generic ns", "ratio");
@@ -97,6 +99,12 @@ main(void)
 	printf("%-34s %10.1f %10.1f %8.2f\n", "-[NSDictionary objectForKey:]",
 		directLookup / iterations * 1e9, genericLookup / iterations * 1e9,
 		genericLookup / directLookup);
+	if (ratios) {
+	    BenchPrintRatio("msgsend_bench", "-[NSString length]", "direct send",
+		    direct / iterations * 1e9, generic / iterations * 1e9);
+	    BenchPrintRatio("msgsend_bench", "-[NSDictionary objectForKey:]", "direct send",
+		    directLookup / iterations * 1e9, genericLookup / iterations * 1e9);
+	}
     }
     return 0;
 }

@@ -3,18 +3,32 @@
 # call on a blessed hash measured in the same run; and what loading the
 # module adds to a bare perl.
 #
-#   perl -Mblib=build bench/perl_send.pl [iterations]
+#   perl -Mblib=build bench/perl_send.pl [--ratios] [iterations]
+#
+# --ratios adds a machine-readable line per case after the table, for
+# bench/run to collect (the format is in bench/bench_report.h):
+# RATIO, benchmark, case, baseline, baseline ns, measured ns, ratio,
+# separated by tabs.
 #
 # The FFI::Platypus route is how a Perl user without this module would
 # send -length: look the implementation up with objc_msg_lookup, then call
 # it through libffi.
 use strict;
 use warnings;
+use Getopt::Long qw(GetOptions);
 use Time::HiRes qw(time);
 use FFI::Platypus 2.00;
 use Vantle;
 
+GetOptions('ratios' => \my $ratios) or die "usage: $0 [--ratios] [iterations]\n";
 my $N = shift // 300_000;
+
+# One RATIO line: case, baseline, and the two times in ns.
+sub ratio_line {
+    my ($case, $baseline, $baseline_ns, $measured_ns) = @_;
+    printf "RATIO\tperl_send.pl\t%s\t%s\t%.1f\t%.1f\t%.3f\n", $case, $baseline,
+	$baseline_ns, $measured_ns, $measured_ns / $baseline_ns;
+}
 
 package Plain { sub new { bless {}, shift } sub f { 1 } }
 
@@ -86,3 +100,9 @@ my @blib = map { "-I$_" } grep { m{blib} } @INC;
 my $bare = median_ms('-e', '1');
 my $with = median_ms(@blib, '-MVantle', '-e', '1');
 printf "%-30s %10.1f ms\n", 'use Vantle adds', $with - $bare;
+
+if ($ratios) {
+    ratio_line($_->[0], 'Perl method call', $perl, $_->[1]) for @rows;
+    ratio_line('length via FFI::Platypus', '$str->length', $rows[0][1], $rows[3][1]);
+    ratio_line('perl -MVantle -e 1', 'perl -e 1', $bare * 1e6, $with * 1e6);
+}

@@ -13,42 +13,9 @@
 #import <Foundation/Foundation.h>
 
 #include "BqVantleInterp.h"
-#include "Vantle.h"
+#include "embed_perl.h"
 
-#include <dlfcn.h>
 #include <stdio.h>
-#include <string.h>
-
-extern char **environ;
-
-EXTERN_C void boot_DynaLoader(pTHX_ CV *cv);
-
-/* Lets `use Vantle` load shared objects, as in perlembed. */
-static void
-InitXS(pTHX)
-{
-    newXS("DynaLoader::boot_DynaLoader", boot_DynaLoader, __FILE__);
-}
-
-/* <blib>/arch/auto/Vantle/Vantle.so gives <blib>. */
-static int
-BlibDirectory(char *buffer, size_t size)
-{
-    Dl_info info;
-    if (dladdr((void *) boot_Vantle, &info) == 0 || info.dli_fname == NULL
-	    || strlen(info.dli_fname) >= size) {
-	return 0;
-    }
-    strcpy(buffer, info.dli_fname);
-    for (int i = 0; i < 4; i++) {
-	char *slash = strrchr(buffer, '/');
-	if (slash == NULL) {
-	    return 0;
-	}
-	*slash = '\0';
-    }
-    return 1;
-}
 
 /* Prints a wrapper's description, then gives the wrapper up. */
 static void
@@ -103,29 +70,10 @@ Tour(void)
 }
 
 int
-main(int argc, char **argv, char **env)
+main(int, char **, char **env)
 {
-    (void) argc;
-    (void) argv;
-    char blib[4096];
-    if (!BlibDirectory(blib, sizeof blib)) {
-	fprintf(stderr, "interp_tour: cannot find the module's directory\n");
-	return 1;
-    }
-    char lib[4200], arch[4200];
-    snprintf(lib, sizeof lib, "-I%s/lib", blib);
-    snprintf(arch, sizeof arch, "-I%s/arch", blib);
-    char program[] = "interp_tour", useVantle[] = "-MVantle", dashE[] = "-e", zero[] = "0";
-    char *arguments[] = { program, lib, arch, useVantle, dashE, zero, NULL };
-    int perlArgc = 6;
-    char **perlArgv = arguments;
-    PERL_SYS_INIT3(&perlArgc, &perlArgv, &env);
-    PerlInterpreter *my_perl = perl_alloc();
-    PERL_SET_CONTEXT(my_perl);
-    perl_construct(my_perl);
-    PL_exit_flags |= PERL_EXIT_DESTRUCT_END;
-    if (perl_parse(my_perl, InitXS, perlArgc, perlArgv, environ) != 0 || perl_run(my_perl) != 0) {
-	fprintf(stderr, "interp_tour: perl could not load Vantle\n");
+    PerlInterpreter *my_perl = EmbedPerl_Start("interp_tour", env);
+    if (my_perl == NULL) {
 	return 1;
     }
     @autoreleasepool {
@@ -135,8 +83,6 @@ main(int argc, char **argv, char **env)
 	FREETMPS;
 	LEAVE;
     }
-    perl_destruct(my_perl);
-    perl_free(my_perl);
-    PERL_SYS_TERM();
+    EmbedPerl_Stop(my_perl);
     return 0;
 }

@@ -1,6 +1,8 @@
 #!/bin/sh
-# Builds everything and runs every benchmark; each prints its ratios
-# against a baseline measured in the same run.
+# Builds everything, makes sure the Perl benchmark's comparison library
+# (FFI::Platypus) is installed, and runs every benchmark through bench/run,
+# which prints one table of ratios against baselines measured in the same
+# run.  Arguments go to bench/run (e.g. --verbose, --soak=SECONDS).
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh >/dev/null
@@ -9,13 +11,4 @@ if ! dpkg-query -W -f='${Status}' libffi-platypus-perl 2>/dev/null | grep -q "ok
   apt-get update -qq
   apt-get install -y -qq libffi-platypus-perl >/dev/null
 fi
-for program in build/bench/*; do
-  if [ -f "$program" ] && [ -x "$program" ]; then
-    echo "== $(basename "$program")"
-    "$program"
-  fi
-done
-for script in bench/*.pl; do
-  echo "== $(basename "$script")"
-  perl -Mblib=build "$script"
-done
+exec perl bench/run "$@"

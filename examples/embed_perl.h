@@ -1,0 +1,26 @@
+/*
+ * embed_perl.h --
+ *
+ *	Embedding Perl the way a host program does, shared by the host
+ *	examples and the benchmarks: perl_alloc, perl_construct, perl_parse
+ *	of `-MVantle -e 0` with the blib directory of the library this
+ *	program is linked with on @INC (so the module matches the library),
+ *	and perl_run.
+ */
+#ifndef EMBED_PERL_H
+#define EMBED_PERL_H
+
+#include "Vantle.h"
+
+/*
+ * Makes an interpreter that has loaded Vantle and makes it current; env
+ * is main's third argument.  On failure prints why, naming program, on
+ * stderr and answers NULL.  Call once per process.
+ */
+PerlInterpreter *EmbedPerl_Start(const char *program, char **env);
+
+/* Destroys the interpreter EmbedPerl_Start made and ends Perl's use of
+ * the process. */
+void EmbedPerl_Stop(PerlInterpreter *my_perl);
+
+#endif
