@@ -50,7 +50,7 @@ Tour(void)
     [args free];
     [join free];
 
-    [perl eval: "our %Tour = (language => 'Perl', version => sprintf '%vd', $^V)" errorCode: &error];
+    [[perl eval: "our %Tour = (language => 'Perl', version => sprintf '%vd', $^V)" errorCode: &error] free];
     BqVantleHV *tour = [perl getVar: "%Tour"];
     BqVantleSV *language = [tour fetchKey: "language"];
     printf("%-44s %s\n", "$Tour{language} read from Objective-C", [language stringValue]);
