@@ -178,8 +178,8 @@ sub work_struct {
 }
 
 # Perl data to Foundation objects and back, nested, with text beyond
-# Latin-1, 64-bit numbers, undef and handles inside; and the conversion
-# errors.
+# Latin-1, 64-bit numbers, undef and handles inside; handles under Perl's
+# operators; and the conversion errors.
 sub work_convert {
     my ($i) = @_;
     my $data = {
@@ -200,6 +200,9 @@ sub work_convert {
     $array->addObject_(NSString->stringWithUTF8String_("s $i"));
     check(same([Vantle::pl($array)], [$i, { k => [1, "two $i"] }, "s $i"]),
 	'a container built by messages converts to Perl');
+    my $number = NSNumber->numberWithInt_($i);
+    check(0 + $number == $i && "$number" eq "$i", 'a number object in numeric and string form');
+    check(Vantle::obj(["e $i"]) eq Vantle::obj(["e $i"]), 'eq compares objects with isEqual:');
     my $class = Vantle::pl('NSObject');
     my $mixed = Vantle::pl(Vantle::obj([$class, { c => $class }]));
     check($mixed->[0] == $class && $mixed->[1]{c} == $class, 'handles inside data pass through');
