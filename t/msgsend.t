@@ -145,6 +145,13 @@ subtest 'structures and pointers through Foundation methods' => sub {
 	'a char * argument receives the bytes as Perl holds them');
 };
 
+subtest 'a variadic method given its first argument only' => sub {
+    # The list such a method reads ends after the arguments Perl gave.
+    my $array = NSArray->arrayWithObjects_("only");
+    is($array->count, 1, 'a nil-terminated list of one');
+    is_deeply([Vantle::pl($array)], ['only'], 'holding the argument');
+};
+
 subtest 'a Perl error inside an argument conversion' => sub {
     package Exploding { sub TIESCALAR { bless {}, shift } sub FETCH { die "no value for you\n" } }
     tie my $bomb, 'Exploding';

@@ -18,6 +18,7 @@
 
 #include <float.h>
 #include <limits.h>
+#include <stdarg.h>
 #include <stdint.h>
 #include <string.h>
 #include <string>
@@ -118,6 +119,7 @@ typedef union Either { int i; float f; } Either;
 - (Nested) nested: (Nested)n;
 - (Either) either: (Either)e;
 - (int) sum: (Pair)p orRaise: (BOOL)raise;
+- (int) countUntilNil: (id)first, ...;
 - (int) value;
 - (void) raiseFoundation;
 - (void) raiseOwn;
@@ -169,6 +171,17 @@ typedef union Either { int i; float f; } Either;
 	[NSException raise: NSGenericException format: @"asked to"];
     }
     return p.a + p.b;
+}
+- (int) countUntilNil: (id)first, ...
+{
+    int count = 0;
+    va_list list;
+    va_start(list, first);
+    for (id next = first; next != nil && count < 100; next = va_arg(list, id)) {
+	count++;
+    }
+    va_end(list);
+    return count;
 }
 - (int) value { return 1; }
 - (void) raiseFoundation
@@ -312,6 +325,18 @@ TEST_F(MsgSend, AggregateArgumentsAreReleasedOnEveryWayOut)
     ASSERT_EQ(0, Send(t, "echoInt:", &r, { &i })) << Errors();
     EXPECT_EQ(0, releaseCalls) << "scalar arguments own nothing";
     table->releaseArgument = NULL;
+}
+
+TEST_F(MsgSend, VariadicListEndsAfterTheGivenArguments)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r, first = V<id>(t);
+    /* Dirty the argument registers with a send of many words first. */
+    Value i = V<int>(-1), d = V<double>(1), c = V<char>(-1), f = V<float>(1),
+	q = V<long long>(-1);
+    ASSERT_EQ(0, Send(t, "mixInt:double:char:float:longLong:", &r, { &i, &d, &c, &f, &q }));
+    ASSERT_EQ(0, Send(t, "countUntilNil:", &r, { &first })) << Errors();
+    EXPECT_EQ(1, As<int>(r));
 }
 
 TEST_F(MsgSend, FloatingResultsArriveInTheirSlots)

@@ -292,14 +292,14 @@ WordArgument(char code, const char *address)
 
 typedef uintptr_t W;
 
-#define DIRECT_CALL(R, imp, argc, w) \
-    ((argc) == 0 ? ((R (*)(void)) (imp))() \
-     : (argc) == 1 ? ((R (*)(W)) (imp))(w[0]) \
-     : (argc) == 2 ? ((R (*)(W, W)) (imp))(w[0], w[1]) \
-     : (argc) == 3 ? ((R (*)(W, W, W)) (imp))(w[0], w[1], w[2]) \
-     : (argc) == 4 ? ((R (*)(W, W, W, W)) (imp))(w[0], w[1], w[2], w[3]) \
-     : (argc) == 5 ? ((R (*)(W, W, W, W, W)) (imp))(w[0], w[1], w[2], w[3], w[4]) \
-     : ((R (*)(W, W, W, W, W, W)) (imp))(w[0], w[1], w[2], w[3], w[4], w[5]))
+/* Every direct call passes six words: those past the plan's arguments
+ * are zero.  A method that takes fewer ignores the extra registers; a
+ * variadic one that reads a nil-terminated list (+arrayWithObjects:)
+ * finds its terminator right after the arguments given instead of
+ * whatever the registers last held. */
+_Static_assert(BQ_DIRECT_MAX_ARGS == 6, "DIRECT_CALL passes six words");
+#define DIRECT_CALL(R, imp, w) \
+    ((R (*)(W, W, W, W, W, W)) (imp))(w[0], w[1], w[2], w[3], w[4], w[5])
 
 /*
  * The direct calls go through a pointer type of words that is not the
@@ -318,23 +318,23 @@ BqCallPlan_Call(BqCallPlan *plan, IMP implementation, char *stacked, void **argu
 	ffi_call(&plan->cif, FFI_FN(implementation), returnValue, arguments);
 	return;
     }
-    W words[BQ_DIRECT_MAX_ARGS];
+    W words[BQ_DIRECT_MAX_ARGS] = { 0, 0, 0, 0, 0, 0 };
     for (int i = 0; i < argc; i++) {
 	words[i] = WordArgument(plan->directCodes[i], stacked + plan->argOffsets[i]);
     }
     switch (plan->directResult) {
     case 'f': {
-	float result = DIRECT_CALL(float, implementation, argc, words);
+	float result = DIRECT_CALL(float, implementation, words);
 	memcpy(returnValue, &result, sizeof result);
 	break;
     }
     case 'd': {
-	double result = DIRECT_CALL(double, implementation, argc, words);
+	double result = DIRECT_CALL(double, implementation, words);
 	memcpy(returnValue, &result, sizeof result);
 	break;
     }
     default: {
-	W result = DIRECT_CALL(W, implementation, argc, words);
+	W result = DIRECT_CALL(W, implementation, words);
 	memcpy(returnValue, &result, sizeof result);
 	break;
     }
