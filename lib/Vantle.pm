@@ -1294,11 +1294,11 @@ tests.
 Methods with variable argument lists (C<stringWithFormat:>,
 C<arrayWithObjects:>) are sent their named arguments only: an extra
 argument adds a colon to the selector, which then names no method.  A
-method that reads arguments beyond its named ones reads whatever is there
-and may crash the process: C<< NSArray->arrayWithObjects_("a") >> looks
-for a nil that never comes, and a format with C<%> directives reads values
-that were never passed.  Use the fixed forms (C<arrayWithArray:>,
-C<Vantle::obj>, C<stringWithString:>).
+nil-terminated list ends right after the named arguments, so
+C<< NSArray->arrayWithObjects_("a") >> is an array of one; but a format
+with C<%> directives reads values that were never passed, and may crash
+the process.  Use the fixed forms (C<arrayWithArray:>, C<Vantle::obj>,
+C<stringWithString:>) for anything longer.
 
 =item *
 
