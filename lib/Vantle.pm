@@ -1100,7 +1100,14 @@ It prints:
 
 Dereferencing a handle as a hash (C<< $h->{key} >>, C<%$h>) or as an
 array (C<< $h->[1] >>, C<@$h>) gives a new container tied to the handle.
-What it shows depends on the object:
+Because every dereference is a new container, a walk with C<each> must
+hold one of them: C<while (my ($k, $v) = each %$h)> starts over on every
+pass and never ends, while
+
+    my $view = \%$h;
+    while (my ($key, $value) = each %$view) { ... }
+
+walks the entries once.  What a view shows depends on the object:
 
 =over 4
 
