@@ -14,7 +14,10 @@ subtest 'string form' => sub {
     like("$object", qr/^<NSObject:0x([0-9a-f]+)>\z/, 'class and address');
     my ($hex) = "$object" =~ /0x([0-9a-f]+)/;
     { no warnings 'portable'; is(hex($hex), $$object, 'the full address'); }
-    cmp_ok(length($hex), '>', 8, 'wider than 32 bits');
+    SKIP: {
+	skip('the object lies below 4 GB (as under valgrind)', 1) if $$object <= 0xffffffff;
+	cmp_ok(length($hex), '>', 8, 'wider than 32 bits');
+    }
     is('' . NSObject->class, 'NSObject', 'a class: its name');
     my $meta = Vantle::ivar_get(NSObject->class, 'isa');
     is("$meta", '#NSObject', 'a metaclass: its name after #');
