@@ -160,6 +160,18 @@ subtest 'a Perl error inside an argument conversion' => sub {
     like($@, qr/no value for you/, 'the Perl error reaches the caller');
     $a->addObject_("fine");
     is($a->count, 1, 'and the next send works, the failed one added nothing');
+
+    # A structure whose string was copied before a later member's FETCH
+    # died: the copy is freed on the way out (the valgrind and sanitizer
+    # runs see it), and the same structure converts once the member lives.
+    Vantle::TestSupport::test_classes();
+    my %label = (_0 => 'copied first');
+    tie $label{_1}, 'Exploding';
+    eval { VantleTestLabels->lengthOfLabel_(\%label) } for 1 .. 3;
+    like($@, qr/no value for you/, 'a dying member of a structure argument');
+    untie $label{_1};
+    $label{_1} = 2;
+    is(VantleTestLabels->lengthOfLabel_(\%label), 24, 'the structure converts afterwards');
 };
 
 subtest 'sends in a loop with pools drained keep memory flat' => sub {

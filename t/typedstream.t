@@ -97,6 +97,11 @@ subtest 'checks of the subs' => sub {
     like(message($@), qr/^${T}::KxWriteType: exception TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR/, 'croaks');
     ok(!eval { call('KxWriteType', $ts, '{s=i}', 5); 1 }, 'a value that does not convert');
     is(message($@), "${T}::KxWriteType: perl type is not a hash reference", 'croaks');
+    # The member after the string fails; the string's copy is freed (the
+    # valgrind and sanitizer runs see it).
+    ok(!eval { call('KxWriteType', $ts, '{two=*@}', { _0 => 'copied', _1 => sub {} }); 1 },
+	'a structure whose second member does not convert');
+    like(message($@), qr/^${T}::KxWriteType: /, 'croaks');
     ok(!eval { call('KxWriteObject', $ts, []); 1 }, 'no object');
     is(message($@), "${T}::KxWriteObject: not an object", 'croaks');
 

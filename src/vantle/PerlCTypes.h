@@ -30,7 +30,9 @@
  *	  string is freed once copied.  Atoms ('%') are never copied or
  *	  freed.  Strings inside arrays and structures converted to C are
  *	  always such copies: convert aggregates into zeroed storage and
- *	  release them with VantlePriv_FreeElementStrings.
+ *	  release them with VantlePriv_FreeElementStrings.  When a Perl
+ *	  error escapes from such a conversion, the conversion has freed
+ *	  them already (and cleared their places).
  *	- BQ_QUAL_ELEMENT: the value is an element of an aggregate converted
  *	  from C.
  *

@@ -743,6 +743,56 @@ StructFromC(pTHX_ CTypeTable *table, SV *sv, const char *type, const char *typeE
 
 /*
  *----------------------------------------------------------------------
+ * AggregateToC --
+ *	Converts an array or a structure.  Storage converted into without
+ *	BQ_QUAL_OWNED (a message argument, a stream's buffer) is released
+ *	by the caller once it is done with it, which a Perl error escaping
+ *	from the conversion (a tied element's FETCH that dies) would skip:
+ *	so the strings copied until then are freed again, from a scope of
+ *	the conversion's own, when it ends by a Perl error.  A conversion
+ *	that returns, having succeeded or failed, leaves them to its
+ *	caller.  Storage that owns its strings (an instance variable, a
+ *	pointer's target) keeps what was stored, as it does for a failure.
+ *----------------------------------------------------------------------
+ */
+typedef struct UnfinishedAggregate {
+    const char *type;
+    void *storage;
+    int finished;
+} UnfinishedAggregate;
+
+static void
+FreeUnfinishedAggregate(pTHX_ void *data)
+{
+    PERL_UNUSED_CONTEXT;
+    UnfinishedAggregate *aggregate = (UnfinishedAggregate *) data;
+    if (!aggregate->finished) {
+	VantlePriv_FreeElementStrings(aggregate->type, aggregate->storage);
+    }
+}
+
+static int
+AggregateToC(pTHX_ CTypeTable *table, SV *sv, const char *type, const char *end,
+	void *cstorage, int flag, unsigned qualifiers, Tcl_DString *errors)
+{
+    int (*convert)(pTHX_ CTypeTable *, SV *, const char *, void *, int, unsigned,
+	    Tcl_DString *) = type[0] == '[' ? ArrayToC : StructToC;
+    if ((qualifiers & BQ_QUAL_OWNED) || memchr(type, '*', (size_t) (end - type)) == NULL) {
+	return convert(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors);
+    }
+    /* The record lives in this frame: Perl unwinds its save stack before
+     * it leaves the frames of the code that died. */
+    UnfinishedAggregate aggregate = { type, cstorage, 0 };
+    ENTER;
+    SAVEDESTRUCTOR_X(FreeUnfinishedAggregate, &aggregate);
+    int failed = convert(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors);
+    aggregate.finished = 1;
+    LEAVE;
+    return failed;
+}
+
+/*
+ *----------------------------------------------------------------------
  * DefaultToC, DefaultFromC --
  *	The table's converters for types without one of their own, by the
  *	first character: '@' an object with its class name checked, '^' a
@@ -768,10 +818,8 @@ DefaultToC(void *, Tcl_DString *errors, CTypeTable *table, void *ivalue, void *c
 	return StoreObject(aTHX_ sv, type, cstorage, errors);
     case '^':
 	return PointerToC(aTHX_ sv, type, end, cstorage, errors);
-    case '[':
-	return ArrayToC(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors);
-    case '{':
-	return StructToC(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors);
+    case '[': case '{':
+	return AggregateToC(aTHX_ table, sv, type, end, cstorage, flag, qualifiers, errors);
     default:
 	return CannotConvert(errors, "to", type);
     }

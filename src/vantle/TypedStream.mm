@@ -389,8 +389,9 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxWriteType)
 	});
     } else {
 	failure = Platform(aTHX_ subName, NULL, [&] { KxWriteType(ts, type, buffer); });
-	VantlePriv_FreeElementStrings(type, buffer);
     }
+    /* Also after a failed conversion: it may have copied some strings. */
+    VantlePriv_FreeElementStrings(type, buffer);
     LEAVE;
     CROAK_IF(failure);
     XSRETURN_EMPTY;
