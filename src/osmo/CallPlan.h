@@ -23,6 +23,7 @@
 #include "BqTcl.h"
 #include "CTypes.h"
 #include "MethodDesc.h"
+#include "TypeEncoding.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -59,6 +60,15 @@ typedef struct BqCallPlan {
 } BqCallPlan;
 
 
+
+/* Whether a type (qualifiers allowed) is passed by value as an array, a
+ * structure or a union. */
+static inline int
+BqCallPlan_IsAggregateType(const char *type)
+{
+    char code = *BqTypeSpec_SkipTypeQualifiers(type);
+    return code == '[' || code == '{' || code == '(';
+}
 
 /* The plan for a completed signature, made on first use; null with a
  * message appended to errors when a type has no libffi description. */

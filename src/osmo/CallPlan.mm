@@ -372,7 +372,7 @@ MakePlan(BqMethodSignature *signature, Tcl_DString *errors)
 	    break;
 	}
 	plan->argTypes[i] = cursor;
-	if (strchr("[{(", *BqTypeSpec_SkipTypeQualifiers(cursor)) != NULL) {
+	if (BqCallPlan_IsAggregateType(cursor)) {
 	    plan->hasAggregateArgs = 1;
 	}
 	const char *offset = BqTypeSpec_SkipTypeSpec(cursor);

@@ -441,8 +441,7 @@ ReleaseArguments(CTypeTable *table, BqCallPlan *plan, char *stacked, int count)
 	return;
     }
     for (int i = 0; i < count; i++) {
-	const char *type = BqTypeSpec_SkipTypeQualifiers(plan->argTypes[i]);
-	if (*type == '[' || *type == '{' || *type == '(') {
+	if (BqCallPlan_IsAggregateType(plan->argTypes[i])) {
 	    table->releaseArgument(table, plan->argTypes[i], stacked + plan->argOffsets[i]);
 	}
     }
