@@ -5,7 +5,7 @@
  *	examples and the benchmarks: perl_alloc, perl_construct, perl_parse
  *	of `-MVantle -e 0` with the blib directory of the library this
  *	program is linked with on @INC (so the module matches the library),
- *	and perl_run.
+ *	and perl_run.  The test program makes its interpreter here too.
  */
 #ifndef EMBED_PERL_H
 #define EMBED_PERL_H
