@@ -5,8 +5,9 @@ use Test::More;
 use Scalar::Util qw(refaddr);
 
 use Vantle;
-
-sub message { my ($error) = @_; return $error =~ s/ at \S+ line \d+\.\n\z//r }
+use FindBin;
+use lib "$FindBin::Bin/lib";
+use ErrorCapture qw(message);
 
 my $class = Vantle::class('NSObject');
 is(ref($class), 'Vantle::Object', 'a handle');

@@ -4,8 +4,10 @@ use warnings;
 use Test::More;
 
 use Vantle;
+use FindBin;
+use lib "$FindBin::Bin/lib";
+use ErrorCapture qw(message);
 
-sub message { my ($error) = @_; return $error =~ s/ at \S+ line \d+\.\n\z//r }
 sub string { NSString->stringWithUTF8String_($_[0]) }
 sub number { NSNumber->numberWithDouble_($_[0]) }
 

@@ -5,24 +5,9 @@ use warnings;
 use Test::More;
 
 use Vantle;
-
-# Runs code and answers its error (without the " at ... line" part), or
-# undef when it lived.
-sub error_of {
-    my ($code) = @_;
-    return undef if eval { $code->(); 1 };
-    my $error = $@;
-    $error =~ s/ at \S+ line \d+\.\n\z//;
-    return $error;
-}
-
-sub warnings_of {
-    my ($code) = @_;
-    my @warnings;
-    local $SIG{__WARN__} = sub { push @warnings, $_[0] =~ s/ at \S+ line \d+\.\n\z//r };
-    $code->();
-    return @warnings;
-}
+use FindBin;
+use lib "$FindBin::Bin/lib";
+use ErrorCapture qw(error_of warnings_of);
 
 subtest 'making pointers' => sub {
     my $void = Vantle::Ptr::new();

@@ -5,10 +5,12 @@ use warnings;
 use Test::More;
 
 use Vantle;
+use FindBin;
+use lib "$FindBin::Bin/lib";
+use ErrorCapture qw(message);
 
 my (undef, undef, $keyedClass) = Vantle::TestSupport::test_classes();
 
-sub message { my ($error) = @_; return $error =~ s/ at \S+ line \d+\.\n\z//r }
 
 subtest 'the array view' => sub {
     my $a = Vantle::obj(['zero', 'one']);

@@ -6,9 +6,11 @@ use Test::More;
 use File::Temp qw(tempdir);
 
 use Vantle;
+use FindBin;
+use lib "$FindBin::Bin/lib";
+use ErrorCapture qw(message);
 use Vantle::TypedStream;
 
-sub message { my ($error) = @_; return $error =~ s/ at \S+ line \d+\.\n\z//r }
 
 my $dir = tempdir(CLEANUP => 1);
 my $T = 'Vantle::TypedStream';
