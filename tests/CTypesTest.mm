@@ -12,6 +12,7 @@
 #include "CTypes.h"
 
 #include <objc/runtime.h>
+#include <pthread.h>
 #include <string.h>
 #include <string>
 
@@ -365,4 +366,30 @@ TEST(CTypesRing, SixtyFourBlocksStayIntact)
 	ASSERT_EQ(0, again[j]);
     }
     EXPECT_EQ(nullptr, Bqgc_malloc((size_t) -1));
+}
+
+static void *
+FillRingOnThread(void *context)
+{
+    (void) context;
+    for (int i = 0; i < 200; i++) {
+	char *block = (char *) Bqgc_malloc(64);
+	if (block != NULL) {
+	    memset(block, 'z', 64 + 128);
+	}
+    }
+    return NULL;
+}
+
+TEST(CTypesRing, EachThreadHasItsOwnRing)
+{
+    char *mine = (char *) Bqgc_malloc(16);
+    ASSERT_NE(nullptr, mine);
+    memset(mine, 'm', 16 + 128);
+    pthread_t thread;
+    ASSERT_EQ(0, pthread_create(&thread, NULL, FillRingOnThread, NULL));
+    pthread_join(thread, NULL);
+    for (int j = 0; j < 16 + 128; j++) {
+	ASSERT_EQ('m', mine[j]) << "another thread's blocks never reuse this one";
+    }
 }

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "BqOsmo.h"
+#include "KxAllocHooks.h"
+#include "KxObjectCheck.h"
 
+#include <pthread.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -107,4 +110,57 @@ TEST(ObjectCheck, ClassesMadeAfterFirstUseAreKnown)
     EXPECT_EQ(nullptr, BqOsmo_IsIdInvalid(instance));
     EXPECT_EQ(nullptr, BqOsmo_IsIdInvalid((id) made));
     [instance release];
+}
+
+TEST(ObjectCheck, FreshObjectsPassWithoutAskingTheKernel)
+{
+    KxEnsureAllocationHooks();
+    id fresh[3] = { [[NSObject alloc] init], [[NSMutableArray alloc] init],
+		    [[NSString alloc] initWithUTF8String: "fresh"] };
+    unsigned long before = KxKernelReadCount();
+    for (id object : fresh) {
+	EXPECT_EQ(nullptr, BqOsmo_IsIdInvalid(object));
+    }
+    EXPECT_EQ(before, KxKernelReadCount());
+    for (id object : fresh) {
+	[object release];
+	EXPECT_NE(nullptr, BqOsmo_IsIdInvalid(object));
+    }
+}
+
+/* Objects made and freed on other threads while this one checks them:
+ * no check may fault, and the cache must stay consistent (run under the
+ * sanitizer build, which reports any use of freed memory). */
+static void *
+ChurnObjects(void *context)
+{
+    void **shared = (void **) context;
+    for (int i = 0; i < 20000; i++) {
+	@autoreleasepool {
+	    id object = [[NSMutableArray alloc] init];
+	    __atomic_store_n(shared, (void *) object, __ATOMIC_RELEASE);
+	    [object release];
+	}
+    }
+    return NULL;
+}
+
+TEST(ObjectCheck, ObjectsFreedOnOtherThreadsLeaveTheCache)
+{
+    KxEnsureAllocationHooks();
+    [NSThread class];	/* GNUstep is multi-threaded from here on */
+    void *shared = NULL;
+    pthread_t threads[2];
+    for (pthread_t &thread : threads) {
+	ASSERT_EQ(0, pthread_create(&thread, NULL, ChurnObjects, &shared));
+    }
+    for (int i = 0; i < 20000; i++) {
+	void *seen = __atomic_load_n(&shared, __ATOMIC_ACQUIRE);
+	if (seen != NULL) {
+	    BqOsmo_IsIdInvalid((id) seen);	/* must not fault, whatever it answers */
+	}
+    }
+    for (pthread_t &thread : threads) {
+	pthread_join(thread, NULL);
+    }
 }

@@ -2,15 +2,17 @@
  * BqInterp.mm --
  *
  *	The registry of language classes is a List made once, when the class
- *	is first used.
+ *	is first used, and changed and read under a lock of its own.
  */
 #import <Foundation/Foundation.h>
 
 #include "BqInterp.h"
 #include "List.h"
+#include "KxLock.h"
 
 #include <string.h>
 
+KX_MUTEX_DEFINE(languageClassesLock);
 static List *languageClasses;
 
 @implementation BqInterp
@@ -25,11 +27,13 @@ static List *languageClasses;
 
 + (void) registerLanguageClass: (Class)languageClass
 {
+    KxLockGuard guard(&languageClassesLock);
     [languageClasses addObjectIfAbsent: (id) languageClass];
 }
 
 + (void) unregisterLanguageClass: (Class)languageClass
 {
+    KxLockGuard guard(&languageClassesLock);
     [languageClasses removeObject: (id) languageClass];
 }
 
@@ -38,6 +42,7 @@ static List *languageClasses;
     if (name == NULL) {
 	return Nil;
     }
+    KxLockGuard guard(&languageClassesLock);
     unsigned count = [languageClasses count];
     for (unsigned i = 0; i < count; i++) {
 	Class candidate = (Class) [languageClasses objectAt: i];

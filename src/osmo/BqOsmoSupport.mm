@@ -20,10 +20,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-/* The message of the latest unrecognised selector.  It is process-wide
- * and reused: the raise copies the text before anything can change it. */
-static Tcl_DString unrecognizedText;
-static int unrecognizedTextReady;
+/* The message of the latest unrecognised selector on this thread.  It is
+ * reused: the raise copies the text before anything can change it. */
+static __thread Tcl_DString unrecognizedText;
+static __thread int unrecognizedTextReady;
 
 static const char *
 SelectorName(SEL selector)

@@ -18,7 +18,9 @@
 #include "KxPlatform.h"
 #include "Protocol.h"
 
+#include <pthread.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 /* Every table ever created, newest first. */
@@ -66,9 +68,51 @@ static const char *const standardFixes[][2] = {
 #define RING_SLOTS 64
 #define RING_EXTRA 128
 
-static void *ringBlocks[RING_SLOTS];
-static KxZone *ringZones[RING_SLOTS];
-static unsigned ringNext;
+/* One ring per thread: a block handed out on one thread is never reused
+ * by another while the first still works on it.  A thread's blocks are
+ * given back when it ends. */
+typedef struct Ring {
+    void *blocks[RING_SLOTS];
+    KxZone *zones[RING_SLOTS];
+    unsigned next;
+} Ring;
+
+static pthread_key_t ringKey;
+static pthread_once_t ringKeyOnce = PTHREAD_ONCE_INIT;
+
+static void
+FreeRing(void *pointer)
+{
+    Ring *ring = (Ring *) pointer;
+    for (unsigned slot = 0; slot < RING_SLOTS; slot++) {
+	if (ring->blocks[slot] != NULL) {
+	    KxZoneFree(ring->zones[slot], ring->blocks[slot]);
+	}
+    }
+    free(ring);
+}
+
+static void
+MakeRingKey(void)
+{
+    pthread_key_create(&ringKey, FreeRing);
+}
+
+/* This thread's ring, made on first use; null when out of memory. */
+static Ring *
+ThreadRing(void)
+{
+    pthread_once(&ringKeyOnce, MakeRingKey);
+    Ring *ring = (Ring *) pthread_getspecific(ringKey);
+    if (ring == NULL) {
+	ring = (Ring *) calloc(1, sizeof *ring);
+	if (ring != NULL && pthread_setspecific(ringKey, ring) != 0) {
+	    free(ring);
+	    ring = NULL;
+	}
+    }
+    return ring;
+}
 
 static const char *
 FindFix(const char *type)
@@ -743,10 +787,11 @@ BqOsmo_GetProtocolDefineHook(const char *tableName)
 /*
  *----------------------------------------------------------------------
  * Bqgc_malloc --
- *	Hands out the next slot of the ring: its block is resized to
- *	size + 128 bytes and zeroed.  A block made before the temporary
+ *	Hands out the next slot of this thread's ring: its block is resized
+ *	to size + 128 bytes and zeroed.  A block made before the temporary
  *	zone existed is given back to its own zone and replaced.  Answers
- *	null only when size + 128 does not fit a size_t.
+ *	null only when size + 128 does not fit a size_t (or the thread's
+ *	ring cannot be made).
  *----------------------------------------------------------------------
  */
 void *
@@ -755,18 +800,22 @@ Bqgc_malloc(size_t size)
     if (size > SIZE_MAX - RING_EXTRA) {
 	return NULL;
     }
+    Ring *ring = ThreadRing();
+    if (ring == NULL) {
+	return NULL;
+    }
     size_t total = size + RING_EXTRA;
-    unsigned slot = ringNext;
+    unsigned slot = ring->next;
     KxZone *zone = BqOsmo_GetTmpZone();
-    void *block = ringBlocks[slot];
-    if (block != NULL && ringZones[slot] != zone) {
-	KxZoneFree(ringZones[slot], block);
+    void *block = ring->blocks[slot];
+    if (block != NULL && ring->zones[slot] != zone) {
+	KxZoneFree(ring->zones[slot], block);
 	block = NULL;
     }
     block = block != NULL ? KxZoneRealloc(zone, block, total) : KxZoneMalloc(zone, total);
     memset(block, 0, total);
-    ringBlocks[slot] = block;
-    ringZones[slot] = zone;
-    ringNext = (slot + 1) % RING_SLOTS;
+    ring->blocks[slot] = block;
+    ring->zones[slot] = zone;
+    ring->next = (slot + 1) % RING_SLOTS;
     return block;
 }

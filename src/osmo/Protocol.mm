@@ -4,7 +4,8 @@
  *	The protocol registry: a string-keyed hash table from protocol name
  *	to Protocol object, the flag that tells whether every protocol of the
  *	runtime's classes has been entered, and lookup by name, with or
- *	without a class to search.
+ *	without a class to search.  The registry's lock covers its table and
+ *	flags; it is recursive, as collecting enters protocols one by one.
  */
 #import <Foundation/Foundation.h>
 
@@ -12,10 +13,12 @@
 #include "Class.h"
 #include "KxPlatform.h"
 #include "KxUnknownSelector.h"
+#include "KxLock.h"
 
 #include <stdlib.h>
 #include <string.h>
 
+KX_MUTEX_DEFINE(registryLock);
 static Tcl_HashTable registry;		/* name -> Protocol */
 static int registryReady;
 static int collected;			/* every class's protocols are in */
@@ -33,7 +36,10 @@ EnsureRegistry(void)
 void
 BqOsmo_ProtocolInit(void)
 {
-    EnsureRegistry();
+    {
+	KxLockGuard guard(&registryLock);
+	EnsureRegistry();
+    }
     KxRouteUnknownSelectors();
 }
 
@@ -47,6 +53,7 @@ BqOsmo_AddProtocol(Protocol *protocol, int replace)
     if (name == NULL) {
 	return 0;
     }
+    KxLockGuard guard(&registryLock);
     EnsureRegistry();
     int isNew;
     Tcl_HashEntry *entry = Tcl_CreateHashEntry(&registry, name, &isNew);
@@ -59,22 +66,29 @@ BqOsmo_AddProtocol(Protocol *protocol, int replace)
 int
 BqOsmo_MapProtocols(void *arg, BqOsmo_ProtocolFunction fn)
 {
-    EnsureRegistry();
-    int count = registry.numEntries;
-    if (fn == NULL || count == 0) {
+    if (fn == NULL) {
 	return 0;
     }
-    /* A snapshot, so a callback that adds protocols cannot disturb the
-     * walk of the table. */
-    Protocol **protocols = (Protocol **) malloc((size_t) count * sizeof(Protocol *));
-    if (protocols == NULL) {
-	BqTcl_panic("out of memory while walking %d protocols", count);
-    }
+    /* A snapshot, taken under the lock and walked without it, so a
+     * callback that adds protocols cannot disturb the walk of the table. */
+    Protocol **protocols = NULL;
     int n = 0;
-    Tcl_HashSearch search;
-    for (Tcl_HashEntry *entry = Tcl_FirstHashEntry(&registry, &search);
-	    entry != NULL && n < count; entry = Tcl_NextHashEntry(&search)) {
-	protocols[n++] = (Protocol *) Tcl_GetHashValue(entry);
+    {
+	KxLockGuard guard(&registryLock);
+	EnsureRegistry();
+	int count = registry.numEntries;
+	if (count == 0) {
+	    return 0;
+	}
+	protocols = (Protocol **) malloc((size_t) count * sizeof(Protocol *));
+	if (protocols == NULL) {
+	    BqTcl_panic("out of memory while walking %d protocols", count);
+	}
+	Tcl_HashSearch search;
+	for (Tcl_HashEntry *entry = Tcl_FirstHashEntry(&registry, &search);
+		entry != NULL && n < count; entry = Tcl_NextHashEntry(&search)) {
+	    protocols[n++] = (Protocol *) Tcl_GetHashValue(entry);
+	}
     }
     int stopped = 0;
     for (int i = 0; i < n && !stopped; i++) {
@@ -87,6 +101,7 @@ BqOsmo_MapProtocols(void *arg, BqOsmo_ProtocolFunction fn)
 void
 BqOsmo_DirtyProtocol(void)
 {
+    KxLockGuard guard(&registryLock);
     collected = 0;
 }
 
@@ -113,6 +128,7 @@ EnterWithIncorporated(Protocol *protocol, Tcl_HashTable *seen)
 void
 BqOsmo_CollectProtocols(void)
 {
+    KxLockGuard guard(&registryLock);
     EnsureRegistry();
     Tcl_HashTable seen;
     Tcl_InitHashTable(&seen, TCL_ONE_WORD_KEYS);
@@ -183,6 +199,7 @@ FindInClass(Class cls, const char *name)
 static Protocol *
 FindRegistered(const char *name)
 {
+    KxLockGuard guard(&registryLock);
     EnsureRegistry();
     Tcl_HashEntry *entry = Tcl_FindHashEntry(&registry, name);
     return entry != NULL ? (Protocol *) Tcl_GetHashValue(entry) : NULL;
@@ -197,6 +214,7 @@ BqOsmo_LookupProtocol(Class cls, const char *name)
     if (cls != Nil) {
 	return BqOsmo_IsClass((id) cls) ? FindInClass(cls, name) : NULL;
     }
+    KxLockGuard guard(&registryLock);
     Protocol *found = FindRegistered(name);
     if (found == NULL && (!collected || KxClassCount() != collectedClassCount)) {
 	BqOsmo_CollectProtocols();

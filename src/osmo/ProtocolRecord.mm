@@ -5,13 +5,15 @@
  *	accessor functions.  Each protocol's views are made once, on first
  *	use, from the runtime zone and kept in a table keyed by the Protocol
  *	object; protocols are immutable and never unloaded, so the views stay
- *	true and valid for the life of the process.
+ *	true and valid for the life of the process.  The table is made and
+ *	entered under a lock of its own; the views, once made, are only read.
  */
 #import <Foundation/Foundation.h>
 
 #include "Protocol.h"
 #include "BqOsmoCore.h"
 #include "KxPlatform.h"
+#include "KxLock.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -22,6 +24,7 @@ typedef struct ProtocolViews {
     BqOsmoMethodDescriptionList *classMethods;
 } ProtocolViews;
 
+KX_MUTEX_DEFINE(viewsLock);
 static Tcl_HashTable viewsByProtocol;	/* Protocol -> ProtocolViews */
 static int viewsReady;
 
@@ -88,6 +91,7 @@ ViewsOf(Protocol *protocol)
     if (!BqOsmo_IsProtocol((id) protocol)) {
 	return NULL;
     }
+    KxLockGuard guard(&viewsLock);
     if (!viewsReady) {
 	Tcl_InitHashTable(&viewsByProtocol, TCL_ONE_WORD_KEYS);
 	viewsReady = 1;

@@ -8,12 +8,19 @@
  *	duplicates.  The first observer of a kind installs a dispatcher as
  *	the platform's hook for that kind; the dispatcher calls every
  *	observer with the object, then the hook it replaced.
+ *
+ *	Objects come and go on every thread, so the dispatchers walk the
+ *	lists without a lock: a node is published complete (release store)
+ *	and read with acquire loads.  Changes to a list are made under its
+ *	lock, and a removed node is never freed, as another thread may be
+ *	walking it; observers are few and are rarely removed.
  */
 #import <Foundation/Foundation.h>
 
 #include "Glisk.h"
 #include "BqOsmoCore.h"
 #include "KxPlatform.h"
+#include "KxLock.h"
 
 typedef struct ObserverNode {
     BqOsmo_ObjectFunction fn;
@@ -26,8 +33,15 @@ typedef struct ObserverList {
     KxObjectHook previousHook;
 } ObserverList;
 
+KX_MUTEX_DEFINE(observersLock);
 static ObserverList allocationObservers;
 static ObserverList deallocationObservers;
+
+static ObserverNode *
+LoadLink(ObserverNode *const *link)
+{
+    return __atomic_load_n(link, __ATOMIC_ACQUIRE);
+}
 
 /*
  *----------------------------------------------------------------------
@@ -39,9 +53,9 @@ static ObserverList deallocationObservers;
 static void
 CallObservers(ObserverList *list, id object)
 {
-    ObserverNode *node = list->first;
+    ObserverNode *node = LoadLink(&list->first);
     while (node != NULL) {
-	ObserverNode *next = node->next;
+	ObserverNode *next = LoadLink(&node->next);
 	node->fn(object);
 	node = next;
     }
@@ -72,6 +86,7 @@ AddObserver(ObserverList *list, BqOsmo_ObjectFunction fn)
     if (fn == NULL) {
 	return;
     }
+    KxLockGuard guard(&observersLock);
     for (ObserverNode *node = list->first; node != NULL; node = node->next) {
 	if (node->fn == fn) {
 	    return;
@@ -80,19 +95,31 @@ AddObserver(ObserverList *list, BqOsmo_ObjectFunction fn)
     ObserverNode *node = (ObserverNode *) BqOsmo_RuntimeAlloc(sizeof *node);
     node->fn = fn;
     node->next = list->first;
-    list->first = node;
+    __atomic_store_n(&list->first, node, __ATOMIC_RELEASE);
 }
 
+/* Unlinks fn's node; the node stays allocated (see above). */
 static void
 RemoveObserver(ObserverList *list, BqOsmo_ObjectFunction fn)
 {
+    KxLockGuard guard(&observersLock);
     for (ObserverNode **link = &list->first; *link != NULL; link = &(*link)->next) {
 	if ((*link)->fn == fn) {
-	    ObserverNode *node = *link;
-	    *link = node->next;
-	    BqOsmo_RuntimeFree(node);
+	    __atomic_store_n(link, (*link)->next, __ATOMIC_RELEASE);
 	    return;
 	}
+    }
+}
+
+/* Installs list's dispatcher as the platform hook, once. */
+static void
+InstallDispatcher(ObserverList *list, KxObjectHook (*setHook)(KxObjectHook),
+	KxObjectHook dispatcher)
+{
+    KxLockGuard guard(&observersLock);
+    if (!list->dispatcherInstalled) {
+	list->dispatcherInstalled = 1;
+	list->previousHook = setHook(dispatcher);
     }
 }
 
@@ -100,10 +127,7 @@ void
 BqOsmo_RegisterUnregister(BqOsmo_ObjectFunction fn)
 {
     AddObserver(&deallocationObservers, fn);
-    if (!deallocationObservers.dispatcherInstalled) {
-	deallocationObservers.dispatcherInstalled = 1;
-	deallocationObservers.previousHook = KxSetDeallocationHook(DispatchDeallocation);
-    }
+    InstallDispatcher(&deallocationObservers, KxSetDeallocationHook, DispatchDeallocation);
 }
 
 void
@@ -116,10 +140,7 @@ void
 BqOsmo_RegisterRegister(BqOsmo_ObjectFunction fn)
 {
     AddObserver(&allocationObservers, fn);
-    if (!allocationObservers.dispatcherInstalled) {
-	allocationObservers.dispatcherInstalled = 1;
-	allocationObservers.previousHook = KxSetAllocationHook(DispatchAllocation);
-    }
+    InstallDispatcher(&allocationObservers, KxSetAllocationHook, DispatchAllocation);
 }
 
 void

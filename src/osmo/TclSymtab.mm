@@ -5,6 +5,10 @@
  *	by-object index maps an instance pointer to its name, which is the key
  *	text of the by-name entry; the by-name index maps the name back to
  *	the pointer.  A pair is created and removed together.
+ *
+ *	Objects are freed on any thread, so every use of the two tables holds
+ *	the registry's lock.  A name handed out stays valid until its object
+ *	is unregistered.
  */
 #import <Foundation/Foundation.h>
 
@@ -12,11 +16,13 @@
 #include "BqOsmoControl.h"
 #include "BqOsmoError.h"
 #include "KxPlatform.h"
+#include "KxLock.h"
 
 #include <stdio.h>
 #include <stdint.h>
 #include <strings.h>
 
+KX_MUTEX_DEFINE(symtabLock);
 static Tcl_HashTable byObject;	/* id -> name (key text of the byName entry) */
 static Tcl_HashTable byName;	/* name -> id */
 static int symtabReady;
@@ -34,6 +40,7 @@ EnsureTables(void)
 void
 GliskPriv_SymtabInit(void)
 {
+    KxLockGuard guard(&symtabLock);
     if (symtabReady) {
 	return;
     }
@@ -139,6 +146,7 @@ Glisk_RegisterObject(id object)
     if (IsClassObject(object)) {
 	return ClassObjectName(object);
     }
+    KxLockGuard guard(&symtabLock);
     EnsureTables();
     Tcl_HashEntry *entry = Tcl_FindHashEntry(&byObject, (const char *) object);
     if (entry != NULL) {
@@ -174,6 +182,7 @@ Glisk_LookupObject(id object)
     if (IsClassObject(object)) {
 	return ClassObjectName(object);
     }
+    KxLockGuard guard(&symtabLock);
     if (!symtabReady) {
 	return NULL;
     }
@@ -198,6 +207,7 @@ Glisk_LookupObjectName3(const char *name, Tcl_DString *errors, char *notFound)
 	return nil;
     }
     if (name[0] == '@') {
+	KxLockGuard guard(&symtabLock);
 	Tcl_HashEntry *entry = symtabReady ? Tcl_FindHashEntry(&byName, name) : NULL;
 	id object = entry != NULL ? (id) Tcl_GetHashValue(entry) : nil;
 	if (object == nil) {
@@ -232,7 +242,11 @@ Glisk_UnregisterObject(id object)
 {
     /* Only instances are in the index, so a class finds nothing.  The
      * object is not inspected: this runs while it is being freed. */
-    if (object == nil || !symtabReady) {
+    if (object == nil) {
+	return;
+    }
+    KxLockGuard guard(&symtabLock);
+    if (!symtabReady) {
 	return;
     }
     Tcl_HashEntry *entry = Tcl_FindHashEntry(&byObject, (const char *) object);
@@ -244,7 +258,11 @@ Glisk_UnregisterObject(id object)
 void
 Glisk_UnregisterObjectName(const char *name)
 {
-    if (name == NULL || name[0] != '@' || !symtabReady) {
+    if (name == NULL || name[0] != '@') {
+	return;
+    }
+    KxLockGuard guard(&symtabLock);
+    if (!symtabReady) {
 	return;
     }
     Tcl_HashEntry *entry = Tcl_FindHashEntry(&byName, name);
@@ -256,7 +274,11 @@ Glisk_UnregisterObjectName(const char *name)
 void
 Glisk_GetObjectList(Tcl_DString *result)
 {
-    if (result == NULL || !symtabReady) {
+    if (result == NULL) {
+	return;
+    }
+    KxLockGuard guard(&symtabLock);
+    if (!symtabReady) {
 	return;
     }
     Tcl_HashSearch search;

@@ -21,6 +21,9 @@ static int forwardersInstalled;
 static void
 ForwardAllocation(Class cls, id object)
 {
+    /* NSAllocateObject made it, so NSDeallocateObject will free it and
+     * the forwarder below will take it out of the check's cache again. */
+    KxObjectCheckRemember(object);
     if (allocationHook != NULL) {
 	allocationHook(cls, object);
     }

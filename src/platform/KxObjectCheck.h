@@ -31,8 +31,14 @@ KxPointerKind KxInspectPointer(const void *pointer);
  * leaves *valuePtr alone) when the word is not readable. */
 int KxReadWord(const void *address, uintptr_t *valuePtr);
 
-/* Called by the deallocation forwarder before an object is freed. */
+/* Called by the allocation forwarder once an object has its class, and
+ * by the deallocation forwarder before an object is freed. */
+void KxObjectCheckRemember(const void *object);
 void KxObjectCheckForget(const void *object);
+
+/* How many words were read with the kernel's help so far: what a check
+ * costs beyond the cache. */
+unsigned long KxKernelReadCount(void);
 
 /* True when pointer is a class or a metaclass the runtime knows. */
 int KxIsKnownClass(const void *pointer);

@@ -10,11 +10,21 @@
  *	lookup misses and the runtime has gained classes since.
  *
  *	Asking the kernel costs a system call, far too much for a check made
- *	before every message.  So instances that passed are remembered in a
- *	small direct-mapped cache, and the deallocation forwarder takes an
- *	object out of the cache before its memory is freed.  Only instances
- *	whose root class frees through NSDeallocateObject (NSObject, NSProxy)
- *	are cached: their deallocation is always seen.
+ *	before every message or for every object that crosses to a script.
+ *	So live instances are remembered in a small direct-mapped cache: the
+ *	allocation forwarder enters every object NSAllocateObject makes, a
+ *	check that passed enters the instance it read, and the deallocation
+ *	forwarder takes an object out before its memory is freed.  Only
+ *	instances whose root class frees through NSDeallocateObject
+ *	(NSObject, NSProxy) are cached: their deallocation is always seen.
+ *	A fresh object therefore passes without any system call.
+ *
+ *	Threads: the cache slots are changed with atomic operations only, so
+ *	an object freed on one thread leaves the cache whatever another thread
+ *	does; the class set and the pipe fallback are guarded by a mutex.  A
+ *	check that enters an instance reads its class word again afterwards,
+ *	since the object may have been freed (and forgotten) on another thread
+ *	between the first read and the entry.
  */
 #import <Foundation/Foundation.h>
 
@@ -25,6 +35,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -33,11 +44,32 @@
 
 #define CHECKED_CACHE_SIZE 1024	/* a power of two */
 
-static const void *checkedObjects[CHECKED_CACHE_SIZE];
+static const void *checkedObjects[CHECKED_CACHE_SIZE];	/* atomic slots */
 
+/* Guards the class set and the pipe fallback. */
+static pthread_mutex_t checkLock = PTHREAD_MUTEX_INITIALIZER;
 static Tcl_HashTable knownClasses;	/* Class -> (unused) */
 static int knownClassesReady;
 static int knownClassesCount = -1;	/* runtime's class count at last fill */
+
+/* This process's id, for process_vm_readv: asked once, and again in a
+ * child after fork. */
+static pid_t ownPid;
+static pthread_once_t ownPidOnce = PTHREAD_ONCE_INIT;
+static unsigned long kernelReads;	/* words read with the kernel's help */
+
+static void
+ForgetPidInChild(void)
+{
+    ownPid = getpid();
+}
+
+static void
+LearnPid(void)
+{
+    ownPid = getpid();
+    pthread_atfork(NULL, NULL, ForgetPidInChild);
+}
 
 /*
  *----------------------------------------------------------------------
@@ -48,7 +80,7 @@ static int knownClassesCount = -1;	/* runtime's class count at last fill */
  *----------------------------------------------------------------------
  */
 static int
-ReadWordThroughPipe(const void *address, uintptr_t *valuePtr)
+ReadWordThroughPipeLocked(const void *address, uintptr_t *valuePtr)
 {
     static int fds[2] = { -1, -1 };
     if (fds[0] < 0) {
@@ -76,15 +108,26 @@ ReadWordThroughPipe(const void *address, uintptr_t *valuePtr)
     return 1;
 }
 
+static int
+ReadWordThroughPipe(const void *address, uintptr_t *valuePtr)
+{
+    pthread_mutex_lock(&checkLock);
+    int read = ReadWordThroughPipeLocked(address, valuePtr);
+    pthread_mutex_unlock(&checkLock);
+    return read;
+}
+
 int
 KxReadWord(const void *address, uintptr_t *valuePtr)
 {
     static int useVmRead = 1;
-    if (useVmRead) {
+    __atomic_add_fetch(&kernelReads, 1, __ATOMIC_RELAXED);
+    if (__atomic_load_n(&useVmRead, __ATOMIC_RELAXED)) {
+	pthread_once(&ownPidOnce, LearnPid);
 	uintptr_t value;
 	struct iovec local = { &value, sizeof value };
 	struct iovec remote = { (void *) address, sizeof value };
-	ssize_t got = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+	ssize_t got = process_vm_readv(ownPid, &local, 1, &remote, 1, 0);
 	if (got == (ssize_t) sizeof value) {
 	    *valuePtr = value;
 	    return 1;
@@ -93,13 +136,20 @@ KxReadWord(const void *address, uintptr_t *valuePtr)
 	    return 0;
 	}
 	/* ENOSYS, EPERM: the call is not allowed here; use the pipe. */
-	useVmRead = 0;
+	__atomic_store_n(&useVmRead, 0, __ATOMIC_RELAXED);
     }
     return ReadWordThroughPipe(address, valuePtr);
 }
 
+unsigned long
+KxKernelReadCount(void)
+{
+    return __atomic_load_n(&kernelReads, __ATOMIC_RELAXED);
+}
+
+/* Enters every class and metaclass the runtime has; checkLock held. */
 static void
-FillKnownClasses(void)
+FillKnownClassesLocked(void)
 {
     if (!knownClassesReady) {
 	Tcl_InitHashTable(&knownClasses, TCL_ONE_WORD_KEYS);
@@ -121,15 +171,15 @@ KxIsKnownClass(const void *pointer)
     if (pointer == NULL) {
 	return 0;
     }
-    if (knownClassesReady &&
-	    Tcl_FindHashEntry(&knownClasses, (const char *) pointer) != NULL) {
-	return 1;
+    pthread_mutex_lock(&checkLock);
+    int known = knownClassesReady
+	&& Tcl_FindHashEntry(&knownClasses, (const char *) pointer) != NULL;
+    if (!known && KxClassCount() != knownClassesCount) {
+	FillKnownClassesLocked();
+	known = Tcl_FindHashEntry(&knownClasses, (const char *) pointer) != NULL;
     }
-    if (KxClassCount() == knownClassesCount) {
-	return 0;
-    }
-    FillKnownClasses();
-    return Tcl_FindHashEntry(&knownClasses, (const char *) pointer) != NULL;
+    pthread_mutex_unlock(&checkLock);
+    return known;
 }
 
 static inline unsigned
@@ -141,10 +191,21 @@ CacheSlot(const void *pointer)
 void
 KxObjectCheckForget(const void *object)
 {
-    unsigned slot = CacheSlot(object);
-    if (checkedObjects[slot] == object) {
-	checkedObjects[slot] = NULL;
-    }
+    const void *expected = object;
+    __atomic_compare_exchange_n(&checkedObjects[CacheSlot(object)], &expected, NULL, 0,
+	    __ATOMIC_ACQ_REL, __ATOMIC_RELAXED);
+}
+
+void
+KxObjectCheckRemember(const void *object)
+{
+    __atomic_store_n(&checkedObjects[CacheSlot(object)], object, __ATOMIC_RELEASE);
+}
+
+static int
+IsRemembered(const void *pointer)
+{
+    return __atomic_load_n(&checkedObjects[CacheSlot(pointer)], __ATOMIC_ACQUIRE) == pointer;
 }
 
 /* True when instances of cls are freed through NSDeallocateObject. */
@@ -163,6 +224,26 @@ DeallocationIsObserved(Class cls)
     return root == nsObject || root == nsProxy;
 }
 
+/*
+ * RememberChecked --
+ *	Enters an instance whose class word was just read as classWord.  If
+ *	another thread freed it in the meantime, its deallocation may have
+ *	come before the entry and found nothing to forget, so the word is
+ *	read again once the entry is visible: any later free will see the
+ *	entry, and an earlier one shows in the word (the freed mark, the
+ *	allocator's own data, or a new object's class).
+ */
+static void
+RememberChecked(const void *pointer, uintptr_t classWord)
+{
+    KxEnsureAllocationHooks();
+    KxObjectCheckRemember(pointer);
+    uintptr_t again;
+    if (!KxReadWord(pointer, &again) || again != classWord) {
+	KxObjectCheckForget(pointer);
+    }
+}
+
 KxPointerKind
 KxInspectPointer(const void *pointer)
 {
@@ -172,8 +253,7 @@ KxInspectPointer(const void *pointer)
     if (((uintptr_t) pointer) % sizeof(void *) != 0) {
 	return KxPointerMisaligned;
     }
-    unsigned slot = CacheSlot(pointer);
-    if (checkedObjects[slot] == pointer) {
+    if (IsRemembered(pointer)) {
 	return KxPointerObject;
     }
     if (KxIsKnownClass(pointer)) {
@@ -191,8 +271,7 @@ KxInspectPointer(const void *pointer)
 	return KxPointerNotObject;
     }
     if (!class_isMetaClass(cls) && DeallocationIsObserved(cls)) {
-	KxEnsureAllocationHooks();
-	checkedObjects[slot] = pointer;
+	RememberChecked(pointer, classWord);
     }
     return KxPointerObject;
 }

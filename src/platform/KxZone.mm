@@ -3,17 +3,19 @@
  *
  *	Zones are NSZones.  GNUstep keeps a zone's name as an NSString; the
  *	C string the library hands out is interned here, so it never depends
- *	on an autorelease pool.
+ *	on an autorelease pool.  The table of names has a lock of its own.
  */
 #import <Foundation/Foundation.h>
 
 #include "KxZone.h"
 #include "KxUniqueString.h"
 #include "BqTcl.h"
+#include "KxLock.h"
 
 #include <string.h>
 #include <unistd.h>
 
+KX_MUTEX_DEFINE(zoneNamesLock);
 static Tcl_HashTable zoneNames;		/* KxZone * -> interned name */
 static int zoneNamesReady;
 
@@ -35,13 +37,16 @@ KxNameZone(KxZone *zone, const char *name)
     if (zone == NULL || name == NULL) {
 	return;
     }
-    if (!zoneNamesReady) {
-	Tcl_InitHashTable(&zoneNames, TCL_ONE_WORD_KEYS);
-	zoneNamesReady = 1;
+    {
+	KxLockGuard guard(&zoneNamesLock);
+	if (!zoneNamesReady) {
+	    Tcl_InitHashTable(&zoneNames, TCL_ONE_WORD_KEYS);
+	    zoneNamesReady = 1;
+	}
+	int isNew;
+	Tcl_HashEntry *entry = Tcl_CreateHashEntry(&zoneNames, (const char *) zone, &isNew);
+	Tcl_SetHashValue(entry, (ClientData) KxUniqueString(name));
     }
-    int isNew;
-    Tcl_HashEntry *entry = Tcl_CreateHashEntry(&zoneNames, (const char *) zone, &isNew);
-    Tcl_SetHashValue(entry, (ClientData) KxUniqueString(name));
     NSString *nsName = [[NSString alloc] initWithUTF8String: name];
     NSSetZoneName(zone, nsName);
     [nsName release];
@@ -50,7 +55,11 @@ KxNameZone(KxZone *zone, const char *name)
 const char *
 KxZoneName(KxZone *zone)
 {
-    if (zone == NULL || !zoneNamesReady) {
+    if (zone == NULL) {
+	return NULL;
+    }
+    KxLockGuard guard(&zoneNamesLock);
+    if (!zoneNamesReady) {
 	return NULL;
     }
     Tcl_HashEntry *entry = Tcl_FindHashEntry(&zoneNames, (const char *) zone);

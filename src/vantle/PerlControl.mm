@@ -8,6 +8,7 @@
  *	reaches the same flags.  Also the module's version.
  */
 #include "VantlePriv.h"
+#include "PerlContext.h"
 #include "BqOsmoControl.h"
 
 #include <string.h>
@@ -53,7 +54,6 @@ static ControlEntry controlTable[] = {
 };
 #define CONTROL_COUNT ((int) (sizeof controlTable / sizeof controlTable[0]) - 1)
 
-static HV *controlStash;
 
 static void
 FillRuntimeEntries(void)
@@ -97,11 +97,12 @@ FlagNamedBy(pTHX_ SV *nameSV)
 static SV *
 NewTieObject(pTHX)
 {
-    if (controlStash == NULL) {
-	controlStash = gv_stashpvs("Vantle::Control", GV_ADD);
+    VantleContext *context = VantlePriv_Context(aTHX);
+    if (context->controlStash == NULL) {
+	context->controlStash = gv_stashpvs("Vantle::Control", GV_ADD);
     }
     SV *tie = sv_2mortal(newRV_noinc(newSViv(0)));
-    sv_bless(tie, controlStash);
+    sv_bless(tie, context->controlStash);
     return tie;
 }
 

@@ -15,18 +15,18 @@
 
 #include "PerlLinkVar.h"
 #include "VantlePriv.h"
+#include "PerlContext.h"
 
 /* Marks a link object's referent; the magic's pointer is the address. */
 static MGVTBL linkVtable;
-static HV *linkStash;
-
 static HV *
 LinkStash(pTHX)
 {
-    if (linkStash == NULL) {
-	linkStash = gv_stashpvs("Vantle::LinkVar", GV_ADD);
+    VantleContext *context = VantlePriv_Context(aTHX);
+    if (context->linkStash == NULL) {
+	context->linkStash = gv_stashpvs("Vantle::LinkVar", GV_ADD);
     }
-    return linkStash;
+    return context->linkStash;
 }
 
 /*

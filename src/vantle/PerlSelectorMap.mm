@@ -4,6 +4,10 @@
  *	The map is a Tcl string-keyed hash table from Perl name to a list of
  *	selectors, newest first.  Nodes come from the default malloc zone and
  *	are never freed.  A list never holds two selectors of the same name.
+ *
+ *	One map serves every interpreter of the process; it grows whenever a
+ *	lookup misses, so it is read and changed under its lock.  Nothing
+ *	that can reach Perl (a warning may die) runs while the lock is held.
  */
 #import <Foundation/Foundation.h>
 
@@ -14,6 +18,7 @@
 #include "Protocol.h"
 #include "PerlCTypes.h"
 #include "TypeEncoding.h"
+#include "KxLock.h"
 
 #include <ctype.h>
 #include <stdlib.h>
@@ -24,6 +29,7 @@ typedef struct SelectorNode {
     SEL selector;
 } SelectorNode;
 
+KX_MUTEX_DEFINE(selectorMapLock);
 static Tcl_HashTable selectorMap;	/* Perl name -> SelectorNode list */
 static int selectorMapReady;
 
@@ -69,6 +75,7 @@ VantlePriv_AddSelector(SEL selector)
     if (name == NULL || *name == '\0') {
 	return;
     }
+    KxLockGuard guard(&selectorMapLock);
     EnsureMap();
     size_t length = strlen(name);
     char stack[128];
@@ -165,10 +172,17 @@ CountColons(const char *name)
     return colons;
 }
 
-SEL
-VantlePriv_QuickFindSelector(const char *perlName, int nargs)
+/*
+ * FindLocked --
+ *	The oldest selector of perlName with nargs colons (any count for
+ *	-1), or null.  Each time a newer one is passed over, the pair goes to
+ *	ambiguous (the last pair seen is kept) for the caller to warn about.
+ */
+static SEL
+FindLocked(const char *perlName, int nargs, SEL ambiguous[2])
 {
-    if (perlName == NULL || !selectorMapReady) {
+    KxLockGuard guard(&selectorMapLock);
+    if (!selectorMapReady) {
 	return NULL;
     }
     Tcl_HashEntry *entry = Tcl_FindHashEntry(&selectorMap, perlName);
@@ -178,16 +192,30 @@ VantlePriv_QuickFindSelector(const char *perlName, int nargs)
     SEL found = NULL;
     for (SelectorNode *node = (SelectorNode *) Tcl_GetHashValue(entry); node != NULL;
 	    node = node->next) {
-	const char *name = sel_getName(node->selector);
-	if (nargs != -1 && CountColons(name) != nargs) {
+	if (nargs != -1 && CountColons(sel_getName(node->selector)) != nargs) {
 	    continue;
 	}
 	if (found != NULL) {
-	    BQCPERL_dTHX;
-	    Perl_warn(aTHX_ "ambiguous selectors for \"%s(%d)\": \"%s\" vs \"%s\"", perlName,
-		    nargs, sel_getName(found), name);
+	    ambiguous[0] = found;
+	    ambiguous[1] = node->selector;
 	}
 	found = node->selector;
+    }
+    return found;
+}
+
+SEL
+VantlePriv_QuickFindSelector(const char *perlName, int nargs)
+{
+    if (perlName == NULL) {
+	return NULL;
+    }
+    SEL ambiguous[2] = { NULL, NULL };
+    SEL found = FindLocked(perlName, nargs, ambiguous);
+    if (ambiguous[0] != NULL) {
+	BQCPERL_dTHX;
+	Perl_warn(aTHX_ "ambiguous selectors for \"%s(%d)\": \"%s\" vs \"%s\"", perlName,
+		nargs, sel_getName(ambiguous[0]), sel_getName(ambiguous[1]));
     }
     return found;
 }
@@ -243,7 +271,10 @@ ProtocolDefined(Protocol *protocol)
 void
 Vantle_SelectorMapInit(void)
 {
-    EnsureMap();
+    {
+	KxLockGuard guard(&selectorMapLock);
+	EnsureMap();
+    }
     if (VantlePriv_CTypeTable != NULL && VantlePriv_CTypeTable->categoryDefineHook2 == NULL) {
 	VantlePriv_CTypeTable->categoryDefineHook2 = (BqOsmo_DefineHook) CategoryDefined;
 	VantlePriv_CTypeTable->protocolDefineHook2 = (BqOsmo_DefineHook) ProtocolDefined;

@@ -1,16 +1,17 @@
 /*
  * PerlSymtab.mm --
  *
- *	Object handles and their registry.
+ *	Object handles and their registries.
  *
  *	A handle is a reference blessed into Vantle::Object whose referent is
  *	a read-only integer scalar: the object pointer, 0 for nil, -1 once the
- *	object was deallocated.  The registry (a one-word-key Tcl hash table)
- *	maps each object that has handles to its one referent, so every
- *	handle of an object shares that referent.
+ *	object was deallocated.  Each interpreter has a registry (a one-word-
+ *	key Tcl hash table) that maps each object that has handles there to
+ *	its one referent, so every handle of an object in one interpreter
+ *	shares that referent.
  *
  *	Invariants:
- *	- The registry holds no reference count.  A non-nil object's referent
+ *	- A registry holds no reference count.  A non-nil object's referent
  *	  is owned by its handles alone; when the last one goes, Perl calls
  *	  Vantle::Object::DESTROY, which removes the entry before the referent
  *	  is freed.  The nil referent keeps one count of its own forever.
@@ -19,61 +20,100 @@
  *	  whose value is a pointer P is exactly the registry's value for P,
  *	  which is how a genuine handle is told from a scalar that Perl code
  *	  blessed into Vantle::Object itself.
- *	- The runtime's deallocation observer removes the entry of an object
- *	  that is being freed, so a handle never yields a freed pointer.
+ *	- The runtime's deallocation observer removes the entries of an
+ *	  object that is being freed from every registry, so a handle never
+ *	  yields a freed pointer.  Objects are freed on any thread, so the
+ *	  registries are only touched under one process-wide lock, and the
+ *	  observer changes a referent's integer alone, never its flags.
+ *	- A registry leaves the list when its interpreter is destroyed,
+ *	  before the referents are freed.
  *	- Handles never retain or release their objects.
  */
 #import <Foundation/Foundation.h>
 
 #include "VantlePriv.h"
+#include "PerlContext.h"
 #include "PerlMsgSend.h"
 #include "BqOsmo.h"
+#include "KxLock.h"
 
 #include <stdint.h>
 
-static Tcl_HashTable registry;		/* id -> referent (SV *) */
-static int registryReady;
-static HV *objectStash;
+typedef struct HandleRegistry {
+    Tcl_HashTable table;		/* id -> referent (SV *) */
+    struct HandleRegistry *next;	/* every live interpreter's */
+} HandleRegistry;
+
+KX_MUTEX_DEFINE(registriesLock);
+static HandleRegistry *registries;
 
 /* Alignment every object pointer has; a handle value with any of these
  * bits set cannot be an object. */
 #define HANDLE_ALIGNMENT_MASK ((IV) (sizeof(id) - 1))
 #define DEALLOCATED_VALUE ((IV) -1)
 
-static void
-EnsureRegistry(void)
-{
-    if (!registryReady) {
-	Tcl_InitHashTable(&registry, TCL_ONE_WORD_KEYS);
-	registryReady = 1;
-    }
-}
-
 /*
  *----------------------------------------------------------------------
  * VantlePriv_SymtabInit --
- *	Creates the registry and registers the deallocation observer.
- *	Later calls do nothing.
+ *	Registers the deallocation observer.  Later calls do nothing.
  *----------------------------------------------------------------------
  */
 void
 VantlePriv_SymtabInit(void)
 {
-    static int observing;
-    EnsureRegistry();
-    if (!observing) {
-	observing = 1;
-	BqOsmo_RegisterUnregister(Vantle_UnregisterObject);
+    static pthread_once_t observing = PTHREAD_ONCE_INIT;
+    pthread_once(&observing, [] { BqOsmo_RegisterUnregister(Vantle_UnregisterObject); });
+}
+
+void
+VantlePriv_SymtabInterpInit(pTHX_ VantleContext *context)
+{
+    PERL_UNUSED_CONTEXT;
+    HandleRegistry *registry = (HandleRegistry *) safecalloc(1, sizeof *registry);
+    Tcl_InitHashTable(&registry->table, TCL_ONE_WORD_KEYS);
+    KxLockGuard guard(&registriesLock);
+    registry->next = registries;
+    registries = registry;
+    context->handles = registry;
+}
+
+void
+VantlePriv_SymtabInterpEnd(pTHX_ VantleContext *context)
+{
+    PERL_UNUSED_CONTEXT;
+    HandleRegistry *registry = context->handles;
+    if (registry == NULL) {
+	return;
     }
+    {
+	KxLockGuard guard(&registriesLock);
+	for (HandleRegistry **link = &registries; *link != NULL; link = &(*link)->next) {
+	    if (*link == registry) {
+		*link = registry->next;
+		break;
+	    }
+	}
+	context->handles = NULL;
+    }
+    Tcl_DeleteHashTable(&registry->table);
+    safefree(registry);
+}
+
+/* The running interpreter's registry; null once it is being destroyed. */
+static HandleRegistry *
+OwnRegistry(pTHX)
+{
+    return VantlePriv_Context(aTHX)->handles;
 }
 
 HV *
 VantlePriv_ObjectStash(pTHX)
 {
-    if (objectStash == NULL) {
-	objectStash = gv_stashpvs("Vantle::Object", GV_ADD);
+    VantleContext *context = VantlePriv_Context(aTHX);
+    if (context->objectStash == NULL) {
+	context->objectStash = gv_stashpvs("Vantle::Object", GV_ADD);
     }
-    return objectStash;
+    return context->objectStash;
 }
 
 SV *
@@ -101,19 +141,28 @@ ReadReferent(SV *referent, IV *valuePtr)
     if (SvTYPE(referent) > SVt_PVMG || !SvIOK(referent)) {
 	return 0;
     }
-    *valuePtr = SvIVX(referent);
+    *valuePtr = __atomic_load_n(&((XPVIV *) SvANY(referent))->xiv_iv, __ATOMIC_RELAXED);
     return 1;
 }
 
-/* The registered referent of object, or null when it has none. */
+/* The registered referent of object in registry, or null; the caller
+ * holds the lock. */
 static SV *
-RegisteredReferent(id object)
+FindReferentLocked(HandleRegistry *registry, id object)
 {
-    if (!registryReady) {
+    if (registry == NULL) {
 	return NULL;
     }
-    Tcl_HashEntry *entry = Tcl_FindHashEntry(&registry, (const char *) object);
+    Tcl_HashEntry *entry = Tcl_FindHashEntry(&registry->table, (const char *) object);
     return entry != NULL ? (SV *) Tcl_GetHashValue(entry) : NULL;
+}
+
+/* The registered referent of object in the running interpreter, or null. */
+static SV *
+RegisteredReferent(pTHX_ id object)
+{
+    KxLockGuard guard(&registriesLock);
+    return FindReferentLocked(OwnRegistry(aTHX), object);
 }
 
 /* Points sv at referent, adding one reference count to it. */
@@ -143,10 +192,13 @@ PointAtNewReferent(pTHX_ SV *sv, id object)
     if (object == nil) {
 	SvREFCNT_inc_simple_void_NN(referent);
     }
-    EnsureRegistry();
-    int isNew;
-    Tcl_HashEntry *entry = Tcl_CreateHashEntry(&registry, (const char *) object, &isNew);
-    Tcl_SetHashValue(entry, (ClientData) referent);
+    KxLockGuard guard(&registriesLock);
+    HandleRegistry *registry = OwnRegistry(aTHX);
+    if (registry != NULL) {
+	int isNew;
+	Tcl_HashEntry *entry = Tcl_CreateHashEntry(&registry->table, (const char *) object, &isNew);
+	Tcl_SetHashValue(entry, (ClientData) referent);
+    }
 }
 
 /*
@@ -174,7 +226,7 @@ Vantle_SVSetObject(SV *sv, id object, Tcl_DString *errors)
 	    return 0;
 	}
     }
-    SV *referent = RegisteredReferent(object);
+    SV *referent = RegisteredReferent(aTHX_ object);
     if (referent != NULL) {
 	PointAtReferent(aTHX_ sv, referent);
     } else {
@@ -195,7 +247,7 @@ int
 Vantle_SVLookupObject(SV *sv, id object)
 {
     BQCPERL_dTHX;
-    SV *referent = RegisteredReferent(object);
+    SV *referent = RegisteredReferent(aTHX_ object);
     if (referent == NULL) {
 	return 0;
     }
@@ -204,33 +256,59 @@ Vantle_SVLookupObject(SV *sv, id object)
 }
 
 /*
- *----------------------------------------------------------------------
- * Vantle_UnregisterObject --
- *	Forgets object and makes its surviving handles read as deallocated.
- *	Called by the runtime just before the object's memory is freed (the
- *	object is not looked at) and by DESTROY when the last handle goes.
- *	Nil is never unregistered.
- *----------------------------------------------------------------------
+ * MarkDeallocatedLocked --
+ *	Removes object's entry from registry and makes its referent read as
+ *	deallocated; the caller holds the lock.  Only the integer changes:
+ *	the interpreter that owns the referent may be running on another
+ *	thread, and its flags are its own.
  */
-void
-Vantle_UnregisterObject(id object)
+static void
+MarkDeallocatedLocked(HandleRegistry *registry, id object)
 {
-    if (object == nil || !registryReady) {
-	return;
-    }
-    Tcl_HashEntry *entry = Tcl_FindHashEntry(&registry, (const char *) object);
+    Tcl_HashEntry *entry = Tcl_FindHashEntry(&registry->table, (const char *) object);
     if (entry == NULL) {
 	return;
     }
     SV *referent = (SV *) Tcl_GetHashValue(entry);
     Tcl_DeleteHashEntry(entry);
-    if (referent == NULL) {
+    if (referent != NULL) {
+	__atomic_store_n(&((XPVIV *) SvANY(referent))->xiv_iv, DEALLOCATED_VALUE,
+		__ATOMIC_RELAXED);
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Vantle_UnregisterObject --
+ *	Forgets object in every interpreter and makes its surviving handles
+ *	read as deallocated.  Called by the runtime just before the object's
+ *	memory is freed, on whatever thread frees it (the object is not
+ *	looked at).  Nil is never unregistered.
+ *----------------------------------------------------------------------
+ */
+void
+Vantle_UnregisterObject(id object)
+{
+    if (object == nil) {
 	return;
     }
-    BQCPERL_dTHX;
-    SvREADONLY_off(referent);
-    sv_setiv(referent, DEALLOCATED_VALUE);
-    SvREADONLY_on(referent);
+    KxLockGuard guard(&registriesLock);
+    for (HandleRegistry *registry = registries; registry != NULL; registry = registry->next) {
+	MarkDeallocatedLocked(registry, object);
+    }
+}
+
+void
+VantlePriv_ForgetObject(pTHX_ id object)
+{
+    if (object == nil) {
+	return;
+    }
+    KxLockGuard guard(&registriesLock);
+    HandleRegistry *registry = OwnRegistry(aTHX);
+    if (registry != NULL) {
+	MarkDeallocatedLocked(registry, object);
+    }
 }
 
 int
@@ -304,7 +382,7 @@ Fail(Tcl_DString *errors, char *errorFlag, const char *problem)
  *	answered.
  */
 static id
-ObjectOfReferent(SV *referent, Tcl_DString *errors, char *errorFlag)
+ObjectOfReferent(pTHX_ SV *referent, Tcl_DString *errors, char *errorFlag)
 {
     IV value;
     if (!ReadReferent(referent, &value)) {
@@ -314,7 +392,7 @@ ObjectOfReferent(SV *referent, Tcl_DString *errors, char *errorFlag)
 	return Fail(errors, errorFlag, "Dealloc'ed object");
     }
     if ((value & HANDLE_ALIGNMENT_MASK) != 0
-	    || (value != 0 && RegisteredReferent((id) INT2PTR(void *, value)) != referent)) {
+	    || (value != 0 && RegisteredReferent(aTHX_ (id) INT2PTR(void *, value)) != referent)) {
 	return Fail(errors, errorFlag, "Illegal id");
     }
     SetFlag(errorFlag, 0);
@@ -353,7 +431,7 @@ Vantle_SVGetObject2NM(SV *sv, Tcl_DString *errors, char *errorFlag)
     if (SvROK(sv)) {
 	SV *referent = VantlePriv_HandleReferent(aTHX_ sv);
 	if (referent != NULL) {
-	    return ObjectOfReferent(referent, errors, errorFlag);
+	    return ObjectOfReferent(aTHX_ referent, errors, errorFlag);
 	}
     } else if (SvTYPE(sv) < SVt_PVAV) {
 	/* A scalar; arrays, hashes and code given directly are no objects. */

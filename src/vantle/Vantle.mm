@@ -8,6 +8,7 @@
 #import <Foundation/Foundation.h>
 
 #include "VantlePriv.h"
+#include "PerlContext.h"
 #include "PerlCTypes.h"
 #include "PerlMsgSend.h"
 #include "PerlSelectorMap.h"
@@ -71,17 +72,19 @@ ArrayDereferenceHook(SV *sv)
 
 /* The hooks live for the process; they are installed by the first boot. */
 static void
-InstallHooksOnce(void)
+InstallHooks(void)
 {
-    static int installed;
-    if (installed) {
-	return;
-    }
-    installed = 1;
     BqCPerl_setMethodHook(VantlePriv_ClassMethodHook);
     BqCPerl_setFetchmethodHook(VantlePriv_FetchMethodHook);
     BqCPerl_setRV2HVHook(HashDereferenceHook);
     BqCPerl_setRV2AVHook(ArrayDereferenceHook);
+}
+
+static void
+InstallHooksOnce(void)
+{
+    static pthread_once_t installed = PTHREAD_ONCE_INIT;
+    pthread_once(&installed, InstallHooks);
 }
 
 /*
@@ -187,7 +190,7 @@ XS_INTERNAL(XS_Vantle__Object__DESTROY)
 	croak("Usage: Vantle::Object::DESTROY(obj)");
     }
     if (VantlePriv_HandleReferent(aTHX_ ST(0)) != NULL) {
-	Vantle_UnregisterObject(Vantle_SVGetObject2(ST(0), NULL, NULL));
+	VantlePriv_ForgetObject(aTHX_ Vantle_SVGetObject2(ST(0), NULL, NULL));
     }
     XSRETURN_EMPTY;
 }
@@ -219,43 +222,51 @@ RegisterSubs(pTHX)
     BqCPerl_BootHooks(aTHX);
     VantlePriv_BootTestSupport(aTHX);
     VantlePriv_BootMsgSend(aTHX);
+    VantlePriv_BootContext(aTHX);
 }
 
 /*
  *----------------------------------------------------------------------
  * StartRuntime --
- *	The Objective-C side of start-up, once per process: the process's
- *	autorelease pool (so autoreleased results always have one; it is
- *	never drained), the runtime layer, the Foundation class caches, the
- *	handle registry and the C type table.  Runs under the guard of the
- *	caller.
+ *	The Objective-C side of start-up, once per process: the runtime
+ *	layer, the Foundation class caches, the deallocation observer of the
+ *	handle registries, the C type table and the selector map.  Runs under
+ *	the guard of the caller; interpreters that boot on two threads at
+ *	once wait for each other here.  (Autoreleased results have a pool:
+ *	every thread gets one on its first entry, see PerlThread.mm.)
  *----------------------------------------------------------------------
  */
 static void
 StartRuntime(void)
 {
-    static NSAutoreleasePool *processPool;
-    if (processPool == nil) {
-	processPool = [[NSAutoreleasePool alloc] init];
+    static pthread_mutex_t startLock = PTHREAD_MUTEX_INITIALIZER;
+    static int started;
+    pthread_mutex_lock(&startLock);
+    @try {
+	if (!started) {
+	    BqOsmo_Init();
+	    VantlePriv_ConvertInit();
+	    VantlePriv_SymtabInit();
+	    VantlePriv_CTypeInit();
+	    Vantle_SelectorMapInit();
+	    started = 1;
+	}
+    } @finally {
+	pthread_mutex_unlock(&startLock);
     }
-    BqOsmo_Init();
-    VantlePriv_ConvertInit();
-    VantlePriv_SymtabInit();
-    VantlePriv_CTypeInit();
-    Vantle_SelectorMapInit();
 }
 
 /*
  *----------------------------------------------------------------------
- * EnsureInterpObject --
+ * VantlePriv_EnsureInterpObject --
  *	Makes sure the running interpreter has its interpreter object (which
  *	ties %Vantle::CONTROL and sets $Vantle::interp when it is made), and
  *	makes the first one the default.  Runs under the guard of the
  *	caller; it calls into Perl only where Perl cannot die.
  *----------------------------------------------------------------------
  */
-static void
-EnsureInterpObject(pTHX)
+void
+VantlePriv_EnsureInterpObject(pTHX)
 {
     if ([BqVantleInterp findObjectForPerlInterpreter: aTHX] != nil) {
 	return;
@@ -294,10 +305,11 @@ XS_EXTERNAL(boot_Vantle)
     }
     Tcl_DStringFree(&errors);
 
+    VantlePriv_ContextBoot(aTHX);
     Vantle_OverloadInit();
     InstallHooksOnce();
     RegisterSubs(aTHX);
-    if (!VantlePriv_Guard(&errors, [&] { EnsureInterpObject(aTHX); })) {
+    if (!VantlePriv_Guard(&errors, [&] { VantlePriv_EnsureInterpObject(aTHX); })) {
 	SV *message = sv_2mortal(newSVpvf("Vantle: no interpreter object: %s",
 		Tcl_DStringValue(&errors)));
 	Tcl_DStringFree(&errors);

@@ -20,8 +20,25 @@ extern "C" {
  * Start-up steps run by the boot sub.
  */
 
-/* Idempotent: the handle registry and its deallocation observer. */
+/* Idempotent: the deallocation observer of the handle registries. */
 void VantlePriv_SymtabInit(void);
+/* The handle registry of one interpreter: made with its context, and
+ * taken out of the process-wide list when the interpreter is destroyed
+ * (after which its handles are never touched again). */
+struct VantleContext;
+void VantlePriv_SymtabInterpInit(pTHX_ struct VantleContext *context);
+void VantlePriv_SymtabInterpEnd(pTHX_ struct VantleContext *context);
+/* Forgets object in the running interpreter only, marking its handles
+ * there as deallocated: what DESTROY does when the last handle goes.
+ * Vantle_UnregisterObject forgets it in every interpreter. */
+void VantlePriv_ForgetObject(pTHX_ id object);
+/* Readies the calling thread for Objective-C work the first time it
+ * enters the binding: registered with GNUstep, with a bottom autorelease
+ * pool of its own. */
+void VantlePriv_EnterThread(void);
+/* Makes sure the running interpreter has its interpreter object (made
+ * the default when it is the first); runs under the caller's guard. */
+void VantlePriv_EnsureInterpObject(pTHX);
 /* Fills the Foundation class caches (once the runtime is up). */
 void VantlePriv_ConvertInit(void);
 /* Ties %Vantle::CONTROL in the current interpreter and fills the control

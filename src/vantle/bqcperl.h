@@ -3,10 +3,10 @@
  *
  *	The one path into the Perl interpreter.  Perl here is a threaded
  *	build: every API operation takes the interpreter as a hidden first
- *	argument (pTHX).  The library keeps one process-wide current
- *	interpreter; every XS sub makes its caller current on entry, and code
- *	that is not handed an interpreter acts on the current one
- *	(BQCPERL_dTHX), so Perl's own macros work everywhere.
+ *	argument (pTHX).  The library keeps a current interpreter per thread;
+ *	every XS sub makes its caller current on entry, and code that is not
+ *	handed an interpreter acts on the current one (BQCPERL_dTHX), so
+ *	Perl's own macros work everywhere.
  *
  *	The BqCPerl_<name> functions forward one Perl operation each to the
  *	interpreter given as their first argument.  The library itself uses
@@ -34,9 +34,11 @@
 extern "C" {
 #endif
 
-/* The current interpreter: null until the first XS sub runs or the host
- * sets it. */
-extern PerlInterpreter *_bqcperl_interp;
+/* This thread's current interpreter: null until the first XS sub runs
+ * on the thread or the host sets it.  The first time a thread sets one,
+ * the thread is made ready for Objective-C work (registered with GNUstep,
+ * and given an autorelease pool that GNUstep drains when it ends). */
+extern __thread PerlInterpreter *_bqcperl_interp;
 
 int              BqCPerl_SetInterp(PerlInterpreter *interp);
 PerlInterpreter *BqCPerl_GetInterp(void);

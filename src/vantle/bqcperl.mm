@@ -12,10 +12,11 @@
  *	macro does in XS code.
  */
 #include "bqcperl.h"
+#include "VantlePriv.h"
 
 #include <stdarg.h>
 
-PerlInterpreter *_bqcperl_interp;
+__thread PerlInterpreter *_bqcperl_interp;
 
 static BqCPerl_FetchmethodHookFunction fetchmethodHook;
 static BqCPerl_MethodHookFunction methodHook;
@@ -28,6 +29,9 @@ static BqCPerl_RV2AVHookFunction rv2avHook;
 int
 BqCPerl_SetInterp(PerlInterpreter *interp)
 {
+    if (__builtin_expect(_bqcperl_interp == NULL, 0) && interp != NULL) {
+	VantlePriv_EnterThread();
+    }
     _bqcperl_interp = interp;
     return 0;
 }

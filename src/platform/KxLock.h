@@ -1,0 +1,45 @@
+/*
+ * KxLock.h --
+ *
+ *	The locks that keep the process-wide registries of the runtime layer
+ *	consistent when several threads (each with a Perl interpreter of its
+ *	own) use them at once.
+ *
+ *	Every registry has one mutex of its own, declared beside it with
+ *	KX_MUTEX_DEFINE.  The mutexes are recursive: a registry function may
+ *	call another of the same registry while it holds the lock.  A lock is
+ *	only held around the registry's own table work, never across a call
+ *	into foreign code (a message send, a converter, Perl), so two locks
+ *	are never waited for in opposite orders.
+ *
+ *	KxLockGuard holds a mutex for the rest of a C++ scope; its destructor
+ *	also runs when an Objective-C exception unwinds through the scope.
+ */
+#ifndef KX_LOCK_H
+#define KX_LOCK_H
+
+#include <pthread.h>
+
+#define KX_MUTEX_DEFINE(name) \
+    static pthread_mutex_t name = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP
+
+#ifdef __cplusplus
+class KxLockGuard {
+  public:
+    explicit KxLockGuard(pthread_mutex_t *mutex) : mutex_(mutex)
+    {
+	pthread_mutex_lock(mutex_);
+    }
+    ~KxLockGuard()
+    {
+	pthread_mutex_unlock(mutex_);
+    }
+    KxLockGuard(const KxLockGuard &) = delete;
+    KxLockGuard &operator=(const KxLockGuard &) = delete;
+
+  private:
+    pthread_mutex_t *mutex_;
+};
+#endif
+
+#endif

@@ -1,0 +1,52 @@
+/*
+ * PerlContext.h --
+ *
+ *	The binding's state per Perl interpreter.  Every interpreter that
+ *	loads the module, and every interpreter that Perl's threads clone
+ *	from one, has a context of its own (Perl's MY_CXT), so handles,
+ *	stashes and caches of one interpreter are never seen by another.
+ *
+ *	What stays process-wide, and why: the runtime layer's registries
+ *	(each guarded by a lock of its own), the C type table and the
+ *	selector map (filled at start-up, read afterwards), the control flags
+ *	(one block of switches for the whole process), and the converter
+ *	hooks.
+ */
+#ifndef PERL_CONTEXT_H
+#define PERL_CONTEXT_H
+
+#include "bqcperl.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct HandleRegistry;
+
+typedef struct VantleContext {
+    PerlInterpreter *owner;		/* the interpreter it belongs to */
+    struct HandleRegistry *handles;	/* object -> referent, PerlSymtab */
+    HV *objectStash;			/* Vantle::Object */
+    HV *controlStash;			/* Vantle::Control */
+    HV *linkStash;			/* Vantle::LinkVar */
+} VantleContext;
+
+/* The running interpreter's context.  Valid from the module's boot (or,
+ * in a cloned interpreter, from its CLONE) until the interpreter is
+ * destroyed. */
+VantleContext *VantlePriv_Context(pTHX);
+
+/* Makes the context of an interpreter that boots the module; a second
+ * boot in the same interpreter keeps the context it has. */
+void VantlePriv_ContextBoot(pTHX);
+
+/* Registers Vantle::CLONE, which gives a cloned interpreter its own
+ * context, and the CLONE_SKIP subs that keep handles and typed
+ * pointers out of new threads. */
+void VantlePriv_BootContext(pTHX);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PERL_CONTEXT_H */

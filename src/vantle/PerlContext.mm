@@ -1,0 +1,141 @@
+/*
+ * PerlContext.mm --
+ *
+ *	The binding's per-interpreter state (Perl's MY_CXT) and its life
+ *	cycle: made when an interpreter boots the module, copied and reset
+ *	when Perl's threads clone an interpreter (Vantle::CLONE, which Perl
+ *	calls with the new interpreter current), and let go when the
+ *	interpreter is destroyed (an exit-list function, which Perl calls
+ *	after the interpreter's objects got their DESTROY).
+ *
+ *	Nothing of the module crosses into a new thread: handles and typed
+ *	pointers are skipped by the clone (CLONE_SKIP), so they are undef
+ *	there, and the new interpreter makes its own.
+ */
+#import <Foundation/Foundation.h>
+
+#include "PerlContext.h"
+#include "VantlePriv.h"
+#include "BqVantleInterp.h"
+
+#define MY_CXT_KEY "Vantle::_context"
+
+typedef VantleContext my_cxt_t;
+
+START_MY_CXT
+
+static int IsBooted(pTHX);
+
+/*
+ * VantlePriv_Context --
+ *	The running interpreter's context.  An interpreter that reaches the
+ *	binding before it booted the module (host code working on a fresh
+ *	interpreter), or a clone before its CLONE ran, gets its own context
+ *	made here, so no interpreter ever works on another's.
+ */
+VantleContext *
+VantlePriv_Context(pTHX)
+{
+    if (__builtin_expect(!IsBooted(aTHX), 0)) {
+	VantlePriv_ContextBoot(aTHX);
+    }
+    dMY_CXT;
+    return &MY_CXT;
+}
+
+/*
+ * ContextEnd --
+ *	Exit-list function: the interpreter is being destroyed.  Its
+ *	handles' referents are about to be freed, so its registry leaves the
+ *	process-wide list first.
+ */
+static void
+ContextEnd(pTHX_ void *unused)
+{
+    PERL_UNUSED_ARG(unused);
+    dMY_CXT;
+    VantlePriv_SymtabInterpEnd(aTHX_ &MY_CXT);
+}
+
+/* Fills a context that belongs to no interpreter yet. */
+static void
+StartContext(pTHX_ VantleContext *context)
+{
+    memset(context, 0, sizeof *context);
+    context->owner = aTHX;
+    VantlePriv_SymtabInterpInit(aTHX_ context);
+    call_atexit(ContextEnd, NULL);
+}
+
+/*
+ * IsBooted --
+ *	Whether this interpreter already has a context of its own.  A
+ *	cloned interpreter holds its parent's until CLONE replaces it; a
+ *	fresh one holds none (Perl zeroes new context slots).
+ */
+static int
+IsBooted(pTHX)
+{
+    /* my_cxt_index is set once, by the first MY_CXT_INIT of the process. */
+    if (my_cxt_index < 0 || my_cxt_index >= PL_my_cxt_size) {
+	return 0;
+    }
+    VantleContext *context = (VantleContext *) PL_my_cxt_list[my_cxt_index];
+    return context != NULL && context->owner == aTHX;
+}
+
+void
+VantlePriv_ContextBoot(pTHX)
+{
+    if (IsBooted(aTHX)) {
+	return;
+    }
+    MY_CXT_INIT;
+    StartContext(aTHX_ &MY_CXT);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Vantle::CLONE --
+ *	Perl calls it in every interpreter it clones for a new thread, with
+ *	that interpreter current (on the thread that asked for the clone).
+ *	The copied context is replaced by a fresh one, and the interpreter
+ *	gets an interpreter object of its own.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__CLONE)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    PERL_UNUSED_VAR(items);
+    BqCPerl_SetInterp(aTHX);
+    if (!IsBooted(aTHX)) {
+	MY_CXT_CLONE;
+	StartContext(aTHX_ &MY_CXT);
+    }
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    int made = VantlePriv_Guard(&errors, [&] { VantlePriv_EnsureInterpObject(aTHX); });
+    if (!made) {
+	warn("Vantle: no interpreter object in the new thread: %s", Tcl_DStringValue(&errors));
+    }
+    Tcl_DStringFree(&errors);
+    XSRETURN_EMPTY;
+}
+
+/* CLONE_SKIP: objects of the package are not copied into new threads. */
+XS_INTERNAL(XS_Vantle__CloneSkip)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    PERL_UNUSED_VAR(items);
+    XSRETURN_YES;
+}
+
+void
+VantlePriv_BootContext(pTHX)
+{
+    newXS("Vantle::CLONE", XS_Vantle__CLONE, "Vantle");
+    newXS("Vantle::Object::CLONE_SKIP", XS_Vantle__CloneSkip, "Vantle");
+    newXS("Vantle::Ptr::CLONE_SKIP", XS_Vantle__CloneSkip, "Vantle");
+}
