@@ -534,30 +534,56 @@ answers handles; C<Vantle::pl> makes Perl data of Foundation objects.
     integer                           NSNumber of the integer (all 64
                                       bits, signed or unsigned)
     other number                      NSNumber of a double
+    boolean (!!1, !!0, 1 == 1,        NSNumber of the BOOL YES or NO
+      builtin::true)
     array reference                   NSMutableArray
     hash reference                    NSMutableDictionary, NSString keys
     undef                             nil (inside a collection: BqNil)
     handle                            its object, unchanged
+    Vantle::data($bytes)              NSData (a handle already)
 
 A string with Perl's character flag is read as UTF-8, one without it as
 Latin-1, so text keeps its characters either way; a string that is not
 valid text (a lone surrogate) fails.  A scalar that has a string value
 becomes an C<NSString> even when it also has a number (C<"007"> stays
 C<"007">, and a number once used as a string crosses as its text); only
-plain numbers become C<NSNumber>s.  Undefined elements of arrays and hashes become
+plain numbers become C<NSNumber>s.  Perl's booleans, the values of
+comparisons and of C<!>, become C<NSNumber>s of C<YES> and C<NO>, not the
+strings C<"1"> and C<"">.  Undefined elements of arrays and hashes become
 C<BqNil>, the object that stands for nil inside collections; holes of a
 sparse array are skipped.  Code, glob and scalar references cannot be
-converted: C<Vantle::obj: don't know how to convert perl reference type
-13 to object>.  Data that contains itself, or that nests more than 99
-containers deep, fails with C<Vantle::obj: recursive perl data
+converted, and the error names them as Perl does:
+C<Vantle::obj: don't know how to convert CODE reference to an object>
+(or C<SCALAR reference>, C<GLOB reference>, C<Regexp>, C<CODE reference
+blessed into My::Class>).  Data that contains itself, or that nests more
+than 99 containers deep, fails with C<Vantle::obj: recursive perl data
 structure>.
+
+A Perl string is always text.  Bytes become an C<NSData> only when asked:
+C<Vantle::data($bytes)> answers a handle of a new C<NSData> holding the
+string's bytes, to pass as an argument or to put into data for
+C<Vantle::obj>.  A string with the character flag gives the bytes of its
+characters when each fits in a byte (as C<utf8::downgrade> does); a wider
+character fails with C<Vantle::data: Wide character in byte string>, so
+encode text first (C<utf8::encode>, C<Encode::encode>).  A reference is
+no byte string (C<Vantle::data: ARRAY reference is no byte string>)
+unless its class overloads C<"">.
 
 Back to Perl, C<NSString>s give text (flagged as characters when they hold
 anything beyond ASCII), C<NSNumber>s integers or floating numbers by the
 C value they hold, C<NSArray>s array references, C<NSDictionary>s hash
-references keyed by the text of each key's description, nil and C<BqNil>
-C<undef>; any other object stays a handle.  Objects nested more than 99
-deep fail with C<Vantle::pl: recursive object structure>.
+references keyed by the text of each key's description, C<NSData> byte
+strings (never flagged as characters), nil, C<BqNil> and C<NSNull>
+C<undef>; any other object stays a handle.  An C<NSNumber> made from a
+C<BOOL> (C<numberWithBool:>, Foundation's C<YES> and C<NO>) gives Perl's
+own true and false, C<!!1> and C<!!0>: 1 and 0 as numbers, C<"1"> and
+C<""> as strings, and C<builtin::is_bool> knows them.  Other numbers stay
+numbers, so a 1 made by C<numberWithInt:> is the integer 1.  Two keys of a
+dictionary that have the same text (the number 1 and the string C<"1">)
+would be one key of a Perl hash: rather than lose an entry, the
+conversion fails with C<Vantle::pl: two dictionary keys become the Perl
+key "1">.  Objects nested more than 99 deep fail with C<Vantle::pl:
+recursive object structure>.
 
 Context: C<Vantle::obj(@values)> in list context answers one handle per
 argument; in scalar context it answers the handle of its one argument, of
@@ -602,6 +628,41 @@ It prints:
     3
     ARRAY
     3 2.5
+
+Bytes, booleans and C<NSNull>:
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $header = "\x89PNG\r\n\x1a\n";                # eight bytes
+    my $data = Vantle::data($header);                 # an NSData
+    print $data->length, "\n";
+    print Vantle::pl($data) eq $header ? "same bytes\n" : "changed\n";
+
+    my $flags = Vantle::obj({ open => !!1, hidden => 1 > 2 });
+    print $flags->objectForKey_("open")->boolValue, "\n";
+    my $back = Vantle::pl($flags);
+    print $back->{hidden} ? "hidden\n" : "shown\n";
+    print $back->{hidden} + 0, "\n";
+
+    my $list = Vantle::pl(NSArray->arrayWithObject_(NSNull->null));
+    print defined $list->[0] ? "defined\n" : "undef\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    8
+    same bytes
+    1
+    shown
+    0
+    undef
 
 =head1 HANDLES AND OBJECT LIFETIME
 
@@ -874,7 +935,7 @@ It prints:
     1: NSRangeException
     2: [NSException Overheated]: too hot
     3: NSObject does not respond to -fly (no method signature)
-    4: Vantle::obj: don't know how to convert perl reference type 13 to object
+    4: Vantle::obj: don't know how to convert CODE reference to an object
     5: still working: 1
 
 =head1 CONTROLS
@@ -1249,7 +1310,7 @@ object graphs, to files, and reads them back.
 
 =over 4
 
-=item Vantle::obj(@values), Vantle::pl(@values)
+=item Vantle::obj(@values), Vantle::pl(@values), Vantle::data($bytes)
 
 L</Vantle::obj and Vantle::pl>.
 
