@@ -1254,7 +1254,11 @@ variables cannot be deleted.
 
 The same as functions; C<ivar_set> answers the object.  The variables of a
 class object can be read but are never written
-(C<refusing to modify class vars>).
+(C<refusing to modify class vars>).  Nor is an object's class pointer,
+C<isa>, which every way of writing a variable refuses
+(C<Vantle::ivar_set: refusing to modify isa, the object's class>): the
+next message to the object would go to another class's methods.  To
+change what an object is, make a new one.
 
 =item Vantle::ivar($scalar, $object, $name)
 
