@@ -750,13 +750,82 @@ sends it C<release> when it is done with it.  Objects answered by other
 methods (C<< NSString->stringWithString_ >>, C<< NSMutableArray->array >>,
 C<Vantle::obj>) are autoreleased.  The pool that the module installs is
 never drained, so these objects live to the end of the process unless the
-program makes pools of its own.  A long-running loop should:
+program makes pools of its own.  A long-running loop makes one per pass
+with C<Vantle::autorelease_pool>:
+
+    for my $item (@work) {
+        my $pool = Vantle::autorelease_pool;
+        ...                  # objects autoreleased here
+    }                        # are freed here, each time round
+
+C<Vantle::autorelease_pool> makes a new C<NSAutoreleasePool> and answers
+a I<scoped pool>, an object of the class C<Vantle::AutoreleasePool> that
+drains the pool when the last Perl value holding it goes: at the end of
+its block, when C<undef> is assigned to it, or when a Perl error leaves
+the block.  C<< $pool->drain >> drains it earlier.  Called in void context
+it would drain at once, so it croaks (C<Vantle::autorelease_pool: useless
+in void context, the pool would drain at once>).  Scoped pools nest as
+Foundation's pools do: draining an outer pool drains the pools made inside
+it, and those drain nothing more when their own scope ends, whatever the
+order.  A new Perl thread gets C<undef> in place of a scoped pool (a pool
+belongs to the thread that made it).
+
+The same can be written with messages,
 
     my $pool = NSAutoreleasePool->new;
-    ...                      # objects autoreleased here
-    $pool->release;          # are freed here
+    ...
+    $pool->release;          # or ->drain
+
+but the scoped pool also drains when a Perl error leaves the block.  Once a
+pool is released or drained, by Perl or by Objective-C code (an outer pool
+draining it), every handle of it is dead (L</Deallocated objects>): a
+second C<release> croaks C<Vantle::msg_send: Dealloc'ed object> instead of
+draining whatever pool Foundation made next in its place (Foundation
+keeps released pools and hands them out again).
 
 An object that must outlive its pool is retained, and released later.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $kept = NSMutableArray->array->retain;         # outlives the pools
+    my $last;
+    for my $n (1 .. 3) {
+        my $pool = Vantle::autorelease_pool;
+        $last = NSString->stringWithString_("round $n");
+        $kept->addObject_($last);                     # the array retains it
+    }
+    print Vantle::object_is_bad($last) ? "gone\n" : "alive: $last\n";
+    print $kept->count, " kept, the last one ", $kept->lastObject, "\n";
+
+    my $temporary;
+    eval {
+        my $pool = Vantle::autorelease_pool;
+        $temporary = NSString->stringWithString_("temporary");
+        die "failed\n";
+    };
+    print "$@", Vantle::object_is_bad($temporary), "\n";
+
+    my $pool = NSAutoreleasePool->new;
+    $pool->release;
+    eval { $pool->release };
+    print $@ =~ s/ at \S+ line \d+\.\n\z//r, "\n";
+    $kept->release;
+
+=for example end
+
+It prints:
+
+=for example output
+
+    alive: round 3
+    3 kept, the last one round 3
+    failed
+    Dealloc'ed object
+    Vantle::msg_send: Dealloc'ed object
 
 =head2 Deallocated objects
 
@@ -1318,6 +1387,10 @@ object graphs, to files, and reads them back.
 
 L</Vantle::obj and Vantle::pl>.
 
+=item Vantle::autorelease_pool()
+
+L</Ownership and autorelease pools>.
+
 =item Vantle::msg_send($receiver, $selector, @args)
 
 =item Vantle::msg_send_super($receiver, $class, $selector, @args)
@@ -1353,7 +1426,8 @@ in the caller's context, and a Perl error is passed on to the caller.
 =back
 
 Other subs of the packages C<Vantle>, C<Vantle::Object>,
-C<Vantle::Control>, C<Vantle::IVar>, C<Vantle::LinkVar>, C<Vantle::Hook>
+C<Vantle::AutoreleasePool>, C<Vantle::Control>, C<Vantle::IVar>,
+C<Vantle::LinkVar>, C<Vantle::Hook>
 and C<Vantle::TestSupport> serve the module itself, its tie classes and its
 tests.
 
