@@ -207,7 +207,7 @@ sub work_convert {
     my $mixed = Vantle::pl(Vantle::obj([$class, { c => $class }]));
     check($mixed->[0] == $class && $mixed->[1]{c} == $class, 'handles inside data pass through');
     dies_like(sub { Vantle::obj([1, { code => sub { 1 } }]) },
-	qr/^Vantle::obj: don't know how to convert perl reference type 13/, 'a code reference inside data');
+	qr/^Vantle::obj: don't know how to convert CODE reference to an object/, 'a code reference inside data');
     my @self = (1);
     push @self, \@self;
     dies_like(sub { Vantle::obj(\@self) }, qr/^Vantle::obj: recursive perl data structure/,

@@ -56,6 +56,13 @@ my $dict = Vantle::obj($data);
 show('Vantle::obj({...})->class', Vantle::pl($dict->className));
 my $back = Vantle::pl($dict);
 show('Vantle::pl(...)->{tags}[1]', $back->{tags}[1]);
+my $flag = Vantle::obj(!!1);
+show('Vantle::obj(!!1)->boolValue', $flag->boolValue);
+show('Vantle::pl(NSNumber->numberWithBool_(0))',
+     '"' . Vantle::pl(NSNumber->numberWithBool_(0)) . '", Perl\'s false');
+my $bytes = Vantle::data("\x00\x01\xfe\xff");
+show('Vantle::data("\\x00\\x01\\xfe\\xff")->length', $bytes->length);
+show('length Vantle::pl(...)', length Vantle::pl($bytes));
 
 print "\nExceptions become Perl errors\n";
 eval { NSArray->array->objectAtIndex_(3) };
@@ -63,9 +70,15 @@ eval { NSArray->array->objectAtIndex_(3) };
 show('eval { NSArray->array->objectAtIndex_(3) }', $error);
 show('and the next message still works', NSArray->arrayWithObject_("ok")->count);
 
-print "\nA pool drained by Perl code\n";
+print "\nPools drained by Perl code\n";
+my $last;
+{
+    my $pool = Vantle::autorelease_pool;    # drains when the block is left
+    $last = NSString->stringWithString_("item $_") for 1 .. 1000;
+}
+show('1000 strings in a Vantle::autorelease_pool', 'after the block: ' . Vantle::object_is_bad($last));
 my $pool = NSAutoreleasePool->new;
-my $made = 0;
-$made += NSString->stringWithString_("item $_")->length for 1 .. 1000;
 $pool->release;
-show('1000 autoreleased strings, then ->release', "$made characters made");
+eval { $pool->release };
+($error = $@) =~ s/ at .*//s;
+show('NSAutoreleasePool->new, ->release twice', $error);

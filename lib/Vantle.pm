@@ -534,30 +534,56 @@ answers handles; C<Vantle::pl> makes Perl data of Foundation objects.
     integer                           NSNumber of the integer (all 64
                                       bits, signed or unsigned)
     other number                      NSNumber of a double
+    boolean (!!1, !!0, 1 == 1,        NSNumber of the BOOL YES or NO
+      builtin::true)
     array reference                   NSMutableArray
     hash reference                    NSMutableDictionary, NSString keys
     undef                             nil (inside a collection: BqNil)
     handle                            its object, unchanged
+    Vantle::data($bytes)              NSData (a handle already)
 
 A string with Perl's character flag is read as UTF-8, one without it as
 Latin-1, so text keeps its characters either way; a string that is not
 valid text (a lone surrogate) fails.  A scalar that has a string value
 becomes an C<NSString> even when it also has a number (C<"007"> stays
 C<"007">, and a number once used as a string crosses as its text); only
-plain numbers become C<NSNumber>s.  Undefined elements of arrays and hashes become
+plain numbers become C<NSNumber>s.  Perl's booleans, the values of
+comparisons and of C<!>, become C<NSNumber>s of C<YES> and C<NO>, not the
+strings C<"1"> and C<"">.  Undefined elements of arrays and hashes become
 C<BqNil>, the object that stands for nil inside collections; holes of a
 sparse array are skipped.  Code, glob and scalar references cannot be
-converted: C<Vantle::obj: don't know how to convert perl reference type
-13 to object>.  Data that contains itself, or that nests more than 99
-containers deep, fails with C<Vantle::obj: recursive perl data
+converted, and the error names them as Perl does:
+C<Vantle::obj: don't know how to convert CODE reference to an object>
+(or C<SCALAR reference>, C<GLOB reference>, C<Regexp>, C<CODE reference
+blessed into My::Class>).  Data that contains itself, or that nests more
+than 99 containers deep, fails with C<Vantle::obj: recursive perl data
 structure>.
+
+A Perl string is always text.  Bytes become an C<NSData> only when asked:
+C<Vantle::data($bytes)> answers a handle of a new C<NSData> holding the
+string's bytes, to pass as an argument or to put into data for
+C<Vantle::obj>.  A string with the character flag gives the bytes of its
+characters when each fits in a byte (as C<utf8::downgrade> does); a wider
+character fails with C<Vantle::data: Wide character in byte string>, so
+encode text first (C<utf8::encode>, C<Encode::encode>).  A reference is
+no byte string (C<Vantle::data: ARRAY reference is no byte string>)
+unless its class overloads C<"">.
 
 Back to Perl, C<NSString>s give text (flagged as characters when they hold
 anything beyond ASCII), C<NSNumber>s integers or floating numbers by the
 C value they hold, C<NSArray>s array references, C<NSDictionary>s hash
-references keyed by the text of each key's description, nil and C<BqNil>
-C<undef>; any other object stays a handle.  Objects nested more than 99
-deep fail with C<Vantle::pl: recursive object structure>.
+references keyed by the text of each key's description, C<NSData> byte
+strings (never flagged as characters), nil, C<BqNil> and C<NSNull>
+C<undef>; any other object stays a handle.  An C<NSNumber> made from a
+C<BOOL> (C<numberWithBool:>, Foundation's C<YES> and C<NO>) gives Perl's
+own true and false, C<!!1> and C<!!0>: 1 and 0 as numbers, C<"1"> and
+C<""> as strings, and C<builtin::is_bool> knows them.  Other numbers stay
+numbers, so a 1 made by C<numberWithInt:> is the integer 1.  Two keys of a
+dictionary that have the same text (the number 1 and the string C<"1">)
+would be one key of a Perl hash: rather than lose an entry, the
+conversion fails with C<Vantle::pl: two dictionary keys become the Perl
+key "1">.  Objects nested more than 99 deep fail with C<Vantle::pl:
+recursive object structure>.
 
 Context: C<Vantle::obj(@values)> in list context answers one handle per
 argument; in scalar context it answers the handle of its one argument, of
@@ -602,6 +628,41 @@ It prints:
     3
     ARRAY
     3 2.5
+
+Bytes, booleans and C<NSNull>:
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $header = "\x89PNG\r\n\x1a\n";                # eight bytes
+    my $data = Vantle::data($header);                 # an NSData
+    print $data->length, "\n";
+    print Vantle::pl($data) eq $header ? "same bytes\n" : "changed\n";
+
+    my $flags = Vantle::obj({ open => !!1, hidden => 1 > 2 });
+    print $flags->objectForKey_("open")->boolValue, "\n";
+    my $back = Vantle::pl($flags);
+    print $back->{hidden} ? "hidden\n" : "shown\n";
+    print $back->{hidden} + 0, "\n";
+
+    my $list = Vantle::pl(NSArray->arrayWithObject_(NSNull->null));
+    print defined $list->[0] ? "defined\n" : "undef\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    8
+    same bytes
+    1
+    shown
+    0
+    undef
 
 =head1 HANDLES AND OBJECT LIFETIME
 
@@ -689,13 +750,82 @@ sends it C<release> when it is done with it.  Objects answered by other
 methods (C<< NSString->stringWithString_ >>, C<< NSMutableArray->array >>,
 C<Vantle::obj>) are autoreleased.  The pool that the module installs is
 never drained, so these objects live to the end of the process unless the
-program makes pools of its own.  A long-running loop should:
+program makes pools of its own.  A long-running loop makes one per pass
+with C<Vantle::autorelease_pool>:
+
+    for my $item (@work) {
+        my $pool = Vantle::autorelease_pool;
+        ...                  # objects autoreleased here
+    }                        # are freed here, each time round
+
+C<Vantle::autorelease_pool> makes a new C<NSAutoreleasePool> and answers
+a I<scoped pool>, an object of the class C<Vantle::AutoreleasePool> that
+drains the pool when the last Perl value holding it goes: at the end of
+its block, when C<undef> is assigned to it, or when a Perl error leaves
+the block.  C<< $pool->drain >> drains it earlier.  Called in void context
+it would drain at once, so it croaks (C<Vantle::autorelease_pool: useless
+in void context, the pool would drain at once>).  Scoped pools nest as
+Foundation's pools do: draining an outer pool drains the pools made inside
+it, and those drain nothing more when their own scope ends, whatever the
+order.  A new Perl thread gets C<undef> in place of a scoped pool (a pool
+belongs to the thread that made it).
+
+The same can be written with messages,
 
     my $pool = NSAutoreleasePool->new;
-    ...                      # objects autoreleased here
-    $pool->release;          # are freed here
+    ...
+    $pool->release;          # or ->drain
+
+but the scoped pool also drains when a Perl error leaves the block.  Once a
+pool is released or drained, by Perl or by Objective-C code (an outer pool
+draining it), every handle of it is dead (L</Deallocated objects>): a
+second C<release> croaks C<Vantle::msg_send: Dealloc'ed object> instead of
+draining whatever pool Foundation made next in its place (Foundation
+keeps released pools and hands them out again).
 
 An object that must outlive its pool is retained, and released later.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $kept = NSMutableArray->array->retain;         # outlives the pools
+    my $last;
+    for my $n (1 .. 3) {
+        my $pool = Vantle::autorelease_pool;
+        $last = NSString->stringWithString_("round $n");
+        $kept->addObject_($last);                     # the array retains it
+    }
+    print Vantle::object_is_bad($last) ? "gone\n" : "alive: $last\n";
+    print $kept->count, " kept, the last one ", $kept->lastObject, "\n";
+
+    my $temporary;
+    eval {
+        my $pool = Vantle::autorelease_pool;
+        $temporary = NSString->stringWithString_("temporary");
+        die "failed\n";
+    };
+    print "$@", Vantle::object_is_bad($temporary), "\n";
+
+    my $pool = NSAutoreleasePool->new;
+    $pool->release;
+    eval { $pool->release };
+    print $@ =~ s/ at \S+ line \d+\.\n\z//r, "\n";
+    $kept->release;
+
+=for example end
+
+It prints:
+
+=for example output
+
+    alive: round 3
+    3 kept, the last one round 3
+    failed
+    Dealloc'ed object
+    Vantle::msg_send: Dealloc'ed object
 
 =head2 Deallocated objects
 
@@ -874,7 +1004,7 @@ It prints:
     1: NSRangeException
     2: [NSException Overheated]: too hot
     3: NSObject does not respond to -fly (no method signature)
-    4: Vantle::obj: don't know how to convert perl reference type 13 to object
+    4: Vantle::obj: don't know how to convert CODE reference to an object
     5: still working: 1
 
 =head1 CONTROLS
@@ -1193,7 +1323,11 @@ variables cannot be deleted.
 
 The same as functions; C<ivar_set> answers the object.  The variables of a
 class object can be read but are never written
-(C<refusing to modify class vars>).
+(C<refusing to modify class vars>).  Nor is an object's class pointer,
+C<isa>, which every way of writing a variable refuses
+(C<Vantle::ivar_set: refusing to modify isa, the object's class>): the
+next message to the object would go to another class's methods.  To
+change what an object is, make a new one.
 
 =item Vantle::ivar($scalar, $object, $name)
 
@@ -1249,9 +1383,13 @@ object graphs, to files, and reads them back.
 
 =over 4
 
-=item Vantle::obj(@values), Vantle::pl(@values)
+=item Vantle::obj(@values), Vantle::pl(@values), Vantle::data($bytes)
 
 L</Vantle::obj and Vantle::pl>.
+
+=item Vantle::autorelease_pool()
+
+L</Ownership and autorelease pools>.
 
 =item Vantle::msg_send($receiver, $selector, @args)
 
@@ -1288,7 +1426,8 @@ in the caller's context, and a Perl error is passed on to the caller.
 =back
 
 Other subs of the packages C<Vantle>, C<Vantle::Object>,
-C<Vantle::Control>, C<Vantle::IVar>, C<Vantle::LinkVar>, C<Vantle::Hook>
+C<Vantle::AutoreleasePool>, C<Vantle::Control>, C<Vantle::IVar>,
+C<Vantle::LinkVar>, C<Vantle::Hook>
 and C<Vantle::TestSupport> serve the module itself, its tie classes and its
 tests.
 

@@ -5,6 +5,10 @@ use utf8;
 use Test::More;
 use B ();
 use Scalar::Util qw(refaddr);
+use FindBin;
+
+use lib "$FindBin::Bin/lib";
+use ErrorCapture qw(error_of);
 
 use Vantle;
 
@@ -160,24 +164,93 @@ subtest 'Perl values that convert through magic' => sub {
     is(round_trip($1), 'y', 'a match variable');
 };
 
-subtest 'conversion errors' => sub {
+subtest 'conversion errors name the kind of value' => sub {
+    my $glob = \*STDOUT;
     my @cases = (
-        [sub { Vantle::obj(sub { 1 }) },
-         q{Vantle::obj: don't know how to convert perl reference type 13 to object}],
-        [sub { Vantle::obj(\*STDOUT) },
-         q{Vantle::obj: don't know how to convert perl reference type 9 to object}],
-        [sub { Vantle::obj([1, [\1]]) },
-         q{Vantle::obj: don't know how to convert perl reference type 1 to object}],
-        [sub { Vantle::obj(*STDOUT) },
-         q{Vantle::obj: don't know how to convert perl SV type 9 to an object}],
-        [sub { my @a = Vantle::obj(1, sub { 2 }) },
-         q{Vantle::obj: don't know how to convert perl reference type 13 to object}],
+        [sub { Vantle::obj(sub { 1 }) }, 'CODE reference'],
+        [sub { Vantle::obj($glob) }, 'GLOB reference'],
+        [sub { Vantle::obj([1, [\1]]) }, 'SCALAR reference'],
+        [sub { Vantle::obj(\\1) }, 'REF reference'],
+        [sub { Vantle::obj(qr/x/) }, 'Regexp'],
+        [sub { Vantle::obj(bless sub { 1 }, 'Some::Class') }, 'CODE reference blessed into Some::Class'],
+        [sub { Vantle::obj(*STDOUT) }, 'GLOB value'],
+        [sub { my @a = Vantle::obj(1, sub { 2 }) }, 'CODE reference'],
+        [sub { NSMutableArray->array->addObject_(\1) }, 'SCALAR reference'],
     );
     for my $case (@cases) {
-        my ($code, $message) = @$case;
-        ok(!eval { $code->(); 1 }, $message);
-        like($@, qr/^\Q$message\E at /, 'with that exact text');
+        my ($code, $kind) = @$case;
+        like(error_of($code), qr/\Qdon't know how to convert $kind to an object\E/, $kind);
     }
+    is(error_of(sub { Vantle::obj(sub { 1 }) }),
+       q{Vantle::obj: don't know how to convert CODE reference to an object}, 'the whole text');
+};
+
+subtest 'NSData and bytes' => sub {
+    my $bytes = join '', map { chr } 0 .. 255;
+    my $data = Vantle::data($bytes);
+    ok($data->isKindOfClass_('NSData'), 'Vantle::data makes an NSData');
+    is($data->length, 256, 'of every byte');
+    my $back = Vantle::pl($data);
+    is($back, $bytes, 'which come back as a byte string');
+    ok(!utf8::is_utf8($back), 'without the character flag');
+    is_deeply(round_trip([$data, { d => $data }]), [$bytes, { d => $bytes }],
+              'also inside arrays and dictionaries');
+    is(Vantle::pl(Vantle::data('')), '', 'no bytes are the empty string');
+
+    my $upgraded = "caf\xe9";
+    utf8::upgrade($upgraded);
+    is(Vantle::data($upgraded)->length, 4, 'a flagged string of bytes gives its bytes');
+    is(error_of(sub { Vantle::data("smile \x{263a}") }),
+       'Vantle::data: Wide character in byte string', 'characters beyond a byte are refused');
+    is(error_of(sub { Vantle::data([]) }),
+       'Vantle::data: ARRAY reference is no byte string', 'so are references');
+    is(error_of(sub { Vantle::data() }), 'Usage: Vantle::data(bytes)', 'usage');
+    ok(Vantle::data($data) == $data, 'an NSData is itself');
+    is(error_of(sub { Vantle::data(NSString->stringWithString_('text')) }),
+       'Vantle::data: object is no NSData', 'other objects are refused');
+    {
+        package Stringy;
+        use overload '""' => sub { "bytes\xff" };
+    }
+    is(Vantle::pl(Vantle::data(bless {}, 'Stringy')), "bytes\xff", 'an object that makes a string');
+    ok(Vantle::obj("\xff\x00")->isKindOfClass_('NSString'), 'a plain Perl string stays text');
+};
+
+subtest 'NSNull and booleans' => sub {
+    my $null = NSNull->null;
+    ok(!defined Vantle::pl($null), 'NSNull is undef');
+    is_deeply(round_trip([$null, { n => $null }]), [undef, { n => undef }], 'inside collections too');
+
+    my ($yes, $no) = (Vantle::obj(!!1), Vantle::obj(!!0));
+    ok($yes->isKindOfClass_('NSNumber') && $no->isKindOfClass_('NSNumber'),
+       "Perl's booleans become numbers");
+    ok($yes->isEqual_(NSNumber->numberWithBool_(1)), 'true is YES');
+    ok($no->isEqual_(NSNumber->numberWithBool_(0)), 'false is NO');
+    my $array = NSMutableArray->array;
+    $array->addObject_(1 == 1);
+    ok($array->objectAtIndex_(0)->isKindOfClass_('NSNumber'), 'also as an id argument');
+
+    no warnings 'experimental::builtin';
+    my ($true, $false) = Vantle::pl(Vantle::obj([!!1, !!0]));
+    ok(builtin::is_bool($true) && $true, 'YES comes back as true');
+    ok(builtin::is_bool($false) && defined $false && !$false, 'NO as false');
+    is($false + 0, 0, 'which is 0 as a number');
+    ok(!builtin::is_bool(round_trip(1)), 'the number 1 stays a number');
+    is(round_trip(1), 1, 'and keeps its value');
+    ok(!builtin::is_bool(Vantle::pl(NSNumber->numberWithUnsignedChar_(1))),
+       'so does a number of another small type');
+};
+
+subtest 'dictionary keys that collide in Perl' => sub {
+    my $colliding = NSMutableDictionary->dictionary;
+    $colliding->setObject_forKey_('number', NSNumber->numberWithInt_(1));
+    $colliding->setObject_forKey_('string', '1');
+    is($colliding->count, 2, 'two keys for Foundation');
+    my $message = 'Vantle::pl: two dictionary keys become the Perl key "1"';
+    is(error_of(sub { my $h = Vantle::pl($colliding) }), $message, 'are refused');
+    is(error_of(sub { my @l = Vantle::pl($colliding) }), $message, 'in list context too');
+    is(error_of(sub { my $a = Vantle::pl(Vantle::obj([{ ok => 1 }, $colliding])) }), $message,
+       'and deep inside other data');
 };
 
 subtest 'self-reference and the depth limit' => sub {

@@ -63,6 +63,30 @@ subtest 'ivar_get and ivar_set' => sub {
     like($@, qr/^Usage: Vantle::ivar_set\(obj,ivar,val\) at /, 'usage');
 };
 
+subtest "an object's class pointer is never written" => sub {
+    my $p = $pairClass->new;
+    my $message = "Vantle::ivar_set: refusing to modify isa, the object's class";
+    Vantle::ivar(my $linked, $p, 'isa');
+    tie my %view, 'Vantle::Object', $p;
+    # Each writes the class the object already has, so a build that lets
+    # the write through still runs on.
+    my @routes = (
+        ['Vantle::ivar_set', sub { Vantle::ivar_set($p, 'isa', $pairClass) }],
+        ['the hash view', sub { $p->{isa} = $pairClass }],
+        ['an explicit tie', sub { $view{isa} = $pairClass }],
+        ['a linked scalar', sub { $linked = $pairClass }],
+        ['Vantle::IVar::STORE', sub { Vantle::IVar::STORE(tied $linked, $pairClass) }],
+    );
+    for my $route (@routes) {
+        my ($name, $code) = @$route;
+        ok(!eval { $code->(); 1 }, "$name refuses");
+        is($@ =~ s/ at .*//sr, $message, "$name: message");
+    }
+    ok(Vantle::ivar_get($p, 'isa') == $pairClass, 'reading it still works');
+    ok($linked == $pairClass, 'also through the linked scalar');
+    is(Vantle::pl($p->className), 'VantleTestPair', 'and the object is what it was');
+};
+
 subtest 'a linked scalar reads and writes the variable' => sub {
     my $p = $pairClass->new;
     $p->{a} = 1;

@@ -7,9 +7,13 @@
  *	Perl strings become NSStrings and back as text: a string with Perl's
  *	UTF-8 flag is decoded as UTF-8, one without it holds characters
  *	0..255 (Latin-1); strings come back as UTF-8, flagged when they hold
- *	anything beyond ASCII.  Integers keep all 64 bits, signed or
- *	unsigned.  Arrays and hashes convert element by element, nil standing
- *	in as the shared BqNil inside collections.
+ *	anything beyond ASCII.  Bytes are a separate kind: NSData comes back
+ *	as a byte string, and Vantle::data makes NSData of one, since a Perl
+ *	string alone does not say whether it is text or bytes.  Integers keep
+ *	all 64 bits, signed or unsigned; Perl's booleans and the NSNumbers of
+ *	BOOLs map onto each other.  Arrays and hashes convert element by
+ *	element, nil standing in as the shared BqNil inside collections;
+ *	NSNull comes back as undef.
  *
  *	Errors are words appended to the caller's dynamic string; a failure
  *	inside a container abandons the whole container.  Objective-C work is
@@ -27,6 +31,7 @@
 #include "BqNil.h"
 
 #include <limits.h>
+#include <string.h>
 
 Class VantlePriv_NSStringClass;
 Class VantlePriv_NSMutableStringClass;
@@ -36,6 +41,22 @@ Class VantlePriv_NSDictionaryClass;
 Class VantlePriv_NSMutableDictionaryClass;
 Class VantlePriv_NSNumberClass;
 id    VantlePriv_NilObject;
+
+/*
+ * Further classes the conversion tells apart, looked up with the ones
+ * above.  Process-wide like them: a class is the same for every
+ * interpreter of the process, and nothing changes them after start-up.
+ *  - data: NSData, whose bytes cross as a Perl byte string;
+ *  - null: NSNull, which becomes undef;
+ *  - boolNumber: the class of [NSNumber numberWithBool:] when BOOLs have
+ *    a class of their own (GNUstep's are singletons of a private one),
+ *    else Nil; its numbers become Perl's booleans.
+ */
+static struct {
+    Class data;
+    Class null;
+    Class boolNumber;
+} convertClasses;
 
 Vantle_ObjectForSVHookFunction Vantle_ObjectForSVHook;
 Vantle_SVForObjectHookFunction Vantle_SVForObjectHook;
@@ -56,6 +77,24 @@ CachedClass(const char *name)
     return cls != Nil ? [cls class] : Nil;
 }
 
+/* The class of BOOL numbers, or Nil when they share the class of other
+ * small numbers. */
+static Class
+BoolNumberClass(void)
+{
+    if (VantlePriv_NSNumberClass == Nil) {
+	return Nil;
+    }
+    Class boolClass = object_getClass([VantlePriv_NSNumberClass numberWithBool: YES]);
+    if (boolClass == object_getClass([VantlePriv_NSNumberClass numberWithUnsignedChar: 1])
+	    || boolClass == object_getClass([VantlePriv_NSNumberClass numberWithInt: 1])) {
+	return Nil;
+    }
+    return boolClass;
+}
+
+/* Runs under the boot sub's guard: the messages above cannot unwind
+ * through Perl. */
 void
 VantlePriv_ConvertInit(void)
 {
@@ -67,6 +106,9 @@ VantlePriv_ConvertInit(void)
     VantlePriv_NSMutableDictionaryClass = CachedClass("NSMutableDictionary");
     VantlePriv_NSNumberClass = CachedClass("NSNumber");
     VantlePriv_NilObject = [BqNil sharedInstance];
+    convertClasses.data = CachedClass("NSData");
+    convertClasses.null = CachedClass("NSNull");
+    convertClasses.boolNumber = BoolNumberClass();
 }
 
 int
@@ -141,6 +183,52 @@ NewString(const char *bytes, STRLEN length, int isUTF8, Tcl_DString *errors)
  *----------------------------------------------------------------------
  */
 
+/*
+ * AppendKind --
+ *	Appends the kind of a value as Perl names it: "CODE reference",
+ *	"Regexp", "GLOB reference blessed into IO::File" for the referent of
+ *	a reference, "GLOB value" for a value given as itself.
+ */
+static void
+AppendKind(pTHX_ SV *sv, int isReferent, Tcl_DString *errors)
+{
+    const char *kind = sv_reftype(sv, 0);
+    const char *suffix = isReferent ? " reference" : " value";
+    if (SvTYPE(sv) == SVt_REGEXP) {
+	kind = "Regexp";
+	suffix = "";
+    }
+    BqTcl_DStringApp(errors, kind, suffix, (char *) NULL);
+    const char *className = isReferent && SvOBJECT(sv) ? sv_reftype(sv, 1) : NULL;
+    if (className != NULL && strcmp(className, kind) != 0) {
+	BqTcl_DStringApp(errors, " blessed into ", className, (char *) NULL);
+    }
+}
+
+/* Reports a value that has no object, by its kind.  Answers nil. */
+static id
+Unconvertible(pTHX_ SV *sv, int isReferent, Tcl_DString *errors, char *errorFlag)
+{
+    BqTcl_DStringApp(errors, "don't know how to convert ", (char *) NULL);
+    AppendKind(aTHX_ sv, isReferent, errors);
+    BqTcl_DStringApp(errors, " to an object", (char *) NULL);
+    SetFlag(errorFlag, 1);
+    return nil;
+}
+
+/* The shared NSNumber of YES or NO, or nil with an error. */
+static id
+BoolNumber(int truth, Tcl_DString *errors, char *errorFlag)
+{
+    id number = nil;
+    if (!VantlePriv_Guard(errors, [&] {
+	number = [VantlePriv_NSNumberClass numberWithBool: truth ? YES : NO];
+    })) {
+	SetFlag(errorFlag, 1);
+    }
+    return number;
+}
+
 /* An NSNumber of a scalar's number, or nil with an error.  The integer
  * slot is used when it is the exact value and the double slot is not
  * (a 64-bit integer that a double cannot hold); otherwise a double value
@@ -167,9 +255,7 @@ NumberForScalar(pTHX_ SV *sv, Tcl_DString *errors, char *errorFlag)
 	    number = [VantlePriv_NSNumberClass numberWithLongLong: value];
 	});
     } else {
-	BqTcl_DStringPrintf(errors, "don't know how to convert perl SV type %d to an object",
-		(int) SvTYPE(sv));
-	completed = 0;
+	return Unconvertible(aTHX_ sv, 0, errors, errorFlag);
     }
     if (!completed) {
 	SetFlag(errorFlag, 1);
@@ -222,10 +308,7 @@ ObjectForReference(pTHX_ SV *sv, Tcl_DString *errors, char *errorFlag)
     if (SvTYPE(referent) == SVt_PVAV || SvTYPE(referent) == SVt_PVHV) {
 	return NestedContainer(referent, errors, errorFlag);
     }
-    BqTcl_DStringPrintf(errors, "don't know how to convert perl reference type %d to object",
-	    (int) SvTYPE(referent));
-    SetFlag(errorFlag, 1);
-    return nil;
+    return Unconvertible(aTHX_ referent, 1, errors, errorFlag);
 }
 
 static id
@@ -236,13 +319,14 @@ ObjectForPlainValue(pTHX_ SV *sv, Tcl_DString *errors, char *errorFlag)
 	return NestedContainer(sv, errors, errorFlag);
     }
     if (type != SVt_NULL && !IsScalarType(type)) {
-	BqTcl_DStringPrintf(errors, "don't know how to convert perl SV type %d to an object",
-		(int) type);
-	SetFlag(errorFlag, 1);
-	return nil;
+	return Unconvertible(aTHX_ sv, 0, errors, errorFlag);
     }
     if (!SvOK(sv)) {
 	return nil;
+    }
+    /* Before the string: a boolean has the string "1" or "". */
+    if (SvIsBOOL(sv)) {
+	return BoolNumber(SvTRUE_nomg(sv), errors, errorFlag);
     }
     if (SvPOKp(sv)) {
 	STRLEN length;
@@ -409,7 +493,9 @@ typedef enum ObjectKind {
     KindString,
     KindArray,
     KindDictionary,
-    KindNumber
+    KindNumber,
+    KindData,
+    KindNull
 } ObjectKind;
 
 static ObjectKind
@@ -426,6 +512,12 @@ KindOfObject(id object)
     }
     if (VantlePriv_IsKindOfClass(object, VantlePriv_NSNumberClass)) {
 	return KindNumber;
+    }
+    if (VantlePriv_IsKindOfClass(object, convertClasses.data)) {
+	return KindData;
+    }
+    if (VantlePriv_IsKindOfClass(object, convertClasses.null)) {
+	return KindNull;
     }
     return KindOther;
 }
@@ -452,12 +544,15 @@ TextBytes(id object, int useDescription, NSUInteger *lengthPtr, Tcl_DString *err
     return *lengthPtr > 0 ? (const char *) [data bytes] : "";
 }
 
-/* Sets sv to text given as UTF-8 bytes, flagged as UTF-8 when needed. */
+/* Sets sv to text given as UTF-8 bytes, flagged as UTF-8 when needed.
+ * (sv_setpvn keeps a flag sv had, so it is set either way.) */
 static void
 SetUTF8Text(pTHX_ SV *sv, const char *bytes, STRLEN length)
 {
     sv_setpvn(sv, bytes, length);
-    if (!is_utf8_invariant_string((const U8 *) bytes, length)) {
+    if (is_utf8_invariant_string((const U8 *) bytes, length)) {
+	SvUTF8_off(sv);
+    } else {
 	SvUTF8_on(sv);
     }
 }
@@ -471,6 +566,23 @@ SetFromString(pTHX_ SV *sv, id string, Tcl_DString *errors)
 	return 0;
     }
     SetUTF8Text(aTHX_ sv, bytes, length);
+    return 1;
+}
+
+/* Sets sv to the bytes of a data object, as a byte string. */
+static int
+SetFromData(pTHX_ SV *sv, id data, Tcl_DString *errors)
+{
+    const void *bytes = NULL;
+    NSUInteger length = 0;
+    if (!VantlePriv_Guard(errors, [&] {
+	length = [data length];
+	bytes = [data bytes];
+    })) {
+	return 0;
+    }
+    sv_setpvn(sv, length > 0 ? (const char *) bytes : "", length);
+    SvUTF8_off(sv);
     return 1;
 }
 
@@ -506,13 +618,22 @@ ReadNumber(id number, NumberValue *value, Tcl_DString *errors)
 
 /*
  * SetFromNumber --
- *	An integer number sets the scalar's integer (unsigned beyond the
- *	signed range); any other number sets its floating value, from which
- *	Perl derives the integer in integer context (2.5 reads as 2 there).
+ *	A BOOL number sets Perl's true or false; another integer number sets
+ *	the scalar's integer (unsigned beyond the signed range); any other
+ *	number sets its floating value, from which Perl derives the integer
+ *	in integer context (2.5 reads as 2 there).
  */
 static int
 SetFromNumber(pTHX_ SV *sv, id number, Tcl_DString *errors)
 {
+    if (VantlePriv_IsKindOfClass(number, convertClasses.boolNumber)) {
+	BOOL truth = NO;
+	if (!VantlePriv_Guard(errors, [&] { truth = [number boolValue]; })) {
+	    return 0;
+	}
+	sv_setbool(sv, truth);
+	return 1;
+    }
     NumberValue value;
     if (!ReadNumber(number, &value, errors)) {
 	return 0;
@@ -558,9 +679,10 @@ SetFromCollection(pTHX_ SV *sv, id collection, ObjectKind kind, Tcl_DString *err
 /*
  *----------------------------------------------------------------------
  * Vantle_SVForObject_Default --
- *	Sets sv from an object: undef for nil and BqNil; text, an array or
- *	hash reference, or a number for Foundation strings, arrays,
- *	dictionaries and numbers; a handle for anything else.
+ *	Sets sv from an object: undef for nil, BqNil and NSNull; text, an
+ *	array or hash reference, a number or a byte string for Foundation
+ *	strings, arrays, dictionaries, numbers and data; a handle for
+ *	anything else.
  *----------------------------------------------------------------------
  */
 int
@@ -584,6 +706,11 @@ Vantle_SVForObject_Default(SV *sv, id object, Tcl_DString *errors)
 	return SetFromCollection(aTHX_ sv, object, kind, errors);
     case KindNumber:
 	return SetFromNumber(aTHX_ sv, object, errors);
+    case KindData:
+	return SetFromData(aTHX_ sv, object, errors);
+    case KindNull:
+	sv_setsv(sv, &PL_sv_undef);
+	return 1;
     case KindOther:
 	break;
     }
@@ -665,7 +792,8 @@ Vantle_AVForArray(AV *av, id array, Tcl_DString *errors)
  * Vantle_HVForDictionary --
  *	Fills a plain Perl hash with the converted values of a dictionary
  *	object, each under the text of its key's description, replacing its
- *	contents.  A nil dictionary empties it.
+ *	contents.  A nil dictionary empties it.  Two keys with the same text
+ *	(the number 1 and the string "1") fail rather than lose an entry.
  *----------------------------------------------------------------------
  */
 int
@@ -707,6 +835,12 @@ Vantle_HVForDictionary(HV *hv, id dictionary, Tcl_DString *errors)
 	    return 0;
 	}
 	SetUTF8Text(aTHX_ keySV, keyBytes, keyLength);
+	if (hv_exists_ent(hv, keySV, 0)) {
+	    BqTcl_DStringApp(errors, "two dictionary keys become the Perl key \"", (char *) NULL);
+	    Tcl_DStringAppend(errors, keyBytes, (int) keyLength);
+	    BqTcl_DStringApp(errors, "\"", (char *) NULL);
+	    return 0;
+	}
 	SV *valueSV = newSV(0);
 	hv_store_ent(hv, keySV, valueSV, 0);
 	if (!Vantle_SVForObject(valueSV, value, errors)) {
@@ -779,6 +913,91 @@ XS_INTERNAL(XS_Vantle__obj)
 	croak_sv(failure);
     }
     XSRETURN(returned);
+}
+
+/*
+ * DataForBytes --
+ *	A new NSData of the bytes of a Perl string, or nil with the reason
+ *	appended: a reference that gives no string of its own (no overloaded
+ *	'""'), or a character that does not fit a byte.  A string of
+ *	characters that all fit is taken as their bytes, as Perl's
+ *	utf8::downgrade does.  A handle of an NSData gives that NSData; of
+ *	another object, an error (its text would be a choice of encoding,
+ *	its description no bytes anyone wants).  The value's get-magic has
+ *	run.
+ */
+static id
+DataForBytes(pTHX_ SV *value, Tcl_DString *errors)
+{
+    if (VantlePriv_HandleReferent(aTHX_ value) != NULL) {
+	char failed = 0;
+	id object = Vantle_SVGetObject2NM(value, errors, &failed);
+	if (failed) {
+	    return nil;
+	}
+	if (!VantlePriv_IsKindOfClass(object, convertClasses.data)) {
+	    BqTcl_DStringApp(errors, "object is no NSData", (char *) NULL);
+	    return nil;
+	}
+	return object;
+    }
+    if (SvROK(value) && !SvAMAGIC(value)) {
+	AppendKind(aTHX_ SvRV(value), 1, errors);
+	BqTcl_DStringApp(errors, " is no byte string", (char *) NULL);
+	return nil;
+    }
+    SV *bytes = sv_newmortal();
+    sv_copypv_nomg(bytes, value);
+    if (!sv_utf8_downgrade(bytes, TRUE)) {
+	BqTcl_DStringApp(errors, "Wide character in byte string", (char *) NULL);
+	return nil;
+    }
+    STRLEN length;
+    const char *start = SvPV_nomg_const(bytes, length);
+    if (convertClasses.data == Nil) {
+	BqTcl_DStringApp(errors, "NSData is not loaded", (char *) NULL);
+	return nil;
+    }
+    id data = nil;
+    VantlePriv_Guard(errors, [&] {
+	data = [convertClasses.data dataWithBytes: start length: length];
+    });
+    return data;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Vantle::data --
+ *	(bytes): a handle of a new autoreleased NSData holding the bytes of
+ *	a Perl string.  Croaks "Vantle::data: <reason>" for a value that is
+ *	no byte string.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__data)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    if (items != 1) {
+	croak("Usage: Vantle::data(bytes)");
+    }
+    SV *value = ST(0);
+    SV *result = sv_newmortal();
+    SV *failure = NULL;
+    Tcl_DString errors;
+    ENTER;
+    VantlePriv_EnterConversion(aTHX_ &errors);
+    SvGETMAGIC(value);
+    id data = DataForBytes(aTHX_ value, &errors);
+    if (data == nil || !Vantle_SVSetObject(result, data, &errors)) {
+	failure = sv_2mortal(newSVpvf("Vantle::data: %s", Tcl_DStringValue(&errors)));
+    }
+    LEAVE;
+
+    if (failure != NULL) {
+	croak_sv(failure);
+    }
+    ST(0) = result;
+    XSRETURN(1);
 }
 
 /* A new mortal scalar converted from object, or null (text appended). */
@@ -940,4 +1159,5 @@ VantlePriv_BootConvert(pTHX)
 {
     newXS("Vantle::obj", XS_Vantle__obj, "Vantle");
     newXS("Vantle::pl", XS_Vantle__pl, "Vantle");
+    newXS("Vantle::data", XS_Vantle__data, "Vantle");
 }

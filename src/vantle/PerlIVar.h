@@ -14,7 +14,7 @@
  *	hold null or a string from the default malloc zone.  Object variables
  *	are stored as they are, without retain or release, as the object's
  *	own code would have to do.  Class objects' variables are never
- *	written.
+ *	written, nor is an object's class pointer (isa).
  */
 #ifndef VANTLE_PERL_IVAR_H
 #define VANTLE_PERL_IVAR_H

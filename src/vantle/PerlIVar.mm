@@ -107,7 +107,10 @@ VantlePriv_ReadIvar(pTHX_ id object, Ivar ivar, SV *result, Tcl_DString *errors)
  * VantlePriv_WriteIvar --
  *	Converts value to C into the variable; C strings are stored as
  *	private copies, replacing (and freeing) the one the variable held.
- *	A class object's variables are the class's own record: refused.
+ *	A class object's variables are the class's own record: refused.  So
+ *	is the variable that holds an object's class pointer (isa, the first
+ *	word of every object): the next message would go to the wrong
+ *	methods, or crash.
  *----------------------------------------------------------------------
  */
 SV *
@@ -115,6 +118,10 @@ VantlePriv_WriteIvar(pTHX_ id object, Ivar ivar, SV *value, Tcl_DString *errors)
 {
     if (class_isMetaClass(object_getClass(object))) {
 	return sv_2mortal(newSVpvs("Vantle::ivar_set: refusing to modify class vars"));
+    }
+    if (ivar_getOffset(ivar) < (ptrdiff_t) sizeof(Class)) {
+	return sv_2mortal(newSVpvf("Vantle::ivar_set: refusing to modify %s, the object's class",
+		ivar_getName(ivar)));
     }
     Tcl_DStringSetLength(errors, 0);
     if (BqOsmo_I2C(NULL, errors, VantlePriv_CTypeTable, value, IvarAddress(object, ivar), 0,

@@ -214,6 +214,7 @@ RegisterSubs(pTHX)
     }
     VantlePriv_BootControl(aTHX);
     VantlePriv_BootConvert(aTHX);
+    VantlePriv_BootPool(aTHX);
     VantlePriv_BootPointer(aTHX);
     VantlePriv_BootLinkVar(aTHX);
     VantlePriv_BootIVar(aTHX);

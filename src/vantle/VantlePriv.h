@@ -128,7 +128,8 @@ void VantlePriv_RaisePerlError(pTHX_ const char *doing) __attribute__((noreturn)
 /*
  * XS subs registered by the boot sub, by file.
  */
-void VantlePriv_BootConvert(pTHX);	/* Vantle::obj, Vantle::pl */
+void VantlePriv_BootConvert(pTHX);	/* Vantle::obj, Vantle::pl, Vantle::data */
+void VantlePriv_BootPool(pTHX);		/* Vantle::autorelease_pool and its pools */
 void VantlePriv_BootControl(pTHX);	/* Vantle::Control::* */
 void VantlePriv_BootTestSupport(pTHX);	/* Vantle::TestSupport::* */
 void VantlePriv_BootTestSupportClasses(pTHX); /* ...::test_classes */
