@@ -458,13 +458,27 @@ handles, which print as the class name.
 =item Structures
 
 A structure is a hash reference with one entry per member, keyed by the
-member's name, or by C<_0>, C<_1>... for members without one (Foundation's
-own method signatures carry no member names on this platform, so an
-C<NSRange> is C<< { _0 => $location, _1 => $length } >>).  A member the
-hash lacks is warned about (C<no element "_1" in hash>).  A structure
-result is a hash reference with the members and C<__signature>, the
-member encodings; given back as an argument, C<__signature> lends its
-member names to members the type leaves unnamed.
+member's name, or by C<_0>, C<_1>... for members without one.  Foundation's
+own method signatures carry no member names on this platform, so the
+binding knows the names of Foundation's structures: an C<NSRange> is
+C<< { location => 7, length => 5 } >>, an C<NSPoint>
+C<< { x => 1, y => 2 } >>, an C<NSSize> C<< { width => 3, height => 4 } >>
+and an C<NSRect> C<< { origin => { x => 1, y => 2 }, size => { width => 3,
+height => 4 } } >>.  A structure result is such a hash reference plus
+C<__signature>, the member encodings; given back as an argument,
+C<__signature> lends its member names to members the type leaves
+unnamed.
+
+An argument may give a named member by its index as well
+(C<< { _0 => 1, _1 => 3 } >> is an C<NSRange> too), but not both ways.
+Every member must be there, and no other key: such a hash is refused
+before anything is converted, with C<missing member "length" (or "_1") of
+struct _NSRange>, C<unknown member "lenght" of struct _NSRange> or
+C<member "location" of struct _NSRange given twice, also as "_0">.  A
+member that cannot be converted says where it is:
+C<perl type is not a hash reference (while converting member "origin" of
+struct _NSRect)>.  The same holds for structures stored into instance
+variables and through typed pointers.
 
 =item C arrays
 
@@ -493,8 +507,8 @@ C<cannot convert to type ?>.
 
     my $text = NSString->stringWithString_("hello, world");
     my $range = $text->rangeOfString_("world");             # an NSRange
-    print "$range->{_0} $range->{_1}\n";
-    print $text->substringWithRange_({ _0 => 0, _1 => 5 }), "\n";
+    print "$range->{location} $range->{length}\n";
+    print $text->substringWithRange_({ location => 0, length => 5 }), "\n";
     print $text->hasPrefix_("hello"), "\n";                  # a BOOL
     print $text->respondsToSelector_("length"), "\n";        # a SEL argument
     print $text->isKindOfClass_("NSString"), "\n";           # a Class argument

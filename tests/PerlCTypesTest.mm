@@ -275,6 +275,29 @@ TEST_F(PerlCTypes, OwnedStringsAreCopiedAndReleased)
     EXPECT_EQ(NULL, holder.inner);
 }
 
+TEST_F(PerlCTypes, FoundationStructuresHaveTheirMemberNames)
+{
+    struct { const char *type; const char *keys; } cases[] = {
+	{ "{_NSRange=QQ}", "__signature,length,location" },
+	{ "{_NSRect={_NSPoint=dd}{_NSSize=dd}}", "__signature,origin,size" },
+	{ "{_NSRange=\"start\"Q\"count\"Q}", "__signature,count,start" },
+	{ "{_NSRange=QQQ}", "_0,_1,_2,__signature" },
+	{ "{NSRange=QQ}", "_0,_1,__signature" },
+    };
+    uint64_t words[4] = { 1, 2, 3, 4 };
+    for (auto &c : cases) {
+	SV *value = sv_newmortal();
+	ASSERT_EQ(0, FromC(value, words, c.type)) << c.type << ": " << Errors();
+	EXPECT_EQ(c.keys, Text(value, "join ',', sort keys %$v")) << c.type;
+	uint64_t back[4] = { 0, 0, 0, 0 };
+	ASSERT_EQ(0, ToC(value, back, c.type)) << c.type << ": " << Errors();
+	EXPECT_EQ(0, memcmp(words, back, (size_t) BqTypeSpec_SizeOfType(c.type))) << c.type;
+    }
+    SV *value = sv_newmortal();
+    ASSERT_EQ(0, FromC(value, words, "{_NSRect={_NSPoint=dd}{_NSSize=dd}}")) << Errors();
+    EXPECT_EQ("__signature,x,y", Text(value, "join ',', sort keys %{$v->{origin}}"));
+}
+
 TEST_F(PerlCTypes, AggregateStringsAreCopiesTheCallerReleases)
 {
     const char *type = "[2{?=\"a\"*\"b\"[2r*]\"n\"i}]";
@@ -396,7 +419,8 @@ TEST_F(PerlCTypes, UnconvertibleTypesFailWithTheirType)
 	{ "{?=i", "cannot convert to type {?=i", "cannot convert from type {?=i" },
 	{ "(?=ic)8@0:8", "cannot convert to type (?=ic)", "cannot convert from type (?=ic)" },
 	{ "b0I3", "cannot convert to type b0I3", "cannot convert from type b0I3" },
-	{ "{?=\"a\"b0I3}", "cannot convert to type b0I3",
+	{ "{?=\"a\"b0I3}",
+	  "cannot convert to type b0I3 (while converting member \"a\" of struct {?=\"a\"b0I3})",
 	  "cannot convert from type b0I3 (while converting element \"a\")" },
 	{ "?", "cannot convert to type ?", "cannot convert from type ?" },
 	{ "D", "cannot convert to type D", "cannot convert from type D" },
