@@ -10,6 +10,8 @@ use lib "$FindBin::Bin/lib";
 use ErrorCapture qw(error_of warnings_of);
 use Tie::Hash;
 
+package Dying { sub TIESCALAR { bless {}, shift } sub FETCH { die "no length\n" } }
+
 # New zero-filled storage for one value of the declared type (in
 # parentheses, so "char" gives a pointer to a char, not a C string).
 sub cell { Vantle::Ptr::malloc(Vantle::Ptr::new("($_[0]) *")) }
@@ -330,6 +332,61 @@ subtest 'Foundation structures by member name' => sub {
     like(error_of(sub { NSValue->valueWithRect_({ %$rect, size => { width => 1 } }) }),
          qr/^missing member "height" \(or "_1"\) of struct _NSSize \(while converting member "size"/,
          'so does one missing in a nested structure');
+};
+
+subtest 'char * arguments' => sub {
+    my $text = NSString->stringWithString_("hello, world");
+    my $buffer = Vantle::Ptr::malloc(Vantle::Ptr::new('char [32] *'));
+    ok($text->getCString_maxLength_encoding_($buffer, 32, 4), 'a typed pointer is a buffer to fill');
+    is(unpack('Z*', pack('c*', @{ $buffer->FETCH })), 'hello, world', 'that holds the C string');
+
+    my $scalar = '.' x 40;
+    ok($text->getCString_maxLength_encoding_($scalar, 32, 4), 'a Perl string is lent');
+    is($scalar, '.' x 40, 'as a copy: the method wrote into no Perl string');
+    # The copy is freed when a later argument dies (valgrind sees it).
+    tie my $dying, 'Dying';
+    is(error_of(sub { $text->getCString_maxLength_encoding_($scalar, $dying, 4) }), "no length\n",
+       'a Perl error in a later argument reaches the caller');
+
+    my $data = NSMutableData->dataWithLength_(16);
+    is_deeply([warnings_of(sub { $text->getCString_maxLength_encoding_($data->mutableBytes, 16, 4) })],
+              [], 'a void * fits a char *');
+    is(Vantle::pl(NSString->stringWithUTF8String_($data->bytes)), 'hello, world',
+       'a const void * fits a const char *');
+    my $ints = Vantle::Ptr::malloc(Vantle::Ptr::new('int [8] *'));
+    is_deeply([warnings_of(sub { $text->getCString_maxLength_encoding_($ints, 32, 4) })],
+              ['assigning pointer type "^[8i]" to "*"'],
+              'a pointer to anything but bytes is passed with a warning');
+
+    my $cell = cell('char *');
+    is(error_of(sub { $cell->STORE($buffer) }),
+       'Vantle::Ptr::STORE: a typed pointer cannot be stored as a C string that the storage owns',
+       'storage that owns its string takes no typed pointer');
+    ok(!defined $cell->FETCH, 'and keeps what it had');
+    Vantle::Ptr::free($_) for $buffer, $ints, $cell;
+};
+
+subtest 'const void * arguments take byte strings' => sub {
+    my $bytes_of = sub {
+        my ($data) = @_;
+        my $length = $data->length;
+        return [] unless $length;
+        return Vantle::Ptr::new("unsigned char [$length] *", Vantle::Ptr::value($data->bytes))->FETCH;
+    };
+    is_deeply($bytes_of->(NSData->dataWithBytes_length_("ab\0cd", 5)), [97, 98, 0, 99, 100],
+              'the bytes of a Perl string, NULs included');
+    is_deeply($bytes_of->(NSData->dataWithBytes_length_('0', 1)), [48], 'a false string is bytes too');
+    my $latin = "caf\x{e9}";
+    utf8::upgrade($latin);
+    is_deeply($bytes_of->(NSData->dataWithBytes_length_($latin, length $latin)), [99, 97, 102, 233],
+              'a character string below 256 gives its characters as bytes');
+    ok(utf8::is_utf8($latin), 'and is left as it was');
+    like(error_of(sub { NSData->dataWithBytes_length_("\x{263a}", 3) }),
+         qr/^Wide character in byte string \(while converting arguments for /,
+         'wider characters are refused');
+    is(NSData->dataWithBytes_length_(undef, 0)->length, 0, 'undef is the null pointer');
+    like(error_of(sub { NSMutableData->dataWithLength_(4)->getBytes_length_('abcd', 4) }),
+         qr/^not a valid pointer /, 'a void * the method writes through takes no string');
 };
 
 subtest 'strings inside aggregates belong to the storage' => sub {

@@ -286,12 +286,136 @@ FloatingFromC(void *, Tcl_DString *errors, void *ivalue, void *cstorage, int,
 
 /*
  *----------------------------------------------------------------------
+ * Addresses and lent bytes --
+ *	What a pointer argument (a "char *" included) is handed.  A typed
+ *	pointer gives its address; one whose type does not fit the target,
+ *	as C would not convert it implicitly, is passed all the same with a
+ *	warning, as a C compiler does.  A copy made of a Perl string is a
+ *	Perl temporary: it lives until the caller's temporaries are freed
+ *	(for a message sent from Perl, when the statement that sent it
+ *	ends, after the send), which a Perl error on the way does as well.
+ *----------------------------------------------------------------------
+ */
+
+/* Whether pointee, the type after a pointer's '^', is char, unsigned
+ * char or void, or an array of chars: storage a "char *" may point to. */
+static int
+PointsToBytes(const char *pointee)
+{
+    const char *t = BqTypeSpec_SkipTypeQualifiers(pointee);
+    if (*t == '[') {
+	for (t++; *t >= '0' && *t <= '9'; t++) {
+	}
+	t = BqTypeSpec_SkipTypeQualifiers(t);
+	return *t == 'c' || *t == 'C';
+    }
+    return *t == 'c' || *t == 'C' || *t == 'v';
+}
+
+/* Whether the first types of a and b are the same (BqTypeSpec_EqTypes
+ * compares the whole of both). */
+static int
+SameFirstType(const char *a, const char *b)
+{
+    const char *aEnd = BqTypeSpec_ScanType(a, NULL, NULL);
+    const char *bEnd = BqTypeSpec_ScanType(b, NULL, NULL);
+    if (aEnd == NULL || bEnd == NULL) {
+	return 0;
+    }
+    Tcl_DString first, second;
+    Tcl_DStringInit(&first);
+    Tcl_DStringInit(&second);
+    Tcl_DStringAppend(&first, a, (int) (aEnd - a));
+    Tcl_DStringAppend(&second, b, (int) (bEnd - b));
+    int same = BqTypeSpec_EqTypes(Tcl_DStringValue(&first), Tcl_DStringValue(&second));
+    Tcl_DStringFree(&first);
+    Tcl_DStringFree(&second);
+    return same;
+}
+
+/*
+ * Whether a pointer of type pointerType fits where target, a pointer
+ * type or '*', is wanted: a void pointer either way, equal pointees, a
+ * pointer to an array where a pointer to its element type is wanted (the
+ * array's first element, as C passes an array), and for a "char *" any
+ * pointer to bytes.
+ */
+static int
+PointerFits(const char *pointerType, const char *target)
+{
+    const char *pointer = BqTypeSpec_SkipTypeQualifiers(pointerType);
+    if (*pointer != '^') {
+	return 0;
+    }
+    if (*target == '*') {
+	return PointsToBytes(pointer + 1);
+    }
+    if (BqTypeSpec_CompatiblePtrTypes(pointer, target)) {
+	return 1;
+    }
+    const char *element = BqTypeSpec_SkipTypeQualifiers(pointer + 1);
+    if (*element != '[') {
+	return 0;
+    }
+    for (element++; *element >= '0' && *element <= '9'; element++) {
+    }
+    return SameFirstType(element, target + 1);
+}
+
+/* Stores a typed pointer's address for target (its first type ends at
+ * targetEnd), warning when the pointer does not fit it. */
+static void
+StoreAddress(pTHX_ const char *pointerType, void *address, const char *target,
+	const char *targetEnd, void *cstorage)
+{
+    /* The pointer's type is one complete type, so the comparison ends
+     * with it and whatever follows the target's first type is ignored. */
+    if (address != NULL && !PointerFits(pointerType, target)) {
+	warn("assigning pointer type \"%s\" to \"%.*s\"", pointerType,
+		(int) (targetEnd - target), target);
+    }
+    memcpy(cstorage, &address, sizeof address);
+}
+
+/* A NUL-terminated copy of bytes that lives until the caller's
+ * temporaries are freed. */
+static char *
+TemporaryBytes(pTHX_ const char *bytes, STRLEN length)
+{
+    return SvPVX(sv_2mortal(newSVpvn(bytes, length)));
+}
+
+/*
+ * The bytes of sv (its get-magic has run) for a callee: a copy when the
+ * callee may write into them, else the scalar's own buffer, unless
+ * reading the scalar again (get-magic, overloading) could replace that
+ * buffer before the callee is done.
+ */
+static char *
+LentBytes(pTHX_ SV *sv, int writable)
+{
+    STRLEN length;
+    const char *text = SvPV_nomg_const(sv, length);
+    if (writable || SvGMAGICAL(sv) || SvROK(sv)) {
+	return TemporaryBytes(aTHX_ text, length);
+    }
+    return (char *) text;
+}
+
+/*
+ *----------------------------------------------------------------------
  * Strings and atoms --
- *	A "char *" receives the bytes as Perl holds them: the scalar's own
- *	buffer, or with BQ_QUAL_OWNED a copy from the default malloc zone
- *	that replaces (and frees) the string the storage held.  An atom
- *	('%') is the unique copy of the text; unique copies live forever,
- *	so atoms are never freed.  Undef is the null pointer both ways.
+ *	A "char *" receives the bytes as Perl holds them (a string with
+ *	characters beyond Latin-1 as its UTF-8 encoding).  Storage that owns
+ *	its string (BQ_QUAL_OWNED) gets a copy from the default malloc zone
+ *	that replaces (and frees) the string it held.  Other storage (a
+ *	message argument, a value on its way into a stream) is lent the
+ *	bytes: a "const char *" the scalar's own buffer, which the callee
+ *	promised to leave alone; a "char *" a copy, so that a callee writing
+ *	into it changes no Perl scalar; and a typed pointer its address, for
+ *	a callee that fills a buffer.  An atom ('%') is the unique copy of
+ *	the text; unique copies live forever, so atoms are never freed.
+ *	Undef is the null pointer both ways.
  *----------------------------------------------------------------------
  */
 static char *
@@ -325,19 +449,32 @@ StringToC(void *, Tcl_DString *errors, void *ivalue, void *cstorage, int,
     char code = entry->type[0];
     int owned = code == '*' && (qualifiers & BQ_QUAL_OWNED);
     SvGETMAGIC(sv);
+    const char *pointerType;
+    void *address;
+    if (code == '*' && SvROK(sv)
+	    && VantlePriv_SVGetPointer(sv, &pointerType, &address, NULL) == 0) {
+	if (owned) {
+	    /* The storage would free the pointer's storage as its own. */
+	    BqTcl_DStringApp(errors, "a typed pointer cannot be stored as a C string"
+		    " that the storage owns", (char *) NULL);
+	    return 1;
+	}
+	StoreAddress(aTHX_ pointerType, address, "*", entry->type + 1, cstorage);
+	return 0;
+    }
     char *stored = NULL;
     if (SvOK(sv)) {
-	STRLEN length;
-	const char *text = SvPV_nomg_const(sv, length);
 	if (code == '%') {
-	    stored = (char *) KxUniqueString(text);
+	    stored = (char *) KxUniqueString(SvPV_nomg_nolen(sv));
 	} else if (owned) {
+	    STRLEN length;
+	    const char *text = SvPV_nomg_const(sv, length);
 	    stored = CopyBytes(text, length, errors);
 	    if (stored == NULL) {
 		return 1;
 	    }
 	} else {
-	    stored = (char *) text;
+	    stored = LentBytes(aTHX_ sv, !(qualifiers & BQ_QUAL_CONST));
 	}
     }
     if (owned) {
@@ -520,28 +657,67 @@ RefuseFromC(void *, Tcl_DString *errors, void *, void *, int, CTypeEntry *entry,
  *----------------------------------------------------------------------
  * Typed pointers --
  *	To C from a typed pointer, or null from any false value.  A pointer
- *	whose type does not fit the target is stored all the same, with a
- *	warning.  From C, the scalar becomes a typed pointer of the type.
+ *	to constant bytes ("const void *", "const unsigned char *") that is
+ *	not stored for good (no BQ_QUAL_OWNED: an argument) also takes a
+ *	Perl byte string: its bytes, lent as a "const char *" is.  From C,
+ *	the scalar becomes a typed pointer of the type.
  *----------------------------------------------------------------------
  */
+
+/* Whether target, a pointer type, points to constant bytes.  The
+ * compilers mark the constant pointee inside the pointer (^rv) or in
+ * front of it (r^v, whose 'r' is among the qualifiers). */
+static int
+TakesBytes(const char *target, unsigned qualifiers)
+{
+    const char *pointee = target + 1;
+    if (!(qualifiers & BQ_QUAL_CONST)
+	    && !(BqTypeSpec_GetTypeQualifiers(pointee) & BQ_QUAL_CONST)) {
+	return 0;
+    }
+    char code = *BqTypeSpec_SkipTypeQualifiers(pointee);
+    return code == 'v' || code == 'c' || code == 'C';
+}
+
+/* Stores the bytes of a string (its get-magic has run).  A string of
+ * characters is made bytes again, which fails for characters beyond
+ * Latin-1: bytes are wanted, so their UTF-8 encoding would be a guess. */
+static int
+BytesToC(pTHX_ SV *sv, void *cstorage, Tcl_DString *errors)
+{
+    char *bytes;
+    if (SvUTF8(sv)) {
+	STRLEN length;
+	const char *text = SvPV_nomg_const(sv, length);
+	SV *copy = sv_2mortal(newSVpvn_flags(text, length, SVf_UTF8));
+	if (!sv_utf8_downgrade(copy, TRUE)) {
+	    BqTcl_DStringApp(errors, "Wide character in byte string", (char *) NULL);
+	    return 1;
+	}
+	bytes = SvPVX(copy);
+    } else {
+	bytes = LentBytes(aTHX_ sv, 0);
+    }
+    memcpy(cstorage, &bytes, sizeof bytes);
+    return 0;
+}
+
 static int
 PointerToC(pTHX_ SV *sv, const char *target, const char *targetEnd, void *cstorage,
-	Tcl_DString *errors)
+	unsigned qualifiers, Tcl_DString *errors)
 {
     SvGETMAGIC(sv);
+    if (SvOK(sv) && !SvROK(sv) && !(qualifiers & BQ_QUAL_OWNED)
+	    && TakesBytes(target, qualifiers)) {
+	return BytesToC(aTHX_ sv, cstorage, errors);
+    }
     const char *pointerType = "^v";
     void *address = NULL;
     if ((SvROK(sv) || SvTRUE_nomg(sv))
 	    && VantlePriv_SVGetPointer(sv, &pointerType, &address, errors)) {
 	return 1;
     }
-    /* The pointer's type is one complete type, so the comparison ends
-     * with it and whatever follows the target's first type is ignored. */
-    if (address != NULL && !BqTypeSpec_CompatiblePtrTypes(pointerType, target)) {
-	warn("assigning pointer type \"%s\" to \"%.*s\"", pointerType,
-		(int) (targetEnd - target), target);
-    }
-    memcpy(cstorage, &address, sizeof address);
+    StoreAddress(aTHX_ pointerType, address, target, targetEnd, cstorage);
     return 0;
 }
 
@@ -1036,7 +1212,7 @@ DefaultToC(void *, Tcl_DString *errors, CTypeTable *table, void *ivalue, void *c
     case '@':
 	return StoreObject(aTHX_ sv, type, cstorage, errors);
     case '^':
-	return PointerToC(aTHX_ sv, type, end, cstorage, errors);
+	return PointerToC(aTHX_ sv, type, end, cstorage, qualifiers, errors);
     case '[': case '{':
 	return AggregateToC(aTHX_ table, sv, type, end, cstorage, flag, qualifiers, errors);
     default:
