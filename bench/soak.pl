@@ -150,11 +150,11 @@ sub work_struct {
     my ($i) = @_;
     my $s = NSString->stringWithUTF8String_("hello, soak world $i");
     my $range = $s->rangeOfString_('soak');
-    check($range->{_0} == 7 && $range->{_1} == 4, 'NSRange result');
+    check($range->{location} == 7 && $range->{length} == 4, 'NSRange result');
     check($s->substringWithRange_({ _0 => 7, _1 => 4 }) eq 'soak', 'NSRange argument');
     my $value = NSValue->valueWithRange_({ _0 => $i, _1 => 3 });
     my $back = $value->rangeValue;
-    check($back->{_0} == $i && $back->{_1} == 3, 'NSRange through NSValue');
+    check($back->{location} == $i && $back->{length} == 3, 'NSRange through NSValue');
     my $text = 'x' x ($i % 40 + 1);
     check(VantleTestLabels->lengthOfLabel_({ _0 => $text, _1 => 3 }) == 3 * length($text),
 	'a structure with a char * argument');

@@ -25,9 +25,9 @@ show('->hasPrefix_("Grüße")', $greeting->hasPrefix_("Grüße") ? "yes" : "no")
 
 print "\nStructures cross by value\n";
 my $range = $greeting->rangeOfString_("Perl");
-show('->rangeOfString_("Perl")', "{ location => $range->{_0}, length => $range->{_1} }");
-my $word = $greeting->substringWithRange_({ _0 => 6, _1 => 3 });
-show('->substringWithRange_({ _0 => 6, _1 => 3 })', Vantle::pl($word));
+show('->rangeOfString_("Perl")', "{ location => $range->{location}, length => $range->{length} }");
+my $word = $greeting->substringWithRange_({ location => 6, length => 3 });
+show('->substringWithRange_({ location => 6, ... })', Vantle::pl($word));
 
 print "\nNumbers\n";
 my $pi = NSNumber->numberWithDouble_(3.14159);

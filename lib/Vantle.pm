@@ -384,7 +384,9 @@ streams (L<Vantle::TypedStream>).
     BOOL                      the integer value (0..255)   the integer (0 or 1)
     bool, _Bool               Perl's truth, 0 or 1         0 or 1
     float, double             the numeric value            a number
-    char *                    the string's bytes           a byte string
+    char *                    the string's bytes (a copy   a byte string
+                              for a char * argument), or
+                              a Vantle::Ptr buffer
     SEL                       the selector's name          the name
     id, NSString * ...        a handle, undef, or Perl     a handle (undef
                               data made into an object     never: nil is
@@ -392,7 +394,9 @@ streams (L<Vantle::TypedStream>).
     Class                     a class handle or name       a class handle
     struct                    a hash reference             a hash reference
     C array                   an array reference           an array reference
-    other pointers            a Vantle::Ptr, or false      a Vantle::Ptr
+    other pointers            a Vantle::Ptr, or false;     a Vantle::Ptr
+                              const void * also a byte
+                              string
     void                      -                            undef
 
 In detail:
@@ -428,9 +432,25 @@ them: a byte string unchanged, a character string as its UTF-8 encoding.
 To pass text to a method that expects UTF-8, encode it yourself
 (C<utf8::encode>), or better pass the Perl string to an C<id> argument,
 which makes a proper C<NSString> of it.  The string ends at its first NUL;
-C<undef> is the null pointer; a number crosses as its text.  A C<char *>
-result is a byte string (the flag for characters is never set), C<undef>
-for the null pointer.
+C<undef> is the null pointer; a number crosses as its text.
+
+A C<const char *> argument is lent the string itself.  A C<char *>
+argument, which the method may write into, gets a copy of the string, so
+no Perl string is ever changed behind Perl's back; the copy lives until
+the statement that sent the message ends, and is freed however the send
+ends.  A method that fills a C<char *> buffer
+(C<getCString:maxLength:encoding:>) wants a typed pointer to storage of
+the right size, a C<(char) [64] *> from C<Vantle::Ptr::malloc> or the
+C<mutableBytes> of an C<NSMutableData> (L</TYPED POINTERS>): it passes
+its address.  A typed pointer to C<char>, C<unsigned char>, arrays of
+them or C<void> fits; one to anything else is passed with the warning
+C<assigning pointer type "^i" to "*">.  Storage that keeps its string (an
+instance variable, the target of a typed pointer, a structure member)
+holds a copy of the text and refuses a typed pointer: C<a typed pointer
+cannot be stored as a C string that the storage owns>.
+
+A C<char *> result is a byte string (the flag for characters is never
+set), C<undef> for the null pointer.
 
 =item SEL
 
@@ -458,13 +478,27 @@ handles, which print as the class name.
 =item Structures
 
 A structure is a hash reference with one entry per member, keyed by the
-member's name, or by C<_0>, C<_1>... for members without one (Foundation's
-own method signatures carry no member names on this platform, so an
-C<NSRange> is C<< { _0 => $location, _1 => $length } >>).  A member the
-hash lacks is warned about (C<no element "_1" in hash>).  A structure
-result is a hash reference with the members and C<__signature>, the
-member encodings; given back as an argument, C<__signature> lends its
-member names to members the type leaves unnamed.
+member's name, or by C<_0>, C<_1>... for members without one.  Foundation's
+own method signatures carry no member names on this platform, so the
+binding knows the names of Foundation's structures: an C<NSRange> is
+C<< { location => 7, length => 5 } >>, an C<NSPoint>
+C<< { x => 1, y => 2 } >>, an C<NSSize> C<< { width => 3, height => 4 } >>
+and an C<NSRect> C<< { origin => { x => 1, y => 2 }, size => { width => 3,
+height => 4 } } >>.  A structure result is such a hash reference plus
+C<__signature>, the member encodings; given back as an argument,
+C<__signature> lends its member names to members the type leaves
+unnamed.
+
+An argument may give a named member by its index as well
+(C<< { _0 => 1, _1 => 3 } >> is an C<NSRange> too), but not both ways.
+Every member must be there, and no other key: such a hash is refused
+before anything is converted, with C<missing member "length" (or "_1") of
+struct _NSRange>, C<unknown member "lenght" of struct _NSRange> or
+C<member "location" of struct _NSRange given twice, also as "_0">.  A
+member that cannot be converted says where it is:
+C<perl type is not a hash reference (while converting member "origin" of
+struct _NSRect)>.  The same holds for structures stored into instance
+variables and through typed pointers.
 
 =item C arrays
 
@@ -475,8 +509,24 @@ array leave their elements as they were.
 =item Other pointers
 
 A typed pointer (L</TYPED POINTERS>), or any false value for the null
-pointer.  A pointer of another type is passed all the same, with the
-warning C<assigning pointer type "^i" to "^d">; a C<void *> fits any.
+pointer.  The pointer fits as C would convert it without a cast: a
+C<void *> fits any pointer and any pointer fits a C<void *>; otherwise the
+types must match, where a pointer to an array fits a pointer to its
+element type (an C<unsigned short [5] *> buffer is an C<unsigned short *>,
+as a C array passed to a function is).  A pointer of another type is
+passed all the same, with the warning
+C<assigning pointer type "^i" to "^d">, as a C compiler warns.
+
+A C<const void *> argument (also C<const unsigned char *>) takes a Perl
+byte string as well: its bytes, NULs included, for as long as the send
+lasts (C<< NSData->dataWithBytes_length_($bytes, length $bytes) >>); here
+C<"0"> and the empty string are bytes, and only C<undef> is the null
+pointer.  A string of characters crosses as the bytes of its characters
+when they are all below 256, and is refused otherwise:
+C<Wide character in byte string>; encode it first (C<utf8::encode>).  A
+pointer the method may write through (C<void *>) takes no string: C<not
+a valid pointer>.
+
 Results are typed pointers of the declared type: C<< $data->bytes >> is a
 C<Vantle::Ptr> of type C<^rv> (C<const void *>).
 
@@ -493,8 +543,8 @@ C<cannot convert to type ?>.
 
     my $text = NSString->stringWithString_("hello, world");
     my $range = $text->rangeOfString_("world");             # an NSRange
-    print "$range->{_0} $range->{_1}\n";
-    print $text->substringWithRange_({ _0 => 0, _1 => 5 }), "\n";
+    print "$range->{location} $range->{length}\n";
+    print $text->substringWithRange_({ location => 0, length => 5 }), "\n";
     print $text->hasPrefix_("hello"), "\n";                  # a BOOL
     print $text->respondsToSelector_("length"), "\n";        # a SEL argument
     print $text->isKindOfClass_("NSString"), "\n";           # a Class argument
@@ -506,6 +556,13 @@ C<cannot convert to type ?>.
     print NSString->stringWithString_($cafe)->length, "\n";  # an id argument
     my $utf8 = NSString->stringWithString_($cafe)->UTF8String;
     print length($utf8), "\n";                               # bytes, not decoded
+
+    my $buffer = Vantle::Ptr::malloc(Vantle::Ptr::new('(char) [64] *'));
+    $text->getCString_maxLength_encoding_($buffer, 64, 4);   # fills a char *
+    print unpack('Z*', pack('c*', @{ $buffer->FETCH })), "\n";
+    Vantle::Ptr::free($buffer);
+    my $data = NSData->dataWithBytes_length_("a\0b", 3);     # a const void *
+    print $data->length, "\n";
 
 =for example end
 
@@ -522,6 +579,8 @@ It prints:
     4
     4
     5
+    hello, world
+    3
 
 =head2 Vantle::obj and Vantle::pl
 
@@ -1136,7 +1195,9 @@ C<unsigned short [5] *>, C<char * *>, C<NSString * *>,
 C<struct pt { int x; double y; } *>, C<< id <NSCopying> * >>; qualifiers
 such as C<const> are dropped, and C<BOOL>, C<SEL>, C<Class>, C<id> and
 C<bool> are known names.  C<char *> names a C string, so a pointer to a
-single C<char> is written C<(char) *>.
+single C<char> is written C<(char) *>, and a buffer for a method that
+fills a C<char *> C<(char) [64] *>.  How typed pointers fit the pointer
+arguments of methods is told under L</Other pointers> and L</char *>.
 
 =over 4
 
@@ -1204,11 +1265,11 @@ arbitrary number points wherever the program says.
     print $number->FETCH, "\n" if $scanner->scanInt_($number);
     Vantle::Ptr::free($number);
 
-    # A buffer: five unsigned shorts, passed as the unsigned short * the
-    # method declares.
+    # A buffer: five unsigned shorts, for the unsigned short * the method
+    # declares (a pointer to an array fits a pointer to its elements).
     my $buffer = Vantle::Ptr::malloc(Vantle::Ptr::new('unsigned short [5] *'));
-    my $characters = Vantle::Ptr::new('unsigned short *', Vantle::Ptr::value($buffer));
-    NSString->stringWithString_("hello")->getCharacters_range_($characters, { _0 => 0, _1 => 5 });
+    NSString->stringWithString_("hello")
+        ->getCharacters_range_($buffer, { location => 0, length => 5 });
     print join(" ", map { chr } @{ $buffer->FETCH }), "\n";
     Vantle::Ptr::free($buffer);
 

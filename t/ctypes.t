@@ -8,6 +8,9 @@ use Vantle;
 use FindBin;
 use lib "$FindBin::Bin/lib";
 use ErrorCapture qw(error_of warnings_of);
+use Tie::Hash;
+
+package Dying { sub TIESCALAR { bless {}, shift } sub FETCH { die "no length\n" } }
 
 # New zero-filled storage for one value of the declared type (in
 # parentheses, so "char" gives a pointer to a char, not a C string).
@@ -231,16 +234,33 @@ subtest 'structures' => sub {
 
     my $cell = cell($pair);
     $cell->STORE({ _0 => 1, _1 => 2 });
-    is_deeply([warnings_of(sub { $cell->STORE({ _0 => 7 }) })], ['no element "_1" in hash'],
-              'a missing member warns');
-    is_deeply($cell->FETCH, { _0 => 7, _1 => 2, __signature => 'ff' }, 'and is left as it was');
+    is(error_of(sub { $cell->STORE({ _0 => 7 }) }),
+       'Vantle::Ptr::STORE: missing member "_1" of struct {?=ff}', 'a missing member is an error');
     my $named = cell($point);
-    $named->STORE({ x => 1, y => 2 });
-    is_deeply([warnings_of(sub { $named->STORE({ y => 3 }) })], ['no element "x" in hash'],
-              'a missing named member is warned by name');
-    is_deeply([warnings_of(sub { $named->STORE({ _0 => 9, _1 => 8 }) })], [],
+    $named->STORE({ _0 => 9, y => 8 });
+    is_deeply($named->FETCH, { x => 9, y => 8, __signature => '"x"i"y"d' },
               'a named member may also be given by index');
-    is($named->FETCH->{x}, 9, 'and is filled from it');
+    my %refused = (
+        'missing member "x" (or "_0") of struct pt'      => { y => 3 },
+        'member "x" of struct pt given twice, also as "_0"' => { x => 1, _0 => 1, y => 2 },
+        'unknown member "z" of struct pt'                => { x => 1, y => 2, z => 3 },
+        'unknown member "_2" of struct pt'               => { x => 1, y => 2, _2 => 3 },
+    );
+    for my $message (sort keys %refused) {
+        is(error_of(sub { $named->STORE($refused{$message}) }), "Vantle::Ptr::STORE: $message",
+           $message);
+    }
+    is_deeply([$cell->FETCH, $named->FETCH],
+              [{ _0 => 1, _1 => 2, __signature => 'ff' }, { x => 9, y => 8, __signature => '"x"i"y"d' }],
+              'and a refused hash stores nothing');
+
+    tie my %tied, 'Tie::StdHash';
+    %tied = (x => 4, y => 0.5);
+    $named->STORE(\%tied);
+    is($named->FETCH->{x}, 4, 'a tied hash gives its members');
+    $tied{extra} = 1;
+    is(error_of(sub { $named->STORE(\%tied) }),
+       'Vantle::Ptr::STORE: unknown member "extra" of struct pt', 'and its keys are checked too');
 
     is(error_of(sub { $cell->STORE([1, 2]) }), 'Vantle::Ptr::STORE: perl type is not a hash reference',
        'an array is no structure');
@@ -254,7 +274,8 @@ subtest 'structures' => sub {
         names => ['left', 'right'],
         tags  => [{ _0 => 65, _1 => -300 }, { _0 => -1, _1 => 32767 }],
     };
-    $back = through($nested, $value, { %$value, names => [undef, undef] });
+    my $clear = { %$value, names => [undef, undef] };
+    $back = through($nested, $value, $clear);
     is_deeply($back->{from}, { %{ $value->{from} }, __signature => '"x"i"y"d' },
               'a structure nested in a structure');
     is_deeply($back->{names}, $value->{names}, 'an array of strings in a structure');
@@ -262,6 +283,12 @@ subtest 'structures' => sub {
               'structures in an array in a structure');
     is(Vantle::Ptr::type(Vantle::Ptr::new("$nested *")),
        '^{line="from"{pt="x"i"y"d}"names"[2*]"tags"[2{?=cs}]}', 'with this encoding');
+    is(error_of(sub { through($nested, { %$value, from => [1, 2] }) }),
+       'Vantle::Ptr::STORE: perl type is not a hash reference'
+       . ' (while converting member "from" of struct line)', 'a nested member names itself');
+    is(error_of(sub { through($nested, { %$value, tags => [{ _0 => 1 }, {}] }, $clear) }),
+       'Vantle::Ptr::STORE: missing member "_1" of struct {?=cs}'
+       . ' (while converting member "tags" of struct line)', 'also deeper down');
 
     my $scratch = cell('int [4]');
     my $bad = Vantle::Ptr::new('struct { int a; undef u; } *', Vantle::Ptr::value($scratch));
@@ -269,6 +296,97 @@ subtest 'structures' => sub {
        'Vantle::Ptr:FETCH: cannot convert from type ? (while converting element "u")',
        'a member that cannot be read names itself');
     Vantle::Ptr::free($_) for $cell, $named, $scratch;
+};
+
+subtest 'Foundation structures by member name' => sub {
+    my $text = NSString->stringWithString_("hello, world");
+    my $range = $text->rangeOfString_("world");
+    is_deeply($range, { location => 7, length => 5, __signature => 'QQ' },
+              'an NSRange result is keyed by the names of its members');
+    is(Vantle::pl($text->substringWithRange_($range)), 'world', 'and goes back as an argument');
+    is(Vantle::pl($text->substringWithRange_({ location => 1, length => 3 })), 'ell',
+       'an argument by member name');
+    is(Vantle::pl($text->substringWithRange_({ _0 => 1, _1 => 3 })), 'ell', 'or by index');
+
+    my $rect = { origin => { x => 1, y => 2 }, size => { width => 3, height => 4.5 } };
+    is_deeply(NSValue->valueWithRect_($rect)->rectValue,
+              { origin => { x => 1, y => 2, __signature => 'dd' },
+                size => { width => 3, height => 4.5, __signature => 'dd' },
+                __signature => '{_NSPoint=dd}{_NSSize=dd}' },
+              'a rectangle crosses with the names of points and sizes');
+
+    my $sent = qr/ \(while converting arguments for \S+ \S+\)\z/;
+    my %refused = (
+        'missing member "length" (or "_1") of struct _NSRange'  => { location => 1 },
+        'unknown member "lenght" of struct _NSRange'            => { location => 1, length => 1, lenght => 1 },
+        'member "location" of struct _NSRange given twice, also as "_0"'
+            => { location => 1, _0 => 1, length => 1 },
+    );
+    for my $message (sort keys %refused) {
+        like(error_of(sub { $text->substringWithRange_($refused{$message}) }),
+             qr/^\Q$message\E$sent/, $message);
+    }
+    like(error_of(sub { NSValue->valueWithRect_({ %$rect, origin => [1, 2] }) }),
+         qr/^perl type is not a hash reference \(while converting member "origin" of struct _NSRect\)$sent/,
+         'a member that is no hash names itself and its structure');
+    like(error_of(sub { NSValue->valueWithRect_({ %$rect, size => { width => 1 } }) }),
+         qr/^missing member "height" \(or "_1"\) of struct _NSSize \(while converting member "size"/,
+         'so does one missing in a nested structure');
+};
+
+subtest 'char * arguments' => sub {
+    my $text = NSString->stringWithString_("hello, world");
+    my $buffer = Vantle::Ptr::malloc(Vantle::Ptr::new('char [32] *'));
+    ok($text->getCString_maxLength_encoding_($buffer, 32, 4), 'a typed pointer is a buffer to fill');
+    is(unpack('Z*', pack('c*', @{ $buffer->FETCH })), 'hello, world', 'that holds the C string');
+
+    my $scalar = '.' x 40;
+    ok($text->getCString_maxLength_encoding_($scalar, 32, 4), 'a Perl string is lent');
+    is($scalar, '.' x 40, 'as a copy: the method wrote into no Perl string');
+    # The copy is freed when a later argument dies (valgrind sees it).
+    tie my $dying, 'Dying';
+    is(error_of(sub { $text->getCString_maxLength_encoding_($scalar, $dying, 4) }), "no length\n",
+       'a Perl error in a later argument reaches the caller');
+
+    my $data = NSMutableData->dataWithLength_(16);
+    is_deeply([warnings_of(sub { $text->getCString_maxLength_encoding_($data->mutableBytes, 16, 4) })],
+              [], 'a void * fits a char *');
+    is(Vantle::pl(NSString->stringWithUTF8String_($data->bytes)), 'hello, world',
+       'a const void * fits a const char *');
+    my $ints = Vantle::Ptr::malloc(Vantle::Ptr::new('int [8] *'));
+    is_deeply([warnings_of(sub { $text->getCString_maxLength_encoding_($ints, 32, 4) })],
+              ['assigning pointer type "^[8i]" to "*"'],
+              'a pointer to anything but bytes is passed with a warning');
+
+    my $cell = cell('char *');
+    is(error_of(sub { $cell->STORE($buffer) }),
+       'Vantle::Ptr::STORE: a typed pointer cannot be stored as a C string that the storage owns',
+       'storage that owns its string takes no typed pointer');
+    ok(!defined $cell->FETCH, 'and keeps what it had');
+    Vantle::Ptr::free($_) for $buffer, $ints, $cell;
+};
+
+subtest 'const void * arguments take byte strings' => sub {
+    my $bytes_of = sub {
+        my ($data) = @_;
+        my $length = $data->length;
+        return [] unless $length;
+        return Vantle::Ptr::new("unsigned char [$length] *", Vantle::Ptr::value($data->bytes))->FETCH;
+    };
+    is_deeply($bytes_of->(NSData->dataWithBytes_length_("ab\0cd", 5)), [97, 98, 0, 99, 100],
+              'the bytes of a Perl string, NULs included');
+    is_deeply($bytes_of->(NSData->dataWithBytes_length_('0', 1)), [48], 'a false string is bytes too');
+    my $latin = "caf\x{e9}";
+    utf8::upgrade($latin);
+    is_deeply($bytes_of->(NSData->dataWithBytes_length_($latin, length $latin)), [99, 97, 102, 233],
+              'a character string below 256 gives its characters as bytes');
+    ok(utf8::is_utf8($latin), 'and is left as it was');
+    like(error_of(sub { NSData->dataWithBytes_length_("\x{263a}", 3) }),
+         qr/^Wide character in byte string \(while converting arguments for /,
+         'wider characters are refused');
+    is(NSData->dataWithBytes_length_(undef, 0)->length, 0, 'undef is the null pointer');
+    like(error_of(sub { NSMutableData->dataWithLength_(4)->getBytes_length_('abcd', 4) }),
+         qr/^not a valid pointer /, 'a void * the method writes through takes no string');
 };
 
 subtest 'strings inside aggregates belong to the storage' => sub {

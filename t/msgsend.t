@@ -135,7 +135,7 @@ subtest 'exceptions become Perl errors' => sub {
 subtest 'structures and pointers through Foundation methods' => sub {
     my $s = NSString->stringWithString_("hello, world");
     my $range = $s->rangeOfString_("world");
-    is_deeply([ @$range{qw(_0 _1)} ], [ 7, 5 ], 'a structure result becomes a hash');
+    is_deeply([ @$range{qw(location length)} ], [ 7, 5 ], 'a structure result becomes a hash');
     is(pl($s->substringWithRange_({ _0 => 0, _1 => 5 })), "hello", 'a hash becomes a structure argument');
     my $buffer = Vantle::Ptr::malloc(Vantle::Ptr::new('unsigned short *'));
     $s->getCharacters_range_($buffer, { _0 => 1, _1 => 1 });

@@ -156,4 +156,23 @@ subtest 'pointers to pointers' => sub {
     Vantle::Ptr::free($_) for $cell, $target;
 };
 
+subtest 'typed pointers as arguments' => sub {
+    # -[NSString getCharacters:range:] fills an unsigned short *.
+    my $text = NSString->stringWithString_("hello");
+    my $range = { location => 0, length => 5 };
+    my $array = Vantle::Ptr::malloc(Vantle::Ptr::new('unsigned short [5] *'));
+    is_deeply([warnings_of(sub { $text->getCharacters_range_($array, $range) })], [],
+              'a pointer to an array fits a pointer to its elements, as a C array does');
+    is(join('', map { chr } @{ $array->FETCH }), 'hello', 'and is filled');
+    my $first = Vantle::Ptr::new('unsigned short *', Vantle::Ptr::value($array));
+    is_deeply([warnings_of(sub { $text->getCharacters_range_($first, $range) })], [],
+              'so does a pointer to the element type');
+    my $bytes = Vantle::Ptr::new('unsigned char [10] *', Vantle::Ptr::value($array));
+    is_deeply([warnings_of(sub { $text->getCharacters_range_($bytes, $range) })],
+              ['assigning pointer type "^[10C]" to "^S"'], 'an array of another type does not');
+    is_deeply([warnings_of(sub { $text->getCharacters_range_(undef, { location => 0, length => 0 }) })],
+              [], 'undef is the null pointer');
+    Vantle::Ptr::free($array);
+};
+
 done_testing();

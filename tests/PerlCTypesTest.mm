@@ -244,11 +244,7 @@ TEST_F(PerlCTypes, NarrowValuesWriteOnlyTheirBytes)
 TEST_F(PerlCTypes, OwnedStringsAreCopiedAndReleased)
 {
     SV *text = sv_2mortal(newSVpvs("borrowed"));
-    char *stored = NULL;
-    ASSERT_EQ(0, ToC(text, &stored, "*"));
-    EXPECT_EQ(SvPVX(text), stored) << "without ownership the scalar's buffer is lent";
-
-    stored = HeapString("old");
+    char *stored = HeapString("old");
     ASSERT_EQ(0, ToC(text, &stored, "*", BQ_QUAL_OWNED));
     EXPECT_NE(SvPVX(text), stored) << "with ownership the storage gets a copy";
     EXPECT_STREQ("borrowed", stored);
@@ -273,6 +269,81 @@ TEST_F(PerlCTypes, OwnedStringsAreCopiedAndReleased)
     EXPECT_STREQ("kept", holder.inner) << "strings of an aggregate from C stay its own";
     VantlePriv_FreeElementStrings("{?=\"s\"*}", &holder);
     EXPECT_EQ(NULL, holder.inner);
+}
+
+TEST_F(PerlCTypes, StringsAreLentToCalleesAsTheyMayUseThem)
+{
+    SV *text = sv_2mortal(newSVpvs("lent"));
+    char *stored = NULL;
+    ASSERT_EQ(0, ToC(text, &stored, "r*16@0:8")) << Errors();
+    EXPECT_EQ(SvPVX(text), stored) << "a const char * is lent the scalar's own buffer";
+    ASSERT_EQ(0, ToC(text, &stored, "*16@0:8")) << Errors();
+    EXPECT_NE(SvPVX(text), stored) << "a char * gets a copy to write into";
+    EXPECT_STREQ("lent", stored);
+
+    /* Reading a tied scalar again stores into the same scalar: a
+     * second argument made of it would replace the first one's buffer. */
+    SV *tied = Perl("require Tie::Scalar; tie my $t, 'Tie::StdScalar'; $t = 'tied'; \\$t");
+    ASSERT_EQ(0, ToC(SvRV(tied), &stored, "r*")) << Errors();
+    EXPECT_STREQ("tied", stored);
+    EXPECT_NE(SvPVX(SvRV(tied)), stored) << "magic gets a copy";
+
+    char buffer[8] = "buffer";
+    SV *pointer = sv_newmortal();
+    VantlePriv_SVNewPointer(pointer, "^[8c]", buffer);
+    ASSERT_EQ(0, ToC(pointer, &stored, "*")) << Errors();
+    EXPECT_EQ(buffer, stored) << "a typed pointer lends its address";
+    stored = NULL;
+    EXPECT_EQ(1, ToC(pointer, &stored, "*", BQ_QUAL_OWNED));
+    EXPECT_EQ("a typed pointer cannot be stored as a C string that the storage owns", Errors());
+    EXPECT_EQ(NULL, stored) << "storage that would free it as its own keeps what it had";
+}
+
+TEST_F(PerlCTypes, ConstantBytePointersTakeByteStrings)
+{
+    SV *bytes = sv_2mortal(newSVpvn("a\0b", 3));
+    const char *types[] = { "^rv", "r^v", "^rC", "r^c" };
+    for (const char *type : types) {
+	const char *stored = NULL;
+	ASSERT_EQ(0, ToC(bytes, &stored, type)) << type << ": " << Errors();
+	EXPECT_EQ(0, memcmp("a\0b", stored, 4)) << type;
+    }
+    const char *stored = NULL;
+    EXPECT_EQ(1, ToC(bytes, &stored, "^v")) << "a pointer that may be written through";
+    EXPECT_EQ(1, ToC(bytes, &stored, "^ri")) << "a pointer to other than bytes";
+    EXPECT_EQ(1, ToC(bytes, &stored, "^rv", BQ_QUAL_OWNED)) << "storage that outlives the call";
+    EXPECT_EQ("not a valid pointernot a valid pointernot a valid pointer", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+
+    SV *latin = Perl("my $s = \"\\x{e9}t\\x{e9}\"; utf8::upgrade($s); $s");
+    ASSERT_EQ(0, ToC(latin, &stored, "^rv")) << Errors();
+    EXPECT_EQ(0, memcmp("\xe9t\xe9", stored, 4)) << "characters below 256 are bytes";
+    EXPECT_TRUE(SvUTF8(latin)) << "the scalar keeps its characters";
+    EXPECT_EQ(1, ToC(Perl("\"\\x{100}\""), &stored, "^rv"));
+    EXPECT_EQ("Wide character in byte string", Errors());
+}
+
+TEST_F(PerlCTypes, FoundationStructuresHaveTheirMemberNames)
+{
+    struct { const char *type; const char *keys; } cases[] = {
+	{ "{_NSRange=QQ}", "__signature,length,location" },
+	{ "{_NSRect={_NSPoint=dd}{_NSSize=dd}}", "__signature,origin,size" },
+	{ "{_NSRange=\"start\"Q\"count\"Q}", "__signature,count,start" },
+	{ "{_NSRange=QQQ}", "_0,_1,_2,__signature" },
+	{ "{NSRange=QQ}", "_0,_1,__signature" },
+    };
+    uint64_t words[4] = { 1, 2, 3, 4 };
+    for (auto &c : cases) {
+	SV *value = sv_newmortal();
+	ASSERT_EQ(0, FromC(value, words, c.type)) << c.type << ": " << Errors();
+	EXPECT_EQ(c.keys, Text(value, "join ',', sort keys %$v")) << c.type;
+	uint64_t back[4] = { 0, 0, 0, 0 };
+	ASSERT_EQ(0, ToC(value, back, c.type)) << c.type << ": " << Errors();
+	EXPECT_EQ(0, memcmp(words, back, (size_t) BqTypeSpec_SizeOfType(c.type))) << c.type;
+    }
+    SV *value = sv_newmortal();
+    ASSERT_EQ(0, FromC(value, words, "{_NSRect={_NSPoint=dd}{_NSSize=dd}}")) << Errors();
+    EXPECT_EQ("__signature,x,y", Text(value, "join ',', sort keys %{$v->{origin}}"));
 }
 
 TEST_F(PerlCTypes, AggregateStringsAreCopiesTheCallerReleases)
@@ -396,7 +467,8 @@ TEST_F(PerlCTypes, UnconvertibleTypesFailWithTheirType)
 	{ "{?=i", "cannot convert to type {?=i", "cannot convert from type {?=i" },
 	{ "(?=ic)8@0:8", "cannot convert to type (?=ic)", "cannot convert from type (?=ic)" },
 	{ "b0I3", "cannot convert to type b0I3", "cannot convert from type b0I3" },
-	{ "{?=\"a\"b0I3}", "cannot convert to type b0I3",
+	{ "{?=\"a\"b0I3}",
+	  "cannot convert to type b0I3 (while converting member \"a\" of struct {?=\"a\"b0I3})",
 	  "cannot convert from type b0I3 (while converting element \"a\")" },
 	{ "?", "cannot convert to type ?", "cannot convert from type ?" },
 	{ "D", "cannot convert to type D", "cannot convert from type D" },

@@ -16,7 +16,12 @@
  *	type may point into a method signature (offsets and further types
  *	after it are ignored).  Both answer 0, or 1 with the message appended
  *	to errors.  Scalars (integers, floating point, objects, selectors,
- *	strings without ownership) convert without allocating.
+ *	"const char *" strings without ownership) convert without
+ *	allocating.  Without BQ_QUAL_OWNED, a "char *" (which the callee may
+ *	write into) gets a copy of the string, and a "const void *" the bytes
+ *	of a string with characters; both are Perl temporaries, freed with
+ *	the caller's temporaries (a Perl error included), so convert
+ *	arguments inside a Perl scope that outlives the call.
  *
  *	Qualifier word bits the converters read (CTypes.h):
  *	- BQ_QUAL_RESULT: the storage is a whole machine word, as a method's
@@ -26,8 +31,8 @@
  *	  whatever the upper bytes hold.
  *	- BQ_QUAL_OWNED: C string storage belongs to the receiver.  To C, a
  *	  "char *" gets a private copy (freeing the string the storage held
- *	  before, so that storage must hold null or such a copy); from C, the
- *	  string is freed once copied.  Atoms ('%') are never copied or
+ *	  before, so that storage must hold null or such a copy) and refuses
+ *	  a typed pointer; from C, the string is freed once copied.  Atoms ('%') are never copied or
  *	  freed.  Strings inside arrays and structures converted to C are
  *	  always such copies: convert aggregates into zeroed storage and
  *	  release them with VantlePriv_FreeElementStrings.  When a Perl

@@ -72,6 +72,15 @@ AppendFirstType(Tcl_DString *errors, const char *type)
     Tcl_DStringAppend(errors, type, end != NULL ? (int) (end - type) : -1);
 }
 
+/* Appends length bytes of text; nothing without a dynamic string. */
+static void
+AppendText(Tcl_DString *errors, const char *text, int length)
+{
+    if (errors != NULL) {
+	Tcl_DStringAppend(errors, text, length);
+    }
+}
+
 static int
 CannotConvert(Tcl_DString *errors, const char *direction, const char *type)
 {
@@ -277,12 +286,136 @@ FloatingFromC(void *, Tcl_DString *errors, void *ivalue, void *cstorage, int,
 
 /*
  *----------------------------------------------------------------------
+ * Addresses and lent bytes --
+ *	What a pointer argument (a "char *" included) is handed.  A typed
+ *	pointer gives its address; one whose type does not fit the target,
+ *	as C would not convert it implicitly, is passed all the same with a
+ *	warning, as a C compiler does.  A copy made of a Perl string is a
+ *	Perl temporary: it lives until the caller's temporaries are freed
+ *	(for a message sent from Perl, when the statement that sent it
+ *	ends, after the send), which a Perl error on the way does as well.
+ *----------------------------------------------------------------------
+ */
+
+/* Whether pointee, the type after a pointer's '^', is char, unsigned
+ * char or void, or an array of chars: storage a "char *" may point to. */
+static int
+PointsToBytes(const char *pointee)
+{
+    const char *t = BqTypeSpec_SkipTypeQualifiers(pointee);
+    if (*t == '[') {
+	for (t++; *t >= '0' && *t <= '9'; t++) {
+	}
+	t = BqTypeSpec_SkipTypeQualifiers(t);
+	return *t == 'c' || *t == 'C';
+    }
+    return *t == 'c' || *t == 'C' || *t == 'v';
+}
+
+/* Whether the first types of a and b are the same (BqTypeSpec_EqTypes
+ * compares the whole of both). */
+static int
+SameFirstType(const char *a, const char *b)
+{
+    const char *aEnd = BqTypeSpec_ScanType(a, NULL, NULL);
+    const char *bEnd = BqTypeSpec_ScanType(b, NULL, NULL);
+    if (aEnd == NULL || bEnd == NULL) {
+	return 0;
+    }
+    Tcl_DString first, second;
+    Tcl_DStringInit(&first);
+    Tcl_DStringInit(&second);
+    Tcl_DStringAppend(&first, a, (int) (aEnd - a));
+    Tcl_DStringAppend(&second, b, (int) (bEnd - b));
+    int same = BqTypeSpec_EqTypes(Tcl_DStringValue(&first), Tcl_DStringValue(&second));
+    Tcl_DStringFree(&first);
+    Tcl_DStringFree(&second);
+    return same;
+}
+
+/*
+ * Whether a pointer of type pointerType fits where target, a pointer
+ * type or '*', is wanted: a void pointer either way, equal pointees, a
+ * pointer to an array where a pointer to its element type is wanted (the
+ * array's first element, as C passes an array), and for a "char *" any
+ * pointer to bytes.
+ */
+static int
+PointerFits(const char *pointerType, const char *target)
+{
+    const char *pointer = BqTypeSpec_SkipTypeQualifiers(pointerType);
+    if (*pointer != '^') {
+	return 0;
+    }
+    if (*target == '*') {
+	return PointsToBytes(pointer + 1);
+    }
+    if (BqTypeSpec_CompatiblePtrTypes(pointer, target)) {
+	return 1;
+    }
+    const char *element = BqTypeSpec_SkipTypeQualifiers(pointer + 1);
+    if (*element != '[') {
+	return 0;
+    }
+    for (element++; *element >= '0' && *element <= '9'; element++) {
+    }
+    return SameFirstType(element, target + 1);
+}
+
+/* Stores a typed pointer's address for target (its first type ends at
+ * targetEnd), warning when the pointer does not fit it. */
+static void
+StoreAddress(pTHX_ const char *pointerType, void *address, const char *target,
+	const char *targetEnd, void *cstorage)
+{
+    /* The pointer's type is one complete type, so the comparison ends
+     * with it and whatever follows the target's first type is ignored. */
+    if (address != NULL && !PointerFits(pointerType, target)) {
+	warn("assigning pointer type \"%s\" to \"%.*s\"", pointerType,
+		(int) (targetEnd - target), target);
+    }
+    memcpy(cstorage, &address, sizeof address);
+}
+
+/* A NUL-terminated copy of bytes that lives until the caller's
+ * temporaries are freed. */
+static char *
+TemporaryBytes(pTHX_ const char *bytes, STRLEN length)
+{
+    return SvPVX(sv_2mortal(newSVpvn(bytes, length)));
+}
+
+/*
+ * The bytes of sv (its get-magic has run) for a callee: a copy when the
+ * callee may write into them, else the scalar's own buffer, unless
+ * reading the scalar again (get-magic, overloading) could replace that
+ * buffer before the callee is done.
+ */
+static char *
+LentBytes(pTHX_ SV *sv, int writable)
+{
+    STRLEN length;
+    const char *text = SvPV_nomg_const(sv, length);
+    if (writable || SvGMAGICAL(sv) || SvROK(sv)) {
+	return TemporaryBytes(aTHX_ text, length);
+    }
+    return (char *) text;
+}
+
+/*
+ *----------------------------------------------------------------------
  * Strings and atoms --
- *	A "char *" receives the bytes as Perl holds them: the scalar's own
- *	buffer, or with BQ_QUAL_OWNED a copy from the default malloc zone
- *	that replaces (and frees) the string the storage held.  An atom
- *	('%') is the unique copy of the text; unique copies live forever,
- *	so atoms are never freed.  Undef is the null pointer both ways.
+ *	A "char *" receives the bytes as Perl holds them (a string with
+ *	characters beyond Latin-1 as its UTF-8 encoding).  Storage that owns
+ *	its string (BQ_QUAL_OWNED) gets a copy from the default malloc zone
+ *	that replaces (and frees) the string it held.  Other storage (a
+ *	message argument, a value on its way into a stream) is lent the
+ *	bytes: a "const char *" the scalar's own buffer, which the callee
+ *	promised to leave alone; a "char *" a copy, so that a callee writing
+ *	into it changes no Perl scalar; and a typed pointer its address, for
+ *	a callee that fills a buffer.  An atom ('%') is the unique copy of
+ *	the text; unique copies live forever, so atoms are never freed.
+ *	Undef is the null pointer both ways.
  *----------------------------------------------------------------------
  */
 static char *
@@ -316,19 +449,32 @@ StringToC(void *, Tcl_DString *errors, void *ivalue, void *cstorage, int,
     char code = entry->type[0];
     int owned = code == '*' && (qualifiers & BQ_QUAL_OWNED);
     SvGETMAGIC(sv);
+    const char *pointerType;
+    void *address;
+    if (code == '*' && SvROK(sv)
+	    && VantlePriv_SVGetPointer(sv, &pointerType, &address, NULL) == 0) {
+	if (owned) {
+	    /* The storage would free the pointer's storage as its own. */
+	    BqTcl_DStringApp(errors, "a typed pointer cannot be stored as a C string"
+		    " that the storage owns", (char *) NULL);
+	    return 1;
+	}
+	StoreAddress(aTHX_ pointerType, address, "*", entry->type + 1, cstorage);
+	return 0;
+    }
     char *stored = NULL;
     if (SvOK(sv)) {
-	STRLEN length;
-	const char *text = SvPV_nomg_const(sv, length);
 	if (code == '%') {
-	    stored = (char *) KxUniqueString(text);
+	    stored = (char *) KxUniqueString(SvPV_nomg_nolen(sv));
 	} else if (owned) {
+	    STRLEN length;
+	    const char *text = SvPV_nomg_const(sv, length);
 	    stored = CopyBytes(text, length, errors);
 	    if (stored == NULL) {
 		return 1;
 	    }
 	} else {
-	    stored = (char *) text;
+	    stored = LentBytes(aTHX_ sv, !(qualifiers & BQ_QUAL_CONST));
 	}
     }
     if (owned) {
@@ -511,28 +657,67 @@ RefuseFromC(void *, Tcl_DString *errors, void *, void *, int, CTypeEntry *entry,
  *----------------------------------------------------------------------
  * Typed pointers --
  *	To C from a typed pointer, or null from any false value.  A pointer
- *	whose type does not fit the target is stored all the same, with a
- *	warning.  From C, the scalar becomes a typed pointer of the type.
+ *	to constant bytes ("const void *", "const unsigned char *") that is
+ *	not stored for good (no BQ_QUAL_OWNED: an argument) also takes a
+ *	Perl byte string: its bytes, lent as a "const char *" is.  From C,
+ *	the scalar becomes a typed pointer of the type.
  *----------------------------------------------------------------------
  */
+
+/* Whether target, a pointer type, points to constant bytes.  The
+ * compilers mark the constant pointee inside the pointer (^rv) or in
+ * front of it (r^v, whose 'r' is among the qualifiers). */
+static int
+TakesBytes(const char *target, unsigned qualifiers)
+{
+    const char *pointee = target + 1;
+    if (!(qualifiers & BQ_QUAL_CONST)
+	    && !(BqTypeSpec_GetTypeQualifiers(pointee) & BQ_QUAL_CONST)) {
+	return 0;
+    }
+    char code = *BqTypeSpec_SkipTypeQualifiers(pointee);
+    return code == 'v' || code == 'c' || code == 'C';
+}
+
+/* Stores the bytes of a string (its get-magic has run).  A string of
+ * characters is made bytes again, which fails for characters beyond
+ * Latin-1: bytes are wanted, so their UTF-8 encoding would be a guess. */
+static int
+BytesToC(pTHX_ SV *sv, void *cstorage, Tcl_DString *errors)
+{
+    char *bytes;
+    if (SvUTF8(sv)) {
+	STRLEN length;
+	const char *text = SvPV_nomg_const(sv, length);
+	SV *copy = sv_2mortal(newSVpvn_flags(text, length, SVf_UTF8));
+	if (!sv_utf8_downgrade(copy, TRUE)) {
+	    BqTcl_DStringApp(errors, "Wide character in byte string", (char *) NULL);
+	    return 1;
+	}
+	bytes = SvPVX(copy);
+    } else {
+	bytes = LentBytes(aTHX_ sv, 0);
+    }
+    memcpy(cstorage, &bytes, sizeof bytes);
+    return 0;
+}
+
 static int
 PointerToC(pTHX_ SV *sv, const char *target, const char *targetEnd, void *cstorage,
-	Tcl_DString *errors)
+	unsigned qualifiers, Tcl_DString *errors)
 {
     SvGETMAGIC(sv);
+    if (SvOK(sv) && !SvROK(sv) && !(qualifiers & BQ_QUAL_OWNED)
+	    && TakesBytes(target, qualifiers)) {
+	return BytesToC(aTHX_ sv, cstorage, errors);
+    }
     const char *pointerType = "^v";
     void *address = NULL;
     if ((SvROK(sv) || SvTRUE_nomg(sv))
 	    && VantlePriv_SVGetPointer(sv, &pointerType, &address, errors)) {
 	return 1;
     }
-    /* The pointer's type is one complete type, so the comparison ends
-     * with it and whatever follows the target's first type is ignored. */
-    if (address != NULL && !BqTypeSpec_CompatiblePtrTypes(pointerType, target)) {
-	warn("assigning pointer type \"%s\" to \"%.*s\"", pointerType,
-		(int) (targetEnd - target), target);
-    }
-    memcpy(cstorage, &address, sizeof address);
+    StoreAddress(aTHX_ pointerType, address, target, targetEnd, cstorage);
     return 0;
 }
 
@@ -625,13 +810,82 @@ ArrayFromC(pTHX_ CTypeTable *table, SV *sv, const char *type, void *cstorage, in
 /*
  *----------------------------------------------------------------------
  * Structures --
- *	A hash reference with one entry per member, keyed by the member's
- *	element name or by "_<index>", and "__signature": the member
- *	encodings between '=' and the closing brace.  To C, "__signature"
- *	lends its element names to members the type leaves unnamed; a
- *	member the hash lacks is warned about and left as it is.
+ *	A hash reference with one entry per member, and "__signature": the
+ *	member encodings between '=' and the closing brace.  A member is
+ *	keyed by its name: the element name its encoding gives it, else (to
+ *	C) the one at its place in the hash's own "__signature", else the
+ *	name Foundation's headers give it, for the structures whose method
+ *	encodings carry no names; a member without a name is keyed
+ *	"_<index>".  To C, a named member may also be given as "_<index>",
+ *	but not both ways; every member must be given and no other key may
+ *	be, which is checked before anything is stored.
  *----------------------------------------------------------------------
  */
+
+/*
+ * Foundation's structures that cross with names although the method
+ * encodings of this runtime leave their members unnamed ({_NSRange=QQ}):
+ * the names their headers, and the runtime's own instance variable
+ * encodings, give them.
+ */
+typedef struct KnownStructure {
+    const char *tag;
+    const char *names[2];
+} KnownStructure;
+
+static const KnownStructure knownStructures[] = {
+    { "_NSRange", { "location", "length" } },
+    { "_NSPoint", { "x", "y" } },
+    { "_NSSize", { "width", "height" } },
+    { "_NSRect", { "origin", "size" } },
+};
+
+/* The structure's tag (not NUL-terminated) and its length, 0 for none
+ * or the anonymous tag '?'. */
+static size_t
+StructTag(const char *type, const char **tagPtr)
+{
+    const char *tag = BqTypeSpec_SkipTypeQualifiers(type) + 1;
+    size_t length = strcspn(tag, "=}");
+    *tagPtr = tag;
+    return length == 1 && *tag == '?' ? 0 : length;
+}
+
+/* The known structure of that tag with as many members, or null. */
+static const KnownStructure *
+KnownStructureOf(const char *type)
+{
+    const char *tag;
+    size_t length = StructTag(type, &tag);
+    for (const KnownStructure &known : knownStructures) {
+	if (strlen(known.tag) != length || memcmp(known.tag, tag, length) != 0) {
+	    continue;
+	}
+	BqTypeMember member;
+	int count = 0;
+	for (int status = BqTypeSpec_FirstMember(type, &member); status == 1;
+		status = BqTypeSpec_NextMember(&member)) {
+	    count++;
+	}
+	return count == 2 ? &known : NULL;
+    }
+    return NULL;
+}
+
+/* Appends "struct <tag>", or "struct " and the encoding when it has no
+ * tag. */
+static void
+AppendStructName(Tcl_DString *errors, const char *type)
+{
+    const char *tag;
+    size_t length = StructTag(type, &tag);
+    BqTcl_DStringApp(errors, "struct ", (char *) NULL);
+    if (length > 0) {
+	AppendText(errors, tag, (int) length);
+    } else {
+	AppendFirstType(errors, type);
+    }
+}
 
 /* Starts a walk over the members of the hash's "__signature", or
  * answers -1 when it has none.  The text walked is a mortal copy. */
@@ -652,6 +906,169 @@ FirstSignatureMember(pTHX_ HV *hv, BqTypeMember *member)
     return BqTypeSpec_FirstMember(SvPV_nolen(wrapped), member);
 }
 
+/*
+ * A walk over a structure's members with the keys they have in a hash:
+ * the member's name (null when it has none) and "_<index>".
+ */
+typedef struct MemberKey {
+    BqTypeMember member;
+    const char *name;		/* not NUL-terminated */
+    int nameLength;
+    char index[24];
+    int indexLength;
+    BqTypeMember lent;		/* the same member in "__signature" */
+    int lentStatus;		/* 1 while "__signature" has it */
+    const KnownStructure *known;
+} MemberKey;
+
+static int
+NameMember(int status, MemberKey *key)
+{
+    if (status != 1) {
+	return status;
+    }
+    key->name = key->member.name;
+    key->nameLength = key->member.nameLength;
+    if (key->nameLength == 0 && key->lentStatus == 1 && key->lent.nameLength > 0) {
+	key->name = key->lent.name;
+	key->nameLength = key->lent.nameLength;
+    }
+    if (key->nameLength == 0 && key->known != NULL && key->member.index < 2) {
+	key->name = key->known->names[key->member.index];
+	key->nameLength = (int) strlen(key->name);
+    }
+    if (key->nameLength == 0) {
+	key->name = NULL;
+    }
+    key->indexLength = snprintf(key->index, sizeof key->index, "_%d", key->member.index);
+    return 1;
+}
+
+/* Starts the walk over type's members; hv, when given, lends the names
+ * of its "__signature".  Answers as BqTypeSpec_FirstMember. */
+static int
+FirstMemberKey(pTHX_ const char *type, HV *hv, MemberKey *key)
+{
+    key->lentStatus = hv != NULL ? FirstSignatureMember(aTHX_ hv, &key->lent) : -1;
+    key->known = KnownStructureOf(type);
+    return NameMember(BqTypeSpec_FirstMember(type, &key->member), key);
+}
+
+static int
+NextMemberKey(MemberKey *key)
+{
+    if (key->lentStatus == 1) {
+	key->lentStatus = BqTypeSpec_NextMember(&key->lent);
+    }
+    return NameMember(BqTypeSpec_NextMember(&key->member), key);
+}
+
+/* The entry of key in hv, or null.  A tied hash answers a value for any
+ * key it is asked to fetch, so it is asked whether the key exists. */
+static SV **
+FetchKey(pTHX_ HV *hv, const char *key, int length)
+{
+    I32 keyLength = KeyLength(key, length);
+    if (SvRMAGICAL(hv) && !hv_exists(hv, key, keyLength)) {
+	return NULL;
+    }
+    return hv_fetch(hv, key, keyLength, 0);
+}
+
+/* The member's entry, by name or else by index, or null. */
+static SV **
+FetchMember(pTHX_ HV *hv, const MemberKey *key)
+{
+    SV **slot = key->name != NULL ? FetchKey(aTHX_ hv, key->name, key->nameLength) : NULL;
+    return slot != NULL ? slot : FetchKey(aTHX_ hv, key->index, key->indexLength);
+}
+
+/* Appends " (while converting member \"<key>\" of struct <tag>)". */
+static void
+AppendMemberContext(Tcl_DString *errors, const char *type, const MemberKey *key)
+{
+    BqTcl_DStringApp(errors, " (while converting member \"", (char *) NULL);
+    AppendText(errors, key->name != NULL ? key->name : key->index,
+	    key->name != NULL ? key->nameLength : key->indexLength);
+    BqTcl_DStringApp(errors, "\" of ", (char *) NULL);
+    AppendStructName(errors, type);
+    BqTcl_DStringApp(errors, ")", (char *) NULL);
+}
+
+/* Whether a hash key names one of type's members or is "__signature". */
+static int
+IsMemberKey(pTHX_ const char *type, HV *hv, const char *text, STRLEN length)
+{
+    if (length == sizeof "__signature" - 1 && memcmp(text, "__signature", length) == 0) {
+	return 1;
+    }
+    MemberKey key;
+    for (int status = FirstMemberKey(aTHX_ type, hv, &key); status == 1;
+	    status = NextMemberKey(&key)) {
+	if ((key.name != NULL && (STRLEN) key.nameLength == length
+		&& memcmp(key.name, text, length) == 0)
+		|| ((STRLEN) key.indexLength == length && memcmp(key.index, text, length) == 0)) {
+	    return 1;
+	}
+    }
+    return 0;
+}
+
+/*
+ * Checks a hash for a structure before anything is stored: each member
+ * is given once, by name or by index, and nothing else is.  A plain
+ * hash holding exactly as many keys as were matched holds no others;
+ * a tied one is walked.
+ */
+static int
+CheckMemberKeys(pTHX_ const char *type, HV *hv, Tcl_DString *errors)
+{
+    MemberKey key;
+    IV matched = FetchKey(aTHX_ hv, "__signature", sizeof "__signature" - 1) != NULL;
+    for (int status = FirstMemberKey(aTHX_ type, hv, &key); status == 1;
+	    status = NextMemberKey(&key)) {
+	SV **byName = key.name != NULL ? FetchKey(aTHX_ hv, key.name, key.nameLength) : NULL;
+	SV **byIndex = FetchKey(aTHX_ hv, key.index, key.indexLength);
+	if (byName != NULL && byIndex != NULL) {
+	    BqTcl_DStringApp(errors, "member \"", (char *) NULL);
+	    AppendText(errors, key.name, key.nameLength);
+	    BqTcl_DStringApp(errors, "\" of ", (char *) NULL);
+	    AppendStructName(errors, type);
+	    BqTcl_DStringApp(errors, " given twice, also as \"", key.index, "\"", (char *) NULL);
+	    return 1;
+	}
+	if (byName == NULL && byIndex == NULL) {
+	    BqTcl_DStringApp(errors, "missing member \"", (char *) NULL);
+	    if (key.name != NULL) {
+		AppendText(errors, key.name, key.nameLength);
+		BqTcl_DStringApp(errors, "\" (or \"", (char *) NULL);
+	    }
+	    BqTcl_DStringApp(errors, key.index, key.name != NULL ? "\")" : "\"", " of ",
+		    (char *) NULL);
+	    AppendStructName(errors, type);
+	    return 1;
+	}
+	matched++;
+    }
+    if (!SvRMAGICAL(hv) && (IV) HvUSEDKEYS(hv) == matched) {
+	return 0;
+    }
+    hv_iterinit(hv);
+    for (HE *entry = hv_iternext(hv); entry != NULL; entry = hv_iternext(hv)) {
+	SV *name = hv_iterkeysv(entry);
+	STRLEN length;
+	const char *text = SvPV_const(name, length);
+	if (!IsMemberKey(aTHX_ type, hv, text, length)) {
+	    BqTcl_DStringApp(errors, "unknown member \"", (char *) NULL);
+	    AppendText(errors, text, (int) length);
+	    BqTcl_DStringApp(errors, "\" of ", (char *) NULL);
+	    AppendStructName(errors, type);
+	    return 1;
+	}
+    }
+    return 0;
+}
+
 static int
 StructToC(pTHX_ CTypeTable *table, SV *sv, const char *type, void *cstorage, int flag,
 	unsigned qualifiers, Tcl_DString *errors)
@@ -662,39 +1079,24 @@ StructToC(pTHX_ CTypeTable *table, SV *sv, const char *type, void *cstorage, int
 	return 1;
     }
     HV *hv = (HV *) SvRV(sv);
-    BqTypeMember signature;
-    int signatureStatus = FirstSignatureMember(aTHX_ hv, &signature);
+    if (CheckMemberKeys(aTHX_ type, hv, errors)) {
+	return 1;
+    }
     unsigned memberQualifiers = ElementQualifiersToC(qualifiers);
-    BqTypeMember member;
-    for (int status = BqTypeSpec_FirstMember(type, &member); status == 1;
-	    status = BqTypeSpec_NextMember(&member)) {
-	const char *name = member.name;
-	int nameLength = member.nameLength;
-	if (nameLength == 0 && signatureStatus == 1 && signature.nameLength > 0) {
-	    name = signature.name;
-	    nameLength = signature.nameLength;
-	}
-	char indexKey[32];
-	int indexLength = snprintf(indexKey, sizeof indexKey, "_%d", member.index);
-	SV **slot = NULL;
-	if (nameLength > 0) {
-	    slot = hv_fetch(hv, name, KeyLength(name, nameLength), 0);
-	}
+    MemberKey key;
+    for (int status = FirstMemberKey(aTHX_ type, hv, &key); status == 1;
+	    status = NextMemberKey(&key)) {
+	/* Perl code run for an earlier member may have taken this one. */
+	SV **slot = FetchMember(aTHX_ hv, &key);
 	if (slot == NULL) {
-	    slot = hv_fetch(hv, indexKey, indexLength, 0);
-	}
-	if (slot == NULL) {
-	    if (nameLength > 0) {
-		warn("no element \"%.*s\" in hash", nameLength, name);
-	    } else {
-		warn("no element \"%s\" in hash", indexKey);
-	    }
-	} else if (BqOsmo_I2C(NULL, errors, table, *slot, (char *) cstorage + member.offset,
-		flag, member.type, memberQualifiers)) {
+	    BqTcl_DStringApp(errors, "member removed from the hash", (char *) NULL);
+	    AppendMemberContext(errors, type, &key);
 	    return 1;
 	}
-	if (signatureStatus == 1) {
-	    signatureStatus = BqTypeSpec_NextMember(&signature);
+	if (BqOsmo_I2C(NULL, errors, table, *slot, (char *) cstorage + key.member.offset,
+		flag, key.member.type, memberQualifiers)) {
+	    AppendMemberContext(errors, type, &key);
+	    return 1;
 	}
     }
     return 0;
@@ -715,25 +1117,18 @@ StructFromC(pTHX_ CTypeTable *table, SV *sv, const char *type, const char *typeE
     /* typeEnd is just after the closing brace. */
     (void) hv_stores(hv, "__signature", newSVpvn(members, (STRLEN) (typeEnd - 1 - members)));
     unsigned memberQualifiers = ElementQualifiersFromC(qualifiers);
-    BqTypeMember member;
-    for (int status = BqTypeSpec_FirstMember(type, &member); status == 1;
-	    status = BqTypeSpec_NextMember(&member)) {
-	char indexKey[32];
-	const char *key = member.name;
-	I32 keyLength = KeyLength(member.name, member.nameLength);
-	if (member.nameLength == 0) {
-	    keyLength = snprintf(indexKey, sizeof indexKey, "_%d", member.index);
-	    key = indexKey;
-	}
+    MemberKey key;
+    for (int status = FirstMemberKey(aTHX_ type, NULL, &key); status == 1;
+	    status = NextMemberKey(&key)) {
+	const char *text = key.name != NULL ? key.name : key.index;
+	int length = key.name != NULL ? key.nameLength : key.indexLength;
 	SV *value = newSV(0);
-	(void) hv_store(hv, key, keyLength, value, 0);
-	if (BqOsmo_C2I(NULL, errors, table, value, (char *) cstorage + member.offset, flag,
-		member.type, memberQualifiers)) {
-	    if (errors != NULL) {
-		Tcl_DStringAppend(errors, " (while converting element \"", -1);
-		Tcl_DStringAppend(errors, key, keyLength < 0 ? -keyLength : keyLength);
-		Tcl_DStringAppend(errors, "\")", 2);
-	    }
+	(void) hv_store(hv, text, KeyLength(text, length), value, 0);
+	if (BqOsmo_C2I(NULL, errors, table, value, (char *) cstorage + key.member.offset, flag,
+		key.member.type, memberQualifiers)) {
+	    BqTcl_DStringApp(errors, " (while converting element \"", (char *) NULL);
+	    AppendText(errors, text, length);
+	    BqTcl_DStringApp(errors, "\")", (char *) NULL);
 	    return 1;
 	}
     }
@@ -817,7 +1212,7 @@ DefaultToC(void *, Tcl_DString *errors, CTypeTable *table, void *ivalue, void *c
     case '@':
 	return StoreObject(aTHX_ sv, type, cstorage, errors);
     case '^':
-	return PointerToC(aTHX_ sv, type, end, cstorage, errors);
+	return PointerToC(aTHX_ sv, type, end, cstorage, qualifiers, errors);
     case '[': case '{':
 	return AggregateToC(aTHX_ table, sv, type, end, cstorage, flag, qualifiers, errors);
     default:
