@@ -32,14 +32,19 @@ package Vantle::Object;
 # as a hash or an array gives a fresh container tied to the handle, so
 # `$h->{key}` and `$h->[1]` reach the tie methods of Vantle::Object.
 #
-# A handle prints as its object, is true unless it is nil (or, with the
-# perlify_foundation control on, an empty or negative string or a zero
-# number), compares by identity with == and != and by isEqual: with eq
-# and ne.  ++ and -- turn the variable into the handle's Perl value (a
-# number or string object's value, 0 for nil) and step that, as Perl
-# steps a plain scalar.  Copies made before a mutator share the handle,
-# which never changes.  Operators without an entry of their own are made
-# from these conversions, or keep Perl's usual meaning.
+# A handle prints as its object and is true unless it is nil (or, with
+# the perlify_foundation control on, an empty or negative string or a
+# zero number).  Comparisons keep Perl's two families: ==, !=, <=>, <,
+# <=, > and >= compare string and number objects (and plain values beside
+# them) as numbers, and other objects by identity; eq, ne, cmp, lt, le,
+# gt and ge compare what the operands print as, and also find two objects
+# equal that answer isEqual:.  ++ and -- step the handle's Perl value (a
+# number or string object's value, 0 for nil) as Perl steps a plain
+# scalar, and store the result where the handle was (a variable, or an
+# element of a tied view, which never sees the handle again); copies made
+# before keep the handle, which never changes.  Operators without an
+# entry of their own are made from the conversions, or keep Perl's usual
+# meaning.
 use overload
     '%{}'  => \&Vantle::Hook::rv2hv,
     '@{}'  => \&Vantle::Hook::rv2av,
@@ -48,11 +53,22 @@ use overload
     'bool' => \&Vantle::Object::Id_2_Boolean,
     '=='   => \&Vantle::Object::Id_Is_Same,
     '!='   => \&Vantle::Object::Id_Is_Not_Same,
+    '<'    => \&Vantle::Object::Id_Num_Lt,
+    '<='   => \&Vantle::Object::Id_Num_Le,
+    '>'    => \&Vantle::Object::Id_Num_Gt,
+    '>='   => \&Vantle::Object::Id_Num_Ge,
+    '<=>'  => \&Vantle::Object::Id_Num_Cmp,
     'eq'   => \&Vantle::Object::Id_Is_Equal,
     'ne'   => \&Vantle::Object::Id_Is_Not_Equal,
-    '++'   => sub { $_[0] = Vantle::Object::Id_Incr($_[0]); ++$_[0] },
-    '--'   => sub { $_[0] = Vantle::Object::Id_Decr($_[0]); --$_[0] },
-    '='    => sub { $_[0] },
+    'lt'   => \&Vantle::Object::Id_Str_Lt,
+    'le'   => \&Vantle::Object::Id_Str_Le,
+    'gt'   => \&Vantle::Object::Id_Str_Gt,
+    'ge'   => \&Vantle::Object::Id_Str_Ge,
+    'cmp'  => \&Vantle::Object::Id_Str_Cmp,
+    # Perl makes ++ and -- from these.  A ++ of our own would make Perl
+    # copy the handle first and store the copy through a tied element.
+    '+'    => \&Vantle::Object::Id_Add,
+    '-'    => \&Vantle::Object::Id_Subtract,
     fallback => 1;
 
 # The Perl side of the interpreter object (BqVantleInterp): it evaluates
@@ -633,16 +649,41 @@ and numbers equal to zero, are false too.
 
 =item *
 
-C<==> and C<!=> tell whether two handles are of the same object (with
-C<perlify_foundation>, two string or number objects compare as integers);
-C<eq> and C<ne> send C<isEqual:>, so nil equals nothing, not even nil.  A
-plain Perl string or number on one side is compared as Perl would.
+The numeric comparisons C<==>, C<!=>, C<< <=> >>, C<< < >>, C<< <= >>,
+C<< > >> and C<< >= >> compare string and number objects by their values,
+as Perl compares numbers: C<2.5> is not C<2.7>, large integers compare
+exactly, C<NSNumber> 0 C<== 0>, and C<< sort { $a <=> $b } >> sorts number
+objects.  A plain Perl value beside one of them is compared by value too,
+with Perl's warnings for C<undef> and for strings that are no numbers.
+Two handles of other objects compare by identity: C<==> is true when they
+are handles of the same object, and C<< <=> >> orders different objects
+by address.  Beside such a handle, a plain value stands for the object it
+names: C<undef> and other false values for nil, a class name for the
+class (C<< NSObject->class == 'NSObject' >>).
 
 =item *
 
-C<++> and C<--> turn the variable into the handle's Perl value (a number
-or string object's value, 0 for nil) and step that; other copies of the
-handle are not changed.
+The string comparisons C<eq>, C<ne>, C<cmp>, C<lt>, C<le>, C<gt> and
+C<ge> compare what the operands print as, as Perl compares strings:
+C<< NSString "" eq "" >> is true.  Two handles of objects that are no
+strings or numbers are also equal when the first answers C<isEqual:> with
+the second (two arrays with equal elements), and C<cmp> answers 0 exactly
+when C<eq> is true.
+
+=item *
+
+A handle of a deallocated object equals only the handles of that same
+object, under both kinds of comparison.  Without C<perlify_foundation>,
+string and number objects compare like any other objects.
+
+=item *
+
+C<++> and C<--> step the handle's Perl value (a number or string object's
+value, 0 for nil) as Perl steps a plain scalar, and store the result in
+its place: in the variable, or through the element of a tied view
+(C<< $counts->{$word}++ >> counts in an C<NSMutableDictionary>); other
+copies of the handle are not changed.  C<+> and C<-> add and subtract
+the handles' number forms.
 
 =back
 
@@ -666,6 +707,14 @@ handle are not changed.
     print NSObject->class, "\n";
     print Vantle::nil(), "\n";
 
+    my @sizes = sort { $a <=> $b } map { NSNumber->numberWithDouble_($_) } 10, 2.7, 2.5;
+    print "@sizes\n";
+    print NSNumber->numberWithDouble_(2.5) == 2.7 ? "same\n" : "different\n";
+
+    my $counts = NSMutableDictionary->dictionary;
+    $counts->{$_}++ for qw(fig pear fig);
+    print join(", ", map { "$_=$counts->{$_}" } sort keys %$counts), "\n";
+
 =for example end
 
 It prints:
@@ -680,6 +729,9 @@ It prints:
     false
     NSObject
     nil
+    2.5 2.7 10
+    different
+    fig=2, pear=1
 
 =head2 Ownership and autorelease pools
 
