@@ -203,12 +203,15 @@ subtest 'stepping elements of tied views counts' => sub {
 	$a->[1]++;
 	my $x = NSNumber->numberWithInt_(7);
 	$x++;
+	local $SIG{__WARN__} = sub { print "warning: $_[0]" };
+	$d->{sum} += 2;
+	$d->{sum} -= 0.5;
 	my $stored = $d->objectForKey_('n');
-	print join(' ', $old, Vantle::pl($d->objectForKey_('n')), Vantle::pl($d->objectForKey_('fresh')),
+	print join(' ', $old, map({ Vantle::pl($d->objectForKey_($_)) } qw(n fresh sum)),
 		   $stored->isKindOfClass_(NSNumber->class), @{ Vantle::pl($a) }, $x);
     });
     is($status, 0, 'without a crash');
-    is($output, '3 2 1 1 6 b0 8',
+    is($output, '3 2 1 1.5 1 6 b0 8',
 	'the dictionary and the array hold the stepped values, as numbers');
 };
 

@@ -557,12 +557,16 @@ typedef struct ArithmeticSub {
 } ArithmeticSub;
 
 /* An operand's number as a plain value: a handle's number form, or the
- * plain value itself. */
+ * plain value itself.  As the target of += or -= (assigned set), nil is
+ * 0 without a warning, as Perl takes undef there. */
 static SV *
-ArithmeticOperand(pTHX_ SV *sv, const ArithmeticSub *sub)
+ArithmeticOperand(pTHX_ SV *sv, int assigned, const ArithmeticSub *sub)
 {
     if (VantlePriv_HandleReferent(aTHX_ sv) != NULL) {
 	sv = FormOf(aTHX_ sv, ModeNumber, sub->name);
+	if (assigned && !SvOK(sv)) {
+	    return sv_2mortal(newSViv(0));
+	}
     }
     return PlainNumber(aTHX_ sv, sub->opType);
 }
@@ -595,7 +599,8 @@ Sum(pTHX_ SV *left, SV *right, int subtract)
  *----------------------------------------------------------------------
  * XS_Vantle__Object__Arithmetic --
  *	The body of Id_Add and Id_Subtract (their ArithmeticSub in XSANY):
- *	(left, right, swapped) as overloading passes them.
+ *	(left, right, swapped) as overloading passes them; swapped is undef
+ *	for += and -=, whose target is left.
  *----------------------------------------------------------------------
  */
 XS_INTERNAL(XS_Vantle__Object__Arithmetic)
@@ -623,13 +628,14 @@ XS_INTERNAL(XS_Vantle__Object__Arithmetic)
 	XSRETURN(1);
     }
     SvGETMAGIC(second);
+    int assigned = items > 2 && !SvOK(ST(2));
     if (items > 2 && SvTRUE_nomg(ST(2))) {
 	SV *swap = first;
 	first = second;
 	second = swap;
     }
-    SV *left = ArithmeticOperand(aTHX_ first, sub);
-    SV *right = ArithmeticOperand(aTHX_ second, sub);
+    SV *left = ArithmeticOperand(aTHX_ first, assigned, sub);
+    SV *right = ArithmeticOperand(aTHX_ second, 0, sub);
     ST(0) = Sum(aTHX_ left, right, sub->subtract);
     XSRETURN(1);
 }
