@@ -71,6 +71,16 @@ use overload
     '-'    => \&Vantle::Object::Id_Subtract,
     fallback => 1;
 
+# isa, can, DOES and VERSION (XS subs here and in Vantle::Class, the
+# parent of every class's package) answer for the runtime's classes.
+# JSON encoders that convert blessed objects (JSON::PP's convert_blessed)
+# call TO_JSON: a handle gives its Perl data by value, and an object that
+# has none its printed form.
+sub TO_JSON {
+    my $value = Vantle::pl($_[0]);
+    return ref($value) eq 'Vantle::Object' ? "$value" : $value;
+}
+
 # The Perl side of the interpreter object (BqVantleInterp): it evaluates
 # text through Vantle::EVAL and files through Vantle::SOURCE, in the
 # caller's context.  An error is thrown on, so that the caller's trapped
@@ -261,9 +271,9 @@ plain sub calls.  Other names (C<< $obj->Description >>) are sent as they
 are written, through C<AUTOLOAD> every time.  Names that C<Vantle::Object>
 defines itself are Perl's, not messages: C<DESTROY>, the tie methods
 (C<FETCH>, C<STORE>, C<EXISTS>, C<DELETE>, C<FIRSTKEY>, C<NEXTKEY>,
-C<FETCHSIZE>, C<TIEHASH>) and the operator subs (C<Id_2_String> ...).
-C<isa> and C<can> on a handle, which Perl would answer from C<UNIVERSAL>,
-are sent as messages.
+C<FETCHSIZE>, C<TIEHASH>), the operator subs (C<Id_2_String> ...),
+C<TO_JSON>, and C<isa>, C<can>, C<DOES> and C<VERSION>, which answer as
+Perl's C<UNIVERSAL> does (L</isa, can, DOES and VERSION>).
 
 =head2 Class messages
 
@@ -276,11 +286,119 @@ A class name used as an invocant sends a class message:
 Loading the module makes a package for every class the runtime knows; a
 class made later (by code loaded afterwards) gets its package as soon as a
 handle of it is made, for instance with C<Vantle::class('NewClass')>.
-A name that is no class is left to Perl, which fails with its usual
-C<Can't locate object method "alloc" via package "NoSuchClass">.  Perl
-answers C<isa>, C<can>, C<DOES> and C<VERSION> for class names from
-C<UNIVERSAL>, so these class messages must be sent with
-C<Vantle::msg_send>.
+These packages inherit from C<Vantle::Class>, whose C<AUTOLOAD> sends
+what they do not define.  A name that is no class is left to Perl, which
+fails with its usual C<Can't locate object method "alloc" via package
+"NoSuchClass">.
+
+A package that the program defines itself under the name of a class
+(C<Object>, C<List> and C<Protocol> are classes here) is the program's,
+whether it is defined before or after the module is loaded: once it has
+subs or an C<@ISA> of its own, Perl looks its methods up as usual, in the
+package, its parents and its own C<AUTOLOAD>, and a method it lacks fails
+with Perl's error instead of being sent.  Its class is still reached with
+C<Vantle::class('List')>.  A package that only holds other packages
+(C<List::Util> makes C<List::>) is not one of these.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    package Object { sub new { bless { name => "mine" }, shift } }
+
+    print Object->new->{name}, "\n";             # the program's package
+    eval { Object->alloc };
+    print $@ =~ /^Can't locate object method "alloc" via package "Object"/
+        ? "not a message\n" : $@;
+    print Vantle::class("Object"), "\n";         # the runtime's class
+
+=for example end
+
+It prints:
+
+=for example output
+
+    mine
+    not a message
+    Object
+
+=head2 isa, can, DOES and VERSION
+
+Perl's universal methods answer on handles and class names as
+C<UNIVERSAL>'s do, with the runtime's classes taking the place of Perl
+packages:
+
+=over 4
+
+=item $h->isa($class), Class->isa($class)
+
+True when the object is an instance of the class or of a subclass (any
+kind of C<NSArray> is an C<NSArray>), or, for a class name or a handle of
+a class, when it is that class or a subclass; otherwise Perl's answer
+(every handle is a C<Vantle::Object>).
+
+=item $h->can($method), Class->can($method)
+
+A reference to Perl's method of that name (C<isa>, C<DESTROY>, the tie
+methods ...); otherwise, when the object or class responds to the message
+that a call C<< $h->$method(...) >> sends, a code reference that sends
+it: C<< $h->can('count')->($h) >>, C<< NSArray->can('arrayWithArray_') >>.
+A message it does not respond to gives C<undef>.
+
+=item $h->DOES($role), Class->DOES($role)
+
+True as C<isa> is, or when the class adopts the protocol of that name
+(C<< $array->DOES('NSCopying') >>).
+
+=item $h->VERSION, Class->VERSION($wanted)
+
+The class's version in the runtime (C<+version>), unless Perl code set
+the package's C<$VERSION>; a higher C<$wanted> croaks as Perl does.
+
+=back
+
+So C<Test::More>'s C<isa_ok> and C<can_ok> work with handles and class
+names.  These names are no messages; to send one, name it with its
+colon or as a literal selector: C<< $h->isKindOfClass_('NSArray') >>,
+C<< $h->respondsToSelector_('count') >>, C<Vantle::msg_send($h, 'isa')>.
+
+A JSON encoder that converts objects (C<< JSON::PP->new->convert_blessed >>)
+calls C<TO_JSON>, which gives a handle's Perl data by value
+(L</Vantle::obj and Vantle::pl>), and the printed form of an object that
+has none.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+    use JSON::PP;
+
+    my $array = NSArray->arrayWithObject_("x");
+    print $array->isa("NSArray") ? "an NSArray\n" : "?\n";
+    print NSMutableString->isa("NSString") ? "a subclass\n" : "?\n";
+    my $count = $array->can("count");
+    print $count->($array), "\n";
+    print defined $array->can("fly") ? "?\n" : "cannot fly\n";
+    print $array->DOES("NSCoding") ? "adopts NSCoding\n" : "?\n";
+    print $array->isKindOfClass_("NSArray"), "\n";      # the message
+    print JSON::PP->new->canonical->convert_blessed->encode(Vantle::obj({ list => [1, "two"] })), "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    an NSArray
+    a subclass
+    1
+    cannot fly
+    adopts NSCoding
+    1
+    {"list":[1,"two"]}
 
 =head2 Literal selectors: Vantle::msg_send
 
@@ -1339,7 +1457,7 @@ in the caller's context, and a Perl error is passed on to the caller.
 
 =back
 
-Other subs of the packages C<Vantle>, C<Vantle::Object>,
+Other subs of the packages C<Vantle>, C<Vantle::Object>, C<Vantle::Class>,
 C<Vantle::Control>, C<Vantle::IVar>, C<Vantle::LinkVar>, C<Vantle::Hook>
 and C<Vantle::TestSupport> serve the module itself, its tie classes and its
 tests.
@@ -1361,11 +1479,11 @@ C<stringWithString:>) for anything longer.
 
 =item *
 
-Loading the module gives the Perl package of every class an C<AUTOLOAD>
-that sends messages to the class.  A Perl package of the same name that the
-program defines afterwards (C<List>, C<Object> and C<Protocol> are classes
-here) shares it: a method the package does not define is sent as a message
-instead of failing with Perl's C<Can't locate object method>.
+A package that the program defines under a class's name after loading the
+module (L</Class messages>) keeps C<Vantle::Class> in its C<@ISA> until
+the module is first asked to answer for it (a method the package lacks,
+C<isa>, C<can> ...); until then a function call such as
+C<UNIVERSAL::isa('List', 'Vantle::Class')> still sees that parent.
 
 =back
 
