@@ -287,9 +287,10 @@ WarnUninitialized(pTHX_ int opType)
 
 /*
  * PlainNumber --
- *	A plain value ready for numeric comparison, with Perl's warnings for
- *	undef and for strings that are no numbers, naming the operator (a
- *	conversion inside this sub would name no operator).
+ *	A plain value ready for numeric use (comparison or arithmetic), with
+ *	Perl's warnings for undef and for strings that are no numbers,
+ *	naming the operator (a conversion inside an overloading sub would
+ *	name no operator).
  */
 static SV *
 PlainNumber(pTHX_ SV *sv, int opType)
