@@ -32,14 +32,19 @@ package Vantle::Object;
 # as a hash or an array gives a fresh container tied to the handle, so
 # `$h->{key}` and `$h->[1]` reach the tie methods of Vantle::Object.
 #
-# A handle prints as its object, is true unless it is nil (or, with the
-# perlify_foundation control on, an empty or negative string or a zero
-# number), compares by identity with == and != and by isEqual: with eq
-# and ne.  ++ and -- turn the variable into the handle's Perl value (a
-# number or string object's value, 0 for nil) and step that, as Perl
-# steps a plain scalar.  Copies made before a mutator share the handle,
-# which never changes.  Operators without an entry of their own are made
-# from these conversions, or keep Perl's usual meaning.
+# A handle prints as its object and is true unless it is nil (or, with
+# the perlify_foundation control on, an empty or negative string or a
+# zero number).  Comparisons keep Perl's two families: ==, !=, <=>, <,
+# <=, > and >= compare string and number objects (and plain values beside
+# them) as numbers, and other objects by identity; eq, ne, cmp, lt, le,
+# gt and ge compare what the operands print as, and also find two objects
+# equal that answer isEqual:.  ++ and -- step the handle's Perl value (a
+# number or string object's value, 0 for nil) as Perl steps a plain
+# scalar, and store the result where the handle was (a variable, or an
+# element of a tied view, which never sees the handle again); copies made
+# before keep the handle, which never changes.  Operators without an
+# entry of their own are made from the conversions, or keep Perl's usual
+# meaning.
 use overload
     '%{}'  => \&Vantle::Hook::rv2hv,
     '@{}'  => \&Vantle::Hook::rv2av,
@@ -48,12 +53,33 @@ use overload
     'bool' => \&Vantle::Object::Id_2_Boolean,
     '=='   => \&Vantle::Object::Id_Is_Same,
     '!='   => \&Vantle::Object::Id_Is_Not_Same,
+    '<'    => \&Vantle::Object::Id_Num_Lt,
+    '<='   => \&Vantle::Object::Id_Num_Le,
+    '>'    => \&Vantle::Object::Id_Num_Gt,
+    '>='   => \&Vantle::Object::Id_Num_Ge,
+    '<=>'  => \&Vantle::Object::Id_Num_Cmp,
     'eq'   => \&Vantle::Object::Id_Is_Equal,
     'ne'   => \&Vantle::Object::Id_Is_Not_Equal,
-    '++'   => sub { $_[0] = Vantle::Object::Id_Incr($_[0]); ++$_[0] },
-    '--'   => sub { $_[0] = Vantle::Object::Id_Decr($_[0]); --$_[0] },
-    '='    => sub { $_[0] },
+    'lt'   => \&Vantle::Object::Id_Str_Lt,
+    'le'   => \&Vantle::Object::Id_Str_Le,
+    'gt'   => \&Vantle::Object::Id_Str_Gt,
+    'ge'   => \&Vantle::Object::Id_Str_Ge,
+    'cmp'  => \&Vantle::Object::Id_Str_Cmp,
+    # Perl makes ++ and -- from these.  A ++ of our own would make Perl
+    # copy the handle first and store the copy through a tied element.
+    '+'    => \&Vantle::Object::Id_Add,
+    '-'    => \&Vantle::Object::Id_Subtract,
     fallback => 1;
+
+# isa, can, DOES and VERSION (XS subs here and in Vantle::Class, the
+# parent of every class's package) answer for the runtime's classes.
+# JSON encoders that convert blessed objects (JSON::PP's convert_blessed)
+# call TO_JSON: a handle gives its Perl data by value, and an object that
+# has none its printed form.
+sub TO_JSON {
+    my $value = Vantle::pl($_[0]);
+    return ref($value) eq 'Vantle::Object' ? "$value" : $value;
+}
 
 # The Perl side of the interpreter object (BqVantleInterp): it evaluates
 # text through Vantle::EVAL and files through Vantle::SOURCE, in the
@@ -245,9 +271,9 @@ plain sub calls.  Other names (C<< $obj->Description >>) are sent as they
 are written, through C<AUTOLOAD> every time.  Names that C<Vantle::Object>
 defines itself are Perl's, not messages: C<DESTROY>, the tie methods
 (C<FETCH>, C<STORE>, C<EXISTS>, C<DELETE>, C<FIRSTKEY>, C<NEXTKEY>,
-C<FETCHSIZE>, C<TIEHASH>) and the operator subs (C<Id_2_String> ...).
-C<isa> and C<can> on a handle, which Perl would answer from C<UNIVERSAL>,
-are sent as messages.
+C<FETCHSIZE>, C<TIEHASH>), the operator subs (C<Id_2_String> ...),
+C<TO_JSON>, and C<isa>, C<can>, C<DOES> and C<VERSION>, which answer as
+Perl's C<UNIVERSAL> does (L</isa, can, DOES and VERSION>).
 
 =head2 Class messages
 
@@ -260,11 +286,119 @@ A class name used as an invocant sends a class message:
 Loading the module makes a package for every class the runtime knows; a
 class made later (by code loaded afterwards) gets its package as soon as a
 handle of it is made, for instance with C<Vantle::class('NewClass')>.
-A name that is no class is left to Perl, which fails with its usual
-C<Can't locate object method "alloc" via package "NoSuchClass">.  Perl
-answers C<isa>, C<can>, C<DOES> and C<VERSION> for class names from
-C<UNIVERSAL>, so these class messages must be sent with
-C<Vantle::msg_send>.
+These packages inherit from C<Vantle::Class>, whose C<AUTOLOAD> sends
+what they do not define.  A name that is no class is left to Perl, which
+fails with its usual C<Can't locate object method "alloc" via package
+"NoSuchClass">.
+
+A package that the program defines itself under the name of a class
+(C<Object>, C<List> and C<Protocol> are classes here) is the program's,
+whether it is defined before or after the module is loaded: once it has
+subs or an C<@ISA> of its own, Perl looks its methods up as usual, in the
+package, its parents and its own C<AUTOLOAD>, and a method it lacks fails
+with Perl's error instead of being sent.  Its class is still reached with
+C<Vantle::class('List')>.  A package that only holds other packages
+(C<List::Util> makes C<List::>) is not one of these.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    package Object { sub new { bless { name => "mine" }, shift } }
+
+    print Object->new->{name}, "\n";             # the program's package
+    eval { Object->alloc };
+    print $@ =~ /^Can't locate object method "alloc" via package "Object"/
+        ? "not a message\n" : $@;
+    print Vantle::class("Object"), "\n";         # the runtime's class
+
+=for example end
+
+It prints:
+
+=for example output
+
+    mine
+    not a message
+    Object
+
+=head2 isa, can, DOES and VERSION
+
+Perl's universal methods answer on handles and class names as
+C<UNIVERSAL>'s do, with the runtime's classes taking the place of Perl
+packages:
+
+=over 4
+
+=item $h->isa($class), Class->isa($class)
+
+True when the object is an instance of the class or of a subclass (any
+kind of C<NSArray> is an C<NSArray>), or, for a class name or a handle of
+a class, when it is that class or a subclass; otherwise Perl's answer
+(every handle is a C<Vantle::Object>).
+
+=item $h->can($method), Class->can($method)
+
+A reference to Perl's method of that name (C<isa>, C<DESTROY>, the tie
+methods ...); otherwise, when the object or class responds to the message
+that a call C<< $h->$method(...) >> sends, a code reference that sends
+it: C<< $h->can('count')->($h) >>, C<< NSArray->can('arrayWithArray_') >>.
+A message it does not respond to gives C<undef>.
+
+=item $h->DOES($role), Class->DOES($role)
+
+True as C<isa> is, or when the class adopts the protocol of that name
+(C<< $array->DOES('NSCopying') >>).
+
+=item $h->VERSION, Class->VERSION($wanted)
+
+The class's version in the runtime (C<+version>), unless Perl code set
+the package's C<$VERSION>; a higher C<$wanted> croaks as Perl does.
+
+=back
+
+So C<Test::More>'s C<isa_ok> and C<can_ok> work with handles and class
+names.  These names are no messages; to send one, name it with its
+colon or as a literal selector: C<< $h->isKindOfClass_('NSArray') >>,
+C<< $h->respondsToSelector_('count') >>, C<Vantle::msg_send($h, 'isa')>.
+
+A JSON encoder that converts objects (C<< JSON::PP->new->convert_blessed >>)
+calls C<TO_JSON>, which gives a handle's Perl data by value
+(L</Vantle::obj and Vantle::pl>), and the printed form of an object that
+has none.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+    use JSON::PP;
+
+    my $array = NSArray->arrayWithObject_("x");
+    print $array->isa("NSArray") ? "an NSArray\n" : "?\n";
+    print NSMutableString->isa("NSString") ? "a subclass\n" : "?\n";
+    my $count = $array->can("count");
+    print $count->($array), "\n";
+    print defined $array->can("fly") ? "?\n" : "cannot fly\n";
+    print $array->DOES("NSCoding") ? "adopts NSCoding\n" : "?\n";
+    print $array->isKindOfClass_("NSArray"), "\n";      # the message
+    print JSON::PP->new->canonical->convert_blessed->encode(Vantle::obj({ list => [1, "two"] })), "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    an NSArray
+    a subclass
+    1
+    cannot fly
+    adopts NSCoding
+    1
+    {"list":[1,"two"]}
 
 =head2 Literal selectors: Vantle::msg_send
 
@@ -753,16 +887,41 @@ and numbers equal to zero, are false too.
 
 =item *
 
-C<==> and C<!=> tell whether two handles are of the same object (with
-C<perlify_foundation>, two string or number objects compare as integers);
-C<eq> and C<ne> send C<isEqual:>, so nil equals nothing, not even nil.  A
-plain Perl string or number on one side is compared as Perl would.
+The numeric comparisons C<==>, C<!=>, C<< <=> >>, C<< < >>, C<< <= >>,
+C<< > >> and C<< >= >> compare string and number objects by their values,
+as Perl compares numbers: C<2.5> is not C<2.7>, large integers compare
+exactly, C<NSNumber> 0 C<== 0>, and C<< sort { $a <=> $b } >> sorts number
+objects.  A plain Perl value beside one of them is compared by value too,
+with Perl's warnings for C<undef> and for strings that are no numbers.
+Two handles of other objects compare by identity: C<==> is true when they
+are handles of the same object, and C<< <=> >> orders different objects
+by address.  Beside such a handle, a plain value stands for the object it
+names: C<undef> and other false values for nil, a class name for the
+class (C<< NSObject->class == 'NSObject' >>).
 
 =item *
 
-C<++> and C<--> turn the variable into the handle's Perl value (a number
-or string object's value, 0 for nil) and step that; other copies of the
-handle are not changed.
+The string comparisons C<eq>, C<ne>, C<cmp>, C<lt>, C<le>, C<gt> and
+C<ge> compare what the operands print as, as Perl compares strings:
+C<< NSString "" eq "" >> is true.  Two handles of objects that are no
+strings or numbers are also equal when the first answers C<isEqual:> with
+the second (two arrays with equal elements), and C<cmp> answers 0 exactly
+when C<eq> is true.
+
+=item *
+
+A handle of a deallocated object equals only the handles of that same
+object, under both kinds of comparison.  Without C<perlify_foundation>,
+string and number objects compare like any other objects.
+
+=item *
+
+C<++> and C<--> step the handle's Perl value (a number or string object's
+value, 0 for nil) as Perl steps a plain scalar, and store the result in
+its place: in the variable, or through the element of a tied view
+(C<< $counts->{$word}++ >> counts in an C<NSMutableDictionary>); other
+copies of the handle are not changed.  C<+> and C<-> add and subtract
+the handles' number forms.
 
 =back
 
@@ -786,6 +945,14 @@ handle are not changed.
     print NSObject->class, "\n";
     print Vantle::nil(), "\n";
 
+    my @sizes = sort { $a <=> $b } map { NSNumber->numberWithDouble_($_) } 10, 2.7, 2.5;
+    print "@sizes\n";
+    print NSNumber->numberWithDouble_(2.5) == 2.7 ? "same\n" : "different\n";
+
+    my $counts = NSMutableDictionary->dictionary;
+    $counts->{$_}++ for qw(fig pear fig);
+    print join(", ", map { "$_=$counts->{$_}" } sort keys %$counts), "\n";
+
 =for example end
 
 It prints:
@@ -800,6 +967,9 @@ It prints:
     false
     NSObject
     nil
+    2.5 2.7 10
+    different
+    fig=2, pear=1
 
 =head2 Ownership and autorelease pools
 
@@ -1486,7 +1656,7 @@ in the caller's context, and a Perl error is passed on to the caller.
 
 =back
 
-Other subs of the packages C<Vantle>, C<Vantle::Object>,
+Other subs of the packages C<Vantle>, C<Vantle::Object>, C<Vantle::Class>,
 C<Vantle::AutoreleasePool>, C<Vantle::Control>, C<Vantle::IVar>,
 C<Vantle::LinkVar>, C<Vantle::Hook>
 and C<Vantle::TestSupport> serve the module itself, its tie classes and its
@@ -1509,11 +1679,11 @@ C<stringWithString:>) for anything longer.
 
 =item *
 
-Loading the module gives the Perl package of every class an C<AUTOLOAD>
-that sends messages to the class.  A Perl package of the same name that the
-program defines afterwards (C<List>, C<Object> and C<Protocol> are classes
-here) shares it: a method the package does not define is sent as a message
-instead of failing with Perl's C<Can't locate object method>.
+A package that the program defines under a class's name after loading the
+module (L</Class messages>) keeps C<Vantle::Class> in its C<@ISA> until
+the module is first asked to answer for it (a method the package lacks,
+C<isa>, C<can> ...); until then a function call such as
+C<UNIVERSAL::isa('List', 'Vantle::Class')> still sees that parent.
 
 =back
 

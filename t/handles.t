@@ -17,7 +17,6 @@ sub pooled_array { Vantle::obj([@_]) }
 subtest 'all handles of one object share one referent' => sub {
     Vantle::TestSupport::push_pool();
     my $h1 = pooled_array(1, 2);
-    # ->isa on a handle is a message to the object, so ref() names the package
     is(ref($h1), 'Vantle::Object', 'a handle');
     is(refcount($h1), 1, 'the first handle owns the referent alone');
 

@@ -6,11 +6,12 @@
  *	Vantle::Object::AUTOLOAD, which installs an XS sub of that name in
  *	Vantle::Object, so every later call of the name goes straight to the
  *	send through Perl's method cache.  Every class of the runtime has a
- *	Perl package of its name whose AUTOLOAD does the same for class
- *	messages (NSString->string) and for calls qualified with a class
- *	name ($h->NSObject::description), which send to super starting at
- *	that class.  The fetch-method and class-method hooks decide, as the
- *	routes ask them, whether a call is a message.
+ *	Perl package of its name, inheriting from Vantle::Class, whose
+ *	AUTOLOAD does the same for class messages (NSString->string) and for
+ *	calls qualified with a class name ($h->NSObject::description), which
+ *	send to super starting at that class.  The fetch-method and
+ *	class-method hooks decide, as the routes ask them, whether a call is
+ *	a message.
  */
 #ifndef VANTLE_PERL_MSG_SEND_H
 #define VANTLE_PERL_MSG_SEND_H
@@ -56,9 +57,29 @@ void VantlePriv_BootMsgSend(pTHX);
 /* Registers the test-support sub that reaches Vantle_ModuleDirectory. */
 void VantlePriv_BootModuleDirectory(pTHX);
 
-/* Makes the Perl package of a runtime class (when Perl has none of that
- * name yet), so class messages to it route to the send. */
+/* Makes the Perl package of a runtime class inherit from Vantle::Class,
+ * so class messages to it route to the send; a package that Perl code
+ * defined itself (with subs or parents) is left alone. */
 void VantlePriv_MakeClassPackage(pTHX_ const char *className);
+
+/* The class a stash stands for when it is the package of a runtime class
+ * made by this module, else Nil.  A package that Perl code has made its
+ * own since is given up here: it stops inheriting from Vantle::Class. */
+Class VantlePriv_ClassPackageClass(pTHX_ HV *stash);
+
+/* Calls sub with the arguments of the running XS sub (ax, items), in
+ * the context flags give; its answers take the arguments' place, and
+ * their number is answered. */
+I32  VantlePriv_CallInPlace(pTHX_ CV *sub, I32 ax, I32 items, I32 flags);
+
+/* Whether cv is a message sub installed by a route. */
+int  VantlePriv_IsMessageSub(CV *cv);
+
+/* The message sub of perlName in package (installed when missing), as
+ * a route installs it: className names the class of a class package, or
+ * is null in Vantle::Object. */
+CV  *VantlePriv_MessageSub(pTHX_ const char *package, const char *perlName,
+		const char *className);
 
 #ifdef __cplusplus
 }

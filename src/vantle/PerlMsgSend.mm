@@ -501,21 +501,207 @@ XS_INTERNAL(XS_Vantle__Super__AUTOLOAD)
     XSRETURN(1);
 }
 
+/* ---------------------------------------------------------------------
+ * Class packages
+ *
+ * The Perl package of a runtime class inherits from Vantle::Class, whose
+ * AUTOLOAD sends what the package does not define, and whose isa, can,
+ * DOES and VERSION answer for the class (PerlClass.mm).  A package that
+ * Perl code defined itself under a class's name is the program's: it has
+ * subs or an @ISA of its own.  One found so at boot is left alone; one
+ * made so later loses Vantle::Class, and the subs installed in it, the
+ * first time the module is asked to answer for it.
+ * ------------------------------------------------------------------ */
+
+#define CLASS_ROUTES "Vantle::Class"
+
+int
+VantlePriv_IsMessageSub(CV *cv)
+{
+    return cv != NULL && CvISXSUB(cv) && CvXSUB(cv) == XS_Vantle__NamedSend;
+}
+
+/* The @ISA of a stash, or null when it has none. */
+static AV *
+IsaOf(pTHX_ HV *stash)
+{
+    SV **slot = hv_fetchs(stash, "ISA", 0);
+    return slot != NULL && isGV_with_GP(*slot) ? GvAV((GV *) *slot) : NULL;
+}
+
+static int
+IsClassRoutes(SV *name)
+{
+    return name != NULL && SvPOK(name) && strEQ(SvPVX(name), CLASS_ROUTES);
+}
+
+/* Whether a stash's @ISA names Vantle::Class (others zero), or names
+ * any other package (others set). */
+static int
+IsaNames(pTHX_ HV *stash, int others)
+{
+    AV *isa = IsaOf(aTHX_ stash);
+    SSize_t top = isa != NULL ? av_top_index(isa) : -1;
+    for (SSize_t i = 0; i <= top; i++) {
+	SV **entry = av_fetch(isa, i, 0);
+	if ((entry != NULL && IsClassRoutes(*entry)) == !others) {
+	    return 1;
+	}
+    }
+    return 0;
+}
+
 /*
- * The AUTOLOAD of a class package: a class message when the invocant is
- * a class name (as the class-method hook decides), a message to super
- * starting at the package's class when it is a handle.
+ * IsUserPackage --
+ *	Whether Perl code gave the stash subs (declared, defined, constant
+ *	or imported; not those Perl caches there from its parents, nor the
+ *	message subs this module installs) or parents of its own.
+ */
+static int
+IsUserPackage(pTHX_ HV *stash)
+{
+    if (IsaNames(aTHX_ stash, 1)) {
+	return 1;
+    }
+    if (HvARRAY(stash) == NULL) {
+	return 0;
+    }
+    for (STRLEN i = 0; i <= HvMAX(stash); i++) {
+	for (HE *entry = HvARRAY(stash)[i]; entry != NULL; entry = HeNEXT(entry)) {
+	    SV *value = HeVAL(entry);
+	    if (!isGV_with_GP(value)) {
+		if (SvOK(value)) {	/* a constant or a declaration */
+		    return 1;
+		}
+		continue;
+	    }
+	    CV *cv = GvCV((GV *) value);
+	    if (cv != NULL && GvCVGEN((GV *) value) == 0 && !VantlePriv_IsMessageSub(cv)) {
+		return 1;
+	    }
+	}
+    }
+    return 0;
+}
+
+/* Takes Vantle::Class out of a stash's @ISA, and the message subs out of
+ * the stash, so Perl's lookup no longer reaches this module. */
+static void
+GiveUpPackage(pTHX_ HV *stash)
+{
+    AV *isa = IsaOf(aTHX_ stash);
+    if (isa != NULL) {
+	AV *kept = (AV *) sv_2mortal((SV *) newAV());
+	for (SSize_t i = 0; i <= av_top_index(isa); i++) {
+	    SV **entry = av_fetch(isa, i, 0);
+	    if (entry != NULL && !IsClassRoutes(*entry)) {
+		av_push(kept, newSVsv(*entry));
+	    }
+	}
+	av_clear(isa);
+	for (SSize_t i = 0; i <= av_top_index(kept); i++) {
+	    av_push(isa, newSVsv(*av_fetch(kept, i, 0)));
+	}
+    }
+    for (STRLEN i = 0; HvARRAY(stash) != NULL && i <= HvMAX(stash); i++) {
+	for (HE *entry = HvARRAY(stash)[i]; entry != NULL; entry = HeNEXT(entry)) {
+	    GV *gv = (GV *) HeVAL(entry);
+	    if (isGV_with_GP(gv) && GvCVGEN(gv) == 0 && VantlePriv_IsMessageSub(GvCV(gv))) {
+		CV *cv = GvCV(gv);
+		GvCV_set(gv, NULL);
+		SvREFCNT_dec(cv);
+	    }
+	}
+    }
+    mro_method_changed_in(stash);
+}
+
+Class
+VantlePriv_ClassPackageClass(pTHX_ HV *stash)
+{
+    const char *name = stash != NULL ? HvNAME(stash) : NULL;
+    Class cls = name != NULL ? objc_lookUpClass(name) : Nil;
+    if (cls == Nil || !IsaNames(aTHX_ stash, 0)) {
+	return Nil;
+    }
+    if (IsUserPackage(aTHX_ stash)) {
+	GiveUpPackage(aTHX_ stash);
+	return Nil;
+    }
+    return cls;
+}
+
+CV *
+VantlePriv_MessageSub(pTHX_ const char *package, const char *perlName, const char *className)
+{
+    SV *fullName = sv_2mortal(newSVpvf("%s::%s", package, perlName));
+    CV *cv = get_cv(SvPVX(fullName), 0);
+    if (!VantlePriv_IsMessageSub(cv)) {
+	InstallNamedSend(aTHX_ package, perlName, className);
+	cv = get_cv(SvPVX(fullName), 0);
+    }
+    return cv;
+}
+
+I32
+VantlePriv_CallInPlace(pTHX_ CV *sub, I32 ax, I32 items, I32 flags)
+{
+    PUSHMARK(PL_stack_base + ax - 1);
+    PL_stack_sp = PL_stack_base + ax + items - 1;
+    return call_sv((SV *) sub, flags);
+}
+
+/*
+ * Redispatch --
+ *	Calls what Perl's own lookup finds for the method from stash when
+ *	this module has no say (an AUTOLOAD of the program's included),
+ *	with the same arguments, leaving its answers on the stack.  Nothing
+ *	found: DESTROY does nothing, any other name croaks as Perl does.
+ */
+static I32
+Redispatch(pTHX_ CV *self, HV *stash, const char *name, STRLEN length, I32 ax, I32 items)
+{
+    GV *gv = gv_fetchmethod_pvn_flags(stash, name, length, GV_AUTOLOAD);
+    CV *found = gv != NULL && isGV(gv) ? GvCV(gv) : NULL;
+    if (found == NULL || found == self) {
+	if (length == 7 && memEQ(name, "DESTROY", 7)) {
+	    return 0;
+	}
+	croak("Can't locate object method \"%.*s\" via package \"%s\"", (int) length, name,
+		HvNAME(stash));
+    }
+    return VantlePriv_CallInPlace(aTHX_ found, ax, items, GIMME_V);
+}
+
+/*
+ * The AUTOLOAD of Vantle::Class, reached for a name that the package of
+ * a class does not define: a class message when the invocant is a class
+ * name (as the class-method hook decides), a message to super starting at
+ * the package's class when it is a handle.  Perl passes the name and the
+ * package the lookup started from in the sub itself.  DESTROY is never a
+ * message; a package that is not one of the class packages gets Perl's
+ * own lookup.
  */
 XS_INTERNAL(XS_Vantle__ClassAutoload)
 {
     dXSARGS;
     BqCPerl_SetInterp(aTHX);
-    const char *name = AutoloadName(aTHX_ cv);
+    /* Copied: a lookup made below may store another name in the sub. */
+    STRLEN length = SvPVX(cv) != NULL ? SvCUR(cv) : 0;
+    char *name = (char *) alloca(length + 1);
+    memcpy(name, length > 0 ? SvPVX(cv) : "", length);
+    name[length] = '\0';
     HV *stash = CvSTASH(cv);
-    const char *package = stash != NULL ? HvNAME(stash) : NULL;
-    if (package == NULL || items < 1) {
-	croak("Usage: %s::%s(receiver, ...)", package != NULL ? package : "?", name);
+    if (stash == NULL || items < 1) {
+	croak("Usage: %s::%s(receiver, ...)", stash != NULL ? HvNAME(stash) : "?", name);
     }
+    if (VantlePriv_ClassPackageClass(aTHX_ stash) == Nil) {
+	XSRETURN(Redispatch(aTHX_ cv, stash, name, length, ax, items));
+    }
+    if (strEQ(name, "DESTROY")) {
+	XSRETURN_EMPTY;
+    }
+    const char *package = HvNAME(stash);
     if (SvROK(ST(0))) {
 	InstallNamedSend(aTHX_ package, name, package);
 	VantlePriv_msg_send(aTHX_ ax, items, name, package, 1, 1, NULL, NULL);
@@ -535,18 +721,22 @@ XS_INTERNAL(XS_Vantle__ClassAutoload)
 void
 VantlePriv_MakeClassPackage(pTHX_ const char *className)
 {
-    if (className == NULL || gv_stashpv(className, 0) != NULL) {
+    if (className == NULL) {
+	return;
+    }
+    HV *stash = gv_stashpv(className, 0);
+    if (stash != NULL && (IsaNames(aTHX_ stash, 0) || IsUserPackage(aTHX_ stash))) {
 	return;
     }
     /* Runs for every class at boot: the name is built on the C stack,
      * not in a mortal. */
     char stack[256];
     size_t length = strlen(className);
-    char *name = length + sizeof "::AUTOLOAD" <= sizeof stack
-	? stack : (char *) safemalloc(length + sizeof "::AUTOLOAD");
+    char *name = length + sizeof "::ISA" <= sizeof stack
+	? stack : (char *) safemalloc(length + sizeof "::ISA");
     memcpy(name, className, length);
-    memcpy(name + length, "::AUTOLOAD", sizeof "::AUTOLOAD");
-    newXS(name, XS_Vantle__ClassAutoload, "Vantle");
+    memcpy(name + length, "::ISA", sizeof "::ISA");
+    av_push(get_av(name, GV_ADD), newSVpvs(CLASS_ROUTES));
     if (name != stack) {
 	safefree(name);
     }
@@ -601,9 +791,7 @@ VantlePriv_BootMsgSend(pTHX)
     newXS("Vantle::super", XS_Vantle__super, "Vantle");
     newXS("Vantle::info", XS_Vantle__info, "Vantle");
     VantlePriv_BootModuleDirectory(aTHX);
-    /* Perl's UNIVERSAL would answer these; on handles they are messages. */
-    InstallNamedSend(aTHX_ "Vantle::Object", "isa", NULL);
-    InstallNamedSend(aTHX_ "Vantle::Object", "can", NULL);
+    newXS(CLASS_ROUTES "::AUTOLOAD", XS_Vantle__ClassAutoload, "Vantle");
 
     KxHashState state = KxInitHashState();
     Class cls;

@@ -9,10 +9,20 @@
  *
  *	The conversions answer a new value in place of their first argument
  *	and never croak over a bad handle: a stale or illegal one prints as
- *	"<BAD OBJECT: ...>" and is false.  The comparisons fall back to
- *	Perl's own integer or string comparison when an operand is no
- *	object.  Objective-C work runs under the platform guard; Perl code
- *	(overloaded operands, get-magic) only outside it.
+ *	"<BAD OBJECT: ...>" and is false.
+ *
+ *	The comparisons keep Perl's two families apart.  The numeric ones
+ *	(==, !=, <=>, <, <=, >, >=) compare string and number objects, and
+ *	plain values beside them, by value as Perl compares numbers; two
+ *	handles of other objects compare by identity (in address order), and
+ *	a plain value beside such a handle stands for the object it names
+ *	when it names one (a false value nil, a string a class).  The string
+ *	ones (eq, ne, cmp, lt, le, gt, ge) compare what the operands print
+ *	as; two handles of other objects are also the same when the first
+ *	answers isEqual: with the second.  A handle whose object is gone
+ *	equals only the handles of that same object.  Objective-C work runs
+ *	under the platform guard; Perl code (overloaded operands, get-magic,
+ *	warnings) only outside it.
  */
 #import <Foundation/Foundation.h>
 
@@ -110,27 +120,17 @@ SetValueOf(pTHX_ SV *result, id object, Tcl_DString *errors)
 
 /*
  *----------------------------------------------------------------------
- * Convert --
- *	The body of the five conversion subs: leaves in ST(0) the form of
- *	the handle in ST(0) that mode asks for.  A value that is no handle
- *	is warned about and comes back unchanged.  Croaks only when there is
- *	no argument or when a Foundation object raised while being asked for
- *	its value.
+ * FormOf --
+ *	A new mortal (or an immortal) holding the form of a handle (a
+ *	reference to a Vantle::Object referent, get-magic run) that mode
+ *	asks for.  A bad handle gives "<BAD OBJECT: ...>", false in boolean
+ *	mode.  Croaks, naming the sub, only when a Foundation object raised
+ *	while being asked for its value.
  *----------------------------------------------------------------------
  */
-static void
-Convert(pTHX_ I32 ax, I32 items, ConversionMode mode, const char *name)
+static SV *
+FormOf(pTHX_ SV *handle, ConversionMode mode, const char *name)
 {
-    if (items < 1) {
-	croak("%s: no object", name);
-    }
-    SV *handle = ST(0);
-    SvGETMAGIC(handle);
-    if (VantlePriv_HandleReferent(aTHX_ handle) == NULL) {
-	warn("%s: not an object", name);
-	return;
-    }
-
     SV *result = NULL;
     SV *failure = NULL;
     Tcl_DString errors;
@@ -161,7 +161,32 @@ Convert(pTHX_ I32 ax, I32 items, ConversionMode mode, const char *name)
     if (failure != NULL) {
 	croak_sv(failure);
     }
-    ST(0) = result;
+    return result;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * Convert --
+ *	The body of the five conversion subs: leaves in ST(0) the form of
+ *	the handle in ST(0) that mode asks for.  A value that is no handle
+ *	is warned about and comes back unchanged.  Croaks only when there is
+ *	no argument or when a Foundation object raised while being asked for
+ *	its value.
+ *----------------------------------------------------------------------
+ */
+static void
+Convert(pTHX_ I32 ax, I32 items, ConversionMode mode, const char *name)
+{
+    if (items < 1) {
+	croak("%s: no object", name);
+    }
+    SV *handle = ST(0);
+    SvGETMAGIC(handle);
+    if (VantlePriv_HandleReferent(aTHX_ handle) == NULL) {
+	warn("%s: not an object", name);
+	return;
+    }
+    ST(0) = FormOf(aTHX_ handle, mode, name);
 }
 
 #define CONVERSION_SUB(function, mode, name)	\
@@ -179,7 +204,46 @@ CONVERSION_SUB(XS_Vantle__Object__Id_2_Boolean, ModeBoolean, "Vantle::Object::Id
 CONVERSION_SUB(XS_Vantle__Object__Id_Incr, ModeIncrement, "Vantle::Object::Id_Incr")
 CONVERSION_SUB(XS_Vantle__Object__Id_Decr, ModeDecrement, "Vantle::Object::Id_Decr")
 
-/* Whether an object counts as a Perl scalar for comparisons. */
+/*
+ *----------------------------------------------------------------------
+ * Comparisons.
+ *
+ * Each comparison sub reads its two operands (in the order written: the
+ * swapped flag of overloading is undone), works out their order in the
+ * family of its operator, and answers that order as the operator does.
+ *----------------------------------------------------------------------
+ */
+
+typedef enum Relation {
+    RelationEqual,
+    RelationNotEqual,
+    RelationLess,
+    RelationLessOrEqual,
+    RelationGreater,
+    RelationGreaterOrEqual,
+    RelationOrder		/* <=> and cmp: -1, 0 or 1 */
+} Relation;
+
+typedef struct ComparisonSub {
+    const char *name;
+    int numeric;		/* ==, <=> ... rather than eq, cmp ... */
+    Relation relation;
+    int opType;			/* Perl's operator, named in warnings */
+} ComparisonSub;
+
+/* The order of two values that have none, as NaN has with anything. */
+#define UNORDERED 2
+
+/* One operand, read once. */
+typedef struct Operand {
+    SV *sv;			/* as passed, get-magic run */
+    int isHandle;
+    char failed;		/* a handle whose object is gone or illegal */
+    id object;			/* a handle's live object, or nil */
+    int isValue;		/* a string or number object that acts as one */
+} Operand;
+
+/* Whether an object acts as the Perl string or number it holds. */
 static int
 IsStringOrNumber(id object)
 {
@@ -187,143 +251,448 @@ IsStringOrNumber(id object)
 	|| VantlePriv_IsKindOfClass(object, VantlePriv_NSStringClass);
 }
 
-/*
- *----------------------------------------------------------------------
- * IsSame --
- *	Identity of two operands: the same object (nil is nil); operands
- *	that are no objects, or with perlify_foundation on two string or
- *	number objects, compare as integers.
- *----------------------------------------------------------------------
- */
-static int
-IsSame(pTHX_ SV *left, SV *right)
+static void
+ReadOperand(pTHX_ SV *sv, Operand *operand)
 {
-    char leftFailed = 0, rightFailed = 0;
-    id leftObject = Vantle_SVGetObject2(left, NULL, &leftFailed);
-    id rightObject = Vantle_SVGetObject2(right, NULL, &rightFailed);
-    if (leftFailed || rightFailed
-	    || (VantlePriv_PerlifyFoundation && VantlePriv_NSNumberClass != Nil
-		&& VantlePriv_NSStringClass != Nil
-		&& IsStringOrNumber(leftObject) && IsStringOrNumber(rightObject))) {
-	return SvIV(left) == SvIV(right);
+    operand->sv = sv;
+    operand->failed = 0;
+    operand->object = nil;
+    operand->isHandle = VantlePriv_HandleReferent(aTHX_ sv) != NULL;
+    if (operand->isHandle) {
+	operand->object = Vantle_SVGetObject2NM(sv, NULL, &operand->failed);
     }
-    return leftObject == rightObject;
+    operand->isValue = operand->isHandle && !operand->failed && operand->object != nil
+	&& VantlePriv_PerlifyFoundation && IsStringOrNumber(operand->object);
 }
 
 /*
- *----------------------------------------------------------------------
- * IsEqual --
- *	Equality of two operands: isEqual: sent to the first object with
- *	the second (so nil equals nothing, not even nil); operands that are
- *	no objects compare as strings.  Answers -1 with the text in errors
- *	when isEqual: raised.
- *----------------------------------------------------------------------
+ * Identity --
+ *	What tells a handle's object apart from every other: its address
+ *	(0 for nil); for a handle whose object is gone, the handle's own
+ *	referent, which only the handles of that one object share.
+ */
+static UV
+Identity(Operand *operand)
+{
+    return operand->failed ? PTR2UV(SvRV(operand->sv)) : PTR2UV(operand->object);
+}
+
+/* Perl's warning for an undefined operand of the operator opType. */
+static void
+WarnUninitialized(pTHX_ int opType)
+{
+    Perl_ck_warner(aTHX_ packWARN(WARN_UNINITIALIZED), "Use of uninitialized value in %s",
+	    PL_op_desc[opType]);
+}
+
+/*
+ * PlainNumber --
+ *	A plain value ready for numeric use (comparison or arithmetic), with
+ *	Perl's warnings for undef and for strings that are no numbers,
+ *	naming the operator (a conversion inside an overloading sub would
+ *	name no operator).
+ */
+static SV *
+PlainNumber(pTHX_ SV *sv, int opType)
+{
+    if (!SvOK(sv)) {
+	WarnUninitialized(aTHX_ opType);
+	return sv_2mortal(newSViv(0));
+    }
+    if (SvROK(sv) || !SvPOKp(sv) || looks_like_number(sv)) {
+	return sv;
+    }
+    STRLEN length;
+    const char *text = SvPV_nomg(sv, length);
+    if (ckWARN(WARN_NUMERIC)) {
+	SV *shown = sv_newmortal();
+	pv_pretty(shown, text, length, 32, NULL, NULL,
+		PERL_PV_PRETTY_ELLIPSES | (SvUTF8(sv) ? PERL_PV_ESCAPE_UNI : 0));
+	Perl_warner(aTHX_ packWARN(WARN_NUMERIC), "Argument \"%" SVf "\" isn't numeric in %s",
+		SVfARG(shown), PL_op_desc[opType]);
+    }
+    return sv_2mortal(newSVnv(my_atof(text)));
+}
+
+/*
+ * NumericOrder --
+ *	Perl's numeric order of two plain values: integers exactly, whatever
+ *	their sizes and signs, anything else as floating values; UNORDERED
+ *	when one is NaN.
  */
 static int
-IsEqual(pTHX_ SV *left, SV *right, Tcl_DString *errors)
+NumericOrder(pTHX_ SV *left, SV *right)
 {
-    char leftFailed = 0, rightFailed = 0;
-    id leftObject = Vantle_SVGetObject2(left, NULL, &leftFailed);
-    id rightObject = Vantle_SVGetObject2(right, NULL, &rightFailed);
-    if (leftFailed || rightFailed) {
-	return sv_eq(left, right) ? 1 : 0;
+    if (SvIV_please_nomg(right) && SvIV_please_nomg(left)) {
+	if (!SvUOK(left) && !SvUOK(right)) {
+	    IV l = SvIVX(left), r = SvIVX(right);
+	    return (l > r) - (l < r);
+	}
+	if (!SvUOK(left) && SvIVX(left) < 0) {
+	    return -1;
+	}
+	if (!SvUOK(right) && SvIVX(right) < 0) {
+	    return 1;
+	}
+	UV l = SvUVX(left), r = SvUVX(right);
+	return (l > r) - (l < r);
     }
-    if (leftObject == nil) {
-	return 0;
-    }
-    int equal = 0;
-    if (!VantlePriv_Guard(errors, [&] { equal = [leftObject isEqual: rightObject] ? 1 : 0; })) {
+    NV l = SvNV_nomg(left), r = SvNV_nomg(right);
+    if (l < r) {
 	return -1;
     }
+    if (l > r) {
+	return 1;
+    }
+    return l == r ? 0 : UNORDERED;
+}
+
+/*
+ * NumericOperand --
+ *	An operand as a plain value for numeric comparison: a string or
+ *	number object's value; another handle's identity; a plain value as
+ *	it is, or, when designate is set and it names an object (a false
+ *	value nil, a string a class), that object's identity.
+ */
+static SV *
+NumericOperand(pTHX_ Operand *operand, int designate, const ComparisonSub *sub)
+{
+    if (operand->isValue) {
+	return PlainNumber(aTHX_ FormOf(aTHX_ operand->sv, ModeNumber, sub->name), sub->opType);
+    }
+    if (operand->isHandle) {
+	return sv_2mortal(newSVuv(Identity(operand)));
+    }
+    if (designate) {
+	char failed = 0;
+	id named = Vantle_SVGetObject2NM(operand->sv, NULL, &failed);
+	if (!failed) {
+	    return sv_2mortal(newSVuv(PTR2UV(named)));
+	}
+    }
+    return PlainNumber(aTHX_ operand->sv, sub->opType);
+}
+
+/*
+ * StringOperand --
+ *	An operand as a plain value for string comparison: what a handle
+ *	prints as (a string or number object's value), a plain value as it
+ *	is; undef reads as "" with Perl's warning.
+ */
+static SV *
+StringOperand(pTHX_ Operand *operand, const ComparisonSub *sub)
+{
+    if (operand->isHandle) {
+	return FormOf(aTHX_ operand->sv, ModeString, sub->name);
+    }
+    if (!SvOK(operand->sv)) {
+	WarnUninitialized(aTHX_ sub->opType);
+	return sv_2mortal(newSVpvs(""));
+    }
+    return operand->sv;
+}
+
+/*
+ * ObjectsAreEqual --
+ *	Whether left answers isEqual: with right (both live, not nil);
+ *	croaks naming the sub when the message raised.
+ */
+static int
+ObjectsAreEqual(pTHX_ id left, id right, const char *subName)
+{
+    int equal = 0;
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    if (!VantlePriv_Guard(&errors, [&] { equal = [left isEqual: right] ? 1 : 0; })) {
+	SV *message = sv_2mortal(newSVpvf("%s: %s", subName, Tcl_DStringValue(&errors)));
+	Tcl_DStringFree(&errors);
+	croak_sv(message);
+    }
+    Tcl_DStringFree(&errors);
     return equal;
 }
 
-typedef enum ComparisonKind {
-    CompareSame,
-    CompareEqual
-} ComparisonKind;
+/* Whether an operand is a handle of an object that is no Perl value. */
+static int
+IsPlainObject(Operand *operand)
+{
+    return operand->isHandle && !operand->isValue;
+}
+
+/*
+ * OrderOf --
+ *	The order of two operands in the family of sub's operator: -1, 0, 1,
+ *	or UNORDERED.
+ *
+ *	Numeric: string and number objects and plain values compare by
+ *	value; when neither operand is a string or number object and one is
+ *	a handle, the two compare by identity, and a plain value stands for
+ *	the object it names.  String: the printed forms compare as strings;
+ *	two handles of other objects are the same when they are one object
+ *	or the first answers isEqual: with the second, and otherwise never
+ *	compare as the same (their identities settle a tie of forms).
+ */
+static int
+OrderOf(pTHX_ Operand *left, Operand *right, const ComparisonSub *sub)
+{
+    if (sub->numeric) {
+	int designate = !left->isValue && !right->isValue
+	    && (left->isHandle || right->isHandle);
+	SV *l = NumericOperand(aTHX_ left, designate, sub);
+	SV *r = NumericOperand(aTHX_ right, designate, sub);
+	return NumericOrder(aTHX_ l, r);
+    }
+    int objects = IsPlainObject(left) && IsPlainObject(right);
+    if (objects) {
+	if (Identity(left) == Identity(right)) {
+	    return 0;
+	}
+	if (!left->failed && !right->failed && left->object != nil && right->object != nil
+		&& ObjectsAreEqual(aTHX_ left->object, right->object, sub->name)) {
+	    return 0;
+	}
+    }
+    int order = sv_cmp_flags(StringOperand(aTHX_ left, sub), StringOperand(aTHX_ right, sub), 0);
+    if (order == 0 && objects) {
+	order = Identity(left) < Identity(right) ? -1 : 1;
+    }
+    return order;
+}
+
+/* The answer of sub's operator for an order. */
+static SV *
+AnswerFor(pTHX_ int order, Relation relation)
+{
+    int yes = 0;
+    switch (relation) {
+    case RelationOrder:
+	return order == UNORDERED ? &PL_sv_undef : sv_2mortal(newSViv(order));
+    case RelationEqual:
+	yes = order == 0;
+	break;
+    case RelationNotEqual:
+	yes = order != 0;
+	break;
+    case RelationLess:
+	yes = order == -1;
+	break;
+    case RelationLessOrEqual:
+	yes = order == -1 || order == 0;
+	break;
+    case RelationGreater:
+	yes = order == 1;
+	break;
+    case RelationGreaterOrEqual:
+	yes = order == 1 || order == 0;
+	break;
+    }
+    return yes ? &PL_sv_yes : &PL_sv_no;
+}
 
 /*
  *----------------------------------------------------------------------
- * Compare --
- *	The body of the four comparison subs: leaves Perl's true or false
- *	value in ST(0), negated when negate is set.
+ * XS_Vantle__Object__Compare --
+ *	The body of every comparison sub (its ComparisonSub in XSANY):
+ *	(left, right, swapped) as overloading passes them, or (left, right)
+ *	when called as a function.
  *----------------------------------------------------------------------
  */
-static void
-Compare(pTHX_ I32 ax, I32 items, ComparisonKind kind, int negate, const char *name)
+XS_INTERNAL(XS_Vantle__Object__Compare)
 {
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const ComparisonSub *sub = (const ComparisonSub *) XSANY.any_ptr;
     if (items < 2) {
-	croak("%s: needs two args", name);
+	croak("%s: needs two args", sub->name);
     }
-    int answer;
-    if (kind == CompareSame) {
-	answer = IsSame(aTHX_ ST(0), ST(1));
-    } else {
-	Tcl_DString errors;
-	Tcl_DStringInit(&errors);
-	answer = IsEqual(aTHX_ ST(0), ST(1), &errors);
-	if (answer < 0) {
-	    SV *failure = sv_2mortal(newSVpvf("%s: %s", name, Tcl_DStringValue(&errors)));
-	    Tcl_DStringFree(&errors);
-	    croak_sv(failure);
-	}
-	Tcl_DStringFree(&errors);
+    SV *first = ST(0);
+    SV *second = ST(1);
+    SvGETMAGIC(first);
+    SvGETMAGIC(second);
+    if (items > 2 && SvTRUE(ST(2))) {
+	SV *swap = first;
+	first = second;
+	second = swap;
     }
-    ST(0) = (answer != 0) != (negate != 0) ? &PL_sv_yes : &PL_sv_no;
+    Operand left, right;
+    ReadOperand(aTHX_ first, &left);
+    ReadOperand(aTHX_ second, &right);
+    ST(0) = AnswerFor(aTHX_ OrderOf(aTHX_ &left, &right, sub), sub->relation);
+    XSRETURN(1);
 }
 
-#define COMPARISON_SUB(function, kind, negate, name)	\
-XS_INTERNAL(function)					\
-{							\
-    dXSARGS;						\
-    BqCPerl_SetInterp(aTHX);				\
-    Compare(aTHX_ ax, items, kind, negate, name);	\
-    XSRETURN(1);					\
-}
-
-COMPARISON_SUB(XS_Vantle__Object__Id_Is_Same, CompareSame, 0, "Vantle::Object::Id_Is_Same")
-COMPARISON_SUB(XS_Vantle__Object__Id_Is_Not_Same, CompareSame, 1,
-	"Vantle::Object::Id_Is_Not_Same")
-COMPARISON_SUB(XS_Vantle__Object__Id_Is_Equal, CompareEqual, 0, "Vantle::Object::Id_Is_Equal")
-COMPARISON_SUB(XS_Vantle__Object__Id_Is_Not_Equal, CompareEqual, 1,
-	"Vantle::Object::Id_Is_Not_Equal")
-
-typedef struct OverloadSub {
-    const char *name;
-    XSUBADDR_t fn;
-} OverloadSub;
-
-static const OverloadSub overloadSubs[] = {
-    { "Vantle::Object::Id_2_String", XS_Vantle__Object__Id_2_String },
-    { "Vantle::Object::Id_2_Number", XS_Vantle__Object__Id_2_Number },
-    { "Vantle::Object::Id_2_Boolean", XS_Vantle__Object__Id_2_Boolean },
-    { "Vantle::Object::Id_Is_Same", XS_Vantle__Object__Id_Is_Same },
-    { "Vantle::Object::Id_Is_Not_Same", XS_Vantle__Object__Id_Is_Not_Same },
-    { "Vantle::Object::Id_Is_Equal", XS_Vantle__Object__Id_Is_Equal },
-    { "Vantle::Object::Id_Is_Not_Equal", XS_Vantle__Object__Id_Is_Not_Equal },
-    { "Vantle::Object::Id_Incr", XS_Vantle__Object__Id_Incr },
-    { "Vantle::Object::Id_Decr", XS_Vantle__Object__Id_Decr },
+static const ComparisonSub comparisonSubs[] = {
+    { "Vantle::Object::Id_Is_Same", 1, RelationEqual, OP_EQ },
+    { "Vantle::Object::Id_Is_Not_Same", 1, RelationNotEqual, OP_NE },
+    { "Vantle::Object::Id_Num_Lt", 1, RelationLess, OP_LT },
+    { "Vantle::Object::Id_Num_Le", 1, RelationLessOrEqual, OP_LE },
+    { "Vantle::Object::Id_Num_Gt", 1, RelationGreater, OP_GT },
+    { "Vantle::Object::Id_Num_Ge", 1, RelationGreaterOrEqual, OP_GE },
+    { "Vantle::Object::Id_Num_Cmp", 1, RelationOrder, OP_NCMP },
+    { "Vantle::Object::Id_Is_Equal", 0, RelationEqual, OP_SEQ },
+    { "Vantle::Object::Id_Is_Not_Equal", 0, RelationNotEqual, OP_SNE },
+    { "Vantle::Object::Id_Str_Lt", 0, RelationLess, OP_SLT },
+    { "Vantle::Object::Id_Str_Le", 0, RelationLessOrEqual, OP_SLE },
+    { "Vantle::Object::Id_Str_Gt", 0, RelationGreater, OP_SGT },
+    { "Vantle::Object::Id_Str_Ge", 0, RelationGreaterOrEqual, OP_SGE },
+    { "Vantle::Object::Id_Str_Cmp", 0, RelationOrder, OP_SCMP },
 };
 
 /*
  *----------------------------------------------------------------------
+ * Addition and subtraction.
+ *
+ * Perl makes ++ and -- on a handle from these, calling them with the
+ * handle, its immortal true and an undefined swapped flag, and stores
+ * their answer where the handle was.  Having no ++ of its own spares
+ * the handle the copy that Perl makes before a mutator, which it would
+ * store through a tied element before the step.  Any other sum is of
+ * the operands' number forms, as Perl adds numbers.
+ *----------------------------------------------------------------------
+ */
+
+typedef struct ArithmeticSub {
+    const char *name;
+    int subtract;
+    int opType;			/* Perl's operator, named in warnings */
+} ArithmeticSub;
+
+/* An operand's number as a plain value: a handle's number form, or the
+ * plain value itself.  As the target of += or -= (assigned set), nil is
+ * 0 without a warning, as Perl takes undef there. */
+static SV *
+ArithmeticOperand(pTHX_ SV *sv, int assigned, const ArithmeticSub *sub)
+{
+    if (VantlePriv_HandleReferent(aTHX_ sv) != NULL) {
+	sv = FormOf(aTHX_ sv, ModeNumber, sub->name);
+	if (assigned && !SvOK(sv)) {
+	    return sv_2mortal(newSViv(0));
+	}
+    }
+    return PlainNumber(aTHX_ sv, sub->opType);
+}
+
+/*
+ * Sum --
+ *	A new mortal: left plus (or minus) right, both plain values, as Perl
+ *	computes it: exactly while the result is an integer of 64 bits,
+ *	signed or not, else in floating point.
+ */
+static SV *
+Sum(pTHX_ SV *left, SV *right, int subtract)
+{
+    if (SvIV_please_nomg(right) && SvIV_please_nomg(left)) {
+	__int128 l = SvUOK(left) ? (__int128) SvUVX(left) : (__int128) SvIVX(left);
+	__int128 r = SvUOK(right) ? (__int128) SvUVX(right) : (__int128) SvIVX(right);
+	__int128 sum = subtract ? l - r : l + r;
+	if (sum >= IV_MIN && sum <= IV_MAX) {
+	    return sv_2mortal(newSViv((IV) sum));
+	}
+	if (sum >= 0 && sum <= (__int128) UV_MAX) {
+	    return sv_2mortal(newSVuv((UV) sum));
+	}
+    }
+    NV l = SvNV_nomg(left), r = SvNV_nomg(right);
+    return sv_2mortal(newSVnv(subtract ? l - r : l + r));
+}
+
+/*
+ *----------------------------------------------------------------------
+ * XS_Vantle__Object__Arithmetic --
+ *	The body of Id_Add and Id_Subtract (their ArithmeticSub in XSANY):
+ *	(left, right, swapped) as overloading passes them; swapped is undef
+ *	for += and -=, whose target is left.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__Object__Arithmetic)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const ArithmeticSub *sub = (const ArithmeticSub *) XSANY.any_ptr;
+    if (items < 2) {
+	croak("%s: needs two args", sub->name);
+    }
+    SV *first = ST(0);
+    SV *second = ST(1);
+    SvGETMAGIC(first);
+    int step = second == &PL_sv_yes && items > 2 && !SvOK(ST(2))
+	&& VantlePriv_HandleReferent(aTHX_ first) != NULL;
+    if (step) {
+	SV *value = sv_mortalcopy(FormOf(aTHX_ first,
+		sub->subtract ? ModeDecrement : ModeIncrement, sub->name));
+	if (sub->subtract) {
+	    sv_dec_nomg(value);
+	} else {
+	    sv_inc_nomg(value);
+	}
+	ST(0) = value;
+	XSRETURN(1);
+    }
+    SvGETMAGIC(second);
+    int assigned = items > 2 && !SvOK(ST(2));
+    if (items > 2 && SvTRUE_nomg(ST(2))) {
+	SV *swap = first;
+	first = second;
+	second = swap;
+    }
+    SV *left = ArithmeticOperand(aTHX_ first, assigned, sub);
+    SV *right = ArithmeticOperand(aTHX_ second, 0, sub);
+    ST(0) = Sum(aTHX_ left, right, sub->subtract);
+    XSRETURN(1);
+}
+
+static const ArithmeticSub arithmeticSubs[] = {
+    { "Vantle::Object::Id_Add", 0, OP_ADD },
+    { "Vantle::Object::Id_Subtract", 1, OP_SUBTRACT },
+};
+
+typedef struct ConversionSub {
+    const char *name;
+    XSUBADDR_t fn;
+} ConversionSub;
+
+static const ConversionSub conversionSubs[] = {
+    { "Vantle::Object::Id_2_String", XS_Vantle__Object__Id_2_String },
+    { "Vantle::Object::Id_2_Number", XS_Vantle__Object__Id_2_Number },
+    { "Vantle::Object::Id_2_Boolean", XS_Vantle__Object__Id_2_Boolean },
+    { "Vantle::Object::Id_Incr", XS_Vantle__Object__Id_Incr },
+    { "Vantle::Object::Id_Decr", XS_Vantle__Object__Id_Decr },
+};
+
+/* Registers fn under name with data in its XSANY, unless the current
+ * interpreter has that very sub already. */
+static void
+Register(pTHX_ const char *name, XSUBADDR_t fn, const void *data)
+{
+    CV *existing = get_cv(name, 0);
+    if (existing != NULL && CvISXSUB(existing) && CvXSUB(existing) == fn
+	    && CvXSUBANY(existing).any_ptr == data) {
+	return;
+    }
+    CV *cv = newXS(name, fn, "PerlOverload");
+    CvXSUBANY(cv).any_ptr = (void *) data;
+}
+
+/*
+ *----------------------------------------------------------------------
  * Vantle_OverloadInit --
- *	Registers the nine subs in the current interpreter.  Every
- *	interpreter that loads the module needs them (its overloading table
- *	refers to them); one that has them already is left alone, so a
- *	second call redefines nothing.
+ *	Registers the conversion, comparison and arithmetic subs in the
+ *	current interpreter.  Every interpreter that loads the module needs
+ *	them (its overloading table refers to them); one that has them
+ *	already is left alone, so a second call redefines nothing.
  *----------------------------------------------------------------------
  */
 void
 Vantle_OverloadInit(void)
 {
     BQCPERL_dTHX;
-    for (size_t i = 0; i < sizeof overloadSubs / sizeof overloadSubs[0]; i++) {
-	CV *existing = get_cv(overloadSubs[i].name, 0);
-	if (existing != NULL && CvISXSUB(existing) && CvXSUB(existing) == overloadSubs[i].fn) {
-	    continue;
-	}
-	newXS(overloadSubs[i].name, overloadSubs[i].fn, "PerlOverload");
+    for (size_t i = 0; i < sizeof conversionSubs / sizeof conversionSubs[0]; i++) {
+	Register(aTHX_ conversionSubs[i].name, conversionSubs[i].fn, NULL);
+    }
+    for (size_t i = 0; i < sizeof comparisonSubs / sizeof comparisonSubs[0]; i++) {
+	Register(aTHX_ comparisonSubs[i].name, XS_Vantle__Object__Compare, &comparisonSubs[i]);
+    }
+    for (size_t i = 0; i < sizeof arithmeticSubs / sizeof arithmeticSubs[0]; i++) {
+	Register(aTHX_ arithmeticSubs[i].name, XS_Vantle__Object__Arithmetic, &arithmeticSubs[i]);
     }
 }

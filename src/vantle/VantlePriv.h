@@ -134,7 +134,8 @@ void VantlePriv_BootControl(pTHX);	/* Vantle::Control::* */
 void VantlePriv_BootTestSupport(pTHX);	/* Vantle::TestSupport::* */
 void VantlePriv_BootTestSupportClasses(pTHX); /* ...::test_classes */
 void VantlePriv_BootPointer(pTHX);	/* Vantle::Ptr::* */
-void VantlePriv_BootClass(pTHX);	/* Vantle::class, Vantle::class_lookup */
+void VantlePriv_BootClass(pTHX);	/* Vantle::class, Vantle::class_lookup,
+					 * isa, can, DOES, VERSION */
 void VantlePriv_BootIVar(pTHX);		/* Vantle::ivar*, Vantle::IVar::* */
 void VantlePriv_BootObjectTie(pTHX);	/* Vantle::Object tie methods */
 
