@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "VantlePriv.h"
+#include "PerlContext.h"
 #include "EmbeddedPerl.h"
 #include "BqOsmo.h"
 
@@ -228,13 +229,13 @@ TEST_F(PerlBinding, ExceptionsWhileConvertingBecomeMessages)
     SV *sv = sv_newmortal();
     EXPECT_FALSE(Vantle_SVForObject(sv, array, &errors));
     EXPECT_EQ("[NSException NSRangeException]: unreadable element 0", Errors());
-    EXPECT_EQ(0, VantlePriv_ObjectToPerlDepth);
+    EXPECT_EQ(0, VantlePriv_Context(aTHX)->objectToPerlDepth);
 
     Tcl_DStringSetLength(&errors, 0);
     NSArray *outer = [NSArray arrayWithObject: array];
     EXPECT_FALSE(Vantle_SVForObject(sv, outer, &errors));
     EXPECT_EQ("[NSException NSRangeException]: unreadable element 0", Errors());
-    EXPECT_EQ(0, VantlePriv_ObjectToPerlDepth);
+    EXPECT_EQ(0, VantlePriv_Context(aTHX)->objectToPerlDepth);
 }
 
 int objectHookCalls;

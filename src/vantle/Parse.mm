@@ -54,11 +54,12 @@ static const Keyword qualifierKeywords[] = {
 };
 #define KEYWORD_COUNT ((int) (sizeof qualifierKeywords / sizeof qualifierKeywords[0]))
 
-/* Nesting of ParseType calls in the conversion under way. */
-static int parseDepth;
+/* Nesting of ParseType calls in the conversion under way (on this
+ * thread: each thread's interpreter parses on its own). */
+static __thread int parseDepth;
 /* Structures whose members are being written around the current one;
  * member lines are indented by two blanks per level. */
-static int unparseLevel;
+static __thread int unparseLevel;
 
 static inline int
 IsBlank(char c)

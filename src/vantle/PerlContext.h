@@ -29,6 +29,12 @@ typedef struct VantleContext {
     HV *objectStash;			/* Vantle::Object */
     HV *controlStash;			/* Vantle::Control */
     HV *linkStash;			/* Vantle::LinkVar */
+    HV *ivarStash;			/* Vantle::IVar */
+    HV *pointerStash;			/* Vantle::Ptr */
+    /* Containers being converted around the current value, per
+     * direction (PerlConvert). */
+    int perlToObjectDepth;
+    int objectToPerlDepth;
 } VantleContext;
 
 /* The running interpreter's context.  Valid from the module's boot (or,

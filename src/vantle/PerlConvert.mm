@@ -28,6 +28,7 @@
 #import <Foundation/Foundation.h>
 
 #include "VantlePriv.h"
+#include "PerlContext.h"
 #include "BqNil.h"
 
 #include <limits.h>
@@ -61,8 +62,6 @@ static struct {
 Vantle_ObjectForSVHookFunction Vantle_ObjectForSVHook;
 Vantle_SVForObjectHookFunction Vantle_SVForObjectHook;
 
-int VantlePriv_PerlToObjectDepth;
-int VantlePriv_ObjectToPerlDepth;
 
 /* Deepest nesting of containers either direction converts. */
 #define MAX_CONVERSION_DEPTH 99
@@ -289,8 +288,9 @@ NestedContainer(SV *container, Tcl_DString *errors, char *errorFlag)
 {
     BQCPERL_dTHX;
     ENTER;
-    SAVEINT(VantlePriv_PerlToObjectDepth);
-    VantlePriv_PerlToObjectDepth++;
+    int *depth = &VantlePriv_Context(aTHX)->perlToObjectDepth;
+    SAVEINT(*depth);
+    (*depth)++;
     id result = SvTYPE(container) == SVt_PVAV
 	? Vantle_ArrayForAV((AV *) container, errors, errorFlag)
 	: Vantle_DictionaryForHV((HV *) container, errors, errorFlag);
@@ -353,7 +353,7 @@ id
 Vantle_ObjectForSV_Default(SV *sv, Tcl_DString *errors, char *errorFlag)
 {
     BQCPERL_dTHX;
-    if (VantlePriv_PerlToObjectDepth > MAX_CONVERSION_DEPTH) {
+    if (VantlePriv_Context(aTHX)->perlToObjectDepth > MAX_CONVERSION_DEPTH) {
 	return FailWith(errors, errorFlag, "recursive perl data structure");
     }
     SetFlag(errorFlag, 0);
@@ -664,8 +664,9 @@ SetFromCollection(pTHX_ SV *sv, id collection, ObjectKind kind, Tcl_DString *err
 {
     SV *container = sv_2mortal(kind == KindArray ? (SV *) newAV() : (SV *) newHV());
     ENTER;
-    SAVEINT(VantlePriv_ObjectToPerlDepth);
-    VantlePriv_ObjectToPerlDepth++;
+    int *depth = &VantlePriv_Context(aTHX)->objectToPerlDepth;
+    SAVEINT(*depth);
+    (*depth)++;
     int ok = kind == KindArray
 	? Vantle_AVForArray((AV *) container, collection, errors)
 	: Vantle_HVForDictionary((HV *) container, collection, errors);
@@ -689,7 +690,7 @@ int
 Vantle_SVForObject_Default(SV *sv, id object, Tcl_DString *errors)
 {
     BQCPERL_dTHX;
-    if (VantlePriv_ObjectToPerlDepth > MAX_CONVERSION_DEPTH) {
+    if (VantlePriv_Context(aTHX)->objectToPerlDepth > MAX_CONVERSION_DEPTH) {
 	BqTcl_DStringApp(errors, "recursive object structure", (char *) NULL);
 	return 0;
     }

@@ -21,22 +21,20 @@
 #include "PerlIVar.h"
 #include "PerlCTypes.h"
 #include "VantlePriv.h"
+#include "PerlContext.h"
 #include "Ivar.h"
 
 #include <string.h>
 
-/* The stash of Vantle::IVar, per interpreter. */
-static HV *ivarStash;
-static PerlInterpreter *ivarStashOwner;
-
+/* The stash of Vantle::IVar, kept in the interpreter's context. */
 static HV *
 IVarStash(pTHX)
 {
-    if (ivarStash == NULL || ivarStashOwner != my_perl) {
-	ivarStash = gv_stashpvs("Vantle::IVar", GV_ADD);
-	ivarStashOwner = my_perl;
+    VantleContext *context = VantlePriv_Context(aTHX);
+    if (context->ivarStash == NULL) {
+	context->ivarStash = gv_stashpvs("Vantle::IVar", GV_ADD);
     }
-    return ivarStash;
+    return context->ivarStash;
 }
 
 /*

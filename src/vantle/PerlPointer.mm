@@ -22,23 +22,20 @@
 #include "PerlCTypes.h"
 #include "Parse.h"
 #include "VantlePriv.h"
+#include "PerlContext.h"
 #include "KxZone.h"
 
 #include <string.h>
 
-/* The stash of Vantle::Ptr, cached together with the interpreter it
- * belongs to: each interpreter that loads the module has its own. */
-static HV *pointerStash;
-static PerlInterpreter *pointerStashOwner;
-
+/* The stash of Vantle::Ptr, kept in the interpreter's context. */
 static HV *
 PointerStash(pTHX)
 {
-    if (pointerStash == NULL || pointerStashOwner != my_perl) {
-	pointerStash = gv_stashpvs("Vantle::Ptr", GV_ADD);
-	pointerStashOwner = my_perl;
+    VantleContext *context = VantlePriv_Context(aTHX);
+    if (context->pointerStash == NULL) {
+	context->pointerStash = gv_stashpvs("Vantle::Ptr", GV_ADD);
     }
-    return pointerStash;
+    return context->pointerStash;
 }
 
 /*

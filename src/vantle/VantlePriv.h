@@ -3,8 +3,9 @@
  *
  *	What the files of the Perl binding share among themselves: the
  *	start-up steps, the cached stash and classes, the binding's control
- *	flags, the conversion depth counters, the Objective-C guard, and the
- *	XS subs that the boot sub registers.
+ *	flags, the Objective-C guard, and the XS subs that the boot sub
+ *	registers.  What each interpreter keeps for itself is in
+ *	PerlContext.h.
  */
 #ifndef VANTLE_PRIV_H
 #define VANTLE_PRIV_H
@@ -72,10 +73,6 @@ extern Class VantlePriv_NSDictionaryClass;
 extern Class VantlePriv_NSMutableDictionaryClass;
 extern Class VantlePriv_NSNumberClass;
 extern id    VantlePriv_NilObject;
-
-/* Containers being converted around the current value, per direction. */
-extern int VantlePriv_PerlToObjectDepth;
-extern int VantlePriv_ObjectToPerlDepth;
 
 /* True when object is an instance of cls or of a subclass.  Asks the
  * runtime, never the object, so it works for any root class and never
