@@ -53,7 +53,8 @@ static ControlEntry controlTable[] = {
 };
 #define CONTROL_COUNT ((int) (sizeof controlTable / sizeof controlTable[0]) - 1)
 
-static HV *controlStash;
+static HV *controlStash;			/* per interpreter: */
+static PerlInterpreter *controlStashOwner;	/* the one it belongs to */
 
 static void
 FillRuntimeEntries(void)
@@ -97,8 +98,9 @@ FlagNamedBy(pTHX_ SV *nameSV)
 static SV *
 NewTieObject(pTHX)
 {
-    if (controlStash == NULL) {
+    if (controlStash == NULL || controlStashOwner != my_perl) {
 	controlStash = gv_stashpvs("Vantle::Control", GV_ADD);
+	controlStashOwner = my_perl;
     }
     SV *tie = sv_2mortal(newRV_noinc(newSViv(0)));
     sv_bless(tie, controlStash);

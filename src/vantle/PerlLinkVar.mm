@@ -18,13 +18,15 @@
 
 /* Marks a link object's referent; the magic's pointer is the address. */
 static MGVTBL linkVtable;
-static HV *linkStash;
+static HV *linkStash;			/* per interpreter: */
+static PerlInterpreter *linkStashOwner;	/* the one it belongs to */
 
 static HV *
 LinkStash(pTHX)
 {
-    if (linkStash == NULL) {
+    if (linkStash == NULL || linkStashOwner != my_perl) {
 	linkStash = gv_stashpvs("Vantle::LinkVar", GV_ADD);
+	linkStashOwner = my_perl;
     }
     return linkStash;
 }

@@ -33,7 +33,8 @@
 
 static Tcl_HashTable registry;		/* id -> referent (SV *) */
 static int registryReady;
-static HV *objectStash;
+static HV *objectStash;			/* per interpreter: */
+static PerlInterpreter *objectStashOwner;	/* the one it belongs to */
 
 /* Alignment every object pointer has; a handle value with any of these
  * bits set cannot be an object. */
@@ -70,8 +71,9 @@ VantlePriv_SymtabInit(void)
 HV *
 VantlePriv_ObjectStash(pTHX)
 {
-    if (objectStash == NULL) {
+    if (objectStash == NULL || objectStashOwner != my_perl) {
 	objectStash = gv_stashpvs("Vantle::Object", GV_ADD);
+	objectStashOwner = my_perl;
     }
     return objectStash;
 }
