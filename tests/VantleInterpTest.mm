@@ -728,8 +728,10 @@ ShareObjects(Checks &c)
     [second release];
 }
 
-/* Disabled: the binding's handle registry and cached stashes are still
- * one per process, so handles of one interpreter meet those of another. */
+/* Disabled until the binding keeps its state per interpreter: the handle
+ * registry is one per process, so an object has one handle referent, made
+ * in the interpreter that saw the object first, and the other interpreter
+ * is handed that one. */
 TEST(OwnInterpreterTest, DISABLED_TwoInterpretersHaveHandlesOfTheirOwn)
 {
     EXPECT_IN_FRESH_PROCESS(ShareObjects);
