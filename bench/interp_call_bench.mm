@@ -5,9 +5,8 @@
  *	through -[BqVantleInterp call:args:errorCode:listContext:], as a
  *	ratio to calling the same sub with Perl's call_sv directly from C
  *	(with its own scope, G_EVAL and a copy of the result, as a careful
- *	host would), measured in the same run.  The interpreter is embedded
- *	as examples/embed_perl.h embeds it, loading the module with `use
- *	Vantle`.
+ *	host would), measured in the same run.  The interpreter object makes
+ *	the interpreter itself.
  *
  *	    interp_call_bench [--ratios]
  *
@@ -16,7 +15,6 @@
 #import <Foundation/Foundation.h>
 
 #include "BqVantleInterp.h"
-#include "embed_perl.h"
 
 #include "bench_report.h"
 
@@ -52,9 +50,9 @@ DirectCall(pTHX_ SV *code, SV *argument)
 }
 
 static void
-Bench(PerlInterpreter *my_perl, int ratios)
+Bench(BqVantleInterp *perl, int ratios)
 {
-    BqVantleInterp *perl = [BqVantleInterp defaultInterp];
+    PerlInterpreter *my_perl = (PerlInterpreter *) [perl perlInterpreter];
     int error = 0;
     BqVantleSV *sub = [perl compile: "$_[0] + 1" errorCode: &error];
     BqVantleAV *args = [[BqVantleAV alloc] init];
@@ -97,24 +95,17 @@ Bench(PerlInterpreter *my_perl, int ratios)
 }
 
 int
-main(int argc, char **argv, char **env)
+main(int argc, char **argv)
 {
     int bad;
     int ratios = BenchWantsRatios(argc, argv, &bad);
     if (bad) {
 	return 2;
     }
-    PerlInterpreter *my_perl = EmbedPerl_Start("interp_call_bench", env);
-    if (my_perl == NULL) {
-	return 1;
-    }
     @autoreleasepool {
-	ENTER;
-	SAVETMPS;
-	Bench(my_perl, ratios);
-	FREETMPS;
-	LEAVE;
+	BqVantleInterp *perl = [[BqVantleInterp alloc] init];
+	Bench(perl, ratios);
+	[perl release];
     }
-    EmbedPerl_Stop(my_perl);
     return 0;
 }

@@ -1,11 +1,12 @@
 /*
  * embed_perl.h --
  *
- *	Embedding Perl the way a host program does, shared by the host
- *	examples and the benchmarks: perl_alloc, perl_construct, perl_parse
- *	of `-MVantle -e 0` with the blib directory of the library this
- *	program is linked with on @INC (so the module matches the library),
- *	and perl_run.  The test program makes its interpreter here too.
+ *	Embedding Perl the way a host program that runs Perl itself does:
+ *	perl_alloc, perl_construct, perl_parse of `-MVantle -e 0` with the
+ *	blib directory of the library this program is linked with on @INC
+ *	(so the module matches the library), and perl_run.  The test program
+ *	makes its interpreter here.  (A host that leaves this to the
+ *	interpreter object sends it init instead: BqVantleInterp.h.)
  */
 #ifndef EMBED_PERL_H
 #define EMBED_PERL_H

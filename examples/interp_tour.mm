@@ -1,19 +1,16 @@
 /*
  * interp_tour.mm --
  *
- *	A host program that embeds Perl and then drives it from Objective-C
- *	through the interpreter object alone: it evaluates Perl text, compiles
- *	a sub and calls it, reads a Perl variable, shows a Perl error coming
+ *	A host program that drives Perl from Objective-C through the
+ *	interpreter object alone: the object makes its own interpreter with
+ *	the module loaded, then the program evaluates Perl text, compiles a
+ *	sub and calls it, reads a Perl variable, shows a Perl error coming
  *	back, and lets Perl see an object variable of its own.  It prints
  *	what it does.
- *
- *	The module is loaded with `use Vantle` from the blib directory of
- *	the library this program is linked with.
  */
 #import <Foundation/Foundation.h>
 
 #include "BqVantleInterp.h"
-#include "embed_perl.h"
 
 #include <stdio.h>
 
@@ -26,12 +23,14 @@ Show(const char *what, BqVantleVar *value)
 }
 
 static void
-Tour(void)
+Tour(BqVantleInterp *perl)
 {
-    BqVantleInterp *perl = [BqVantleInterp defaultInterp];
     int error = 0;
 
     Show("eval \"2 ** 10\"", [perl eval: "2 ** 10" errorCode: &error]);
+    BqVantleSV *big = [perl eval: "2 ** 40 + 1" errorCode: &error];
+    printf("%-44s %lld\n", "eval \"2 ** 40 + 1\" as a long long", [big longLongValue]);
+    [big free];
     BqVantleAV *words = [perl eval: "map { ucfirst } qw(objective perl)" errorCode: &error];
     printf("eval of a list: %d values\n%s", [words count], [words descr]);
     [words free];
@@ -70,19 +69,12 @@ Tour(void)
 }
 
 int
-main(int, char **, char **env)
+main(void)
 {
-    PerlInterpreter *my_perl = EmbedPerl_Start("interp_tour", env);
-    if (my_perl == NULL) {
-	return 1;
-    }
     @autoreleasepool {
-	ENTER;
-	SAVETMPS;
-	Tour();
-	FREETMPS;
-	LEAVE;
+	BqVantleInterp *perl = [[BqVantleInterp alloc] init];
+	Tour(perl);
+	[perl release];
     }
-    EmbedPerl_Stop(my_perl);
     return 0;
 }

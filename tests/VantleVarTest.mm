@@ -3,8 +3,9 @@
  *
  *	Value wrappers seen from a host program: the class each Perl type
  *	gets, the one reference count a wrapper holds, array and hash
- *	operations with their descriptions, references, truth, and the
- *	errors that reads and writes raise instead of unwinding.
+ *	operations with their descriptions, references, truth, 64-bit
+ *	integers, and the errors that reads and writes raise instead of
+ *	unwinding, tied and overloaded values included.
  */
 #import <Foundation/Foundation.h>
 
@@ -12,6 +13,9 @@
 
 #include "BqVantleInterp.h"
 #include "EmbeddedPerl.h"
+
+#include <stdint.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -54,16 +58,26 @@ protected:
 	return var;
     }
 
-    /* The name of the exception that body raises, or "" for none. */
+    /*
+     * Runs body in a child process, which exits 0 when body raised "Perl
+     * Error" and left the Perl stacks as they were, else 1.  A Perl
+     * error that unwinds instead ends the child some other way.
+     */
     template <typename Body>
-    std::string Raised(Body body)
+    static void RaisesPerlErrorInChild(PerlInterpreter *my_perl, Body body)
     {
-	@try {
-	    body();
-	} @catch (NSException *exception) {
-	    return [[exception name] UTF8String];
+	SV **stack = PL_stack_sp;
+	I32 *marks = PL_markstack_ptr;
+	I32 scopes = PL_scopestack_ix;
+	SSize_t floor = PL_tmps_floor;
+	std::string name = RaisedName(body);
+	int balanced = stack == PL_stack_sp && marks == PL_markstack_ptr
+	    && scopes == PL_scopestack_ix && floor == PL_tmps_floor;
+	if (name != "Perl Error" || !balanced) {
+	    fprintf(stderr, "raised \"%s\", stacks %s\n", name.c_str(),
+		    balanced ? "balanced" : "unbalanced");
 	}
-	return "";
+	_exit(name == "Perl Error" && balanced ? 0 : 1);
     }
 };
 
@@ -247,8 +261,8 @@ TEST_F(VantleVarTest, ReadOnlyValuesAndPerlErrorsRaise)
     BqVantleSV *constant = (BqVantleSV *) Eval("\\1");
     BqVantleSV *one = [constant referenceValue];
     ASSERT_NE(nil, one);
-    EXPECT_EQ("NSInvalidArgumentException", Raised([&] { [one setIntValue: 2]; }));
-    EXPECT_EQ("NSInvalidArgumentException", Raised([&] { [one setStringValue: "2"]; }));
+    EXPECT_EQ("NSInvalidArgumentException", RaisedName([&] { [one setIntValue: 2]; }));
+    EXPECT_EQ("NSInvalidArgumentException", RaisedName([&] { [one setStringValue: "2"]; }));
     EXPECT_EQ(1, [one intValue]);
     [one free];
     [constant free];
@@ -258,9 +272,9 @@ TEST_F(VantleVarTest, ReadOnlyValuesAndPerlErrorsRaise)
     BqVantleSV *tied = [interp getVar: "$main::tied"];
     I32 *marks = PL_markstack_ptr;
     I32 scopes = PL_scopestack_ix;
-    EXPECT_EQ("Perl Error", Raised([&] { [tied stringValue]; }));
-    EXPECT_EQ("Perl Error", Raised([&] { [tied intValue]; }));
-    EXPECT_EQ("Perl Error", Raised([&] { [tied true]; }));
+    EXPECT_EQ("Perl Error", RaisedName([&] { [tied stringValue]; }));
+    EXPECT_EQ("Perl Error", RaisedName([&] { [tied intValue]; }));
+    EXPECT_EQ("Perl Error", RaisedName([&] { [tied true]; }));
     EXPECT_EQ(marks, PL_markstack_ptr);
     EXPECT_EQ(scopes, PL_scopestack_ix);
     [tied free];
@@ -270,6 +284,113 @@ TEST_F(VantleVarTest, ReadOnlyValuesAndPerlErrorsRaise)
     BqVantleSV *loud = [interp getVar: "main::loud"];
     EXPECT_STREQ("loud", [loud descr]);
     [loud free];
+}
+
+TEST_F(VantleVarTest, IntegersKeepTheirSixtyFourBits)
+{
+    BqVantleSV *big = (BqVantleSV *) Eval("2**40 + 1");
+    EXPECT_EQ(1099511627777LL, [big longLongValue]);
+    EXPECT_EQ(1099511627777ULL, [big unsignedLongLongValue]);
+    [big free];
+
+    BqVantleSV *value = [[BqVantleSV alloc] init];
+    [value setLongLongValue: INT64_MIN];
+    EXPECT_STREQ("-9223372036854775808", [value stringValue]);
+    EXPECT_EQ(INT64_MIN, [value longLongValue]);
+    [value setUnsignedLongLongValue: UINT64_MAX];
+    EXPECT_STREQ("18446744073709551615", [value stringValue]);
+    EXPECT_EQ(UINT64_MAX, [value unsignedLongLongValue]);
+    /* Beyond the integers a double holds exactly. */
+    [value setStringValue: "9007199254740993"];
+    EXPECT_EQ(9007199254740993LL, [value longLongValue]);
+    [value setLongLongValue: -5];
+    EXPECT_EQ(-5, [value intValue]);
+    [value free];
+
+    [[interp eval: "package Big; sub TIESCALAR { bless {} } sub FETCH { 4611686018427387907 }"
+		  " package main; tie $main::big, 'Big'" errorCode: NULL] free];
+    BqVantleSV *tied = [interp getVar: "$main::big"];
+    EXPECT_EQ(4611686018427387907LL, [tied longLongValue]);
+    [tied free];
+}
+
+/*
+ * Every read or write through a wrapper that runs Perl code of a tie or
+ * an overloaded operator runs trapped: its die comes out as "Perl
+ * Error", with the Perl stacks as they were, never as a Perl error
+ * unwinding through the caller.
+ */
+TEST_F(VantleVarTest, TiedAndOverloadedValuesRaiseInsteadOfUnwinding)
+{
+    [[interp eval:
+	"package DiesFetching;"
+	" sub TIESCALAR { bless {}, shift } sub TIEARRAY { bless {}, shift }"
+	" sub TIEHASH { bless {}, shift }"
+	" sub FETCH { die qq{fetch\\n} } sub STORE { die qq{store\\n} }"
+	" sub FETCHSIZE { 1 } sub STORESIZE {} sub EXISTS { 1 }"
+	" sub FIRSTKEY { 'k' } sub NEXTKEY { undef }"
+	" package DiesKeying; our @ISA = 'DiesFetching';"
+	" sub FIRSTKEY { bless [], 'DiesPrinting' }"
+	" package DiesPrinting; use overload '\"\"' => sub { die qq{print\\n} };"
+	" package main;"
+	" tie $main::dies, 'DiesFetching'; tie @main::dies, 'DiesFetching';"
+	" tie %main::dies, 'DiesFetching'; tie %main::dieskey, 'DiesKeying';"
+	" @main::holds = (1); tie $main::holds[0], 'DiesFetching';"
+	" %main::holds = (k => 1); tie $main::holds{k}, 'DiesFetching';"
+	" $main::printer = bless sub {}, 'DiesPrinting'; 1" errorCode: NULL] free];
+    BqVantleSV *dies = [interp getVar: "$main::dies"];
+    BqVantleAV *tiedArray = [interp getVar: "@main::dies"];
+    BqVantleHV *tiedHash = [interp getVar: "%main::dies"];
+    BqVantleHV *tiedKeys = [interp getVar: "%main::dieskey"];
+    BqVantleAV *holdsArray = [interp getVar: "@main::holds"];
+    BqVantleHV *holdsHash = [interp getVar: "%main::holds"];
+    BqVantleAV *plainArray = [[BqVantleAV alloc] init];
+    BqVantleHV *plainHash = [[BqVantleHV alloc] init];
+    BqVantleSV *plain = [[BqVantleSV alloc] init];
+    BqVantleSV *printerRef = [interp getVar: "$main::printer"];
+    BqVantleVar *printer = [printerRef referenceValue];
+    ASSERT_TRUE(dies && tiedArray && tiedHash && tiedKeys && holdsArray && holdsHash && printer);
+
+    /* The elements of tied containers fetch when they are read. */
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] {
+	    [[tiedArray fetchVarAtIndex: 0] stringValue]; }), testing::ExitedWithCode(0), "")
+	<< "element of a tied array";
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] { [tiedArray descr]; }),
+	    testing::ExitedWithCode(0), "") << "description of a tied array";
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] {
+	    [[tiedHash fetchKey: "k"] intValue]; }), testing::ExitedWithCode(0), "")
+	<< "value of a tied hash";
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] { [tiedHash descr]; }),
+	    testing::ExitedWithCode(0), "") << "description of a tied hash";
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] {
+	    [tiedKeys iterInit]; [tiedKeys iterNext]; [tiedKeys iterKey]; }),
+	    testing::ExitedWithCode(0), "") << "key of a tied hash that is an object";
+
+    /* Storing a tied value reads it. */
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] { [plainArray storeVar: dies atIndex: 0]; }),
+	    testing::ExitedWithCode(0), "") << "storeVar:atIndex: of a tied value";
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] { [plainArray push: dies]; }),
+	    testing::ExitedWithCode(0), "") << "push: of a tied value";
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] { [plainHash storeVar: dies key: "k"]; }),
+	    testing::ExitedWithCode(0), "") << "storeVar:key: of a tied value";
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] { [plain setSValue: [dies sValue]]; }),
+	    testing::ExitedWithCode(0), "") << "setSValue: of a tied value";
+
+    /* Copying containers into variables reads their tied elements. */
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] { [interp setVar: "@copy" to: holdsArray]; }),
+	    testing::ExitedWithCode(0), "") << "setVar:to: of an array with a tied element";
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] { [interp setVar: "%copy" to: holdsHash]; }),
+	    testing::ExitedWithCode(0), "") << "setVar:to: of a hash with a tied value";
+
+    /* A value that is no scalar stringifies through its overloading. */
+    EXPECT_EXIT(RaisesPerlErrorInChild(my_perl, [&] { [printer descr]; }),
+	    testing::ExitedWithCode(0), "") << "description of overloaded code";
+
+    BqVantleVar *made[] = { dies, tiedArray, tiedHash, tiedKeys, holdsArray, holdsHash,
+			    plainArray, plainHash, plain, printerRef, printer };
+    for (BqVantleVar *var : made) {
+	[var free];
+    }
 }
 
 } // namespace

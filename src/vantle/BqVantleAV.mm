@@ -5,15 +5,18 @@
  *	queue operations, and the description "0: a\n1: b\n...\n".
  *
  *	Every method checks first that the value is an array and otherwise
- *	answers its neutral value.  On an array with magic (a tied array)
+ *	answers its neutral value.  On an array with magic (a tied array),
+ *	or with a stored value whose reading runs Perl code (a tied scalar),
  *	the operation runs trapped, since it calls the tie's Perl methods; a
  *	Perl error raises "Perl Error".  Elements that are stored are copies;
- *	elements handed out share the array's value, except pop and shift,
- *	whose wrapper owns the removed element.
+ *	elements handed out share the array's value (of a tied array: the
+ *	element that fetches and stores through the tie), except pop and
+ *	shift, whose wrapper owns the removed element.
  */
 #import <Foundation/Foundation.h>
 
 #include "BqVantleVar.h"
+#include "BqVantleInterpPriv.h"
 #include "VantlePriv.h"
 
 /* The buffer of array descriptions, reused by every description. */
@@ -25,13 +28,14 @@ static int arrayDescriptionReady;
 /* The array, or null when the value is none. */
 - (AV *) _array
 {
-    return sv != NULL && SvTYPE(sv) == SVt_PVAV ? (AV *) sv : NULL;
+    SV *value = [self _value];
+    return value != NULL && SvTYPE(value) == SVt_PVAV ? (AV *) value : NULL;
 }
 
 /* A new empty array whose one count the wrapper takes over. */
 - (id) init
 {
-    BQCPERL_dTHX;
+    PerlInterpreter *my_perl = VantlePriv_CurrentPerl("init");
     AV *av = newAV();
     self = [self _initWithSV: (SV *) av];
     SvREFCNT_dec((SV *) av);
@@ -44,7 +48,7 @@ static int arrayDescriptionReady;
     if (av == NULL) {
 	return -1;
     }
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("count");
     SSize_t last = -1;
     VantlePriv_OnValue(aTHX_ (SV *) av, "count", [&] { last = av_len(av); });
     return (int) (last + 1);
@@ -63,15 +67,19 @@ static int arrayDescriptionReady;
     if (av == NULL || index < 0) {
 	return nil;
     }
-    PerlInterpreter *my_perl = _perl;
-    SV **element = NULL;
+    VANTLE_dWRAPPER("fetchVarAtIndex:");
+    /* The element is held while the trap's temporaries are freed: the
+     * element of a tied array is one of them. */
+    SV *element = NULL;
     VantlePriv_OnValue(aTHX_ (SV *) av, "fetchVarAtIndex:", [&] {
 	if (index <= av_len(av)) {
-	    element = av_fetch(av, index, 0);
+	    SV **slot = av_fetch(av, index, 0);
+	    if (slot != NULL) {
+		element = SvREFCNT_inc_simple_NN(*slot);
+	    }
 	}
     });
-    BqCPerl_SetInterp(my_perl);
-    return element != NULL ? [BqVantleVar varWithSV: *element] : nil;
+    return [BqVantleVar _varOwningSV: element];
 }
 
 /*
@@ -89,9 +97,9 @@ static int arrayDescriptionReady;
 	return NO;
     }
     VantlePriv_CheckWritable((SV *) av, "storeVar:atIndex:");
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("storeVar:atIndex:");
     BOOL stored = NO;
-    VantlePriv_OnValue(aTHX_ (SV *) av, "storeVar:atIndex:", [&] {
+    VantlePriv_OnValue(aTHX_ VantlePriv_TrapSubject((SV *) av, value), "storeVar:atIndex:", [&] {
 	SV *copy = newSVsv(value);
 	if (av_store(av, index, copy) != NULL) {
 	    stored = YES;
@@ -110,8 +118,9 @@ static int arrayDescriptionReady;
 	return;
     }
     VantlePriv_CheckWritable((SV *) av, "push:");
-    PerlInterpreter *my_perl = _perl;
-    VantlePriv_OnValue(aTHX_ (SV *) av, "push:", [&] { av_push(av, newSVsv(value)); });
+    VANTLE_dWRAPPER("push:");
+    VantlePriv_OnValue(aTHX_ VantlePriv_TrapSubject((SV *) av, value), "push:",
+	    [&] { av_push(av, newSVsv(value)); });
 }
 
 /*
@@ -121,10 +130,6 @@ static int arrayDescriptionReady;
  */
 - (id) _wrapRemoved: (SV *)element
 {
-    if (element == NULL) {
-	return nil;
-    }
-    BqCPerl_SetInterp(_perl);
     return [BqVantleVar _varOwningSV: element];
 }
 
@@ -135,7 +140,7 @@ static int arrayDescriptionReady;
 	return nil;
     }
     VantlePriv_CheckWritable((SV *) av, "pop");
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("pop");
     SV *element = NULL;
     VantlePriv_OnValue(aTHX_ (SV *) av, "pop", [&] {
 	if (av_len(av) >= 0) {
@@ -152,7 +157,7 @@ static int arrayDescriptionReady;
 	return nil;
     }
     VantlePriv_CheckWritable((SV *) av, "shift");
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("shift");
     SV *element = NULL;
     VantlePriv_OnValue(aTHX_ (SV *) av, "shift", [&] {
 	if (av_len(av) >= 0) {
@@ -169,7 +174,7 @@ static int arrayDescriptionReady;
 	return;
     }
     VantlePriv_CheckWritable((SV *) av, "unshift:");
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("unshift:");
     VantlePriv_OnValue(aTHX_ (SV *) av, "unshift:", [&] { av_unshift(av, count); });
 }
 
@@ -180,7 +185,7 @@ static int arrayDescriptionReady;
 	return;
     }
     VantlePriv_CheckWritable((SV *) av, "clear");
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("clear");
     VantlePriv_OnValue(aTHX_ (SV *) av, "clear", [&] { av_clear(av); });
 }
 

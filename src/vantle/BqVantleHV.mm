@@ -6,13 +6,16 @@
  *	the description "key: value\n" per entry.
  *
  *	Every method checks first that the value is a hash and otherwise
- *	answers its neutral value.  On a hash with magic (a tied hash) the
- *	operation runs trapped; a Perl error raises "Perl Error".  Keys are
- *	byte strings measured with strlen.
+ *	answers its neutral value.  On a hash with magic (a tied hash), or
+ *	with a stored value whose reading runs Perl code, the operation runs
+ *	trapped; a Perl error raises "Perl Error".  Values handed out share
+ *	the hash's (of a tied hash: the value that fetches and stores
+ *	through the tie).  Keys are byte strings measured with strlen.
  */
 #import <Foundation/Foundation.h>
 
 #include "BqVantleVar.h"
+#include "BqVantleInterpPriv.h"
 #include "VantlePriv.h"
 
 #include <string.h>
@@ -25,13 +28,14 @@ static int hashDescriptionReady;
 
 - (HV *) _hash
 {
-    return sv != NULL && SvTYPE(sv) == SVt_PVHV ? (HV *) sv : NULL;
+    SV *value = [self _value];
+    return value != NULL && SvTYPE(value) == SVt_PVHV ? (HV *) value : NULL;
 }
 
 /* A new empty hash whose one count the wrapper takes over. */
 - (id) init
 {
-    BQCPERL_dTHX;
+    PerlInterpreter *my_perl = VantlePriv_CurrentPerl("init");
     HV *hv = newHV();
     self = [self _initWithSV: (SV *) hv];
     SvREFCNT_dec((SV *) hv);
@@ -52,9 +56,9 @@ static int hashDescriptionReady;
 	return NO;
     }
     VantlePriv_CheckWritable((SV *) hv, "storeVar:key:");
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("storeVar:key:");
     BOOL stored = NO;
-    VantlePriv_OnValue(aTHX_ (SV *) hv, "storeVar:key:", [&] {
+    VantlePriv_OnValue(aTHX_ VantlePriv_TrapSubject((SV *) hv, value), "storeVar:key:", [&] {
 	SV *copy = newSVsv(value);
 	if (hv_store(hv, key, (I32) strlen(key), copy, 0) != NULL) {
 	    stored = YES;
@@ -72,11 +76,17 @@ static int hashDescriptionReady;
     if (hv == NULL || key == NULL) {
 	return nil;
     }
-    PerlInterpreter *my_perl = _perl;
-    SV **value = NULL;
-    VantlePriv_OnValue(aTHX_ (SV *) hv, "fetchKey:", [&] { value = hv_fetch(hv, key, (I32) strlen(key), 0); });
-    BqCPerl_SetInterp(my_perl);
-    return value != NULL ? [BqVantleVar varWithSV: *value] : nil;
+    VANTLE_dWRAPPER("fetchKey:");
+    /* The value is held while the trap's temporaries are freed: the
+     * value of a tied hash is one of them. */
+    SV *value = NULL;
+    VantlePriv_OnValue(aTHX_ (SV *) hv, "fetchKey:", [&] {
+	SV **slot = hv_fetch(hv, key, (I32) strlen(key), 0);
+	if (slot != NULL) {
+	    value = SvREFCNT_inc_simple_NN(*slot);
+	}
+    });
+    return [BqVantleVar _varOwningSV: value];
 }
 
 - (void) iterInit
@@ -85,7 +95,7 @@ static int hashDescriptionReady;
     if (hv == NULL) {
 	return;
     }
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("iterInit");
     he = NULL;
     VantlePriv_OnValue(aTHX_ (SV *) hv, "iterInit", [&] { hv_iterinit(hv); });
 }
@@ -96,7 +106,7 @@ static int hashDescriptionReady;
     if (hv == NULL) {
 	return NO;
     }
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("iterNext");
     HE *entry = NULL;
     VantlePriv_OnValue(aTHX_ (SV *) hv, "iterNext", [&] { entry = hv_iternext(hv); });
     he = entry;
@@ -108,7 +118,11 @@ static int hashDescriptionReady;
     if ([self _hash] == NULL || he == NULL) {
 	return NULL;
     }
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("iterKey");
+    /* A tied hash's key is a scalar, which may be an object. */
+    if (HeKLEN(he) == HEf_SVKEY) {
+	return VantlePriv_StringOf(aTHX_ HeSVKEY(he), "iterKey");
+    }
     I32 length = 0;
     return hv_iterkey(he, &length);
 }
@@ -119,12 +133,13 @@ static int hashDescriptionReady;
     if (hv == NULL || he == NULL) {
 	return nil;
     }
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("iterValue");
     SV *value = NULL;
     HE *entry = he;
-    VantlePriv_OnValue(aTHX_ (SV *) hv, "iterValue", [&] { value = hv_iterval(hv, entry); });
-    BqCPerl_SetInterp(my_perl);
-    return [BqVantleVar varWithSV: value];
+    VantlePriv_OnValue(aTHX_ (SV *) hv, "iterValue", [&] {
+	value = SvREFCNT_inc(hv_iterval(hv, entry));
+    });
+    return [BqVantleVar _varOwningSV: value];
 }
 
 - (void) clear
@@ -134,7 +149,7 @@ static int hashDescriptionReady;
 	return;
     }
     VantlePriv_CheckWritable((SV *) hv, "clear");
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("clear");
     he = NULL;
     VantlePriv_OnValue(aTHX_ (SV *) hv, "clear", [&] { hv_clear(hv); });
 }

@@ -4,14 +4,22 @@
  *	The object through which Objective-C code uses a Perl interpreter:
  *	evaluating Perl text and files, compiling code into subs, calling
  *	subs, reading and setting Perl variables, publishing objects as Perl
- *	variables.  There is one object per Perl interpreter; the module's
- *	boot makes the one of the interpreter that loads it, and $Vantle::interp
- *	is a handle of it.
+ *	variables.  There is one object per Perl interpreter, and
+ *	$Vantle::interp is a handle of it.  init makes an interpreter of the
+ *	object's own, with the module loaded from this library, and the
+ *	object destroys it when it is deallocated; the module's boot makes
+ *	the object of an interpreter that a host or perl made itself.
  *
  *	Interpreter token: the running interpreter's own pointer (my_perl),
  *	so every interpreter of a threaded perl has an object of its own.
  *	Every method makes its object's interpreter the current one before
- *	touching Perl.
+ *	touching Perl, and leaves it current, unless the message came from
+ *	Perl code of another interpreter, which is current again afterwards.
+ *
+ *	Nesting: a call into Perl that would nest too deep for the thread's
+ *	C stack (Perl calling Objective-C calling Perl ...) is not made; it
+ *	fails like a Perl error with the text "BqVantleInterp: calls between
+ *	Perl and Objective-C nesting too deep".
  *
  *	Results: a value wrapper (BqVantleVar.h) that the caller owns and
  *	gives up with free (or release); a wrapper of a value made for the
@@ -76,14 +84,16 @@
 {
     void *_perlInterpreter;	/* the interpreter token; null until initialised */
     id _interactor;		/* attached for one evaluation; not retained */
-    void *_reserved;
+    void *_reserved;		/* what the object keeps about an interpreter
+				 * of its own; null for one it was given */
 }
 
 /*
  * Class-wide state.
  */
-/* The default interpreter object, made for the current interpreter when
- * there is none. */
+/* The default interpreter object, made when there is none: for the
+ * current interpreter, or with an interpreter of its own when no
+ * interpreter is current. */
 + (id) getDefaultInterp;
 + (id) defaultInterp;
 /* Replaces the default; answers the previous one.  Not retained. */
@@ -100,9 +110,12 @@
 /*
  * Life cycle.  initForPerlInterpreter: answers the one object of the
  * token: an existing object replaces (and frees) the receiver.  A null
- * token (so init and read:) fails: it is logged and raised (Foundation's
+ * token (so read:) fails: it is logged and raised (Foundation's
  * "OSMO_TCLERROR_EXCEPTION" when use_ns_exceptions is on, else the
- * runtime's own error).
+ * runtime's own error).  init makes an interpreter of the object's own
+ * (perl_alloc, perl_construct, perl_parse of `use Vantle`, perl_run),
+ * which becomes current, and the default when there is none; it fails
+ * as a null token does.
  */
 - (id) initForPerlInterpreter: (void *)token;
 - (id) init;
@@ -114,7 +127,9 @@
 /* Links the Perl scalar name to the object variable at address. */
 - (BOOL) linkObjectAt: (id *)address asVariableName: (const char *)name readOnly: (BOOL)readOnly;
 
-/* Steps of the life cycle, for subclasses. */
+/* Steps of the life cycle, for subclasses.  The four making steps
+ * answer 0, or 1 after logging their failure; destruct and free act on an
+ * interpreter of the object's own only. */
 - (int) _perlAlloc;
 - (int) _perlConstruct;
 - (int) _perlParse;

@@ -6,6 +6,12 @@
  *	one object per interpreter token, published to Perl as
  *	$Vantle::interp with %Vantle::CONTROL tied beside it.
  *
+ *	An object either stands for an interpreter that exists already (one
+ *	that loaded the module: initForPerlInterpreter:), or makes an
+ *	interpreter of its own (init), loads the module into it from the
+ *	directory this library was loaded from, and destroys it when it is
+ *	deallocated.
+ *
  *	The list and the defaults hold no retain: an object leaves them when
  *	it is deallocated.
  */
@@ -18,7 +24,12 @@
 #include "List.h"
 #include "PerlLinkVar.h"
 
+#include <dlfcn.h>
 #include <objc/runtime.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 
 /* Raise codes of a failed initialisation: as a Foundation exception, and
  * as the runtime's own error. */
@@ -31,6 +42,28 @@ static List *interpList;
 static id defaultInterp;
 static id defaultInteractor;
 
+/*
+ * OwnPerl --
+ *	What an object that made its interpreter keeps about it (in
+ *	_reserved; null for an interpreter the object was given): where the
+ *	host's top level is, the scope and temporaries floor once perl_run
+ *	returned.
+ */
+typedef struct OwnPerl {
+    I32 topScope;
+    SSize_t topFloor;
+} OwnPerl;
+
+/* The arguments of perl_parse for an interpreter of our own, made once
+ * per process and kept (Perl holds on to them): the program name, -I for
+ * the directories of the module, -MVantle -e 0. */
+#define MODULE_PATH_SIZE 4200
+static char argumentName[] = "vantle";
+static char argumentArch[MODULE_PATH_SIZE], argumentLib[MODULE_PATH_SIZE];
+static char argumentModule[] = "-MVantle", argumentDashE[] = "-e", argumentZero[] = "0";
+static char *moduleArguments[8];
+static int moduleArgumentCount;
+
 void *
 VantlePriv_GetCurrentPerlInterp(void)
 {
@@ -38,6 +71,54 @@ VantlePriv_GetCurrentPerlInterp(void)
 	return _bqcperl_interp;
     }
     return PERL_GET_CONTEXT;
+}
+
+void
+VantlePriv_MakeCurrent(PerlInterpreter *perl)
+{
+    if (_bqcperl_interp != perl) {
+	BqCPerl_SetInterp(perl);
+    }
+    if (PERL_GET_CONTEXT != perl) {
+	PERL_SET_CONTEXT(perl);
+    }
+}
+
+int
+VantlePriv_IsLiveInterpreter(PerlInterpreter *perl)
+{
+    return perl != NULL && [BqVantleInterp findObjectForPerlInterpreter: perl] != nil;
+}
+
+/* PL_op is set from the start of perl_run, or of a call into Perl, until
+ * that returns. */
+int
+VantlePriv_IsRunning(PerlInterpreter *perl)
+{
+    PerlInterpreter *my_perl = perl;
+    return perl != NULL && PL_op != NULL;
+}
+
+VantlePriv_CurrentScope::VantlePriv_CurrentScope(PerlInterpreter *perl, const char *doing)
+    : restore(NULL)
+{
+    PerlInterpreter *current = _bqcperl_interp;
+    if (perl == NULL || (perl != current && !VantlePriv_IsLiveInterpreter(perl))) {
+	[NSException raise: NSInternalInconsistencyException
+		    format: @"%s: the Perl interpreter of this value was destroyed, or never was",
+	    doing];
+    }
+    if (perl != current && VantlePriv_IsRunning(current)) {
+	restore = current;
+    }
+    VantlePriv_MakeCurrent(perl);
+}
+
+VantlePriv_CurrentScope::~VantlePriv_CurrentScope()
+{
+    if (restore != NULL) {
+	VantlePriv_MakeCurrent(restore);
+    }
 }
 
 /*
@@ -58,6 +139,94 @@ VantlePriv_PerlEvalSV(SV *sv, I32 flags)
     return call_pv("Vantle::EVAL", flags);
 }
 
+/*
+ * InitXS --
+ *	The xs_init of an interpreter of our own: DynaLoader, so Perl code
+ *	can load extension modules, and Vantle::bootstrap, so `use Vantle`
+ *	boots this very library rather than loading a file of that name.
+ */
+EXTERN_C void boot_DynaLoader(pTHX_ CV *cv);
+
+static void
+InitXS(pTHX)
+{
+    static const char file[] = __FILE__;
+    newXS("DynaLoader::boot_DynaLoader", boot_DynaLoader, file);
+    newXS("Vantle::bootstrap", boot_Vantle, file);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * ModuleArguments --
+ *	The arguments of perl_parse (see moduleArguments), found on the
+ *	first call: the library lies in <arch>/auto/Vantle/, and Vantle.pm
+ *	in <arch> (as installed) or, when <arch> is a build's <blib>/arch,
+ *	in <blib>/lib; both go first on @INC.  Without a library path only
+ *	-MVantle -e 0, so Perl searches its own @INC.
+ *----------------------------------------------------------------------
+ */
+static void
+ModuleArguments(int *count, char ***arguments)
+{
+    if (moduleArgumentCount == 0) {
+	int n = 0;
+	moduleArguments[n++] = argumentName;
+	Dl_info info;
+	char path[MODULE_PATH_SIZE - 16];
+	if (dladdr((void *) InitXS, &info) != 0 && info.dli_fname != NULL
+		&& strlen(info.dli_fname) < sizeof path) {
+	    strcpy(path, info.dli_fname);
+	    char *slash = NULL;
+	    for (int i = 0; i < 3 && (slash = strrchr(path, '/')) != NULL; i++) {
+		*slash = '\0';
+	    }
+	    if (slash != NULL && path[0] != '\0') {
+		snprintf(argumentArch, sizeof argumentArch, "-I%s", path);
+		slash = strrchr(path, '/');
+		if (slash != NULL && strcmp(slash, "/arch") == 0) {
+		    strcpy(slash, "/lib");
+		    snprintf(argumentLib, sizeof argumentLib, "-I%s", path);
+		    moduleArguments[n++] = argumentLib;
+		}
+		moduleArguments[n++] = argumentArch;
+	    }
+	}
+	moduleArguments[n++] = argumentModule;
+	moduleArguments[n++] = argumentDashE;
+	moduleArguments[n++] = argumentZero;
+	moduleArguments[n] = NULL;
+	moduleArgumentCount = n;
+    }
+    *count = moduleArgumentCount;
+    *arguments = moduleArguments;
+}
+
+/*
+ * StartPerlOnce --
+ *	Perl's start-up of the process (PERL_SYS_INIT3), unless Perl already
+ *	made an interpreter in it, which means the process did it.  Perl's
+ *	end (PERL_SYS_TERM) is left to the process's exit, since another
+ *	interpreter may be made at any time.
+ */
+static void
+StartPerlOnce(void)
+{
+    /* Per-process state: Perl itself wants this once per process. */
+    static int started;
+    if (started || PL_curinterp != NULL) {
+	started = 1;
+	return;
+    }
+    started = 1;
+    static char name[] = "vantle";
+    static char *arguments[] = { name, NULL };
+    static char *environment[] = { NULL };
+    int argc = 1;
+    char **argv = arguments;
+    char **env = environment;
+    PERL_SYS_INIT3(&argc, &argv, &env);
+}
+
 @implementation BqVantleInterp
 
 + (void) initialize
@@ -73,10 +242,18 @@ VantlePriv_PerlEvalSV(SV *sv, I32 flags)
     return "Perl";
 }
 
+/*
+ * getDefaultInterp --
+ *	The default interpreter object, made when there is none: the object
+ *	of the current interpreter, or, in a process without one, an object
+ *	with an interpreter of its own.
+ */
 + (id) getDefaultInterp
 {
     if (defaultInterp == nil) {
-	defaultInterp = [[self alloc] initForPerlInterpreter: VantlePriv_GetCurrentPerlInterp()];
+	void *token = VantlePriv_GetCurrentPerlInterp();
+	defaultInterp = token != NULL ? [[self alloc] initForPerlInterpreter: token]
+				      : [[self alloc] init];
     }
     return defaultInterp;
 }
@@ -172,9 +349,19 @@ VantlePriv_PerlEvalSV(SV *sv, I32 flags)
     if (existing == self) {
 	return self;
     }
-    const char *include = [self _perlInclude];
-    _perlInterpreter = token;
     [self _addInterp];
+    [self _publish];
+    return self;
+}
+
+/*
+ * _publish --
+ *	The steps of a new object in its interpreter: runs the start-up
+ *	text, ties %Vantle::CONTROL, becomes $Vantle::interp.
+ */
+- (void) _publish
+{
+    const char *include = [self _perlInclude];
     PerlInterpreter *my_perl = [self _makeCurrent];
     if (include != NULL) {
 	ENTER;
@@ -186,6 +373,47 @@ VantlePriv_PerlEvalSV(SV *sv, I32 flags)
     VantlePriv_ControlInterpInit();
     [[self registerObject: self asVariableName: "Vantle::interp"] free];
     [self initAppKit];
+}
+
+/*
+ *----------------------------------------------------------------------
+ * init --
+ *	Makes an interpreter of the receiver's own: allocates and constructs
+ *	it, parses `use Vantle` (which finds the receiver as the object of
+ *	the new interpreter), runs it, and publishes the receiver in it.  The
+ *	first interpreter object becomes the default.  The new interpreter
+ *	is current afterwards, unless this was asked by Perl code of another
+ *	interpreter, which is then made current again.  A failure is logged
+ *	and raised like a null token; what was made is destroyed first.
+ *----------------------------------------------------------------------
+ */
+- (id) init
+{
+    if (_perlInterpreter != NULL) {
+	return self;
+    }
+    (void) [super init];
+    PerlInterpreter *caller = _bqcperl_interp;
+    if (!VantlePriv_IsRunning(caller)) {
+	caller = NULL;
+    }
+    int failed = [self _perlAlloc] || [self _perlConstruct] || [self _perlParse]
+	|| [self _perlRun];
+    if (failed) {
+	[self _perlDestruct];
+	[self _perlFree];
+	[self _removeInterp];
+	VantlePriv_MakeCurrent(caller);
+	[self _failCreation];
+	return nil;
+    }
+    [self _publish];
+    if (defaultInterp == nil) {
+	defaultInterp = self;
+    }
+    if (caller != NULL) {
+	VantlePriv_MakeCurrent(caller);
+    }
     return self;
 }
 
@@ -204,11 +432,6 @@ VantlePriv_PerlEvalSV(SV *sv, I32 flags)
     _KxRaiseError(INTERP_CREATE_CODE, INTERP_CREATE_REASON, NULL);
 }
 
-- (id) init
-{
-    return [self initForPerlInterpreter: NULL];
-}
-
 /* Nothing of the inherited state is archived; a token cannot be. */
 - (id) read: (void *)typedStream
 {
@@ -217,18 +440,30 @@ VantlePriv_PerlEvalSV(SV *sv, I32 flags)
 }
 
 /*
+ *----------------------------------------------------------------------
  * dealloc --
  *	Leaves the class-wide state, so no list or default ever holds a
- *	freed object.
+ *	freed object, and destroys an interpreter of the object's own.  The
+ *	interpreter that was current stays current, unless it was this one:
+ *	then none is.
+ *----------------------------------------------------------------------
  */
 - (void) dealloc
 {
     if (defaultInterp == self) {
 	defaultInterp = nil;
     }
+    PerlInterpreter *previous = _bqcperl_interp;
+    BOOL own = _reserved != NULL;
+    if (previous == (PerlInterpreter *) _perlInterpreter) {
+	previous = NULL;
+    }
     [self _perlDestruct];
     [self _perlFree];
     [self _removeInterp];
+    if (own) {
+	VantlePriv_MakeCurrent(VantlePriv_IsLiveInterpreter(previous) ? previous : NULL);
+    }
     [super dealloc];
 }
 
@@ -261,39 +496,85 @@ VantlePriv_PerlEvalSV(SV *sv, I32 flags)
 - (PerlInterpreter *) _makeCurrent
 {
     PerlInterpreter *perl = (PerlInterpreter *) _perlInterpreter;
-    if (perl == NULL) {
-	return NULL;
-    }
-    if (_bqcperl_interp != perl) {
-	BqCPerl_SetInterp(perl);
-    }
-    if (PERL_GET_CONTEXT != perl) {
-	PERL_SET_CONTEXT(perl);
+    if (perl != NULL) {
+	VantlePriv_MakeCurrent(perl);
     }
     return perl;
 }
 
+/*
+ * _freeTopTemporaries --
+ *	In an interpreter of the object's own, at the host's top level (no
+ *	Perl code running, no scope of the host's open), frees the
+ *	temporaries left there: the values of wrappers given up since the
+ *	last call.  A host that opens a scope of its own frees them itself.
+ */
+- (void) _freeTopTemporaries
+{
+    OwnPerl *own = (OwnPerl *) _reserved;
+    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    if (own != NULL && PL_op == NULL && PL_scopestack_ix == own->topScope
+	    && PL_tmps_floor == own->topFloor && PL_tmps_ix > PL_tmps_floor) {
+	FREETMPS;
+    }
+}
+
+/*
+ * _perlAlloc, _perlConstruct, _perlParse, _perlRun --
+ *	The steps of making an interpreter of the receiver's own; each
+ *	answers 0, or logs its failure and answers 1.  _perlParse lists the
+ *	receiver first, so the boot of the module finds it as the object of
+ *	the new interpreter.
+ */
 - (int) _perlAlloc
 {
-    BqOsmo_GetLogErrorFunction()("cannot allocate perl interp!\n");
-    return 1;
+    StartPerlOnce();
+    OwnPerl *own = (OwnPerl *) calloc(1, sizeof (OwnPerl));
+    PerlInterpreter *perl = own != NULL ? perl_alloc() : NULL;
+    if (perl == NULL) {
+	free(own);
+	BqOsmo_GetLogErrorFunction()("cannot allocate perl interp!\n");
+	return 1;
+    }
+    _perlInterpreter = perl;
+    _reserved = own;
+    VantlePriv_MakeCurrent(perl);
+    return 0;
 }
 
 - (int) _perlConstruct
 {
-    return 1;
+    PerlInterpreter *my_perl = [self _makeCurrent];
+    perl_construct(my_perl);
+    PL_exit_flags |= PERL_EXIT_DESTRUCT_END;
+    return 0;
 }
 
 - (int) _perlParse
 {
-    BqOsmo_GetLogErrorFunction()("WinNT: cannot perl_parse\n");
-    return 1;
+    PerlInterpreter *my_perl = [self _makeCurrent];
+    [self _addInterp];
+    int argc = 0;
+    char **argv = NULL;
+    ModuleArguments(&argc, &argv);
+    if (perl_parse(my_perl, InitXS, argc, argv, NULL) != 0) {
+	BqOsmo_GetLogErrorFunction()("WinNT: cannot perl_parse\n");
+	return 1;
+    }
+    return 0;
 }
 
 - (int) _perlRun
 {
-    BqOsmo_GetLogErrorFunction()("WinNT: cannot perl_run!\n");
-    return 1;
+    PerlInterpreter *my_perl = [self _makeCurrent];
+    if (perl_run(my_perl) != 0) {
+	BqOsmo_GetLogErrorFunction()("WinNT: cannot perl_run!\n");
+	return 1;
+    }
+    OwnPerl *own = (OwnPerl *) _reserved;
+    own->topScope = PL_scopestack_ix;
+    own->topFloor = PL_tmps_floor;
+    return 0;
 }
 
 - (const char *) _perlInclude
@@ -301,12 +582,32 @@ VantlePriv_PerlEvalSV(SV *sv, I32 flags)
     return NULL;
 }
 
+/* Destroys an interpreter of the receiver's own (END blocks run, every
+ * value is freed); does nothing for one it was given. */
 - (void) _perlDestruct
 {
+    if (_reserved == NULL || _perlInterpreter == NULL) {
+	return;
+    }
+    PerlInterpreter *my_perl = [self _makeCurrent];
+    perl_destruct(my_perl);
 }
 
+/* Frees an interpreter of the receiver's own; forgets the token. */
 - (void) _perlFree
 {
+    if (_reserved != NULL) {
+	PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+	if (my_perl != NULL) {
+	    VantlePriv_ForgetTrap(aTHX);
+	    perl_free(my_perl);
+	}
+	free(_reserved);
+	_reserved = NULL;
+	if (_bqcperl_interp == my_perl) {
+	    VantlePriv_MakeCurrent(NULL);
+	}
+    }
     _perlInterpreter = NULL;
 }
 
@@ -325,9 +626,8 @@ VantlePriv_PerlEvalSV(SV *sv, I32 flags)
 
 - (BOOL) linkObjectAt: (id *)address asVariableName: (const char *)name readOnly: (BOOL)readOnly
 {
-    if ([self _makeCurrent] == NULL) {
-	return NO;
-    }
+    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter,
+	    "linkObjectAt:asVariableName:readOnly:");
     return Vantle_LinkVar(name, address, readOnly ? 1 : 0) ? YES : NO;
 }
 

@@ -14,6 +14,10 @@
  *	  BqVantleAV of copies of several, in order;
  *	- the wrap forms (eval2:, evalFile2:) always answer an array: [undef,
  *	  values...] on success, [error text] on failure.
+ *
+ *	Each call counts as one more call into Perl nested on the thread; one
+ *	that would nest too deep for the thread's C stack calls nothing and
+ *	fails like a Perl error whose text says so.
  */
 #import <Foundation/Foundation.h>
 
@@ -183,14 +187,14 @@ Evaluate(BqVantleInterp *interp, const char *subName, const char *text, const Ev
     if (how->errorCode != NULL) {
 	*how->errorCode = 0;
     }
-    PerlInterpreter *my_perl = [interp _makeCurrent];
-    if (my_perl == NULL) {
-	[NSException raise: NSInternalInconsistencyException
-		    format: @"%s: the interpreter object stands for no Perl interpreter",
-	    how->doing];
-    }
+    VantlePriv_CurrentScope current((PerlInterpreter *) [interp perlInterpreter], how->doing);
+    PerlInterpreter *my_perl = (PerlInterpreter *) [interp perlInterpreter];
     if (text == NULL) {
 	return Refuse(aTHX_ how, "no Perl text given");
+    }
+    [interp _freeTopTemporaries];
+    if (!VantlePriv_EnterPerl()) {
+	return Refuse(aTHX_ how, VANTLE_NESTING_TOO_DEEP);
     }
     dSP;
     ENTER;
@@ -199,6 +203,7 @@ Evaluate(BqVantleInterp *interp, const char *subName, const char *text, const Ev
     XPUSHs(sv_2mortal(newSVpv(text, 0)));
     PUTBACK;
     I32 count = call_pv(subName, (how->list ? G_LIST : G_SCALAR) | G_EVAL);
+    VantlePriv_LeavePerl();
     int failed = 0;
     id result = FinishCall(aTHX_ count, KeepsError(how), &failed);
     return Conclude(aTHX_ how, result, failed);
@@ -212,6 +217,9 @@ Evaluate(BqVantleInterp *interp, const char *subName, const char *text, const Ev
 static void
 WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
 {
+    if (!VantlePriv_EnterPerl()) {
+	return;
+    }
     dSP;
     ENTER;
     SAVETMPS;
@@ -220,6 +228,7 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
     XPUSHs(sv_2mortal(newSVpvf(format, first, second)));
     PUTBACK;
     call_pv("CORE::warn", G_DISCARD | G_EVAL);
+    VantlePriv_LeavePerl();
     sv_setsv_nomg(ERRSV, savedError);
     FREETMPS;
     LEAVE;
@@ -294,6 +303,7 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
     if (errorCode != NULL) {
 	*errorCode = 0;
     }
+    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "compile:errorCode:");
     if (text == NULL) {
 	return [self eval: NULL errorCode: errorCode listContext: YES];
     }
@@ -308,8 +318,8 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
 	if (errorCode != NULL) {
 	    *errorCode = 1;
 	} else {
-	    WarnTrapped([self _makeCurrent], "ERROR COMPILING: %s\n%s\n", [result descr],
-		    Tcl_DStringValue(&source));
+	    WarnTrapped((PerlInterpreter *) _perlInterpreter, "ERROR COMPILING: %s\n%s\n",
+		    [result descr], Tcl_DStringValue(&source));
 	}
 	[result free];
 	result = nil;
@@ -319,11 +329,61 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
 }
 
 /*
+ * SubOf --
+ *	The Perl value to call for sub: the value of a wrapper (a code
+ *	reference, a code value or a sub's name), or a new mortal holding
+ *	the name an NSString gives (from Perl, a string argument arrives as
+ *	one).  Null for anything else, with *refusal saying why.
+ */
+static SV *
+SubOf(pTHX_ id sub, const char **refusal)
+{
+    if (sub == nil) {
+	*refusal = "no sub given";
+	return NULL;
+    }
+    if (VantlePriv_IsKindOfClass(sub, [BqVantleVar class])) {
+	if ([(BqVantleVar *) sub _perl] != aTHX) {
+	    *refusal = "the sub belongs to another Perl interpreter";
+	    return NULL;
+	}
+	return [(BqVantleVar *) sub sValue];
+    }
+    if (VantlePriv_IsKindOfClass(sub, VantlePriv_NSStringClass)) {
+	const char *name = [(NSString *) sub UTF8String];
+	return sv_2mortal(newSVpvn_flags(name, strlen(name), SVf_UTF8));
+    }
+    *refusal = "a sub is given as a wrapper or as a name, not as an object of another kind";
+    return NULL;
+}
+
+/* The plain array of an argument wrapper; null with *refusal when args
+ * is anything else (nil is no arguments, and no refusal). */
+static AV *
+ArgumentsOf(pTHX_ id args, const char **refusal)
+{
+    if (args == nil) {
+	return NULL;
+    }
+    if (!VantlePriv_IsKindOfClass(args, [BqVantleVar class]) || ![args isAV]
+	    || SvRMAGICAL([(BqVantleVar *) args sValue])) {
+	*refusal = "the arguments are no plain array";
+	return NULL;
+    }
+    if ([(BqVantleVar *) args _perl] != aTHX) {
+	*refusal = "the arguments belong to another Perl interpreter";
+	return NULL;
+    }
+    return (AV *) [(BqVantleVar *) args sValue];
+}
+
+/*
  *----------------------------------------------------------------------
  * call:args:errorCode:listContext: --
- *	Calls the sub (a code reference, a code value or a sub's name) with
- *	the elements of the argument array themselves (undef for holes;
- *	nil: no arguments), under G_EVAL.  A sub that is missing, or
+ *	Calls the sub (a wrapper of a code reference, a code value or a
+ *	sub's name, or an NSString naming it) with the elements of the
+ *	argument array themselves (undef for holes; nil: no arguments),
+ *	under G_EVAL.  A sub that is missing or of another kind, or
  *	arguments that are no plain array, fail like a Perl error.
  *----------------------------------------------------------------------
  */
@@ -335,27 +395,24 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
     if (errorCode != NULL) {
 	*errorCode = 0;
     }
-    PerlInterpreter *my_perl = [self _makeCurrent];
-    if (my_perl == NULL) {
-	[NSException raise: NSInternalInconsistencyException
-		    format: @"%s: the interpreter object stands for no Perl interpreter",
-	    how.doing];
-    }
-    SV *code = sub != nil ? [sub sValue] : NULL;
-    if (code == NULL) {
-	return Refuse(aTHX_ &how, "no sub given");
-    }
-    AV *arguments = NULL;
-    if (args != nil) {
-	if (![args isAV] || SvRMAGICAL([args sValue])) {
-	    return Refuse(aTHX_ &how, "the arguments are no plain array");
-	}
-	arguments = (AV *) [args sValue];
-    }
+    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, how.doing);
+    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    [self _freeTopTemporaries];
 
     dSP;
     ENTER;
     SAVETMPS;
+    const char *refusal = NULL;
+    SV *code = SubOf(aTHX_ sub, &refusal);
+    AV *arguments = code != NULL ? ArgumentsOf(aTHX_ args, &refusal) : NULL;
+    if (refusal == NULL && !VantlePriv_EnterPerl()) {
+	refusal = VANTLE_NESTING_TOO_DEEP;
+    }
+    if (refusal != NULL) {
+	FREETMPS;
+	LEAVE;
+	return Refuse(aTHX_ &how, refusal);
+    }
     PUSHMARK(SP);
     if (arguments != NULL) {
 	SSize_t count = av_len(arguments) + 1;
@@ -367,6 +424,7 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
     }
     PUTBACK;
     I32 count = call_sv(code, (listContext ? G_LIST : G_SCALAR) | G_EVAL);
+    VantlePriv_LeavePerl();
     int failed = 0;
     id result = FinishCall(aTHX_ count, KeepsError(&how), &failed);
     return Conclude(aTHX_ &how, result, failed);

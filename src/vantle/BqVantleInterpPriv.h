@@ -1,13 +1,16 @@
 /*
  * BqVantleInterpPriv.h --
  *
- *	What the files of the interpreter object share: making its
- *	interpreter current, the interactor slot, the failed creation.
+ *	What the files of the interpreter object and of the value wrappers
+ *	share: making an interpreter current for one host call, telling a
+ *	live interpreter from a destroyed one, the interactor slot, the
+ *	failed creation.
  */
 #ifndef BQ_VANTLE_INTERP_PRIV_H
 #define BQ_VANTLE_INTERP_PRIV_H
 
 #include "BqVantleInterp.h"
+#include "VantlePriv.h"
 
 @interface BqVantleInterp (Internal)
 /* Makes the receiver's interpreter current (the access layer's and
@@ -15,6 +18,68 @@
 - (PerlInterpreter *) _makeCurrent;
 - (void) _setInteractor: (id)interactor;
 - (void) _failCreation __attribute__((noreturn));
+/* Ties %Vantle::CONTROL and sets $Vantle::interp in a new interpreter. */
+- (void) _publish;
+/* Frees the temporaries an interpreter of the object's own keeps at the
+ * host's top level, before the next call into it. */
+- (void) _freeTopTemporaries;
 @end
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Makes perl the current interpreter of the access layer and of Perl's
+ * own context (null allowed: then none is). */
+void VantlePriv_MakeCurrent(PerlInterpreter *perl);
+/* Whether perl is an interpreter that an interpreter object stands for
+ * and that was not destroyed. */
+int  VantlePriv_IsLiveInterpreter(PerlInterpreter *perl);
+/* Whether perl is running Perl code now (a host call from inside it). */
+int  VantlePriv_IsRunning(PerlInterpreter *perl);
+
+#ifdef __cplusplus
+}
+
+/*
+ *----------------------------------------------------------------------
+ * VantlePriv_CurrentScope --
+ *	Makes an interpreter current for one call from the host.  When the
+ *	call came from Perl code of another interpreter (that one is
+ *	running), that one is made current again when the scope ends, so the
+ *	caller goes on in its own interpreter; otherwise the new one stays
+ *	current, and wrappers the host makes next belong to it.  Raises
+ *	NSInternalInconsistencyException, naming doing, for an interpreter
+ *	that is missing or was destroyed.
+ *----------------------------------------------------------------------
+ */
+class VantlePriv_CurrentScope {
+public:
+    VantlePriv_CurrentScope(PerlInterpreter *perl, const char *doing);
+    ~VantlePriv_CurrentScope();
+private:
+    PerlInterpreter *restore;
+    VantlePriv_CurrentScope(const VantlePriv_CurrentScope &);
+    VantlePriv_CurrentScope &operator=(const VantlePriv_CurrentScope &);
+};
+
+/* Declares my_perl as the wrapper's interpreter, made current for the
+ * method that uses it (doing names the method in errors). */
+#define VANTLE_dWRAPPER(doing) \
+    VantlePriv_CurrentScope vantleCurrentScope(_perl, doing); \
+    PerlInterpreter *const my_perl = _perl
+
+/*
+ * VantlePriv_TrapSubject --
+ *	The value whose magic decides whether an operation reading both
+ *	values must run trapped: the first when it needs the trap, else the
+ *	second.
+ */
+static inline SV *
+VantlePriv_TrapSubject(SV *first, SV *second)
+{
+    return VantlePriv_NeedsTrap(first) ? first : second;
+}
+#endif
 
 #endif

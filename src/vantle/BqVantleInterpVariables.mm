@@ -108,10 +108,8 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (id) getVar: (const char *)name
 {
-    PerlInterpreter *my_perl = [self _makeCurrent];
-    if (my_perl == NULL) {
-	return nil;
-    }
+    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "getVar:");
+    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
     char sigil;
     SV *variable = FetchVariable(aTHX_ name, &sigil);
     return variable != NULL ? [BqVantleVar varWithSV: variable] : nil;
@@ -129,10 +127,19 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (void) setVar: (const char *)name to: (BqVantleVar *)value
 {
-    PerlInterpreter *my_perl = [self _makeCurrent];
+    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "setVar:to:");
+    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    if (value != nil && !VantlePriv_IsKindOfClass(value, [BqVantleVar class])) {
+	[NSException raise: NSInvalidArgumentException
+		    format: @"setVar:to:: the value is no wrapper of a Perl value"];
+    }
     SV *source = value != nil ? [value sValue] : NULL;
-    if (my_perl == NULL || source == NULL) {
+    if (source == NULL) {
 	return;
+    }
+    if ([value _perl] != my_perl) {
+	[NSException raise: NSInvalidArgumentException
+		    format: @"setVar:to:: the value belongs to another Perl interpreter"];
     }
     char sigil;
     SV *variable = FetchVariable(aTHX_ name, &sigil);
@@ -153,9 +160,7 @@ CopyHash(pTHX_ HV *target, HV *source)
 		    format: @"setVar:to:: a %s cannot be copied into %s", SvTYPE(source) == SVt_PVAV
 		? "Perl array" : SvTYPE(source) == SVt_PVHV ? "Perl hash" : "Perl value", name];
     }
-    int magical = VantlePriv_NeedsTrap(variable) || VantlePriv_NeedsTrap(from);
-    SV *guard = magical && !VantlePriv_NeedsTrap(variable) ? from : variable;
-    VantlePriv_OnValue(aTHX_ guard, "setVar:to:", [&] {
+    auto copy = [&] {
 	if (sigil == '@') {
 	    CopyArray(aTHX_ (AV *) variable, (AV *) from);
 	} else if (sigil == '%') {
@@ -163,7 +168,13 @@ CopyHash(pTHX_ HV *target, HV *source)
 	} else {
 	    sv_setsv(variable, from);
 	}
-    });
+    };
+    /* Any element of a container may be tied: containers copy trapped. */
+    if (sigil == '$' && !VantlePriv_NeedsTrap(variable) && !VantlePriv_NeedsTrap(from)) {
+	copy();
+    } else if (!VantlePriv_Trapped(aTHX_ copy)) {
+	VantlePriv_RaisePerlError(aTHX_ "setVar:to:");
+    }
 }
 
 /*
@@ -176,8 +187,9 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (void) setSVar: (const char *)name toValue: (const char *)text
 {
-    PerlInterpreter *my_perl = [self _makeCurrent];
-    if (my_perl == NULL || name == NULL) {
+    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "setSVar:toValue:");
+    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    if (name == NULL) {
 	return;
     }
     if (name[0] == '$') {
@@ -201,8 +213,10 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (id) registerObject: (id)object asVariableName: (const char *)name
 {
-    PerlInterpreter *my_perl = [self _makeCurrent];
-    if (my_perl == NULL || name == NULL || name[0] == '\0') {
+    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter,
+	    "registerObject:asVariableName:");
+    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    if (name == NULL || name[0] == '\0') {
 	return nil;
     }
     SV *variable = get_sv(name, GV_ADDMULTI);

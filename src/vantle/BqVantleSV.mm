@@ -6,6 +6,8 @@
  *
  *	Reads of a value whose get-magic or overloading may run Perl code go
  *	through a trapped call; a Perl error then raises "Perl Error".
+ *	Integers are read and written with Perl's full 64 bits
+ *	(longLongValue, unsignedLongLongValue); intValue cuts to an int.
  *	Writes refuse read-only values with NSInvalidArgumentException, as
  *	Perl itself would refuse them, but without unwinding the caller.
  *	Writes store the value only: no set-magic is run.  A wrapper whose
@@ -14,14 +16,48 @@
 #import <Foundation/Foundation.h>
 
 #include "BqVantleVar.h"
+#include "BqVantleInterpPriv.h"
 #include "VantlePriv.h"
+
+/* The number kinds a scalar is read as. */
+typedef enum NumberKind {
+    NUMBER_SIGNED,		/* IV */
+    NUMBER_UNSIGNED,		/* UV */
+    NUMBER_FLOATING		/* NV */
+} NumberKind;
+
+typedef union Number {
+    IV iv;
+    UV uv;
+    NV nv;
+} Number;
+
+/* The value's number of the given kind, as Perl reads it. */
+static Number
+ReadNumber(pTHX_ SV *value, NumberKind kind)
+{
+    Number number;
+    switch (kind) {
+    case NUMBER_SIGNED:
+	number.iv = SvIV(value);
+	break;
+    case NUMBER_UNSIGNED:
+	number.uv = SvUV(value);
+	break;
+    default:
+	number.nv = SvNV(value);
+	break;
+    }
+    return number;
+}
 
 @implementation BqVantleSV
 
 /* The scalar to read, or null when the value is no scalar. */
 - (SV *) _scalar
 {
-    return sv != NULL && VantlePriv_IsScalarType(sv) ? sv : NULL;
+    SV *value = [self _value];
+    return value != NULL && VantlePriv_IsScalarType(value) ? value : NULL;
 }
 
 /* The scalar to write, or null; raises for a read-only value. */
@@ -35,80 +71,99 @@
 }
 
 /*
- * _numberOf: --
- *	The value's number (as an NV, or an IV when integer is set), with
- *	magic and overloading trapped when they may run Perl code.
+ * _number:doing: --
+ *	The scalar's number of the given kind (0 for a value that is no
+ *	scalar), with magic and overloading trapped when they may run Perl
+ *	code.
  */
-- (NV) _numberOf: (SV *)value integer: (IV *)integer doing: (const char *)doing
+- (Number) _number: (NumberKind)kind doing: (const char *)doing
 {
-    PerlInterpreter *my_perl = _perl;
-    NV number = 0;
-    if (!VantlePriv_NeedsTrap(value)) {
-	if (integer != NULL) {
-	    *integer = SvIV(value);
-	} else {
-	    number = SvNV(value);
-	}
+    Number number;
+    number.uv = 0;
+    SV *value = [self _scalar];
+    if (value == NULL) {
 	return number;
     }
-    if (!VantlePriv_Trapped(aTHX_ [&] {
-	    if (integer != NULL) {
-		*integer = SvIV(value);
-	    } else {
-		number = SvNV(value);
-	    }
-	})) {
-	VantlePriv_RaisePerlError(aTHX_ doing);
-    }
+    VANTLE_dWRAPPER(doing);
+    VantlePriv_OnValue(aTHX_ value, doing, [&] { number = ReadNumber(aTHX_ value, kind); });
     return number;
 }
 
 - (const char *) stringValue
 {
     SV *value = [self _scalar];
-    return value != NULL ? VantlePriv_StringOf(_perl, value, "stringValue") : NULL;
+    if (value == NULL) {
+	return NULL;
+    }
+    VANTLE_dWRAPPER("stringValue");
+    return VantlePriv_StringOf(aTHX_ value, "stringValue");
 }
 
 - (void) setStringValue: (const char *)text
 {
     SV *value = [self _writableScalar: "setStringValue:"];
     if (value != NULL) {
-	PerlInterpreter *my_perl = _perl;
+	VANTLE_dWRAPPER("setStringValue:");
 	sv_setpv(value, text);
     }
 }
 
 - (int) intValue
 {
-    SV *value = [self _scalar];
-    IV integer = 0;
-    if (value != NULL) {
-	[self _numberOf: value integer: &integer doing: "intValue"];
-    }
-    return (int) integer;
+    return (int) [self _number: NUMBER_SIGNED doing: "intValue"].iv;
 }
 
 - (void) setIntValue: (int)integer
 {
     SV *value = [self _writableScalar: "setIntValue:"];
     if (value != NULL) {
-	PerlInterpreter *my_perl = _perl;
+	VANTLE_dWRAPPER("setIntValue:");
 	sv_setiv(value, integer);
+    }
+}
+
+/* The full 64-bit integer: Perl's integer value of the scalar. */
+- (long long) longLongValue
+{
+    return (long long) [self _number: NUMBER_SIGNED doing: "longLongValue"].iv;
+}
+
+- (void) setLongLongValue: (long long)integer
+{
+    SV *value = [self _writableScalar: "setLongLongValue:"];
+    if (value != NULL) {
+	VANTLE_dWRAPPER("setLongLongValue:");
+	sv_setiv(value, (IV) integer);
+    }
+}
+
+/* Perl's unsigned integer value of the scalar: integers up to 2**64-1,
+ * and negative ones as C converts them. */
+- (unsigned long long) unsignedLongLongValue
+{
+    return (unsigned long long) [self _number: NUMBER_UNSIGNED
+					doing: "unsignedLongLongValue"].uv;
+}
+
+- (void) setUnsignedLongLongValue: (unsigned long long)integer
+{
+    SV *value = [self _writableScalar: "setUnsignedLongLongValue:"];
+    if (value != NULL) {
+	VANTLE_dWRAPPER("setUnsignedLongLongValue:");
+	sv_setuv(value, (UV) integer);
     }
 }
 
 - (double) doubleValue
 {
-    SV *value = [self _scalar];
-    return value != NULL ? (double) [self _numberOf: value integer: NULL doing: "doubleValue"]
-			 : 0.0;
+    return (double) [self _number: NUMBER_FLOATING doing: "doubleValue"].nv;
 }
 
 - (void) setDoubleValue: (double)number
 {
     SV *value = [self _writableScalar: "setDoubleValue:"];
     if (value != NULL) {
-	PerlInterpreter *my_perl = _perl;
+	VANTLE_dWRAPPER("setDoubleValue:");
 	sv_setnv(value, number);
     }
 }
@@ -137,8 +192,7 @@
     if (value == NULL) {
 	return nil;
     }
-    PerlInterpreter *my_perl = _perl;
-    BqCPerl_SetInterp(my_perl);
+    VANTLE_dWRAPPER("idValue");
     if (!SvGMAGICAL(value)) {
 	return Vantle_SVGetObject2(value, NULL, NULL);
     }
@@ -163,7 +217,8 @@
     if (value == NULL) {
 	return;
     }
-    BqCPerl_SetInterp(_perl);
+    VANTLE_dWRAPPER("setIdValue:");
+    PERL_UNUSED_CONTEXT;
     Tcl_DString errors;
     Tcl_DStringInit(&errors);
     int made = Vantle_SVSetObject(value, object, &errors);
@@ -190,7 +245,7 @@
     if (value == NULL) {
 	return nil;
     }
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("referenceValue");
     if (SvGMAGICAL(value)) {
 	if (!VantlePriv_Trapped(aTHX_ [&] { mg_get(value); })) {
 	    VantlePriv_RaisePerlError(aTHX_ "referenceValue");
@@ -199,7 +254,6 @@
     if (!SvROK(value)) {
 	return nil;
     }
-    BqCPerl_SetInterp(my_perl);
     return [[self class] varWithSV: SvRV(value)];
 }
 
@@ -208,7 +262,8 @@
  * setReferenceValue: --
  *	Makes the scalar a reference to the target's value, which gains one
  *	count; whatever the scalar held before (a string, another
- *	reference) is released as Perl releases it.
+ *	reference) is released as Perl releases it.  A target of another
+ *	interpreter raises NSInvalidArgumentException.
  *----------------------------------------------------------------------
  */
 - (void) setReferenceValue: (BqVantleVar *)target
@@ -218,7 +273,11 @@
     if (value == NULL || referent == NULL) {
 	return;
     }
-    PerlInterpreter *my_perl = _perl;
+    VANTLE_dWRAPPER("setReferenceValue:");
+    if ([target _perl] != my_perl) {
+	[NSException raise: NSInvalidArgumentException
+		    format: @"setReferenceValue:: the value belongs to another Perl interpreter"];
+    }
     sv_setrv_inc(value, referent);
 }
 

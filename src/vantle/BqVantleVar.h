@@ -67,8 +67,14 @@
 @interface BqVantleSV : BqVantleVar
 - (const char *) stringValue;
 - (void) setStringValue: (const char *)text;
+/* Perl's integer value, cut to an int. */
 - (int) intValue;
 - (void) setIntValue: (int)value;
+/* Perl's full 64-bit integer value, signed or unsigned. */
+- (long long) longLongValue;
+- (void) setLongLongValue: (long long)value;
+- (unsigned long long) unsignedLongLongValue;
+- (void) setUnsignedLongLongValue: (unsigned long long)value;
 - (float) floatValue;
 - (void) setFloatValue: (float)value;
 - (double) doubleValue;
@@ -121,6 +127,8 @@
  * made for it: a value that gives no wrapper (SVt_NULL) is freed. */
 + (id) _varOwningSV: (SV *)value;
 - (PerlInterpreter *) _perl;
+/* The value, for reading it; raises when its interpreter was destroyed. */
+- (SV *) _value;
 @end
 
 #ifdef __cplusplus
@@ -135,6 +143,9 @@ int VantlePriv_IsScalarType(SV *value);
 const char *VantlePriv_StringOf(pTHX_ SV *value, const char *doing);
 /* Refuses, by NSInvalidArgumentException, a change of a read-only value. */
 void VantlePriv_CheckWritable(SV *value, const char *doing);
+/* The current interpreter, for a new value; raises (naming doing) when
+ * there is none. */
+PerlInterpreter *VantlePriv_CurrentPerl(const char *doing);
 #ifdef __cplusplus
 }
 #endif

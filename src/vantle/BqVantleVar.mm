@@ -12,6 +12,7 @@
 #import <Foundation/Foundation.h>
 
 #include "BqVantleVar.h"
+#include "BqVantleInterpPriv.h"
 #include "VantlePriv.h"
 
 int
@@ -33,14 +34,15 @@ VantlePriv_IsScalarType(SV *value)
  *	(tie magic, an overloaded '""'), it is copied into a new mortal
  *	under a trapped call, and a Perl error raises "Perl Error"; that
  *	copy lives until the caller's next FREETMPS.  A value that is no
- *	scalar is described through a reference to it ("CODE(0x...)").
+ *	scalar is described through a reference to it ("CODE(0x...)", or
+ *	what the overloading of the package it is blessed into says).
  *----------------------------------------------------------------------
  */
 const char *
 VantlePriv_StringOf(pTHX_ SV *value, const char *doing)
 {
     if (!VantlePriv_IsScalarType(value)) {
-	return SvPV_nolen(sv_2mortal(newRV_inc(value)));
+	value = sv_2mortal(newRV_inc(value));
     }
     if (!VantlePriv_NeedsTrap(value)) {
 	return SvPV_nolen(value);
@@ -115,10 +117,26 @@ VantlePriv_CheckWritable(SV *value, const char *doing)
     return self;
 }
 
+/*
+ * VantlePriv_CurrentPerl --
+ *	The current interpreter, for a wrapper of a new value; raises
+ *	NSInternalInconsistencyException, naming doing, when there is none
+ *	(the host has made no interpreter yet).
+ */
+PerlInterpreter *
+VantlePriv_CurrentPerl(const char *doing)
+{
+    if (_bqcperl_interp == NULL) {
+	[NSException raise: NSInternalInconsistencyException
+		    format: @"%s: no Perl interpreter is current", doing];
+    }
+    return _bqcperl_interp;
+}
+
 /* A new undefined scalar whose one count the wrapper takes over. */
 - (id) init
 {
-    BQCPERL_dTHX;
+    PerlInterpreter *my_perl = VantlePriv_CurrentPerl("init");
     SV *value = newSV(0);
     self = [self _initWithSV: value];
     SvREFCNT_dec(value);
@@ -135,8 +153,9 @@ VantlePriv_CheckWritable(SV *value, const char *doing)
  */
 - (void) dealloc
 {
-    if (sv != NULL) {
-	PerlInterpreter *my_perl = _perl;
+    /* A value outlives no interpreter: a destroyed one freed it already. */
+    if (sv != NULL && VantlePriv_IsLiveInterpreter(_perl)) {
+	VANTLE_dWRAPPER("dealloc");
 	if (SvREFCNT(sv) == 1) {
 	    sv_2mortal(sv);
 	} else {
@@ -152,6 +171,22 @@ VantlePriv_CheckWritable(SV *value, const char *doing)
     return _perl;
 }
 
+/*
+ * _value --
+ *	The wrapped value, for a method about to read it; raises
+ *	NSInternalInconsistencyException when its interpreter was destroyed
+ *	(the value went with it).
+ */
+- (SV *) _value
+{
+    if (sv != NULL && _perl != _bqcperl_interp && !VantlePriv_IsLiveInterpreter(_perl)) {
+	[NSException raise: NSInternalInconsistencyException
+		    format: @"%s: the Perl interpreter of this value was destroyed",
+	    class_getName(object_getClass(self))];
+    }
+    return sv;
+}
+
 - (SV *) sValue
 {
     return sv;
@@ -160,72 +195,83 @@ VantlePriv_CheckWritable(SV *value, const char *doing)
 /*
  * setSValue: --
  *	Copies value into the wrapped scalar; refuses (silently) anything
- *	but scalar to scalar, which Perl itself would die on.
+ *	but scalar to scalar, which Perl itself would die on.  Reading a
+ *	tied value runs trapped.
  */
 - (void) setSValue: (SV *)value
 {
-    if (value == NULL || sv == NULL || !VantlePriv_IsScalarType(sv)
+    SV *target = [self _value];
+    if (value == NULL || target == NULL || !VantlePriv_IsScalarType(target)
 	    || !VantlePriv_IsScalarType(value)) {
 	return;
     }
-    VantlePriv_CheckWritable(sv, "setSValue:");
-    PerlInterpreter *my_perl = _perl;
-    sv_setsv(sv, value);
+    VantlePriv_CheckWritable(target, "setSValue:");
+    VANTLE_dWRAPPER("setSValue:");
+    VantlePriv_OnValue(aTHX_ VantlePriv_TrapSubject(value, target), "setSValue:",
+	    [&] { sv_setsv(target, value); });
 }
 
 - (int) refCount
 {
-    return sv != NULL ? (int) SvREFCNT(sv) : 0;
+    SV *value = [self _value];
+    return value != NULL ? (int) SvREFCNT(value) : 0;
 }
 
 - (void) refCountInc
 {
-    if (sv != NULL) {
+    if ([self _value] != NULL) {
 	SvREFCNT_inc_simple_void_NN(sv);
     }
 }
 
 - (void) refCountDec
 {
-    if (sv != NULL) {
-	PerlInterpreter *my_perl = _perl;
+    if ([self _value] != NULL) {
+	VANTLE_dWRAPPER("refCountDec");
 	SvREFCNT_dec(sv);
     }
 }
 
 - (BOOL) isMortal
 {
-    return sv != NULL && SvTEMP(sv) ? YES : NO;
+    SV *value = [self _value];
+    return value != NULL && SvTEMP(value) ? YES : NO;
 }
 
 - (BOOL) isSV
 {
-    return sv != NULL && VantlePriv_IsScalarType(sv) ? YES : NO;
+    SV *value = [self _value];
+    return value != NULL && VantlePriv_IsScalarType(value) ? YES : NO;
 }
 
 - (BOOL) isAV
 {
-    return sv != NULL && SvTYPE(sv) == SVt_PVAV ? YES : NO;
+    SV *value = [self _value];
+    return value != NULL && SvTYPE(value) == SVt_PVAV ? YES : NO;
 }
 
 - (BOOL) isHV
 {
-    return sv != NULL && SvTYPE(sv) == SVt_PVHV ? YES : NO;
+    SV *value = [self _value];
+    return value != NULL && SvTYPE(value) == SVt_PVHV ? YES : NO;
 }
 
 - (BOOL) isCV
 {
-    return sv != NULL && SvTYPE(sv) == SVt_PVCV ? YES : NO;
+    SV *value = [self _value];
+    return value != NULL && SvTYPE(value) == SVt_PVCV ? YES : NO;
 }
 
 - (BOOL) isGV
 {
-    return sv != NULL && SvTYPE(sv) == SVt_PVGV ? YES : NO;
+    SV *value = [self _value];
+    return value != NULL && SvTYPE(value) == SVt_PVGV ? YES : NO;
 }
 
 - (int) type
 {
-    return sv != NULL ? (int) SvTYPE(sv) : -1;
+    SV *value = [self _value];
+    return value != NULL ? (int) SvTYPE(value) : -1;
 }
 
 /*
@@ -237,27 +283,24 @@ VantlePriv_CheckWritable(SV *value, const char *doing)
  */
 - (BOOL) true
 {
-    if (sv == NULL || !VantlePriv_IsScalarType(sv)) {
+    SV *value = [self _value];
+    if (value == NULL || !VantlePriv_IsScalarType(value)) {
 	return NO;
     }
-    PerlInterpreter *my_perl = _perl;
-    if (!VantlePriv_NeedsTrap(sv)) {
-	return SvTRUE(sv) ? YES : NO;
-    }
+    VANTLE_dWRAPPER("true");
     bool truth = false;
-    SV *value = sv;
-    if (!VantlePriv_Trapped(aTHX_ [&] { truth = SvTRUE(value); })) {
-	VantlePriv_RaisePerlError(aTHX_ "true");
-    }
+    VantlePriv_OnValue(aTHX_ value, "true", [&] { truth = SvTRUE(value); });
     return truth ? YES : NO;
 }
 
 - (const char *) descr
 {
-    if (sv == NULL) {
+    SV *value = [self _value];
+    if (value == NULL) {
 	return NULL;
     }
-    return VantlePriv_StringOf(_perl, sv, "descr");
+    VANTLE_dWRAPPER("descr");
+    return VantlePriv_StringOf(aTHX_ value, "descr");
 }
 
 - (const char *) shortDescr: (int)limit

@@ -7,17 +7,38 @@
  *	with G_EVAL, so a die ends in $@ like any trapped call; the caller
  *	turns it into an NSException once the Perl call frame is closed.
  *
- *	One anonymous sub is made per interpreter, on first use, and kept for
- *	the process; it is not reachable from Perl by any name, and it takes
- *	nothing from its Perl arguments: the work to run is the innermost
- *	active frame, a C-side record.
+ *	One anonymous sub is made per interpreter, on first use, and kept
+ *	until the interpreter is destroyed; it is not reachable from Perl by
+ *	any name, and it takes nothing from its Perl arguments: the work to
+ *	run is the innermost active frame, a C-side record.
+ *
+ *	The file also counts how deep calls from the runtime side into Perl
+ *	nest on each thread, and refuses one more before the thread's C
+ *	stack runs out: Perl code that calls Objective-C code that calls
+ *	Perl again stacks C frames of both on that one stack, which Perl's
+ *	own recursion (which needs no C frames) does not.
  */
 #import <Foundation/Foundation.h>
 
 #include "VantlePriv.h"
 
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
+
+/* The most calls into Perl that may nest on one thread, whatever its
+ * stack; and the part of a thread's C stack kept free for the calls made
+ * below the innermost one that was let in (the stack's quarter, at most
+ * this many bytes). */
+#define NESTING_LIMIT		10000
+#define STACK_RESERVE_LIMIT	(256 * 1024)
+
+/* Per-thread state: the calls into Perl now nested on this thread, and
+ * the lowest stack address a call may start from (null: the thread's
+ * stack is unknown, only the count limits). */
+static __thread int nestingDepth;
+static __thread char *nestingStackLimit;
+static __thread int nestingStackKnown;
 
 typedef struct TrapFrame {
     VantlePriv_TrappedProc proc;
@@ -67,16 +88,93 @@ TrapSub(pTHX)
 }
 
 /*
+ * VantlePriv_ForgetTrap --
+ *	Drops the interpreter's trap sub from the table, so an interpreter
+ *	made later at the same address gets a sub of its own.  The sub
+ *	itself goes with the interpreter.
+ */
+void
+VantlePriv_ForgetTrap(pTHX)
+{
+    if (!trapSubsReady) {
+	return;
+    }
+    Tcl_HashEntry *entry = Tcl_FindHashEntry(&trapSubs, (const char *) aTHX);
+    if (entry != NULL) {
+	Tcl_DeleteHashEntry(entry);
+    }
+}
+
+/*
+ * StackLimit --
+ *	The lowest address from which this thread may still start a call
+ *	into Perl: its stack's lowest address plus the reserve.  Found on
+ *	the thread's first call; null when the thread's stack is unknown.
+ *	(Stacks grow downwards on every machine this library runs on.)
+ */
+static char *
+StackLimit(void)
+{
+    if (nestingStackKnown) {
+	return nestingStackLimit;
+    }
+    nestingStackKnown = 1;
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) {
+	return NULL;
+    }
+    void *lowest = NULL;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attributes, &lowest, &size) == 0 && lowest != NULL && size > 0) {
+	size_t reserve = size / 4 < STACK_RESERVE_LIMIT ? size / 4 : STACK_RESERVE_LIMIT;
+	nestingStackLimit = (char *) lowest + reserve;
+    }
+    pthread_attr_destroy(&attributes);
+    return nestingStackLimit;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * VantlePriv_EnterPerl, VantlePriv_LeavePerl --
+ *	Count a call from the runtime side into Perl on this thread.  Enter
+ *	refuses (answers 0) once NESTING_LIMIT calls are nested, or when the
+ *	C stack left below the caller is within the thread's reserve.
+ *----------------------------------------------------------------------
+ */
+int
+VantlePriv_EnterPerl(void)
+{
+    char *limit = StackLimit();
+    if (nestingDepth >= NESTING_LIMIT
+	    || (limit != NULL && (char *) __builtin_frame_address(0) < limit)) {
+	return 0;
+    }
+    nestingDepth++;
+    return 1;
+}
+
+void
+VantlePriv_LeavePerl(void)
+{
+    nestingDepth--;
+}
+
+/*
  *----------------------------------------------------------------------
  * VantlePriv_RunTrapped --
  *	Runs proc(context) under G_EVAL in a scope of its own.  Answers 1
  *	when proc returned, 0 when Perl died on the way (the error is then
- *	in $@).  Temporaries made by proc are freed before this returns.
+ *	in $@), or when calls into Perl nest too deep to run it ($@ says
+ *	so).  Temporaries made by proc are freed before this returns.
  *----------------------------------------------------------------------
  */
 int
 VantlePriv_RunTrapped(pTHX_ VantlePriv_TrappedProc proc, void *context)
 {
+    if (!VantlePriv_EnterPerl()) {
+	sv_setpvs(ERRSV, VANTLE_NESTING_TOO_DEEP "\n");
+	return 0;
+    }
     TrapFrame frame = { proc, context, 0 };
     TrapFrame *outer = activeFrame;
     activeFrame = &frame;
@@ -91,7 +189,10 @@ VantlePriv_RunTrapped(pTHX_ VantlePriv_TrappedProc proc, void *context)
     LEAVE;
 
     activeFrame = outer;
-    return frame.ran && !SvTRUE(ERRSV);
+    VantlePriv_LeavePerl();
+    /* An error object is not asked for its truth: that could run code. */
+    SV *error = ERRSV;
+    return frame.ran && !SvROK(error) && !SvTRUE_nomg(error);
 }
 
 /*

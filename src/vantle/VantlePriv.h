@@ -121,6 +121,20 @@ int  VantlePriv_RunTrapped(pTHX_ VantlePriv_TrappedProc proc, void *context);
 int  VantlePriv_NeedsTrap(SV *sv);
 /* Raises NSException "Perl Error" with "<doing>: <text of $@>". */
 void VantlePriv_RaisePerlError(pTHX_ const char *doing) __attribute__((noreturn));
+/* Forgets what the trap keeps for an interpreter that is being destroyed. */
+void VantlePriv_ForgetTrap(pTHX);
+
+/*
+ * Nesting of calls from the runtime side into Perl, counted per thread
+ * (each such call stacks Perl's and the runtime's C frames on one C
+ * stack).  VantlePriv_EnterPerl counts one more and answers 1, or answers
+ * 0 and counts nothing when calls already nest too deep for the thread's
+ * C stack: the caller then calls nothing and fails with the text
+ * VANTLE_NESTING_TOO_DEEP.  Each 1 is matched by one VantlePriv_LeavePerl.
+ */
+#define VANTLE_NESTING_TOO_DEEP "calls between Perl and Objective-C nesting too deep"
+int  VantlePriv_EnterPerl(void);
+void VantlePriv_LeavePerl(void);
 
 /*
  * XS subs registered by the boot sub, by file.
