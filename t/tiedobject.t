@@ -277,6 +277,9 @@ subtest 'keys and values as Perl data when perl_auto_convert is off' => sub {
     my $key = Vantle::obj('a');
     ok(!eval { $d->{$key} = 'plain'; 1 }, 'a Perl string is no value either');
     is(message($@), 'Vantle::Object::STORE: NSDictionary set value: not an object', 'croaks');
+    $d->{$key} = $key;
+    $d->{ Vantle::obj('b') } = $key;
+    is_deeply([sort keys %$d], ['a', 'b'], 'keys are walked all the same');
 };
 
 subtest 'bad receivers and argument counts' => sub {

@@ -680,24 +680,24 @@ NextWalkKey(KeyWalk *walk, ObjectView view)
     return nil;
 }
 
-/* Whether candidate is the key Perl gave back, as an object or as the
- * text a non-string key was given to Perl as. */
+/* Whether candidate is the key Perl gave back, text: the key itself or
+ * the text a key that is no string was given to Perl as. */
 static BOOL
-KeyMatches(id candidate, id key)
+KeyMatches(id candidate, NSString *text)
 {
-    return [candidate isEqual: key]
-	|| ([key isKindOfClass: [NSString class]] && [[candidate description] isEqual: key]);
+    return text != nil && ([candidate isEqual: text] || [[candidate description] isEqual: text]);
 }
 
 /*
  * ResumeWalk --
- *	Places the walk just after last, the key Perl answered last.  That
+ *	Places the walk just after last, the text of the key Perl answered
+ *	last (it is not converted back to an object, so any key works).  That
  *	is where a walk of this object already stands unless Perl code called
  *	NEXTKEY itself; then the keys are taken afresh and last looked for
  *	(past the end when it is gone).
  */
 static void
-ResumeWalk(KeyWalk *walk, id object, ObjectView view, id last)
+ResumeWalk(KeyWalk *walk, id object, ObjectView view, NSString *last)
 {
     if (walk->collection == object && walk->next > 0
 	    && walk->next <= [walk->keys count]
@@ -775,7 +775,6 @@ NextKey(pTHX_ TieCall *call)
     SV *lastSV = Arg(aTHX_ call, 1);
     id object = call->object;
     ObjectView view = call->view;
-    id last = nil;
     id key = nil;
     SV *failure = NULL;
     switch (view) {
@@ -791,13 +790,15 @@ NextKey(pTHX_ TieCall *call)
     case ViewDictionary:
     case ViewKeyValue: {
 	KeyWalk *walk = WalkOf(aTHX_ Arg(aTHX_ call, 0));
-	failure = ConvertKey(aTHX_ subName, view, lastSV, call->errors, &last);
-	if (failure == NULL) {
-	    failure = Foundation(aTHX_ subName, [&] {
-		ResumeWalk(walk, object, view, last);
-		key = NextWalkKey(walk, view);
-	    });
-	}
+	SV *copy = sv_mortalcopy(lastSV);
+	STRLEN length;
+	const char *text = SvPVutf8(copy, length);
+	failure = Foundation(aTHX_ subName, [&] {
+	    NSString *last = [[[NSString alloc] initWithBytes: text length: length
+		    encoding: NSUTF8StringEncoding] autorelease];
+	    ResumeWalk(walk, object, view, last);
+	    key = NextWalkKey(walk, view);
+	});
 	break;
     }
     case ViewIvar: {
