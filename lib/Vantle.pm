@@ -29,8 +29,9 @@ BEGIN {
 package Vantle::Object;
 
 # Handles are references to read-only integer scalars.  Dereferencing one
-# as a hash or an array gives a fresh container tied to the handle, so
-# `$h->{key}` and `$h->[1]` reach the tie methods of Vantle::Object.
+# as a hash or an array gives its view, a container tied to a handle of
+# the object and the same one while it lives, so `$h->{key}` and `$h->[1]`
+# reach the tie methods of Vantle::Object and `each` keeps its place.
 #
 # A handle prints as its object and is true unless it is nil (or, with
 # the perlify_foundation control on, an empty or negative string or a
@@ -1460,15 +1461,17 @@ It prints:
 =head2 Tied views
 
 Dereferencing a handle as a hash (C<< $h->{key} >>, C<%$h>) or as an
-array (C<< $h->[1] >>, C<@$h>) gives a new container tied to the handle.
-Because every dereference is a new container, a walk with C<each> must
-hold one of them: C<while (my ($k, $v) = each %$h)> starts over on every
-pass and never ends, while
-
-    my $view = \%$h;
-    while (my ($key, $value) = each %$view) { ... }
-
-walks the entries once.  What a view shows depends on the object:
+array (C<< $h->[1] >>, C<@$h>) gives the handle's view: a container tied
+to a handle of the object.  Every handle of one object answers the same
+hash view and the same array view while they live, so Perl's iterators,
+which live in the container, work as on Perl data:
+C<while (my ($k, $v) = each %$h)> and C<while (my ($i, $v) = each @$h)>
+walk the entries once, and walks of different objects may nest.  A view
+lives as long as the object has handles; a view that Perl code keeps
+(C<< my $keys = \@{ $d->allKeys } >>) keeps the object's handle usable after
+the other handles are gone.  C<tie %h, 'Vantle::Object', $handle> (or
+C<tie @a, ...>) ties a container of your own to the object.  What a view
+shows depends on the object:
 
 =over 4
 
@@ -1476,26 +1479,39 @@ walks the entries once.  What a view shows depends on the object:
 
 With C<perlify_foundation> on, an C<NSArray> shows its elements by index.
 Elements read are handles.  Storing at an index below the count replaces
-the element, at the count appends; deleting removes it; C<exists>, C<keys>
-(the indexes), the size (C<scalar @$h>) and negative indexes work.  Other
-indexes croak with the Foundation exception
-(C<Vantle::Object::FETCH: NSRangeException: ...>).  Whole-array
-operations (C<push>, C<pop>, C<shift>, C<splice>, assigning a list or a
-size) are not supported.
+the element, at the count appends; C<exists>, C<keys> (the indexes), the
+size (C<scalar @$h>, C<$#$h>) and negative indexes work.  Other indexes
+croak with the Foundation exception
+(C<Vantle::Object::FETCH: NSRangeException: ...>).  An C<NSMutableArray>
+also takes every whole-array operation as a Perl array does: C<push>,
+C<pop>, C<shift>, C<unshift>, C<splice> (with Perl's rules for negative
+and missing offsets and lengths, answering the elements removed, or the
+last of them in scalar context), C<$#$h = n>, C<@$h = ()> and
+C<@$h = (LIST)>.  C<delete> removes the element, closing the gap as
+C<removeObjectAtIndex:> does (unlike a Perl array, which leaves a hole),
+and answers it.  An array holds no nil: C<undef> is stored as the shared
+C<BqNil>, which also fills an array that C<$#$h = n> makes longer, and
+C<BqNil> elements read as C<undef>.
 
 =item Dictionaries
 
 With C<perlify_foundation> on, an C<NSDictionary> shows its entries:
-values are read as handles (the nil handle for a missing key), keys as the
-text of their descriptions.  C<each>, C<keys> and C<values> walk a copy of
-the keys, so entries may be deleted during the walk.  Keys and values
-stored are converted like object arguments, and nil is refused.
+values are read as handles (the nil handle for a missing key, C<undef>
+for C<BqNil>), keys as the text of their descriptions.  Keys and values
+stored are converted like object arguments; C<undef> is stored as
+C<BqNil>.  C<delete> answers the value it removed (C<undef> for a missing
+key), C<%$h = ()> empties an C<NSMutableDictionary>, and C<scalar(%$h)>
+is the number of entries.  C<each>, C<keys> and C<values> walk the keys
+the dictionary had when the walk began, one lookup per step; entries may
+be deleted during the walk (keys deleted before they come are skipped),
+and keys added are not seen.
 
 =item Objects with allHashKeys
 
 With C<hash_perlify> on, an object that answers C<allHashKeys> shows
 those keys, read with C<valueForKey:> and written with
-C<takeValue:forKey:>.
+C<takeValue:forKey:>.  A walk sees the keys that C<allHashKeys> answered
+when it began.
 
 =item Any other object
 
@@ -1503,8 +1519,13 @@ Its instance variables by name (L</Instance variables>).
 
 =back
 
-Changing an immutable C<NSArray> or C<NSDictionary> croaks
-C<Vantle::Object::STORE: NSArray is not mutable>.
+Changing an immutable C<NSArray> or C<NSDictionary> croaks with the tie
+method and the class, as C<Vantle::Object::PUSH: NSArray is not mutable>
+or C<Vantle::Object::CLEAR: NSDictionary is not mutable>; nothing is
+changed.  Objects that are no collections cannot be cleared or have keys
+deleted (C<Vantle::Object::CLEAR: cannot delete ivar>), and array
+operations on anything but an array croak
+C<Vantle::Object::PUSH: not an array>.
 
 =for example begin
 
@@ -1516,11 +1537,18 @@ C<Vantle::Object::STORE: NSArray is not mutable>.
     print $array->[1], "\n";
     $array->[2] = "two";                     # appends
     print scalar(@$array), " ", $array->[-1], "\n";
+    push @$array, "three", "four";
+    my @removed = splice(@$array, 1, 2, "ONE");
+    print "@removed / @$array\n";
+    $#$array = 4;                            # grows with undef
+    print defined $array->[4] ? "defined\n" : "undef\n";
 
     my $colours = Vantle::obj({ sky => "blue" });
     $colours->{grass} = "green";
     print join(", ", map { "$_=$colours->{$_}" } sort keys %$colours), "\n";
-    delete $colours->{sky};
+    while (my ($thing, $colour) = each %$colours) {
+        delete $colours->{$thing} if $colour eq "blue";
+    }
     print exists $colours->{sky} ? "still there\n" : "deleted\n";
     print Vantle::nil($colours->{nothing}), "\n";
 
@@ -1532,6 +1560,8 @@ It prints:
 
     one
     3 two
+    one two / zero ONE three four
+    undef
     grass=green, sky=blue
     deleted
     1

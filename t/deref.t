@@ -1,5 +1,6 @@
-# Dereferencing a handle as a hash or an array gives a fresh container tied
-# to the handle; other references are not affected.
+# Dereferencing a handle as a hash or an array gives its view, a container
+# tied to a handle of the object, the same while it lives; other references
+# are not affected.
 use strict;
 use warnings;
 use Test::More;
@@ -28,12 +29,57 @@ subtest 'element access reaches the tie methods with the handle' => sub {
     is_deeply([@{ $calls[2] }[2, 3]], ['name', 'new'], 'STORE gets the key and the value');
 };
 
-subtest 'every dereference is a new tied container' => sub {
-    my $first = \%$h;
-    my $second = \%$h;
-    isnt(refaddr($first), refaddr($second), 'two hashes');
-    is(refaddr(tied %$first), refaddr($h), 'each tied to the handle');
+subtest 'a handle answers the same view while it lives' => sub {
+    is(refaddr(\%$h), refaddr(\%$h), 'the same hash at every dereference');
+    is(refaddr(\@$h), refaddr(\@$h), 'the same array');
+    my $again = Vantle::obj($h);
+    is(refaddr(\%$again), refaddr(\%$h), 'also through another handle of the object');
+    isnt(refaddr(\%{ Vantle::obj([1]) }), refaddr(\%$h), 'another object has its own');
+    is(refaddr(tied %$h), refaddr($h), 'tied to a handle of the object');
     is(refaddr(tied @$h), refaddr($h), 'arrays too');
+    { no warnings 'untie'; untie %$h; }
+    is($h->{1}, 2, 'a view that was untied is replaced');
+};
+
+subtest 'Perl iterators kept in the view last between statements' => sub {
+    my $d = Vantle::obj({ map { ("k$_" => $_) } 1 .. 5 });
+    my ($steps, %seen) = (0);
+    while (my ($key, $value) = each %$d) {
+        $seen{$key} = "$value";
+        last if ++$steps > 10;
+    }
+    is($steps, 5, 'each over a hash view ends after every key');
+    is_deeply(\%seen, { map { ("k$_" => $_) } 1 .. 5 }, 'with the values');
+    is(scalar(() = each %$d), 2, 'and begins again');
+    keys %$d;    # resets, as on a Perl hash
+
+    my ($indexes, $last) = (0, -1);
+    while (my ($i, $value) = each @$h) {
+        $last = $i;
+        last if ++$indexes > 10;
+    }
+    is($indexes, 2, 'each over an array view ends');
+    is($last, 1, 'at the last index');
+};
+
+subtest 'a view outlives the handles it was made from' => sub {
+    my $view = \@{ Vantle::obj(['kept', 'too']) };
+    is("@$view", 'kept too', 'a held view still shows the object');
+    is(Vantle::object_is_bad(tied @$view) + 0, 0, 'which stays usable');
+    my $hash = \%{ Vantle::obj({ a => 1 }) };
+    is($hash->{a}, 1, 'so does a hash view');
+    is(join(',', keys %$hash), 'a', 'and its keys');
+};
+
+subtest 'a handle tied explicitly keeps its object' => sub {
+    my $object = Vantle::obj({ a => 1 });
+    tie my %tied, 'Vantle::Object', $object;
+    $object = Vantle::obj({ b => 2 });
+    is_deeply([keys %tied], ['a'], 'whatever the variable given holds later');
+    my $array = Vantle::obj([3, 4]);
+    tie my @tied, 'Vantle::Object', $array;
+    push @tied, 5;
+    is($array->count, 3, 'arrays can be tied too');
 };
 
 subtest 'the tie methods show the object' => sub {

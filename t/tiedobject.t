@@ -7,9 +7,18 @@ use Test::More;
 use Vantle;
 use FindBin;
 use lib "$FindBin::Bin/lib";
-use ErrorCapture qw(message);
+use ErrorCapture qw(message error_of warnings_of);
 
 my (undef, undef, $keyedClass) = Vantle::TestSupport::test_classes();
+
+# Elements of a Perl array or an array view, and answers, as text (undef
+# stays undef), so that Perl data and handles compare.
+sub text {
+    my ($value) = @_;
+    return [map { text($_) } @$value] if ref($value) eq 'ARRAY';
+    return defined $value ? "$value" : undef;
+}
+sub texts { text([@{ $_[0] }]) }
 
 
 subtest 'the array view' => sub {
@@ -32,17 +41,91 @@ subtest 'the array view' => sub {
     is_deeply([keys %$a], [0, 1, 2], 'keys are the indexes');
     delete $a->{0};
     is_deeply([map { "$_" } values %$a], ['one', 'two'], 'delete removes the element');
-    ok(!eval { $a->[0] = undef; 1 }, 'nil is no element');
-    like(message($@), qr/^Vantle::Object::STORE: NSInvalidArgumentException: /, 'croaks');
-    is($a->count, 2, 'and changes nothing');
+    $a->[0] = undef;
+    ok(!defined $a->[0], 'undef is stored');
+    ok($a->objectAtIndex_(0) == BqNil->sharedInstance, 'as BqNil');
+};
+
+subtest 'whole-array operations do what they do on a Perl array' => sub {
+    my @cases = (
+        ['push', sub { push @{ $_[0] }, 'x', 'y' }],
+        ['pop', sub { pop @{ $_[0] } }],
+        ['shift', sub { shift @{ $_[0] } }],
+        ['unshift', sub { unshift @{ $_[0] }, 'u', undef }],
+        ['splice of a list in list context', sub { [splice @{ $_[0] }, 1, 2, 'p', 'q', 'r'] }],
+        ['splice in scalar context', sub { scalar splice @{ $_[0] }, 1, 2 }],
+        ['splice removing nothing in scalar context', sub { scalar splice @{ $_[0] }, 1, 0 }],
+        ['splice from a negative offset', sub { [splice @{ $_[0] }, -3, 2] }],
+        ['splice with a negative length', sub { [splice @{ $_[0] }, 1, -1] }],
+        ['splice inserting only', sub { [splice @{ $_[0] }, 4, 0, 'i'] }],
+        ['splice of the rest', sub { [splice @{ $_[0] }, 2] }],
+        ['splice of everything', sub { [splice @{ $_[0] }] }],
+        ['splice with a length past the end', sub { [splice @{ $_[0] }, 2, 10] }],
+        ['$#a = n growing', sub { $#{ $_[0] } = 5; [map { defined } @{ $_[0] }] }],
+        ['$#a = n shrinking', sub { $#{ $_[0] } = 0 }],
+        ['$#a = -1', sub { $#{ $_[0] } = -1 }],
+        ['@a = ()', sub { @{ $_[0] } = (); scalar @{ $_[0] } }],
+        ['@a = LIST', sub { @{ $_[0] } = ('l', undef, 'm'); $#{ $_[0] } }],
+        ['delete of the last element', sub { delete $_[0][-1] }],
+        ['negative indexes', sub { [$_[0][-1], $_[0][-4], exists $_[0][-5]] }],
+        ['pop and shift when empty', sub { @{ $_[0] } = (); [pop @{ $_[0] }, shift @{ $_[0] }] }],
+        ['pushing during a foreach', sub {
+            my @seen;
+            for my $x (@{ $_[0] }) {
+                push @seen, $x;
+                push @{ $_[0] }, 'late' if $x eq 'one';
+            }
+            \@seen;
+        }],
+        ['join and reverse', sub { join('-', reverse @{ $_[0] }) }],
+    );
+    for my $case (@cases) {
+        my ($name, $operation) = @$case;
+        my @perl = qw(zero one two three);
+        my $view = Vantle::obj([@perl]);
+        my $expected = $operation->(\@perl);
+        my $answer = $operation->($view);
+        is_deeply(text($answer), text($expected), "$name: the answer");
+        is_deeply(texts($view), texts(\@perl), "$name: the elements");
+    }
+
+    my $a = Vantle::obj([1, 2]);
+    my @plain = (1, 2);
+    my @warned = warnings_of(sub { splice @$a, 5, 0, 3 });
+    is_deeply([@warned], [warnings_of(sub { splice @plain, 5, 0, 3 })],
+        'an offset past the end warns as Perl does');
+    is_deeply(texts($a), texts(\@plain), 'and appends');
+    my $perlError = error_of(sub { splice @plain, -9, 1 });
+    is(error_of(sub { splice @$a, -9, 1 }), "Vantle::Object::SPLICE: $perlError",
+        'an offset before the start croaks as Perl does');
+    Vantle::TestSupport::push_pool();
+    my $dead = NSObject->alloc->init->autorelease;
+    Vantle::TestSupport::pop_pool();
+    is(error_of(sub { push @$a, 'fine', $dead }),
+        "Vantle::Object::PUSH: NSArray set value: Dealloc'ed object",
+        'an element that cannot be converted croaks');
+    is_deeply(texts($a), texts(\@plain), 'leaves the array as it was');
 };
 
 subtest 'an immutable array' => sub {
     my $a = NSArray->arrayWithArray_(Vantle::obj([1, 2]));
-    ok(!eval { $a->[0] = 5; 1 }, 'storing');
-    is(message($@), 'Vantle::Object::STORE: NSArray is not mutable', 'croaks');
-    ok(!eval { delete $a->{0}; 1 }, 'deleting');
-    is(message($@), 'Vantle::Object::DELETE: NSArray is not mutable', 'croaks');
+    my @changes = (
+        [STORE => sub { $a->[0] = 5 }],
+        [DELETE => sub { delete $a->{0} }],
+        [PUSH => sub { push @$a, 3 }],
+        [POP => sub { pop @$a }],
+        [SHIFT => sub { shift @$a }],
+        [UNSHIFT => sub { unshift @$a, 0 }],
+        [SPLICE => sub { splice @$a, 0, 1 }],
+        [STORESIZE => sub { $#$a = 0 }],
+        [CLEAR => sub { @$a = () }],
+        [CLEAR => sub { %$a = () }],
+    );
+    for my $change (@changes) {
+        my ($method, $code) = @$change;
+        is(error_of($code), "Vantle::Object::$method: NSArray is not mutable", "$method croaks");
+    }
+    is_deeply(texts($a), [1, 2], 'and the array stays as it was');
     my $empty = NSArray->array;
     is_deeply([keys %$empty], [], 'an empty array has no keys');
     is_deeply([%$empty], [], 'nor values');
@@ -61,14 +144,32 @@ subtest 'the dictionary view' => sub {
     is_deeply([sort keys %$d], ['three', 'two'], 'delete removes');
     my @order = keys %$d;
     is_deeply([map { "$_" } @{ $d->allKeys }], \@order, 'in the dictionary\'s own order');
-    ok(!eval { $d->{x} = undef; 1 }, 'nil is no value');
-    like(message($@), qr/^Vantle::Object::STORE: NSInvalidArgumentException: /, 'croaks');
+    $d->{x} = undef;
+    ok(exists $d->{x} && !defined $d->{x}, 'undef is stored, and read back');
 
     my $immutable = NSDictionary->dictionaryWithDictionary_($d);
     ok(!eval { $immutable->{a} = 1; 1 }, 'storing into an immutable one');
     is(message($@), 'Vantle::Object::STORE: NSDictionary is not mutable', 'croaks');
     ok(!eval { delete $immutable->{two}; 1 }, 'deleting from it');
     is(message($@), 'Vantle::Object::DELETE: NSDictionary is not mutable', 'croaks');
+    is(error_of(sub { %$immutable = () }), 'Vantle::Object::CLEAR: NSDictionary is not mutable',
+        'clearing it croaks');
+    is($immutable->count, 3, 'and it keeps its entries');
+};
+
+subtest 'whole-hash operations do what they do on a Perl hash' => sub {
+    my %perl = (one => 1, two => 2, three => 3);
+    my $d = Vantle::obj({%perl});
+    is(delete $d->{two}, delete $perl{two}, 'delete answers the value deleted');
+    is(delete $d->{nosuch}, undef, 'or undef for a missing key');
+    is_deeply([delete @$d{qw(one three)}], [delete @perl{qw(one three)}], 'also for a slice');
+    ok(!%$d, 'an empty dictionary is false');
+    is(scalar(%$d), scalar(%perl), 'in scalar context');
+    %$d = (a => 1, b => undef);
+    is(scalar(%$d), 2, 'a list assignment stores it');
+    is_deeply({ map { ($_ => text($d->{$_})) } keys %$d }, { a => 1, b => undef }, 'entry by entry');
+    %$d = ();
+    is($d->count, 0, '%h = () empties it');
 };
 
 subtest 'enumerating dictionaries' => sub {
@@ -89,6 +190,40 @@ subtest 'enumerating dictionaries' => sub {
     $numbers->setObject_forKey_('one', NSNumber->numberWithInt_(1));
     $numbers->setObject_forKey_('two', NSNumber->numberWithInt_(2));
     is_deeply([sort keys %$numbers], [1, 2], 'keys that are no strings, as text');
+
+    my $outer = Vantle::obj({ a => 1, b => 2 });
+    my $inner = Vantle::obj({ x => 1, y => 2, z => 3 });
+    my @pairs;
+    while (my ($o) = each %$outer) {
+        while (my ($i) = each %$inner) {
+            push @pairs, "$o$i";
+            last if @pairs > 20;
+        }
+    }
+    is_deeply([sort @pairs], [qw(ax ay az bx by bz)], 'walks of two handles nest');
+
+    my $shrinking = Vantle::obj({ map { ("k$_" => $_) } 1 .. 6 });
+    my @walked;
+    while (my ($k) = each %$shrinking) {
+        push @walked, $k;
+        delete @$shrinking{ grep { $_ ne $k } map { "k$_" } 1 .. 6 } if @walked == 1;
+        $shrinking->{late} = 1;
+        last if @walked > 20;
+    }
+    is(scalar(@walked), 1, 'keys deleted during a walk are skipped, keys added not seen');
+};
+
+subtest 'an abandoned walk is let go with its handle' => sub {
+    my $holder = Vantle::obj([{ a => 1, b => 2 }]);
+    my $retained = sub { $holder->objectAtIndex_(0)->retainCount };
+    my $before = $retained->();
+    Vantle::TestSupport::push_pool();    # for what Foundation autoreleases
+    for (1 .. 3) {
+        my $d = $holder->objectAtIndex_(0);
+        my ($first) = each %$d;
+    }
+    Vantle::TestSupport::pop_pool();
+    is($retained->(), $before, 'the dictionary is released');
 };
 
 subtest 'the key-value view' => sub {
@@ -105,8 +240,23 @@ subtest 'the key-value view' => sub {
     ok(!eval { delete $k->{a}; 1 }, 'deleting');
     is(message($@), 'Vantle::Object::DELETE: cannot delete ivar', 'croaks');
 
+    my @seen;
+    while (my ($key) = each %$k) {
+        push @seen, $key;
+        $k->{c} = 'sea' if $key eq 'a';
+        last if @seen > 10;
+    }
+    is_deeply(\@seen, ['a', 'b'], 'a walk sees the keys it began with');
+    is(scalar(%$k), 3, 'in scalar context, the number of keys');
+    is(error_of(sub { %$k = () }), 'Vantle::Object::CLEAR: cannot delete ivar',
+        'clearing croaks');
+
     local $Vantle::CONTROL{hash_perlify} = 0;
     is_deeply([keys %$k], ['count', '_store', 'isa'], 'without hash_perlify: the variables');
+    is(scalar(%$k), 3, 'counted in scalar context');
+    is(error_of(sub { push @$k, 1 }), 'Vantle::Object::PUSH: not an array',
+        'array operations croak');
+    is(error_of(sub { my $n = @$k }), 'Vantle::Object::FETCHSIZE: not an array', 'so does the size');
 };
 
 subtest 'without perlify_foundation collections show their variables' => sub {
@@ -115,6 +265,8 @@ subtest 'without perlify_foundation collections show their variables' => sub {
     ok(scalar(grep { $_ eq 'isa' } keys %$d), 'the variables');
     ok(!eval { delete $d->{a}; 1 }, 'deleting');
     is(message($@), 'Vantle::Object::DELETE: cannot delete ivar', 'croaks');
+    my $a = Vantle::obj([1]);
+    is(error_of(sub { pop @$a }), 'Vantle::Object::POP: not an array', 'an array is no array');
 };
 
 subtest 'keys and values as Perl data when perl_auto_convert is off' => sub {
@@ -125,6 +277,9 @@ subtest 'keys and values as Perl data when perl_auto_convert is off' => sub {
     my $key = Vantle::obj('a');
     ok(!eval { $d->{$key} = 'plain'; 1 }, 'a Perl string is no value either');
     is(message($@), 'Vantle::Object::STORE: NSDictionary set value: not an object', 'croaks');
+    $d->{$key} = $key;
+    $d->{ Vantle::obj('b') } = $key;
+    is_deeply([sort keys %$d], ['a', 'b'], 'keys are walked all the same');
 };
 
 subtest 'bad receivers and argument counts' => sub {
@@ -145,6 +300,10 @@ subtest 'bad receivers and argument counts' => sub {
         [sub { Vantle::Object::NEXTKEY($nil) }, 'Usage: Vantle::Object::NEXTKEY(obj,ivar)'],
         [sub { Vantle::Object::DELETE($nil) }, 'Vantle::Object::DELETE(x,elem)'],
         [sub { Vantle::Object::TIEHASH('x') }, 'Usage: Vantle::Object::TIEHASH(pack,obj)'],
+        [sub { Vantle::Object::TIEARRAY('x') }, 'Usage: Vantle::Object::TIEARRAY(pack,obj)'],
+        [sub { Vantle::Object::PUSH() }, 'Usage: Vantle::Object::PUSH(obj,...)'],
+        [sub { Vantle::Object::STORESIZE($nil) }, 'Usage: Vantle::Object::STORESIZE(obj,count)'],
+        [sub { Vantle::Object::CLEAR() }, 'Usage: Vantle::Object::CLEAR(obj)'],
     );
     for my $case (@usage) {
         ok(!eval { $case->[0]->(); 1 }, $case->[1]);

@@ -13,25 +13,26 @@
 #include "PerlMsgSend.h"
 #include "PerlSelectorMap.h"
 #include "PerlOverload.h"
+#include "PerlTiedView.h"
 #include "BqOsmo.h"
 #include "BqVantleInterp.h"
 
 /*
  *----------------------------------------------------------------------
- * TieObjectFor --
- *	The tie object for a dereference of sv: sv itself when it is a
- *	handle; a new mortal reference when sv is a handle's referent (it is
- *	blessed already, so the reference is a handle at once); else null.
+ * DereferencedReferent --
+ *	The handle referent behind a dereference of sv: sv's referent when
+ *	sv is a handle, sv itself when it is a handle's referent, else null.
  *----------------------------------------------------------------------
  */
 static SV *
-TieObjectFor(pTHX_ SV *sv)
+DereferencedReferent(pTHX_ SV *sv)
 {
-    if (VantlePriv_HandleReferent(aTHX_ sv) != NULL) {
-	return sv;
+    SV *referent = VantlePriv_HandleReferent(aTHX_ sv);
+    if (referent != NULL) {
+	return referent;
     }
     if (SvOBJECT(sv) && SvSTASH(sv) == VantlePriv_ObjectStash(aTHX)) {
-	return sv_2mortal(newRV_inc(sv));
+	return sv;
     }
     return NULL;
 }
@@ -39,35 +40,27 @@ TieObjectFor(pTHX_ SV *sv)
 /*
  *----------------------------------------------------------------------
  * HashDereferenceHook, ArrayDereferenceHook --
- *	For a handle (or a handle's referent), a new mortal container tied
- *	to the handle, so element access reaches the tie methods of
- *	Vantle::Object with the handle; for anything else, null.
+ *	For a handle (or a handle's referent), its view: a container tied
+ *	to a handle of the same referent, the same one while it lives, so
+ *	element access reaches the tie methods of Vantle::Object and Perl's
+ *	iterators in the container survive between statements.  For
+ *	anything else, null.
  *----------------------------------------------------------------------
  */
 static HV *
 HashDereferenceHook(SV *sv)
 {
     BQCPERL_dTHX;
-    SV *tie = TieObjectFor(aTHX_ sv);
-    if (tie == NULL) {
-	return NULL;
-    }
-    HV *hv = (HV *) sv_2mortal((SV *) newHV());
-    sv_magic((SV *) hv, tie, PERL_MAGIC_tied, NULL, 0);
-    return hv;
+    SV *referent = DereferencedReferent(aTHX_ sv);
+    return referent != NULL ? (HV *) VantlePriv_HandleView(aTHX_ referent, SVt_PVHV) : NULL;
 }
 
 static AV *
 ArrayDereferenceHook(SV *sv)
 {
     BQCPERL_dTHX;
-    SV *tie = TieObjectFor(aTHX_ sv);
-    if (tie == NULL) {
-	return NULL;
-    }
-    AV *av = (AV *) sv_2mortal((SV *) newAV());
-    sv_magic((SV *) av, tie, PERL_MAGIC_tied, NULL, 0);
-    return av;
+    SV *referent = DereferencedReferent(aTHX_ sv);
+    return referent != NULL ? (AV *) VantlePriv_HandleView(aTHX_ referent, SVt_PVAV) : NULL;
 }
 
 /* The hooks live for the process; they are installed by the first boot. */
@@ -179,7 +172,9 @@ XS_INTERNAL(XS_Vantle__object_is_bad)
  *	Perl calls it when a handle referent is about to be freed: the last
  *	handle of its object is gone, so the object is unregistered.  It is
  *	never released.  Dealloc'ed and nil handles have nothing to forget;
- *	neither has a value that is no handle.
+ *	neither has a value that is no handle.  A view of the handle that
+ *	Perl code still holds keeps the referent, which then stays
+ *	registered.
  *----------------------------------------------------------------------
  */
 XS_INTERNAL(XS_Vantle__Object__DESTROY)
@@ -189,7 +184,8 @@ XS_INTERNAL(XS_Vantle__Object__DESTROY)
     if (items != 1) {
 	croak("Usage: Vantle::Object::DESTROY(obj)");
     }
-    if (VantlePriv_HandleReferent(aTHX_ ST(0)) != NULL) {
+    SV *referent = VantlePriv_HandleReferent(aTHX_ ST(0));
+    if (referent != NULL && !VantlePriv_HandOverViews(aTHX_ referent)) {
 	VantlePriv_ForgetObject(aTHX_ Vantle_SVGetObject2(ST(0), NULL, NULL));
     }
     XSRETURN_EMPTY;

@@ -1,0 +1,298 @@
+/*
+ * PerlTiedView.mm --
+ *
+ *	The views of a handle: the tied hash and the tied array that
+ *	dereferencing a handle answers, one of each per handle referent
+ *	while they live.  Perl keeps the iterator of `each` (and the
+ *	position of `each @$a`) in the container, so the same container must
+ *	come back at every dereference, also in the next statement, when no
+ *	Perl value holds it any more.
+ *
+ *	Ownership goes one way at a time, so there is never a reference
+ *	cycle:
+ *	- At first the referent owns its views: ext magic on the referent
+ *	  holds a count on each, and each view's tie object is a weak handle
+ *	  of the referent.  The views live as long as the object has handles
+ *	  and go with the referent.
+ *	- When the last handle goes while Perl code still holds a view
+ *	  (my $keys = \@{ $d->allKeys }), Vantle::Object::DESTROY hands the
+ *	  view over: its tie object becomes a strong handle, which keeps the
+ *	  referent, and the referent's link to the view no longer counts.
+ *	  The view then lives as long as its holders, as a Perl container
+ *	  does, and the referent goes after it.
+ *	A view's own ext magic points back at its referent, and whichever of
+ *	the two is freed first clears the other's pointer.
+ *
+ *	A view that Perl code untied or tied to something else is dropped
+ *	and a new one made at the next dereference.
+ *
+ *	When Perl clones an interpreter (a new thread), the clone's
+ *	referents and views get links of their own to the cloned values.
+ */
+#include "PerlTiedView.h"
+
+/* The views of one referent, in its ext magic.  owned[i] says whether
+ * the referent holds a reference count on views[i]. */
+typedef struct HandleViews {
+    SV *views[2];
+    unsigned char owned[2];
+} HandleViews;
+
+enum { SLOT_HASH, SLOT_ARRAY };
+
+static int FreeHandleViews(pTHX_ SV *referent, MAGIC *mg);
+static int ForgetReferent(pTHX_ SV *view, MAGIC *mg);
+
+#ifdef USE_ITHREADS
+static int CloneHandleViews(pTHX_ MAGIC *mg, CLONE_PARAMS *param);
+static int CloneBackLink(pTHX_ MAGIC *mg, CLONE_PARAMS *param);
+#else
+#define CloneHandleViews NULL
+#define CloneBackLink NULL
+#endif
+
+/* svt_get, svt_set, svt_len, svt_clear, svt_free, svt_copy, svt_dup,
+ * svt_local: only freeing and cloning matter. */
+static const MGVTBL handleViewsVtbl = {
+    NULL, NULL, NULL, NULL, FreeHandleViews, NULL, CloneHandleViews, NULL
+};
+static const MGVTBL viewVtbl = {
+    NULL, NULL, NULL, NULL, ForgetReferent, NULL, CloneBackLink, NULL
+};
+
+static int
+SlotOf(svtype type)
+{
+    return type == SVt_PVAV ? SLOT_ARRAY : SLOT_HASH;
+}
+
+/*
+ * ViewsOf --
+ *	The views record of referent; when it has none, a new empty one if
+ *	make is set, else null.
+ */
+static HandleViews *
+ViewsOf(pTHX_ SV *referent, int make)
+{
+    MAGIC *mg = SvTYPE(referent) >= SVt_PVMG
+	? mg_findext(referent, PERL_MAGIC_ext, &handleViewsVtbl) : NULL;
+    if (mg != NULL || !make) {
+	return mg != NULL ? (HandleViews *) mg->mg_ptr : NULL;
+    }
+    HandleViews *views;
+    Newxz(views, 1, HandleViews);
+    mg = sv_magicext(referent, NULL, PERL_MAGIC_ext, &handleViewsVtbl, (const char *) views, 0);
+    mg->mg_flags |= MGf_DUP;
+    return views;
+}
+
+/* The magic of view that points back at its referent. */
+static MAGIC *
+BackLink(pTHX_ SV *view)
+{
+    return mg_findext(view, PERL_MAGIC_ext, &viewVtbl);
+}
+
+/* The tie object of view when it is a handle of referent, else null
+ * (Perl code untied or retied the view). */
+static SV *
+TieObjectOf(pTHX_ SV *view, SV *referent)
+{
+    MAGIC *tie = mg_find(view, PERL_MAGIC_tied);
+    if (tie == NULL || tie->mg_obj == NULL || !SvROK(tie->mg_obj)
+	    || SvRV(tie->mg_obj) != referent) {
+	return NULL;
+    }
+    return tie->mg_obj;
+}
+
+/*
+ * Unlink --
+ *	Removes the view of slot from views, clearing the view's pointer
+ *	back; answers the view when views held a count on it (the caller
+ *	drops that count), else null.
+ */
+static SV *
+Unlink(pTHX_ HandleViews *views, int slot)
+{
+    SV *view = views->views[slot];
+    int owned = views->owned[slot];
+    views->views[slot] = NULL;
+    views->owned[slot] = 0;
+    if (view == NULL) {
+	return NULL;
+    }
+    MAGIC *back = BackLink(aTHX_ view);
+    if (back != NULL) {
+	back->mg_ptr = NULL;
+    }
+    return owned ? view : NULL;
+}
+
+/*
+ * FreeHandleViews --
+ *	svt_free of a referent's views record: the referent is being freed,
+ *	so the views it owns lose its count (their weak tie objects are
+ *	already undefined) and the others forget it.
+ */
+static int
+FreeHandleViews(pTHX_ SV *referent, MAGIC *mg)
+{
+    PERL_UNUSED_ARG(referent);
+    HandleViews *views = (HandleViews *) mg->mg_ptr;
+    mg->mg_ptr = NULL;
+    if (views == NULL) {
+	return 0;
+    }
+    SV *owned[2];
+    for (int slot = 0; slot < 2; slot++) {
+	owned[slot] = Unlink(aTHX_ views, slot);
+    }
+    Safefree(views);
+    for (int slot = 0; slot < 2; slot++) {
+	SvREFCNT_dec(owned[slot]);
+    }
+    return 0;
+}
+
+/*
+ * ForgetReferent --
+ *	svt_free of a view's link back: the view is being freed, so its
+ *	referent (if still there) no longer answers it.
+ */
+static int
+ForgetReferent(pTHX_ SV *view, MAGIC *mg)
+{
+    SV *referent = (SV *) mg->mg_ptr;
+    mg->mg_ptr = NULL;
+    if (referent == NULL) {
+	return 0;
+    }
+    HandleViews *views = ViewsOf(aTHX_ referent, 0);
+    int slot = SlotOf(SvTYPE(view));
+    if (views != NULL && views->views[slot] == view) {
+	views->views[slot] = NULL;
+	views->owned[slot] = 0;
+    }
+    return 0;
+}
+
+#ifdef USE_ITHREADS
+/*
+ * CloneHandleViews, CloneBackLink --
+ *	svt_dup: the magic of a clone points at the clone's values, with a
+ *	count on the views its referent owns.
+ */
+static int
+CloneHandleViews(pTHX_ MAGIC *mg, CLONE_PARAMS *param)
+{
+    HandleViews *views = (HandleViews *) mg->mg_ptr;
+    HandleViews *copy;
+    Newxz(copy, 1, HandleViews);
+    for (int slot = 0; views != NULL && slot < 2; slot++) {
+	SV *view = views->views[slot];
+	copy->owned[slot] = views->owned[slot];
+	copy->views[slot] = view == NULL ? NULL
+	    : views->owned[slot] ? sv_dup_inc(view, param) : sv_dup(view, param);
+    }
+    mg->mg_ptr = (char *) copy;
+    return 0;
+}
+
+static int
+CloneBackLink(pTHX_ MAGIC *mg, CLONE_PARAMS *param)
+{
+    if (mg->mg_ptr != NULL) {
+	mg->mg_ptr = (char *) sv_dup((SV *) mg->mg_ptr, param);
+    }
+    return 0;
+}
+#endif
+
+/*
+ * NewView --
+ *	A new container of type tied to a weak handle of referent, pointing
+ *	back at it.  The caller owns its one count.
+ */
+static SV *
+NewView(pTHX_ SV *referent, svtype type)
+{
+    SV *view = type == SVt_PVAV ? (SV *) newAV() : (SV *) newHV();
+    SV *tie = newRV_inc(referent);
+    sv_rvweaken(tie);
+    sv_magic(view, tie, PERL_MAGIC_tied, NULL, 0);
+    SvREFCNT_dec_NN(tie);
+    MAGIC *back = sv_magicext(view, NULL, PERL_MAGIC_ext, &viewVtbl, (const char *) referent, 0);
+    back->mg_flags |= MGf_DUP;
+    return view;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * VantlePriv_HandleView --
+ *	The live view of type (SVt_PVHV or SVt_PVAV) of referent; a new one,
+ *	owned by the referent, when it has none or Perl code untied the one
+ *	it had.  Borrowed: the caller takes a reference to keep it.
+ *----------------------------------------------------------------------
+ */
+SV *
+VantlePriv_HandleView(pTHX_ SV *referent, svtype type)
+{
+    HandleViews *views = ViewsOf(aTHX_ referent, 1);
+    int slot = SlotOf(type);
+    SV *view = views->views[slot];
+    if (view != NULL && TieObjectOf(aTHX_ view, referent) == NULL) {
+	/* Someone may still be using it in this statement. */
+	SV *owned = Unlink(aTHX_ views, slot);
+	if (owned != NULL) {
+	    sv_2mortal(owned);
+	}
+	view = NULL;
+    }
+    if (view == NULL) {
+	view = NewView(aTHX_ referent, type);
+	views->views[slot] = view;
+	views->owned[slot] = 1;
+    }
+    return view;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * VantlePriv_HandOverViews --
+ *	Called when the last handle of referent goes.  Each view the
+ *	referent owns that something else still holds gets a strong tie
+ *	object, which keeps the referent alive, and the referent stops
+ *	counting it.  Answers 1 when a view was handed over.  Nothing is
+ *	handed over at global destruction, where Perl frees every object.
+ *----------------------------------------------------------------------
+ */
+int
+VantlePriv_HandOverViews(pTHX_ SV *referent)
+{
+    if (PL_phase == PERL_PHASE_DESTRUCT) {
+	return 0;
+    }
+    HandleViews *views = ViewsOf(aTHX_ referent, 0);
+    if (views == NULL) {
+	return 0;
+    }
+    int kept = 0;
+    for (int slot = 0; slot < 2; slot++) {
+	SV *view = views->views[slot];
+	if (view == NULL || !views->owned[slot] || SvREFCNT(view) < 2) {
+	    continue;
+	}
+	SV *tie = TieObjectOf(aTHX_ view, referent);
+	if (tie == NULL) {
+	    continue;
+	}
+	if (SvWEAKREF(tie)) {
+	    sv_rvunweaken(tie);
+	}
+	views->owned[slot] = 0;
+	SvREFCNT_dec_NN(view);
+	kept = 1;
+    }
+    return kept;
+}
