@@ -577,11 +577,17 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 
     /* 7: the frame. */
     if (send.signature == NULL) {
-	send.signature = BqMethod_SignatureForString(send.method->types);
+	Tcl_DString reason;
+	Tcl_DStringInit(&reason);
+	send.signature = BqMethod_SignatureRecordForString(send.method->types, &reason);
 	if (send.signature == NULL) {
-	    return Fail(errors, "method ", SelectorName(selector), " has a signature that cannot be used: \"",
-		    send.method->types != NULL ? send.method->types : "", "\"", (char *) NULL);
+	    Fail(errors, "method ", SelectorName(selector), " has a signature that cannot be used: \"",
+		    send.method->types != NULL ? send.method->types : "", "\" (",
+		    Tcl_DStringValue(&reason), ")", (char *) NULL);
+	    Tcl_DStringFree(&reason);
+	    return 1;
 	}
+	Tcl_DStringFree(&reason);
 	if (kind == BQ_SEND_MESSAGE && send.method == &send.made && !send.fromRespondsTest) {
 	    Method found = class_getInstanceMethod(object_getClass(send.object), selector);
 	    if (found != NULL) {
