@@ -152,6 +152,14 @@ subtest 'a variadic method given its first argument only' => sub {
     is_deeply([Vantle::pl($array)], ['only'], 'holding the argument');
 };
 
+subtest 'C bool arguments and results' => sub {
+    my $sends = (Vantle::TestSupport::test_classes())[4];
+    is($sends->negate_(1), 0, 'true in, false out');
+    is($sends->negate_(0), 1, 'false in, true out');
+    is(VantleTestSends->negate_(""), 1, 'any Perl false is false');
+    is(VantleTestSends->negate_("yes"), 0, 'any Perl true is true');
+};
+
 subtest 'a Perl error inside an argument conversion' => sub {
     package Exploding { sub TIESCALAR { bless {}, shift } sub FETCH { die "no value for you\n" } }
     tie my $bomb, 'Exploding';

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "BqOsmo.h"
+#include "BqOsmoCore.h"
 #include "CTypes.h"
 #include "BqOsmoSupport.h"
 #include "MsgSend.h"
@@ -107,6 +108,9 @@ typedef union Either { int i; float f; } Either;
 - (float) echoFloat: (float)x;
 - (double) echoDouble: (double)x;
 - (BOOL) echoBool: (BOOL)x;
+- (bool) negate: (bool)x;
+- (int) choose: (bool)second between: (int)a and: (int)b;
+- (int) wholePart: (long double)x;
 - (SEL) echoSel: (SEL)x;
 - (Class) echoClass: (Class)x;
 - (char *) echoString: (char *)x;
@@ -143,6 +147,9 @@ typedef union Either { int i; float f; } Either;
 - (float) echoFloat: (float)x { return x; }
 - (double) echoDouble: (double)x { return x; }
 - (BOOL) echoBool: (BOOL)x { return x; }
+- (bool) negate: (bool)x { return !x; }
+- (int) choose: (bool)second between: (int)a and: (int)b { return second ? b : a; }
+- (int) wholePart: (long double)x { return (int) x; }
 - (SEL) echoSel: (SEL)x { return x; }
 - (Class) echoClass: (Class)x { return x; }
 - (char *) echoString: (char *)x { return x; }
@@ -283,6 +290,39 @@ TEST_F(MsgSend, IntegersAtTheirLimits)
     ECHO("echoPointer:", void *, (void *) &r);
 #undef ECHO
     EXPECT_EQ(BQ_QUAL_RESULT, r.qualifiers) << "results carry the result bit";
+}
+
+TEST_F(MsgSend, CBoolArgumentsAndResults)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r, yes = V<bool>(true), no = V<bool>(false), a = V<int>(-7), b = V<int>(9);
+    ASSERT_EQ(0, Send(t, "negate:", &r, { &yes })) << Errors();
+    EXPECT_FALSE(As<bool>(r));
+    ASSERT_EQ(0, Send(t, "negate:", &r, { &no })) << Errors();
+    EXPECT_TRUE(As<bool>(r));
+    ASSERT_EQ(0, Send(t, "choose:between:and:", &r, { &yes, &a, &b })) << Errors();
+    EXPECT_EQ(9, As<int>(r));
+    ASSERT_EQ(0, Send(t, "choose:between:and:", &r, { &no, &a, &b })) << Errors();
+    EXPECT_EQ(-7, As<int>(r));
+}
+
+TEST_F(MsgSend, SignatureThatCannotBeCalledFailsTheSameWayEveryTime)
+{
+    /* libffi has no way here to pass a long double from a frame slot. */
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r, x = V<long double>(2.5L);
+    EXPECT_EQ(1, Send(t, "wholePart:", &r, { &x }));
+    std::string first = Errors();
+    EXPECT_NE(std::string::npos, first.find("cannot pass a value of type \"D\"")) << first;
+
+    /* Failing again costs the runtime zone nothing: the failure is kept. */
+    size_t before = NSZoneStats(BqOsmo_GetRuntimeZone()).bytes_used;
+    for (int i = 0; i < 100; i++) {
+	Tcl_DStringSetLength(&errors, 0);
+	EXPECT_EQ(1, Send(t, "wholePart:", &r, { &x }));
+    }
+    EXPECT_EQ(before, NSZoneStats(BqOsmo_GetRuntimeZone()).bytes_used);
+    EXPECT_EQ(first, Errors());
 }
 
 /* The release procedure's calls, with the structure each one saw. */

@@ -8,7 +8,8 @@
  *
  *	A plan is made once per completed signature and hung on the
  *	signature record (its callInfo), so a repeated send of the same
- *	signature prepares nothing.  Plans live as long as the process.
+ *	signature prepares nothing; so is the reason a signature cannot be
+ *	called.  Plans live as long as the process.
  *
  *	Frame layout: the completed signature's offsets.  They advance by each
  *	argument's size rounded up to the 8-byte word, so every argument sits
@@ -57,6 +58,10 @@ typedef struct BqCallPlan {
      * resolves again when the table or its generation changes). */
     BqOsmoCTypeConversion *argConversions;
     BqOsmoCTypeConversion returnConversion;
+    ffi_type *returnFfi;	/* the result's libffi description */
+    /* Why the signature cannot be called, or null.  A failed plan is
+     * kept like any other, so the reason is found, not built, again. */
+    const char *failure;
 } BqCallPlan;
 
 
@@ -71,7 +76,8 @@ BqCallPlan_IsAggregateType(const char *type)
 }
 
 /* The plan for a completed signature, made on first use; null with a
- * message appended to errors when a type has no libffi description. */
+ * message appended to errors when a type has no libffi description (the
+ * same message on every later request). */
 BqCallPlan *BqCallPlan_ForSignature(BqMethodSignature *signature, Tcl_DString *errors);
 
 /* Calls implementation with the frame's arguments (at the plan's offsets
