@@ -3,6 +3,7 @@
 use strict;
 use warnings;
 use Test::More;
+use POSIX ();
 use Vantle;
 
 sub pl { Vantle::pl($_[0]) }
@@ -81,6 +82,20 @@ subtest 'receivers' => sub {
     like($@, qr/^Vantle::msg_send: Dealloc'ed object/, 'a deallocated receiver');
     eval { $gone->count };
     like($@, qr/^Vantle::msg_send: Dealloc'ed object/, 'through the method route too');
+};
+
+subtest 'a message that frees its receiver' => sub {
+    # In a child process: reading the freed receiver after the call
+    # could crash.
+    my $pid = fork() // die "fork: $!";
+    if (!$pid) {
+	my $o = NSObject->alloc->init;
+	eval { $o->performSelector_("dealloc") };
+	my $after = eval { $o->description; 1 } ? 'lived' : $@;
+	POSIX::_exit($after =~ /^Vantle::msg_send: Dealloc'ed object/ ? 0 : 1);
+    }
+    waitpid($pid, 0);
+    is($?, 0, 'the send returns, and the handle reads as deallocated afterwards');
 };
 
 subtest 'selector formation' => sub {

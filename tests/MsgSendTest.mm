@@ -57,6 +57,14 @@ BytesFromC(void *, Tcl_DString *, CTypeTable *, void *ivalue, void *cstorage,
     return 0;
 }
 
+static int
+RefuseFromC(void *, Tcl_DString *errors, CTypeTable *, void *, void *, int, const char *,
+	CTypeEntry *, unsigned)
+{
+    BqTcl_DStringApp(errors, "refused result", (char *) NULL);
+    return 1;
+}
+
 static CTypeTable *
 TestTable(void)
 {
@@ -125,6 +133,7 @@ typedef union Either { int i; float f; } Either;
 - (int) sum: (Pair)p orRaise: (BOOL)raise;
 - (int) countUntilNil: (id)first, ...;
 - (int) value;
+- (id) deallocAndAnswerSelf;
 - (void) raiseFoundation;
 - (void) raiseOwn;
 - (void) raiseCoded;
@@ -191,6 +200,7 @@ typedef union Either { int i; float f; } Either;
     return count;
 }
 - (int) value { return 1; }
+- (id) deallocAndAnswerSelf { [self dealloc]; return self; }
 - (void) raiseFoundation
 {
     [NSException raise: @"TestFailure" format: @"went %@", @"wrong"];
@@ -565,6 +575,34 @@ TEST_F(MsgSend, ArgumentErrors)
 	    class_getName(object_getClass([SendTarget class])),
 	    (unsigned long) (uintptr_t) [SendTarget class]);
     EXPECT_EQ(expected, Errors());
+}
+
+/*
+ * A method that frees its receiver, then a result that fails to convert:
+ * the failure names the call from what the send knew before the call.
+ * In a process of its own, since reading the freed receiver may crash.
+ */
+static void
+FailAfterTheReceiverIsFreed(void)
+{
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    Value result;
+    void *argv[2] = { NULL, NULL };
+    id target = [[SendTarget alloc] init];
+    CTypeTable *refusing = BqOsmo_NewCTypeTable("MsgSendTestRefusing", NULL, NULL, NULL, NULL,
+	    NULL, BytesToC, RefuseFromC, 0);
+    int code = BqOsmo_MsgSend(NULL, &errors, refusing, BQ_SEND_MESSAGE, target,
+	    @selector(deallocAndAnswerSelf), NULL, 2, argv, &result);
+    fprintf(stderr, "%d %s\n", code, Tcl_DStringValue(&errors));
+    exit(0);
+}
+
+TEST_F(MsgSend, FailureAfterTheReceiverWasFreedNamesTheCall)
+{
+    EXPECT_EXIT(FailAfterTheReceiverIsFreed(), testing::ExitedWithCode(0),
+	    "1 refused result \\(while value returned from "
+	    "-\\[<SendTarget:0x[0-9a-f]+> deallocAndAnswerSelf\\]\\)");
 }
 
 TEST_F(MsgSend, ReceiversThatCannotBeMessaged)

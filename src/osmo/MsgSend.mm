@@ -48,6 +48,8 @@ static MethodCacheEntry methodCache[METHOD_CACHE_SIZE];
 typedef struct Send {
     int kind;
     id object;			/* the receiving object */
+    Class receiverClass;	/* its class, read before the call (which
+				 * may free the object) */
     KxSuper *super;		/* kind 1 */
     SEL selector;
     int isInstance;		/* object's class pointer is a class */
@@ -106,6 +108,8 @@ SelectorName(SEL selector)
  * AppendCallDescription --
  *	"-[<Foo:0x1234> bar:])", "+[Base::<Foo:0x1234> bar:])" or
  *	"function 0x1234)": how a failure names the call it happened in.
+ *	Only what the send learned before the call is used: the call may
+ *	have freed the receiver.
  *----------------------------------------------------------------------
  */
 static void
@@ -117,7 +121,7 @@ AppendCallDescription(Tcl_DString *errors, Send *send)
 	return;
     }
     const char *sign = send->isInstance ? "-" : "+";
-    const char *className = ClassNameOf(object_getClass(send->object));
+    const char *className = ClassNameOf(send->receiverClass);
     if (send->kind == BQ_SEND_SUPER) {
 	BqTcl_DStringPrintf(errors, "%s[%s::<%s:0x%lx> %s])", sign,
 		ClassNameOf(send->super->super_class), className,
@@ -216,7 +220,7 @@ CacheSlot(Class cls, SEL selector)
 static int
 FindCachedMethod(Send *send)
 {
-    Class cls = object_getClass(send->object);
+    Class cls = send->receiverClass;
     MethodCacheEntry *entry = &methodCache[CacheSlot(cls, send->selector)];
     if (entry->cls != cls || entry->selector != send->selector) {
 	return 0;
@@ -239,7 +243,7 @@ FindCachedMethod(Send *send)
 static void
 RememberMethod(Send *send, Method method)
 {
-    Class cls = object_getClass(send->object);
+    Class cls = send->receiverClass;
     MethodCacheEntry *entry = &methodCache[CacheSlot(cls, send->selector)];
     entry->cls = cls;
     entry->selector = send->selector;
@@ -286,7 +290,7 @@ FindMethodForMessage(Send *send, Tcl_DString *errors)
     if (FindCachedMethod(send)) {
 	return 0;
     }
-    Class cls = object_getClass(send->object);
+    Class cls = send->receiverClass;
     Method method = class_getInstanceMethod(cls, send->selector);
     if (method != NULL) {
 	send->made.selector = send->selector;
@@ -361,7 +365,7 @@ static int
 DescribeFromRespondingObject(Send *send, Tcl_DString *errors)
 {
     Question q = { send->object, @selector(descriptionForMethod:), send->selector, { nil } };
-    if (class_respondsToSelector(object_getClass(send->object), q.selector)
+    if (class_respondsToSelector(send->receiverClass, q.selector)
 	    && Ask(AskDescription, &q, errors,
 		    "(exception in -descriptionForMethod: invoked from BqOsmo_MsgSend)")) {
 	return 1;
@@ -478,7 +482,8 @@ CheckReceiver(Send *send, Tcl_DString *errors)
 	    return Fail(errors, problem, (char *) NULL);
 	}
     }
-    send->isInstance = !class_isMetaClass(object_getClass(object));
+    send->receiverClass = object_getClass(object);
+    send->isInstance = !class_isMetaClass(send->receiverClass);
     return 0;
 }
 
@@ -554,7 +559,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     }
     if (kind != BQ_SEND_FUNCTION && !send.isProxyKnown) {
 	Question q = { send.object, @selector(isProxy), NULL, { nil } };
-	if (class_respondsToSelector(object_getClass(send.object), q.selector)
+	if (class_respondsToSelector(send.receiverClass, q.selector)
 		&& Ask(AskIsProxy, &q, errors, "(exception in -isProxy invoked from BqOsmo_MsgSend)")) {
 	    return 1;
 	}
@@ -589,7 +594,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	}
 	Tcl_DStringFree(&reason);
 	if (kind == BQ_SEND_MESSAGE && send.method == &send.made && !send.fromRespondsTest) {
-	    Method found = class_getInstanceMethod(object_getClass(send.object), selector);
+	    Method found = class_getInstanceMethod(send.receiverClass, selector);
 	    if (found != NULL) {
 		RememberMethod(&send, found);
 	    }
