@@ -205,9 +205,17 @@ arguments ends in C<_>.  A name that does not end in C<_> although it has
 arguments or another C<_>, or that has fewer C<_> than arguments, is
 completed with colons at the end (as many as the arguments need, at least
 one), and Perl warns C<missing colon (i.e., '_') at the end of selector
-name>: C<< $array->addObject("x") >> sends C<addObject:>.  A selector with
-more colons than arguments is sent as written, and the send fails with
-C<msg_send*: wrong number of arguments for setObject:forKey:>.
+name>: C<< $array->addObject("x") >> sends C<addObject:>.
+
+A call with more or fewer arguments than its method takes fails before
+anything is sent, with both counts: C<< $array->addObject_("x", "y") >>
+croaks C<addObject: takes 1 argument, 2 given>, C<< $string->length(1) >>
+C<length takes 0 arguments, 1 given> (when the receiver answers the name
+as written and not the completed one, the name is taken to be right and
+the count wrong, so there is no warning), and
+C<< $dict->setObject_forKey_("v") >> C<setObject:forKey: takes 2
+arguments, 1 given>.  The same holds for C<Vantle::msg_send>, class
+messages and messages to super.
 
 =for example begin
 
@@ -825,9 +833,9 @@ standard error, after C<%%Osmo Error:>.
 An argument could not be converted; the text before it says why (for
 example C<not a valid pointer>).
 
-=item C<msg_send*: wrong number of arguments for selector>
+=item C<selector takes N arguments, M given>
 
-The selector has more colons than arguments were given.
+The call gave another number of arguments than the method takes.
 
 =item C<Vantle::msg_send: Dealloc'ed object>
 

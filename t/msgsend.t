@@ -4,6 +4,9 @@ use strict;
 use warnings;
 use Test::More;
 use POSIX ();
+use FindBin;
+use lib "$FindBin::Bin/lib";
+use ErrorCapture qw(error_of);
 use Vantle;
 
 sub pl { Vantle::pl($_[0]) }
@@ -114,6 +117,36 @@ subtest 'selector formation' => sub {
     }
     my $class = NSObject->class;
     ok($class, 'class message without arguments');
+};
+
+subtest 'argument counts' => sub {
+    my $a = NSMutableArray->array;
+    my $d = NSMutableDictionary->dictionary;
+    my $s = NSString->stringWithString_("four");
+    my @cases = (
+	[ sub { $a->addObject_("x", "y") }, 'addObject: takes 1 argument, 2 given', 'too many' ],
+	[ sub { $a->addObject_() }, 'addObject: takes 1 argument, 0 given', 'too few' ],
+	[ sub { $s->length(1) }, 'length takes 0 arguments, 1 given', 'none taken' ],
+	[ sub { $d->setObject_forKey_("v") }, 'setObject:forKey: takes 2 arguments, 1 given',
+	    'plural' ],
+	[ sub { Vantle::msg_send($a, "addObject:", 1, 2) }, 'addObject: takes 1 argument, 2 given',
+	    'msg_send' ],
+	[ sub { Vantle::msg_send($a, "count", 1) }, 'count takes 0 arguments, 1 given',
+	    'msg_send, none taken' ],
+	[ sub { NSNumber->numberWithInt_(1, 2) }, 'numberWithInt: takes 1 argument, 2 given',
+	    'class message' ],
+	[ sub { $a->NSObject::description(1) }, 'description takes 0 arguments, 1 given',
+	    'qualified message to super' ],
+	[ sub { Vantle::msg_send_super($a, "NSObject", "isEqual:") },
+	    'isEqual: takes 1 argument, 0 given', 'msg_send_super' ],
+    );
+    for my $case (@cases) {
+	my ($code, $expected, $name) = @$case;
+	my ($w, $error) = warnings_of { error_of($code) };
+	is($error, $expected, $name);
+	is(scalar @$w, 0, "$name: no warning") or diag(@$w);
+    }
+    is($a->count, 0, 'nothing was sent');
 };
 
 subtest 'Perl names are left to Perl' => sub {

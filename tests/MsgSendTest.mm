@@ -554,10 +554,22 @@ TEST_F(MsgSend, ArgumentErrors)
     SendTarget *t = [[[SendTarget alloc] init] autorelease];
     Value r, a = V<int>(1);
     EXPECT_EQ(1, Send(t, "echoInt:", &r, {}));
-    EXPECT_EQ("msg_send*: wrong number of arguments for echoInt:", Errors());
+    EXPECT_EQ("echoInt: takes 1 argument, 0 given", Errors());
     Tcl_DStringSetLength(&errors, 0);
     EXPECT_EQ(1, Send(t, "echoInt:", &r, { &a, &a }));
-    EXPECT_EQ("msg_send*: wrong number of arguments for echoInt:", Errors());
+    EXPECT_EQ("echoInt: takes 1 argument, 2 given", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, Send(t, "value", &r, { &a }));
+    EXPECT_EQ("value takes 0 arguments, 1 given", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, Send(t, "choose:between:and:", &r, { &a }));
+    EXPECT_EQ("choose:between:and: takes 3 arguments, 1 given", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    KxSuper super = { t, [NSObject class] };
+    void *argv[3] = { NULL, NULL, &a };
+    EXPECT_EQ(1, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_SUPER, &super,
+	    @selector(description), NULL, 3, argv, &r));
+    EXPECT_EQ("description takes 0 arguments, 1 given", Errors()) << "messages to super too";
     Tcl_DStringSetLength(&errors, 0);
 
     a.refuse = 1;
@@ -667,6 +679,13 @@ TEST_F(MsgSend, FunctionCallsThroughADescription)
     ASSERT_EQ(0, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_FUNCTION, NULL, NULL,
 	    &description, 2, argv, &r)) << Errors();
     EXPECT_EQ(42, As<int>(r));
+    EXPECT_EQ(1, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_FUNCTION, NULL, NULL,
+	    &description, 1, argv, &r));
+    char expected[64];
+    snprintf(expected, sizeof expected, "function 0x%lx takes 2 arguments, 1 given",
+	    (unsigned long) (uintptr_t) AddInts);
+    EXPECT_EQ(expected, Errors());
+    Tcl_DStringSetLength(&errors, 0);
     EXPECT_EQ(1, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_FUNCTION, NULL, NULL,
 	    NULL, 2, argv, &r));
     EXPECT_EQ("no function description", Errors());

@@ -42,6 +42,12 @@ int BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kin
 	void *receiver, SEL selector, BqOsmoMethodDescription *method,
 	int argc, void **argv, void *result);
 
+/* Appends how the argument count of a message (or function) named name
+ * misses: "addObject: takes 1 argument, 2 given", with "at least" before
+ * the count a variadic method takes. */
+void BqOsmo_AppendArgumentCount(Tcl_DString *errors, const char *name, int takes, int given,
+		int atLeast);
+
 void                BqOsmo_SetMessageHook2(BqOsmo_MessageHook2 hook);
 BqOsmo_MessageHook2 BqOsmo_GetMessageHook2(void);
 

@@ -23,6 +23,7 @@
 
 #include <alloca.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 static BqOsmo_MessageHook2 messageHook2;
@@ -130,6 +131,33 @@ AppendCallDescription(Tcl_DString *errors, Send *send)
 	BqTcl_DStringPrintf(errors, "%s[<%s:0x%lx> %s])", sign, className,
 		(unsigned long) (uintptr_t) send->object, SelectorName(send->selector));
     }
+}
+
+void
+BqOsmo_AppendArgumentCount(Tcl_DString *errors, const char *name, int takes, int given,
+	int atLeast)
+{
+    BqTcl_DStringPrintf(errors, "%s takes %s%d argument%s, %d given", name,
+	    atLeast ? "at least " : "", takes, takes == 1 ? "" : "s", given);
+}
+
+/*
+ * A send whose argument count (argc, receiver and selector included)
+ * does not fit the signature's (takes): counted as the caller sees them,
+ * without the receiver and the selector of a message.
+ */
+static void
+AppendCountFailure(Tcl_DString *errors, Send *send, int takes, int argc, int atLeast)
+{
+    if (send->kind == BQ_SEND_FUNCTION) {
+	IMP imp = send->method != NULL ? send->method->implementation : NULL;
+	char name[40];
+	snprintf(name, sizeof name, "function 0x%lx", (unsigned long) (uintptr_t) imp);
+	BqOsmo_AppendArgumentCount(errors, name, takes, argc, atLeast);
+	return;
+    }
+    BqOsmo_AppendArgumentCount(errors, SelectorName(send->selector), takes - 2, argc - 2,
+	    atLeast);
 }
 
 /* ---------------------------------------------------------------------
@@ -605,8 +633,8 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	return 1;
     }
     if (plan->numberOfArguments != argc) {
-	return Fail(errors, "msg_send*: wrong number of arguments for ", SelectorName(selector),
-		(char *) NULL);
+	AppendCountFailure(errors, &send, plan->numberOfArguments, argc, 0);
+	return 1;
     }
     void *frameHeader[4] = { NULL, NULL, NULL, NULL };
     char *stacked = (char *) alloca((size_t) plan->frameSize + 16);

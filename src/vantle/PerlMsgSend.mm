@@ -26,6 +26,7 @@
 #include "CTypes.h"
 #include "Glisk.h"
 #include "KxPlatform.h"
+#include "MethodDesc.h"
 #include "MsgSend.h"
 #include "TypeEncoding.h"
 
@@ -87,6 +88,22 @@ CachedGlob(pTHX_ GlobCache *cache, const char *name)
  * Selector formation
  * ------------------------------------------------------------------ */
 
+/*
+ * Whether a message named name would find a method: of cls when the
+ * lookup starts there (a message to super), else of the receiver's class.
+ * A receiver the send would refuse finds none.
+ */
+static int
+Answers(id receiver, Class cls, const char *name)
+{
+    if (receiver == nil || (uintptr_t) receiver == UINTPTR_MAX
+	    || (BQ_CONTROL(bad_object_check) && BqOsmo_IsIdInvalid(receiver) != NULL)) {
+	return 0;
+    }
+    Class lookIn = cls != Nil ? cls : object_getClass(receiver);
+    return class_respondsToSelector(lookIn, BqTypeSpec_Str2SEL(name));
+}
+
 int
 VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Class cls,
 	char *dst)
@@ -109,16 +126,27 @@ VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Clas
     *to = '\0';
     int endsInColon = to > dst && to[-1] == ':';
     if (*dst != '\0' && !(n <= colons && (colons == 0 || endsInColon))) {
-	if (!(colons == 0 && VantlePriv_PerlSelectorMap)) {
-	    Perl_warn(aTHX_ "missing colon (i.e., '_') at the end of selector name");
-	    plain = 0;
-	}
+	char *written = to;
 	int total = colons;
 	do {
 	    *to++ = ':';
 	    total++;
 	} while (total < n);
 	*to = '\0';
+	/* A selector as written that the receiver answers, when the
+	 * completed one is not: the count is wrong, not the name. */
+	if ((colons == 0 || endsInColon) && !(colons == 0 && VantlePriv_PerlSelectorMap)
+		&& !Answers(receiver, cls, dst)) {
+	    *written = '\0';
+	    if (Answers(receiver, cls, dst)) {
+		return -1;
+	    }
+	    *written = ':';
+	}
+	if (!(colons == 0 && VantlePriv_PerlSelectorMap)) {
+	    Perl_warn(aTHX_ "missing colon (i.e., '_') at the end of selector name");
+	    plain = 0;
+	}
     }
     if (VantlePriv_PerlSelectorMap && colons == 0) {
 	plain = 0;
@@ -267,6 +295,12 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	    char *formed = (char *) alloca(strlen(perlName) + (size_t) n + 2);
 	    int plain = VantlePriv_FormSelectorName(aTHX_ perlName, n, receiver, startClass,
 		    formed);
+	    if (plain < 0) {
+		ClearPending();
+		BqOsmo_AppendArgumentCount(&errors, formed, BqOsmo_ArgcForMName(formed), n, 0);
+		CROAK_AFTER_LEAVE(newSVpvn(Tcl_DStringValue(&errors),
+			(STRLEN) Tcl_DStringLength(&errors)));
+	    }
 	    selector = BqTypeSpec_Str2SEL(formed);
 	    /* A plain formation gives the same selector every time; one that
 	     * warns or consults the map is done again on every send. */
