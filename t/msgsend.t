@@ -149,6 +149,25 @@ subtest 'argument counts' => sub {
     is($a->count, 0, 'nothing was sent');
 };
 
+subtest 'method names with a NUL byte are refused' => sub {
+    my $s = NSString->stringWithString_("four");
+    my $name = "length\0junk";
+    is(error_of(sub { Vantle::msg_send($s, $name) }),
+	'Vantle::msg_send: method name "length\\0junk" contains a NUL byte', 'msg_send');
+    is(error_of(sub { Vantle::msg_send_super($s, "NSString", $name) }),
+	'Vantle::msg_send_super: method name "length\\0junk" contains a NUL byte',
+	'msg_send_super');
+    is(error_of(sub { $s->$name }),
+	'Vantle::msg_send: method name "length\\0junk" contains a NUL byte', 'a method call');
+    is(error_of(sub { NSString->$name }),
+	'Vantle::msg_send: method name "length\\0junk" contains a NUL byte', 'a class message');
+    my $other = "uppercaseString\0";
+    like(error_of(sub { $s->$other }), qr/contains a NUL byte$/, 'a NUL at the end');
+    ok(!defined &Vantle::Object::uppercaseString, 'no sub is installed under the cut name');
+    is(Vantle::pl($s->stringByAppendingString_("\0x")), "four\0x",
+	'a NUL inside an argument is data');
+};
+
 subtest 'Perl names are left to Perl' => sub {
     my $a = NSMutableArray->array;
     eval { $a->Description };

@@ -161,6 +161,29 @@ VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Clas
     return plain;
 }
 
+/*
+ * A method name with a NUL byte would be cut at it (C strings end there)
+ * and another message sent: such names are refused.  Answers the message
+ * to croak with (a new scalar), or null for a name without one.
+ */
+static SV *
+NulInName(pTHX_ const char *entryName, const char *name, STRLEN length)
+{
+    if (memchr(name, '\0', length) == NULL) {
+	return NULL;
+    }
+    SV *message = newSVpvf("%s: method name \"", entryName);
+    for (STRLEN i = 0; i < length; i++) {
+	if (name[i] == '\0') {
+	    sv_catpvs(message, "\\0");
+	} else {
+	    sv_catpvn(message, name + i, 1);
+	}
+    }
+    sv_catpvs(message, "\" contains a NUL byte");
+    return message;
+}
+
 /* ---------------------------------------------------------------------
  * The send
  * ------------------------------------------------------------------ */
@@ -281,7 +304,12 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     if (perlName == NULL && named) {
 	perlName = autoloadName != NULL ? autoloadName : "";
     } else if (perlName == NULL) {
-	literal = SvPV_nolen(ST(super ? 2 : 1));
+	STRLEN length;
+	literal = SvPV(ST(super ? 2 : 1), length);
+	SV *refused = NulInName(aTHX_ entryName, literal, length);
+	if (refused != NULL) {
+	    CROAK_AFTER_LEAVE(refused);
+	}
 	argStart = super ? 3 : 2;
     }
     int n = items - argStart;
@@ -455,7 +483,7 @@ XS_INTERNAL(XS_Vantle__class_msg_send)
 
 /*
  * The method name an AUTOLOAD sub was called for: $AUTOLOAD of the sub's
- * package, after its last "::".
+ * package, after its last "::".  Croaks when it holds a NUL byte.
  */
 static const char *
 AutoloadName(pTHX_ CV *cv)
@@ -467,9 +495,16 @@ AutoloadName(pTHX_ CV *cv)
     }
     SV *variableName = sv_2mortal(newSVpvf("%s::AUTOLOAD", package));
     SV *autoload = get_sv(SvPV_nolen(variableName), 0);
-    const char *full = autoload != NULL && SvOK(autoload) ? SvPV_nolen(autoload) : "";
+    STRLEN length = 0;
+    const char *full = autoload != NULL && SvOK(autoload) ? SvPV(autoload, length) : "";
     const char *last = strrchr(full, ':');
-    return last != NULL ? last + 1 : full;
+    const char *name = last != NULL ? last + 1 : full;
+    SV *refused = NulInName(aTHX_ strcmp(package, "Vantle::Super") == 0
+	    ? "Vantle::msg_send_super" : "Vantle::msg_send", name, length - (STRLEN) (name - full));
+    if (refused != NULL) {
+	croak_sv(sv_2mortal(refused));
+    }
+    return name;
 }
 
 /*
