@@ -6,7 +6,7 @@ use Test::More;
 use POSIX ();
 use FindBin;
 use lib "$FindBin::Bin/lib";
-use ErrorCapture qw(error_of);
+use ErrorCapture qw(error_of message);
 use Vantle;
 
 sub pl { Vantle::pl($_[0]) }
@@ -166,6 +166,85 @@ subtest 'method names with a NUL byte are refused' => sub {
     ok(!defined &Vantle::Object::uppercaseString, 'no sub is installed under the cut name');
     is(Vantle::pl($s->stringByAppendingString_("\0x")), "four\0x",
 	'a NUL inside an argument is data');
+};
+
+subtest 'format methods take the values their directives read' => sub {
+    is(pl(NSString->stringWithFormat_("n=%d", 5)), "n=5", 'a format and one value');
+    for my $case (
+	[ '%d|%i|%5d|%-5d|%+d|%05d', -42, 7, 3, 3, 3, 42 ],
+	[ '%u %x %X %#o %#x', 4000000000, 255, 255, 8, 255 ],
+	[ '%hd %hhd %ld %lld %qd %zd %lu', 70000, 300, -1, 2**40, -5, 12, 2**63 ],
+	[ '%f %.2f %e %E %g %G %10.3f|', 3.14159, 2.5, 1234.5, 1234.5, 0.0001, 1e20, -1.5 ],
+	[ '%c%c', 80, 108 ],
+	[ '%s|%.3s|%8s|%-8s|', 'text', 'abcdef', 'right', 'left' ],
+	[ '%*d|%-*.*f|%%', 5, 42, 8, 2, 3.14159 ],
+    ) {
+	my ($format, @values) = @$case;
+	is(pl(NSString->stringWithFormat_($format, @values)), sprintf($format, @values),
+	    "\"$format\" reads its values as Perl's sprintf does");
+    }
+    is(pl(NSString->stringWithFormat_("%@ and %@", "text", NSNumber->numberWithInt_(3))),
+	"text and 3", '%@ takes Perl data and handles');
+    is(pl(NSString->stringWithFormat_("%@%@%@%@%@%@%@%@", 1 .. 8)), "12345678",
+	'eight %@ with eight values');
+    my $m = NSMutableString->stringWithString_("a");
+    $m->appendFormat_("-%d", 1);
+    is(pl($m->stringByAppendingFormat_("-%s", "b")), "a-1-b",
+	'appendFormat: and stringByAppendingFormat:');
+    is(pl(NSString->alloc->initWithFormat_("%03d", 7)), "007", 'initWithFormat:');
+    is(error_of(sub { NSException->raise_format_("Overheated", "%d degrees", 451) }),
+	'[NSException Overheated]: 451 degrees', 'raise:format:');
+    Vantle::TestSupport::test_classes();
+    is(pl(VantleTestSends->textWithCFormat_("%s=%d", "x", 1)), "x=1", 'a C string as the format');
+    my ($w, $value) = warnings_of { pl(NSString->stringWithFormat("%d", 5)) };
+    is($value, "5", 'a name without its trailing underscore takes the values too');
+    like(message($w->[0] // ''), qr/^missing colon/, 'after the usual warning');
+    my $date = NSCalendarDate->dateWithYear_month_day_hour_minute_second_timeZone_(
+	2024, 2, 29, 12, 0, 0, undef);
+    is(pl($date->descriptionWithCalendarFormat_("%Y-%m-%d")), "2024-02-29",
+	'a calendar format is a value, not a format with a list');
+};
+
+subtest 'format methods refuse what they cannot pass' => sub {
+    # In a child process: a send that read the values that were not
+    # passed would crash.
+    my $pid = fork() // die "fork: $!";
+    if (!$pid) {
+	my $error = error_of(sub { NSString->stringWithFormat_("%@%@%@%@%@%@%@%@") });
+	POSIX::_exit(($error // '') eq
+	    'stringWithFormat: format "%@%@%@%@%@%@%@%@" reads 8 values, 0 given' ? 0 : 1);
+    }
+    waitpid($pid, 0);
+    is($?, 0, 'eight %@ without values');
+    my @cases = (
+	[ sub { NSString->stringWithFormat_("%d and %d", 1) },
+	    'stringWithFormat: format "%d and %d" reads 2 values, 1 given' ],
+	[ sub { NSString->stringWithFormat_("%y", 1) },
+	    'stringWithFormat: unknown directive "%y" in format "%y"' ],
+	[ sub { NSString->stringWithFormat_("%d%n", 1, 2) },
+	    'stringWithFormat: directive "%n" is refused (it writes to memory) in format "%d%n"' ],
+	[ sub { NSString->stringWithFormat_("%1\$d", 1) },
+	    'stringWithFormat: positional directive "%1$..." is not supported in format "%1$d"' ],
+	[ sub { NSString->stringWithFormat_(undef, 1) }, 'stringWithFormat: the format is nil' ],
+	[ sub { NSString->stringWithFormat_() },
+	    'stringWithFormat: takes at least 1 argument, 0 given' ],
+	[ sub { VantleTestSends->textWithCFormat_("%@", "x") },
+	    'textWithCFormat: unknown directive "%@" in format "%@"' ],
+	[ sub { VantleTestSends->textWithCFormat_(undef) }, 'textWithCFormat: the format is NULL' ],
+    );
+    is(error_of($_->[0]), $_->[1], $_->[1]) for @cases;
+    like(error_of(sub { NSString->stringWithFormat_(NSNumber->numberWithInt_(5)) }),
+	qr/^stringWithFormat: the format is not a string \(\w+\)$/, 'a number as the format');
+
+    my ($w, $value) = warnings_of { pl(NSString->stringWithFormat_("%d.", 1, 2, 3)) };
+    is($value, "1.", 'values beyond the directives are left out');
+    is_deeply([ map { message($_) } @$w ], [ 'Redundant argument in stringWithFormat:' ],
+	'with a warning');
+    {
+	no warnings 'redundant';
+	($w) = warnings_of { NSString->stringWithFormat_("x", 1) };
+	is(scalar @$w, 0, 'which no warnings "redundant" silences');
+    }
 };
 
 subtest 'Perl names are left to Perl' => sub {

@@ -80,6 +80,15 @@ BqCallPlan_IsAggregateType(const char *type)
  * same message on every later request). */
 BqCallPlan *BqCallPlan_ForSignature(BqMethodSignature *signature, Tcl_DString *errors);
 
+/* Prepares into cif a call of the plan's signature (the named arguments)
+ * followed by count values of a variadic method, each of a type code of
+ * FormatArgs.h ('i', 'I', 'l', 'L', 'q', 'Q', 'd', '*', '@'); types
+ * receives the libffi description of every argument and must have room
+ * for numberOfArguments + count of them.  Calls of the same signature and
+ * codes prepare nothing again.  Answers 0, or 1 with a message. */
+int BqCallPlan_PrepareVariadic(BqCallPlan *plan, const char *codes, int count, ffi_cif *cif,
+		ffi_type **types, Tcl_DString *errors);
+
 /* Calls implementation with the frame's arguments (at the plan's offsets
  * of stacked) and stores the result, as libffi would, into returnValue. */
 void BqCallPlan_Call(BqCallPlan *plan, IMP implementation, char *stacked,

@@ -428,3 +428,94 @@ BqCallPlan_ForSignature(BqMethodSignature *signature, Tcl_DString *errors)
     }
     return plan;
 }
+
+/* ---------------------------------------------------------------------
+ * Variadic calls
+ *
+ * Prepared calls of a signature followed by values of given codes, in a
+ * direct-mapped cache that a later preparation may overwrite: a caller
+ * gets a copy of the entry's call, never the entry itself, so a send that
+ * runs while another one waits for its call (a method that calls back
+ * into the interpreter) cannot change the waiting call.  Process-wide,
+ * like the signature records the entries point to.
+ * ------------------------------------------------------------------ */
+
+#define VARIADIC_CACHE_SIZE 64		/* a power of two */
+#define VARIADIC_MAX_NAMED 8		/* larger calls are not cached */
+#define VARIADIC_MAX_VALUES 16
+
+typedef struct VariadicEntry {
+    BqCallPlan *plan;
+    int count;
+    char codes[VARIADIC_MAX_VALUES];
+    ffi_cif cif;
+    ffi_type *types[VARIADIC_MAX_NAMED + VARIADIC_MAX_VALUES];
+} VariadicEntry;
+
+static VariadicEntry variadicCache[VARIADIC_CACHE_SIZE];
+
+static ffi_type *
+VariadicType(char code)
+{
+    switch (code) {
+    case 'i': return &ffi_type_sint32;
+    case 'I': return &ffi_type_uint32;
+    case 'l': case 'q': return &ffi_type_sint64;
+    case 'L': case 'Q': return &ffi_type_uint64;
+    case 'd': return &ffi_type_double;
+    case '*': case '@': return &ffi_type_pointer;
+    default: return NULL;
+    }
+}
+
+static VariadicEntry *
+VariadicSlot(BqCallPlan *plan, const char *codes, int count)
+{
+    uintptr_t hash = (uintptr_t) plan >> 4;
+    for (int i = 0; i < count; i++) {
+	hash = hash * 31 + (unsigned char) codes[i];
+    }
+    return &variadicCache[(hash ^ (unsigned) count) & (VARIADIC_CACHE_SIZE - 1)];
+}
+
+int
+BqCallPlan_PrepareVariadic(BqCallPlan *plan, const char *codes, int count, ffi_cif *cif,
+	ffi_type **types, Tcl_DString *errors)
+{
+    int named = plan->numberOfArguments;
+    int total = named + count;
+    int cacheable = named <= VARIADIC_MAX_NAMED && count <= VARIADIC_MAX_VALUES;
+    VariadicEntry *entry = cacheable ? VariadicSlot(plan, codes, count) : NULL;
+    if (entry != NULL && entry->plan == plan && entry->count == count
+	    && memcmp(entry->codes, codes, (size_t) count) == 0) {
+	memcpy(types, entry->types, sizeof(ffi_type *) * (size_t) total);
+	*cif = entry->cif;
+	cif->arg_types = types;
+	return 0;
+    }
+    memcpy(types, plan->ffiArgTypes, sizeof(ffi_type *) * (size_t) named);
+    for (int i = 0; i < count; i++) {
+	types[named + i] = VariadicType(codes[i]);
+	if (types[named + i] == NULL) {
+	    char code[2] = { codes[i], '\0' };
+	    BqTcl_DStringApp(errors, "cannot pass a variadic value of type \"", code, "\"",
+		    (char *) NULL);
+	    return 1;
+	}
+    }
+    if (ffi_prep_cif_var(cif, FFI_DEFAULT_ABI, (unsigned) named, (unsigned) total,
+	    plan->returnFfi, types) != FFI_OK) {
+	BqTcl_DStringApp(errors, "cannot prepare a variadic call for signature \"",
+		plan->returnType, "\"", (char *) NULL);
+	return 1;
+    }
+    if (entry != NULL) {
+	entry->plan = plan;
+	entry->count = count;
+	memcpy(entry->codes, codes, (size_t) count);
+	memcpy(entry->types, types, sizeof(ffi_type *) * (size_t) total);
+	entry->cif = *cif;
+	entry->cif.arg_types = entry->types;
+    }
+    return 0;
+}

@@ -24,6 +24,7 @@
 #include "BqOsmoControl.h"
 #include "BqOsmoCore.h"
 #include "CTypes.h"
+#include "FormatArgs.h"
 #include "Glisk.h"
 #include "KxPlatform.h"
 #include "MethodDesc.h"
@@ -125,14 +126,16 @@ VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Clas
     }
     *to = '\0';
     int endsInColon = to > dst && to[-1] == ':';
-    if (*dst != '\0' && !(n <= colons && (colons == 0 || endsInColon))) {
+    /* A format method takes its values after its named arguments. */
+    int formatList = endsInColon && BqFormat_IsFormatSelector(dst);
+    if (*dst != '\0' && !formatList && !(n <= colons && (colons == 0 || endsInColon))) {
 	char *written = to;
 	int total = colons;
 	do {
 	    *to++ = ':';
+	    *to = '\0';
 	    total++;
-	} while (total < n);
-	*to = '\0';
+	} while (total < n && !BqFormat_IsFormatSelector(dst));
 	/* A selector as written that the receiver answers, when the
 	 * completed one is not: the count is wrong, not the name. */
 	if ((colons == 0 || endsInColon) && !(colons == 0 && VantlePriv_PerlSelectorMap)
@@ -364,8 +367,17 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     if (code != 0) {
 	CROAK_AFTER_LEAVE(newSVpvn(Tcl_DStringValue(&errors), (STRLEN) Tcl_DStringLength(&errors)));
     }
-    Tcl_DStringFree(&errors);
     ST(0) = result;
+    if (Tcl_DStringLength(&errors) > 0) {
+	/* A warning the send left (values a format did not read), in
+	 * the category Perl's sprintf gives the same complaint. */
+	SV *warning = sv_2mortal(newSVpvn(Tcl_DStringValue(&errors),
+		(STRLEN) Tcl_DStringLength(&errors)));
+	Tcl_DStringFree(&errors);
+	Perl_ck_warner(aTHX_ packWARN(WARN_REDUNDANT), "%" SVf, SVfARG(warning));
+	return;
+    }
+    Tcl_DStringFree(&errors);
 }
 
 /* ---------------------------------------------------------------------

@@ -27,7 +27,8 @@
  *	  "asked to"), +labelWithRepeat: (the text "label" and the count
  *	  given) and +describeNames: (an NSString "first,second,text*repeat");
  *	- VantleTestSends: NSObject plus class methods for the message send:
- *	  +negate: (C bool in, C bool out).
+ *	  +negate: (C bool in, C bool out) and +textWithCFormat: (a C format
+ *	  and its values, formatted by vsnprintf into an NSString).
  *	Not meant for applications.
  */
 #import <Foundation/Foundation.h>
@@ -38,6 +39,8 @@
 
 #include <objc/runtime.h>
 #include <stdalign.h>
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 
 struct VantleTestPoint {
@@ -173,12 +176,25 @@ SendsNegate(id, SEL, bool value)
     return !value;
 }
 
+static id
+SendsTextWithCFormat(id, SEL, const char *format, ...)
+{
+    char text[512];
+    va_list list;
+    va_start(list, format);
+    vsnprintf(text, sizeof text, format, list);
+    va_end(list);
+    return [NSString stringWithUTF8String: text];
+}
+
 static Class
 MakeSends(void)
 {
     Class cls = objc_allocateClassPair([NSObject class], "VantleTestSends", 0);
     Class meta = object_getClass(cls);
     class_addMethod(meta, sel_registerName("negate:"), (IMP) SendsNegate, "B20@0:8B16");
+    class_addMethod(meta, sel_registerName("textWithCFormat:"), (IMP) SendsTextWithCFormat,
+	    "@24@0:8r*16");
     objc_registerClassPair(cls);
     return cls;
 }
