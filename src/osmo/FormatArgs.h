@@ -35,7 +35,7 @@ int BqFormat_IsFormatSelector(const char *name);
  * which may be more.  objects: whether "%@" is a directive (formats that
  * are NSStrings).  A directive that is unknown, incomplete, positional
  * ("%1$d") or "%n" (which writes through a pointer) makes the answer -1,
- * with a message appended to errors. */
+ * with a message appended to errors (unless errors is null). */
 int BqFormat_Scan(const char *format, size_t length, int objects, char *codes, int max,
 		Tcl_DString *errors);
 

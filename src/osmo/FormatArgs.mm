@@ -91,19 +91,12 @@ static void
 AppendDirective(Tcl_DString *errors, const char *before, const char *start, const char *end,
 	const char *after)
 {
+    if (errors == NULL) {
+	return;
+    }
     Tcl_DStringAppend(errors, before, -1);
     Tcl_DStringAppend(errors, start, (int) (end - start));
     Tcl_DStringAppend(errors, after, -1);
-}
-
-/* Skips decimal digits. */
-static const char *
-SkipDigits(const char *p, const char *end)
-{
-    while (p < end && *p >= '0' && *p <= '9') {
-	p++;
-    }
-    return p;
 }
 
 /* Counts one more value read; stores its code while there is room. */
@@ -114,6 +107,34 @@ Read(char code, char *codes, int max, int *count)
 	codes[*count] = code;
     }
     (*count)++;
+}
+
+/* A width or a precision: '*' reads an int, digits read nothing. */
+static const char *
+SkipCount(const char *p, const char *end, char *codes, int max, int *count)
+{
+    if (p < end && *p == '*') {
+	Read('i', codes, max, count);
+	return p + 1;
+    }
+    while (p < end && *p >= '0' && *p <= '9') {
+	p++;
+    }
+    return p;
+}
+
+/* The size letters at *p, which it skips. */
+static Size
+ReadSize(const char **p, const char *end)
+{
+    for (size_t i = 0; i < sizeof sizes / sizeof sizes[0]; i++) {
+	size_t letters = strlen(sizes[i].letters);
+	if ((size_t) (end - *p) >= letters && memcmp(*p, sizes[i].letters, letters) == 0) {
+	    *p += letters;
+	    return sizes[i].size;
+	}
+    }
+    return SIZE_NONE;
 }
 
 int
@@ -133,35 +154,16 @@ BqFormat_Scan(const char *format, size_t length, int objects, char *codes, int m
 	while (p < end && *p != '\0' && strchr("-+ #0'", *p) != NULL) {
 	    p++;
 	}
-	if (p < end && *p == '*') {
-	    Read('i', codes, max, &count);
-	    p++;
-	} else {
-	    p = SkipDigits(p, end);
-	}
+	p = SkipCount(p, end, codes, max, &count);
 	if (p < end && *p == '$') {
 	    AppendDirective(errors, "positional directive \"", start, p + 1,
 		    "...\" is not supported");
 	    return -1;
 	}
 	if (p < end && *p == '.') {
-	    p++;
-	    if (p < end && *p == '*') {
-		Read('i', codes, max, &count);
-		p++;
-	    } else {
-		p = SkipDigits(p, end);
-	    }
+	    p = SkipCount(p + 1, end, codes, max, &count);
 	}
-	Size size = SIZE_NONE;
-	for (size_t i = 0; i < sizeof sizes / sizeof sizes[0]; i++) {
-	    size_t letters = strlen(sizes[i].letters);
-	    if ((size_t) (end - p) >= letters && memcmp(p, sizes[i].letters, letters) == 0) {
-		size = sizes[i].size;
-		p += letters;
-		break;
-	    }
-	}
+	Size size = ReadSize(&p, end);
 	if (p >= end) {
 	    AppendDirective(errors, "incomplete directive \"", start, end, "\" at the end");
 	    return -1;
