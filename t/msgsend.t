@@ -187,6 +187,8 @@ subtest 'format methods take the values their directives read' => sub {
 	"text and 3", '%@ takes Perl data and handles');
     is(pl(NSString->stringWithFormat_("%@%@%@%@%@%@%@%@", 1 .. 8)), "12345678",
 	'eight %@ with eight values');
+    is(pl(NSString->stringWithFormat_("\x{e9}t\x{e9} \x{1F600} %d", 5)), "\x{e9}t\x{e9} \x{1F600} 5",
+	'text outside ASCII in the format');
     my $m = NSMutableString->stringWithString_("a");
     $m->appendFormat_("-%d", 1);
     is(pl($m->stringByAppendingFormat_("-%s", "b")), "a-1-b",

@@ -519,6 +519,7 @@ typedef struct FormatText {
     int isString;
     const char *text;
     size_t length;		/* in UTF-8 bytes */
+    size_t units;		/* the object's length, in UTF-16 units */
 } FormatText;
 
 static int
@@ -539,8 +540,26 @@ ReadObjectText(void *context)
     format->isString = [format->object isKindOfClass: [NSString class]] ? 1 : 0;
     if (format->isString) {
 	format->text = [format->object UTF8String];
-	format->length = [format->object lengthOfBytesUsingEncoding: NSUTF8StringEncoding];
+	format->units = [format->object length];
     }
+}
+
+/*
+ * Whether UTF-8 text holds as many UTF-16 units as the string it was made
+ * from: a NUL character would have ended it early.  Counts its bytes too.
+ */
+static int
+IsWholeString(FormatText *format)
+{
+    size_t units = 0;
+    const unsigned char *p = (const unsigned char *) format->text;
+    for (; *p != '\0'; p++) {
+	if ((*p & 0xC0) != 0x80) {
+	    units += *p >= 0xF0 ? 2 : 1;
+	}
+    }
+    format->length = (size_t) ((const char *) p - format->text);
+    return units == format->units;
 }
 
 /* A format failure: the selector (which ends in its colon), then what. */
@@ -592,7 +611,10 @@ ReadFormat(Send *send, BqCallPlan *plan, char *stacked, FormatText *format,
 	Tcl_DStringAppend(errors, ")", -1);
 	return 1;
     }
-    if (format->text == NULL || strlen(format->text) != format->length) {
+    if (format->text == NULL) {
+	return FormatFailure(errors, send, "the format cannot be read as UTF-8", "");
+    }
+    if (!IsWholeString(format)) {
 	return FormatFailure(errors, send, "the format holds a NUL character", "");
     }
     return 0;
@@ -626,23 +648,23 @@ PrepareFormatCall(void *interp, Tcl_DString *errors, CTypeTable *table, Send *se
     if (ReadFormat(send, plan, stacked, &text, errors)) {
 	return 1;
     }
-    int mark = Tcl_DStringLength(errors);
-    BqTcl_DStringApp(errors, SelectorName(send->selector), " ", (char *) NULL);
-    int used = BqFormat_Scan(text.text, text.length, text.object != nil, format->codes, given,
-	    errors);
+    int objects = text.object != nil;
+    int used = BqFormat_Scan(text.text, text.length, objects, format->codes, given, NULL);
     if (used < 0) {
+	/* Read again for the reason: failures are rare, sends are not. */
+	FormatFailure(errors, send, "", "");
+	BqFormat_Scan(text.text, text.length, objects, format->codes, given, errors);
 	Tcl_DStringAppend(errors, " in format", -1);
 	AppendQuotedFormat(errors, &text);
 	return 1;
     }
     if (used > given) {
-	Tcl_DStringAppend(errors, "format", -1);
+	FormatFailure(errors, send, "format", "");
 	AppendQuotedFormat(errors, &text);
 	BqTcl_DStringPrintf(errors, " reads %d value%s, %d given", used, used == 1 ? "" : "s",
 		given);
 	return 1;
     }
-    Tcl_DStringSetLength(errors, mark);
 
     /* The text may not outlive what the conversions run: from here on
      * only the codes are used. */
