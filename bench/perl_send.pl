@@ -77,6 +77,13 @@ my @rows = (
 	    $length_imp->call($receiver, $selector);
 	}
     }) ],
+    # A format method: the format is read and its value passed as C
+    # passes a variadic argument.
+    [ 'NSString->stringWithFormat_', best_of(sub {
+	my $pool = NSAutoreleasePool->new;
+	NSString->stringWithFormat_("n=%d", $_) for 1 .. $N;
+	$pool->release;
+    }) ],
 );
 
 printf "%-30s %10s %8s\n", 'operation', 'ns/call', 'ratio';

@@ -232,9 +232,17 @@ arguments ends in C<_>.  A name that does not end in C<_> although it has
 arguments or another C<_>, or that has fewer C<_> than arguments, is
 completed with colons at the end (as many as the arguments need, at least
 one), and Perl warns C<missing colon (i.e., '_') at the end of selector
-name>: C<< $array->addObject("x") >> sends C<addObject:>.  A selector with
-more colons than arguments is sent as written, and the send fails with
-C<msg_send*: wrong number of arguments for setObject:forKey:>.
+name>: C<< $array->addObject("x") >> sends C<addObject:>.
+
+A call with more or fewer arguments than its method takes fails before
+anything is sent, with both counts: C<< $array->addObject_("x", "y") >>
+croaks C<addObject: takes 1 argument, 2 given>, C<< $string->length(1) >>
+C<length takes 0 arguments, 1 given> (when the receiver answers the name
+as written and not the completed one, the name is taken to be right and
+the count wrong, so there is no warning), and
+C<< $dict->setObject_forKey_("v") >> C<setObject:forKey: takes 2
+arguments, 1 given>.  The same holds for C<Vantle::msg_send>, class
+messages and messages to super.
 
 =for example begin
 
@@ -500,6 +508,64 @@ It prints:
 =for example output
 
     y,x
+
+=head2 Format methods
+
+A method whose last named argument is a C<printf>-style format takes, after
+it, the values the format's directives read, as in C:
+C<stringWithFormat:>, C<initWithFormat:>, C<stringByAppendingFormat:>,
+C<appendFormat:>, C<raise:format:>, and any method whose selector's last
+part is C<format> or ends in C<Format> and whose format is an object or a
+C string.  Setters (C<setDateFormat:>) and calendar formats
+(C<descriptionWithCalendarFormat:>) take a format as a value and are sent
+as usual; so are the C<...Format:arguments:> forms, which take a
+C<va_list>.  A name without its final C<_>
+(C<< NSString->stringWithFormat("%d", 1) >>) is completed with one colon,
+after the missing colon warning.
+
+Each value is converted to the C type its directive reads, with C's
+flags, widths and precisions: C<%d %i %c> an C<int> (C<h hh l ll q z j t>
+as in C), C<%u %o %x %X> an unsigned one, C<%f %e %g %a> (and their
+capitals) a C<double>, C<%s> a C<char *> (the bytes of the Perl string,
+which Foundation reads in its C string encoding; C<%@> takes text), C<%@>
+an object (a handle, or Perl data made into one; in object formats only),
+C<*> for a width or precision an C<int>, and C<%%> nothing.
+
+Nothing is sent when the format cannot be passed safely: a format that
+reads more values than were given croaks with C<stringWithFormat: format
+"%d and %d" reads 2 values, 1 given>; a directive whose value is not
+known here (C<%p>, C<%ls>, C<%Lf>, positional ones such as C<%1$d>, any
+unknown letter) with C<unknown directive "%y" in format "...">; C<%n>,
+which writes to memory, is refused; and so is a format that is no string
+(C<undef>, a number, an object that is not an C<NSString>) or that holds
+a NUL character.  Values
+beyond those the format reads are not passed, and Perl warns, as its own
+C<sprintf> does, C<Redundant argument in stringWithFormat:> (in the
+C<redundant> category of L<warnings>).
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+
+    my $list = NSArray->arrayWithObject_("tea");
+    print NSString->stringWithFormat_("%d items at %.2f: %@", 3, 9.5, $list->lastObject), "\n";
+    my $text = NSMutableString->stringWithString_("n =");
+    $text->appendFormat_(" %-4d|", 42);
+    print "$text\n";
+    eval { NSString->stringWithFormat_("%@ and %@", "one") };
+    print $@ =~ s/ at \S+ line \d+\.\n//r, "\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    3 items at 9.50: tea
+    n = 42  |
+    stringWithFormat: format "%@ and %@" reads 2 values, 1 given
 
 =head1 VALUES
 
@@ -1185,9 +1251,15 @@ standard error, after C<%%Osmo Error:>.
 An argument could not be converted; the text before it says why (for
 example C<not a valid pointer>).
 
-=item C<msg_send*: wrong number of arguments for selector>
+=item C<selector takes N arguments, M given>
 
-The selector has more colons than arguments were given.
+The call gave another number of arguments than the method takes
+(C<takes at least> for a format method, L</Format methods>).
+
+=item C<selector format "..." reads N values, M given>
+
+A format method was given fewer values than its format reads; the
+format's other errors are listed in L</Format methods>.
 
 =item C<Vantle::msg_send: Dealloc'ed object>
 

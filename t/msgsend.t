@@ -3,6 +3,10 @@
 use strict;
 use warnings;
 use Test::More;
+use POSIX ();
+use FindBin;
+use lib "$FindBin::Bin/lib";
+use ErrorCapture qw(error_of message);
 use Vantle;
 
 sub pl { Vantle::pl($_[0]) }
@@ -83,6 +87,20 @@ subtest 'receivers' => sub {
     like($@, qr/^Vantle::msg_send: Dealloc'ed object/, 'through the method route too');
 };
 
+subtest 'a message that frees its receiver' => sub {
+    # In a child process: reading the freed receiver after the call
+    # could crash.
+    my $pid = fork() // die "fork: $!";
+    if (!$pid) {
+	my $o = NSObject->alloc->init;
+	eval { $o->performSelector_("dealloc") };
+	my $after = eval { $o->description; 1 } ? 'lived' : $@;
+	POSIX::_exit($after =~ /^Vantle::msg_send: Dealloc'ed object/ ? 0 : 1);
+    }
+    waitpid($pid, 0);
+    is($?, 0, 'the send returns, and the handle reads as deallocated afterwards');
+};
+
 subtest 'selector formation' => sub {
     my $a = NSMutableArray->array;
     $a->addObject_("x");
@@ -99,6 +117,131 @@ subtest 'selector formation' => sub {
     }
     my $class = NSObject->class;
     ok($class, 'class message without arguments');
+};
+
+subtest 'argument counts' => sub {
+    my $a = NSMutableArray->array;
+    my $d = NSMutableDictionary->dictionary;
+    my $s = NSString->stringWithString_("four");
+    my @cases = (
+	[ sub { $a->addObject_("x", "y") }, 'addObject: takes 1 argument, 2 given', 'too many' ],
+	[ sub { $a->addObject_() }, 'addObject: takes 1 argument, 0 given', 'too few' ],
+	[ sub { $s->length(1) }, 'length takes 0 arguments, 1 given', 'none taken' ],
+	[ sub { $d->setObject_forKey_("v") }, 'setObject:forKey: takes 2 arguments, 1 given',
+	    'plural' ],
+	[ sub { Vantle::msg_send($a, "addObject:", 1, 2) }, 'addObject: takes 1 argument, 2 given',
+	    'msg_send' ],
+	[ sub { Vantle::msg_send($a, "count", 1) }, 'count takes 0 arguments, 1 given',
+	    'msg_send, none taken' ],
+	[ sub { NSNumber->numberWithInt_(1, 2) }, 'numberWithInt: takes 1 argument, 2 given',
+	    'class message' ],
+	[ sub { $a->NSObject::description(1) }, 'description takes 0 arguments, 1 given',
+	    'qualified message to super' ],
+	[ sub { Vantle::msg_send_super($a, "NSObject", "isEqual:") },
+	    'isEqual: takes 1 argument, 0 given', 'msg_send_super' ],
+    );
+    for my $case (@cases) {
+	my ($code, $expected, $name) = @$case;
+	my ($w, $error) = warnings_of { error_of($code) };
+	is($error, $expected, $name);
+	is(scalar @$w, 0, "$name: no warning") or diag(@$w);
+    }
+    is($a->count, 0, 'nothing was sent');
+};
+
+subtest 'method names with a NUL byte are refused' => sub {
+    my $s = NSString->stringWithString_("four");
+    my $name = "length\0junk";
+    is(error_of(sub { Vantle::msg_send($s, $name) }),
+	'Vantle::msg_send: method name "length\\0junk" contains a NUL byte', 'msg_send');
+    is(error_of(sub { Vantle::msg_send_super($s, "NSString", $name) }),
+	'Vantle::msg_send_super: method name "length\\0junk" contains a NUL byte',
+	'msg_send_super');
+    is(error_of(sub { $s->$name }),
+	'Vantle::msg_send: method name "length\\0junk" contains a NUL byte', 'a method call');
+    is(error_of(sub { NSString->$name }),
+	'Vantle::msg_send: method name "length\\0junk" contains a NUL byte', 'a class message');
+    my $other = "uppercaseString\0";
+    like(error_of(sub { $s->$other }), qr/contains a NUL byte$/, 'a NUL at the end');
+    ok(!defined &Vantle::Object::uppercaseString, 'no sub is installed under the cut name');
+    is(Vantle::pl($s->stringByAppendingString_("\0x")), "four\0x",
+	'a NUL inside an argument is data');
+};
+
+subtest 'format methods take the values their directives read' => sub {
+    is(pl(NSString->stringWithFormat_("n=%d", 5)), "n=5", 'a format and one value');
+    for my $case (
+	[ '%d|%i|%5d|%-5d|%+d|%05d', -42, 7, 3, 3, 3, 42 ],
+	[ '%u %x %X %#o %#x', 4000000000, 255, 255, 8, 255 ],
+	[ '%hd %hhd %ld %lld %qd %zd %lu', 70000, 300, -1, 2**40, -5, 12, 2**63 ],
+	[ '%f %.2f %e %E %g %G %10.3f|', 3.14159, 2.5, 1234.5, 1234.5, 0.0001, 1e20, -1.5 ],
+	[ '%c%c', 80, 108 ],
+	[ '%s|%.3s|%8s|%-8s|', 'text', 'abcdef', 'right', 'left' ],
+	[ '%*d|%-*.*f|%%', 5, 42, 8, 2, 3.14159 ],
+    ) {
+	my ($format, @values) = @$case;
+	is(pl(NSString->stringWithFormat_($format, @values)), sprintf($format, @values),
+	    "\"$format\" reads its values as Perl's sprintf does");
+    }
+    is(pl(NSString->stringWithFormat_("%@ and %@", "text", NSNumber->numberWithInt_(3))),
+	"text and 3", '%@ takes Perl data and handles');
+    is(pl(NSString->stringWithFormat_("%@%@%@%@%@%@%@%@", 1 .. 8)), "12345678",
+	'eight %@ with eight values');
+    is(pl(NSString->stringWithFormat_("\x{e9}t\x{e9} \x{1F600} %d", 5)), "\x{e9}t\x{e9} \x{1F600} 5",
+	'text outside ASCII in the format');
+    my $m = NSMutableString->stringWithString_("a");
+    $m->appendFormat_("-%d", 1);
+    is(pl($m->stringByAppendingFormat_("-%s", "b")), "a-1-b",
+	'appendFormat: and stringByAppendingFormat:');
+    is(pl(NSString->alloc->initWithFormat_("%03d", 7)), "007", 'initWithFormat:');
+    is(error_of(sub { NSException->raise_format_("Overheated", "%d degrees", 451) }),
+	'[NSException Overheated]: 451 degrees', 'raise:format:');
+    Vantle::TestSupport::test_classes();
+    is(pl(VantleTestSends->textWithCFormat_("%s=%d", "x", 1)), "x=1", 'a C string as the format');
+    my ($w, $value) = warnings_of { pl(NSString->stringWithFormat("%d", 5)) };
+    is($value, "5", 'a name without its trailing underscore takes the values too');
+    like(message($w->[0] // ''), qr/^missing colon/, 'after the usual warning');
+    my $date = NSCalendarDate->dateWithYear_month_day_hour_minute_second_timeZone_(
+	2024, 2, 29, 12, 0, 0, undef);
+    is(pl($date->descriptionWithCalendarFormat_("%Y-%m-%d")), "2024-02-29",
+	'a calendar format is a value, not a format with a list');
+};
+
+subtest 'format methods refuse what they cannot pass' => sub {
+    # In a child process: a send that read the values that were not
+    # passed would crash.
+    my $pid = fork() // die "fork: $!";
+    if (!$pid) {
+	my $error = error_of(sub { NSString->stringWithFormat_("%@%@%@%@%@%@%@%@") });
+	POSIX::_exit(($error // '') eq
+	    'stringWithFormat: format "%@%@%@%@%@%@%@%@" reads 8 values, 0 given' ? 0 : 1);
+    }
+    waitpid($pid, 0);
+    is($?, 0, 'eight %@ without values');
+    my @cases = (
+	[ sub { NSString->stringWithFormat_("%d and %d", 1) },
+	    'stringWithFormat: format "%d and %d" reads 2 values, 1 given' ],
+	[ sub { NSString->stringWithFormat_("%y", 1) },
+	    'stringWithFormat: unknown directive "%y" in format "%y"' ],
+	[ sub { NSString->stringWithFormat_(undef, 1) }, 'stringWithFormat: the format is nil' ],
+	[ sub { NSString->stringWithFormat_() },
+	    'stringWithFormat: takes at least 1 argument, 0 given' ],
+	[ sub { VantleTestSends->textWithCFormat_("%@", "x") },
+	    'textWithCFormat: unknown directive "%@" in format "%@"' ],
+    );
+    is(error_of($_->[0]), $_->[1], $_->[1]) for @cases;
+    like(error_of(sub { NSString->stringWithFormat_(NSNumber->numberWithInt_(5)) }),
+	qr/^stringWithFormat: the format is not a string \(\w+\)$/, 'a number as the format');
+
+    my ($w, $value) = warnings_of { pl(NSString->stringWithFormat_("%d.", 1, 2, 3)) };
+    is($value, "1.", 'values beyond the directives are left out');
+    is_deeply([ map { message($_) } @$w ], [ 'Redundant argument in stringWithFormat:' ],
+	'with a warning');
+    {
+	no warnings 'redundant';
+	($w) = warnings_of { NSString->stringWithFormat_("x", 1) };
+	is(scalar @$w, 0, 'which no warnings "redundant" silences');
+    }
 };
 
 subtest 'Perl names are left to Perl' => sub {
@@ -150,6 +293,14 @@ subtest 'a variadic method given its first argument only' => sub {
     my $array = NSArray->arrayWithObjects_("only");
     is($array->count, 1, 'a nil-terminated list of one');
     is_deeply([Vantle::pl($array)], ['only'], 'holding the argument');
+};
+
+subtest 'C bool arguments and results' => sub {
+    my $sends = (Vantle::TestSupport::test_classes())[4];
+    is($sends->negate_(1), 0, 'true in, false out');
+    is($sends->negate_(0), 1, 'false in, true out');
+    is(VantleTestSends->negate_(""), 1, 'any Perl false is false');
+    is(VantleTestSends->negate_("yes"), 0, 'any Perl true is true');
 };
 
 subtest 'a Perl error inside an argument conversion' => sub {

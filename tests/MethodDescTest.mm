@@ -135,25 +135,43 @@ TEST(MethodDescBuild, RejectsBadTypes)
 
 TEST(MethodDescCache, CompletesAndCaches)
 {
-    BqMethodSignature *record = BqMethod_SignatureForString("v@:i");
+    BqMethodSignature *record = BqMethod_SignatureRecordForString("v@:i", NULL);
     ASSERT_NE(nullptr, record);
     EXPECT_STREQ("v20@0:8i16", record->types);
     EXPECT_EQ(3, record->numberOfArguments);
     EXPECT_EQ(20, record->frameSize);
     EXPECT_EQ(nullptr, record->callInfo);
-    EXPECT_EQ(record, BqMethod_SignatureForString("v@:i")) << "the same record again";
-    EXPECT_EQ(record, BqMethod_SignatureForString("v20@0:8i16")) << "the completed text is a key";
-    EXPECT_EQ(record, BqMethod_SignatureForString("v12@0:4i8")) << "other offsets, same record";
+    EXPECT_EQ(record, BqMethod_SignatureRecordForString("v@:i", NULL)) << "the same record again";
+    EXPECT_EQ(record, BqMethod_SignatureRecordForString("v20@0:8i16", NULL)) << "the completed text is a key";
+    EXPECT_EQ(record, BqMethod_SignatureRecordForString("v12@0:4i8", NULL)) << "other offsets, same record";
 
     record->callInfo = (void *) 0x1234;
-    EXPECT_EQ((void *) 0x1234, BqMethod_SignatureForString("v@:i")->callInfo)
+    EXPECT_EQ((void *) 0x1234, BqMethod_SignatureRecordForString("v@:i", NULL)->callInfo)
 	    << "what the message send stores stays with the record";
     record->callInfo = NULL;
 
     EXPECT_STREQ("@36@0:8^rv16Q24I32",
-	    BqMethod_SignatureForString("@36@0:8^rv16Q24I32")->types);
+	    BqMethod_SignatureRecordForString("@36@0:8^rv16Q24I32", NULL)->types);
     EXPECT_STREQ("{_NSRange=QQ}24@0:8@16",
-	    BqMethod_SignatureForString("{_NSRange=QQ}@:@")->types);
+	    BqMethod_SignatureRecordForString("{_NSRange=QQ}@:@", NULL)->types);
+}
+
+TEST(MethodDescCache, SignatureStringsForCallersInC)
+{
+    const char *signature = BqMethod_SignatureForString("v@:i");
+    ASSERT_NE(nullptr, signature);
+    EXPECT_STREQ("v20@0:8i16", signature);
+    EXPECT_EQ(signature, BqMethod_SignatureForString("v12@0:4i8"))
+	    << "one string per signature, whatever the offsets asked with";
+    EXPECT_EQ(signature, BqMethod_SignatureRecordForString("v@:i", NULL)->types)
+	    << "the string is the record's";
+    char printed[64];
+    snprintf(printed, sizeof printed, "%s", BqMethod_SignatureForString("c@:c"));
+    EXPECT_STREQ("c17@0:8c16", printed);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(nullptr, BqMethod_SignatureForString("v@:v"));
+    EXPECT_EQ("cannot get signature for \"v@:v\": arg type cannot be void\n",
+	    testing::internal::GetCapturedStderr());
 }
 
 TEST(MethodDescCache, FailuresAreReportedNotCached)
@@ -163,14 +181,25 @@ TEST(MethodDescCache, FailuresAreReportedNotCached)
     EXPECT_EQ(nullptr, BqMethod_SignatureForString("v@:v"));
     EXPECT_EQ(nullptr, BqMethod_SignatureForString("v@:{a=i"));
     EXPECT_EQ(nullptr, BqMethod_SignatureForString(""));
+    EXPECT_EQ(nullptr, BqMethod_SignatureForString(NULL));
     std::string messages = testing::internal::GetCapturedStderr();
     std::string failure = "cannot get signature for \"v@:v\": arg type cannot be void\n";
     EXPECT_EQ(0u, messages.find(failure + failure)) << messages;
     EXPECT_NE(std::string::npos,
 	    messages.find("cannot get signature for \"v@:{a=i\": illegal type for arg 3\n"));
 
+    /* The records' lookup tells its caller instead. */
     Tcl_DString result;
     Tcl_DStringInit(&result);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(nullptr, BqMethod_SignatureRecordForString("v@:v", &result));
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
+    EXPECT_STREQ("arg type cannot be void", Tcl_DStringValue(&result));
+    Tcl_DStringSetLength(&result, 0);
+    EXPECT_EQ(nullptr, BqMethod_SignatureRecordForString(NULL, &result));
+    EXPECT_STREQ("no types", Tcl_DStringValue(&result));
+
+    Tcl_DStringSetLength(&result, 0);
     EXPECT_EQ(1, BqMethod_CompleteTypes("v@:r", &result));
     EXPECT_STREQ("illegal type for arg 3", Tcl_DStringValue(&result));
     Tcl_DStringFree(&result);
@@ -188,7 +217,7 @@ TEST(MethodDescCache, FromMethodSignatureObjects)
 
     BqMethodSignature *record = BqMethod_SignatureRecordForSignature(signature, NULL);
     ASSERT_NE(nullptr, record);
-    EXPECT_EQ(record, BqMethod_SignatureForString(Tcl_DStringValue(&result)));
+    EXPECT_EQ(record, BqMethod_SignatureRecordForString(Tcl_DStringValue(&result), NULL));
     EXPECT_EQ(5, record->numberOfArguments);
 
     /* Element names in a structure argument: GNUstep's per-argument

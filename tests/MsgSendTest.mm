@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "BqOsmo.h"
+#include "BqOsmoCore.h"
 #include "CTypes.h"
 #include "BqOsmoSupport.h"
+#include "FormatArgs.h"
 #include "MsgSend.h"
 #include "TypeEncoding.h"
 
@@ -22,6 +24,7 @@
 #include <stdint.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 /* An interpreter value of the test table. */
 typedef struct Value {
@@ -54,6 +57,14 @@ BytesFromC(void *, Tcl_DString *, CTypeTable *, void *ivalue, void *cstorage,
 	memcpy(value->bytes, cstorage, (size_t) size);
     }
     return 0;
+}
+
+static int
+RefuseFromC(void *, Tcl_DString *errors, CTypeTable *, void *, void *, int, const char *,
+	CTypeEntry *, unsigned)
+{
+    BqTcl_DStringApp(errors, "refused result", (char *) NULL);
+    return 1;
 }
 
 static CTypeTable *
@@ -93,6 +104,9 @@ typedef struct Big { double d[5]; long long tag; } Big;
 typedef struct Nested { Pair p; float f; } Nested;
 typedef union Either { int i; float f; } Either;
 
+/* Calls of -countedWithFormat:, so a test can tell that none was made. */
+static int formatCalls;
+
 @interface SendTarget : NSObject
 - (char) echoChar: (char)x;
 - (unsigned char) echoUChar: (unsigned char)x;
@@ -107,6 +121,9 @@ typedef union Either { int i; float f; } Either;
 - (float) echoFloat: (float)x;
 - (double) echoDouble: (double)x;
 - (BOOL) echoBool: (BOOL)x;
+- (bool) negate: (bool)x;
+- (int) choose: (bool)second between: (int)a and: (int)b;
+- (int) wholePart: (long double)x;
 - (SEL) echoSel: (SEL)x;
 - (Class) echoClass: (Class)x;
 - (char *) echoString: (char *)x;
@@ -120,7 +137,10 @@ typedef union Either { int i; float f; } Either;
 - (Either) either: (Either)e;
 - (int) sum: (Pair)p orRaise: (BOOL)raise;
 - (int) countUntilNil: (id)first, ...;
+- (NSString *) textWithCFormat: (const char *)format, ...;
+- (NSString *) countedWithFormat: (NSString *)format, ...;
 - (int) value;
+- (id) deallocAndAnswerSelf;
 - (void) raiseFoundation;
 - (void) raiseOwn;
 - (void) raiseCoded;
@@ -143,6 +163,9 @@ typedef union Either { int i; float f; } Either;
 - (float) echoFloat: (float)x { return x; }
 - (double) echoDouble: (double)x { return x; }
 - (BOOL) echoBool: (BOOL)x { return x; }
+- (bool) negate: (bool)x { return !x; }
+- (int) choose: (bool)second between: (int)a and: (int)b { return second ? b : a; }
+- (int) wholePart: (long double)x { return (int) x; }
 - (SEL) echoSel: (SEL)x { return x; }
 - (Class) echoClass: (Class)x { return x; }
 - (char *) echoString: (char *)x { return x; }
@@ -183,7 +206,26 @@ typedef union Either { int i; float f; } Either;
     va_end(list);
     return count;
 }
+- (NSString *) textWithCFormat: (const char *)format, ...
+{
+    char text[256];
+    va_list list;
+    va_start(list, format);
+    vsnprintf(text, sizeof text, format, list);
+    va_end(list);
+    return [NSString stringWithUTF8String: text];
+}
+- (NSString *) countedWithFormat: (NSString *)format, ...
+{
+    formatCalls++;
+    va_list list;
+    va_start(list, format);
+    NSString *text = [[[NSString alloc] initWithFormat: format arguments: list] autorelease];
+    va_end(list);
+    return text;
+}
 - (int) value { return 1; }
+- (id) deallocAndAnswerSelf { [self dealloc]; return self; }
 - (void) raiseFoundation
 {
     [NSException raise: @"TestFailure" format: @"went %@", @"wrong"];
@@ -283,6 +325,39 @@ TEST_F(MsgSend, IntegersAtTheirLimits)
     ECHO("echoPointer:", void *, (void *) &r);
 #undef ECHO
     EXPECT_EQ(BQ_QUAL_RESULT, r.qualifiers) << "results carry the result bit";
+}
+
+TEST_F(MsgSend, CBoolArgumentsAndResults)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r, yes = V<bool>(true), no = V<bool>(false), a = V<int>(-7), b = V<int>(9);
+    ASSERT_EQ(0, Send(t, "negate:", &r, { &yes })) << Errors();
+    EXPECT_FALSE(As<bool>(r));
+    ASSERT_EQ(0, Send(t, "negate:", &r, { &no })) << Errors();
+    EXPECT_TRUE(As<bool>(r));
+    ASSERT_EQ(0, Send(t, "choose:between:and:", &r, { &yes, &a, &b })) << Errors();
+    EXPECT_EQ(9, As<int>(r));
+    ASSERT_EQ(0, Send(t, "choose:between:and:", &r, { &no, &a, &b })) << Errors();
+    EXPECT_EQ(-7, As<int>(r));
+}
+
+TEST_F(MsgSend, SignatureThatCannotBeCalledFailsTheSameWayEveryTime)
+{
+    /* libffi has no way here to pass a long double from a frame slot. */
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r, x = V<long double>(2.5L);
+    EXPECT_EQ(1, Send(t, "wholePart:", &r, { &x }));
+    std::string first = Errors();
+    EXPECT_NE(std::string::npos, first.find("cannot pass a value of type \"D\"")) << first;
+
+    /* Failing again costs the runtime zone nothing: the failure is kept. */
+    size_t before = NSZoneStats(BqOsmo_GetRuntimeZone()).bytes_used;
+    for (int i = 0; i < 100; i++) {
+	Tcl_DStringSetLength(&errors, 0);
+	EXPECT_EQ(1, Send(t, "wholePart:", &r, { &x }));
+    }
+    EXPECT_EQ(before, NSZoneStats(BqOsmo_GetRuntimeZone()).bytes_used);
+    EXPECT_EQ(first, Errors());
 }
 
 /* The release procedure's calls, with the structure each one saw. */
@@ -504,10 +579,22 @@ TEST_F(MsgSend, ArgumentErrors)
     SendTarget *t = [[[SendTarget alloc] init] autorelease];
     Value r, a = V<int>(1);
     EXPECT_EQ(1, Send(t, "echoInt:", &r, {}));
-    EXPECT_EQ("msg_send*: wrong number of arguments for echoInt:", Errors());
+    EXPECT_EQ("echoInt: takes 1 argument, 0 given", Errors());
     Tcl_DStringSetLength(&errors, 0);
     EXPECT_EQ(1, Send(t, "echoInt:", &r, { &a, &a }));
-    EXPECT_EQ("msg_send*: wrong number of arguments for echoInt:", Errors());
+    EXPECT_EQ("echoInt: takes 1 argument, 2 given", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, Send(t, "value", &r, { &a }));
+    EXPECT_EQ("value takes 0 arguments, 1 given", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, Send(t, "choose:between:and:", &r, { &a }));
+    EXPECT_EQ("choose:between:and: takes 3 arguments, 1 given", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    KxSuper super = { t, [NSObject class] };
+    void *argv[3] = { NULL, NULL, &a };
+    EXPECT_EQ(1, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_SUPER, &super,
+	    @selector(description), NULL, 3, argv, &r));
+    EXPECT_EQ("description takes 0 arguments, 1 given", Errors()) << "messages to super too";
     Tcl_DStringSetLength(&errors, 0);
 
     a.refuse = 1;
@@ -525,6 +612,34 @@ TEST_F(MsgSend, ArgumentErrors)
 	    class_getName(object_getClass([SendTarget class])),
 	    (unsigned long) (uintptr_t) [SendTarget class]);
     EXPECT_EQ(expected, Errors());
+}
+
+/*
+ * A method that frees its receiver, then a result that fails to convert:
+ * the failure names the call from what the send knew before the call.
+ * In a process of its own, since reading the freed receiver may crash.
+ */
+static void
+FailAfterTheReceiverIsFreed(void)
+{
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    Value result;
+    void *argv[2] = { NULL, NULL };
+    id target = [[SendTarget alloc] init];
+    CTypeTable *refusing = BqOsmo_NewCTypeTable("MsgSendTestRefusing", NULL, NULL, NULL, NULL,
+	    NULL, BytesToC, RefuseFromC, 0);
+    int code = BqOsmo_MsgSend(NULL, &errors, refusing, BQ_SEND_MESSAGE, target,
+	    @selector(deallocAndAnswerSelf), NULL, 2, argv, &result);
+    fprintf(stderr, "%d %s\n", code, Tcl_DStringValue(&errors));
+    exit(0);
+}
+
+TEST_F(MsgSend, FailureAfterTheReceiverWasFreedNamesTheCall)
+{
+    EXPECT_EXIT(FailAfterTheReceiverIsFreed(), testing::ExitedWithCode(0),
+	    "1 refused result \\(while value returned from "
+	    "-\\[<SendTarget:0x[0-9a-f]+> deallocAndAnswerSelf\\]\\)");
 }
 
 TEST_F(MsgSend, ReceiversThatCannotBeMessaged)
@@ -590,6 +705,13 @@ TEST_F(MsgSend, FunctionCallsThroughADescription)
 	    &description, 2, argv, &r)) << Errors();
     EXPECT_EQ(42, As<int>(r));
     EXPECT_EQ(1, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_FUNCTION, NULL, NULL,
+	    &description, 1, argv, &r));
+    char expected[64];
+    snprintf(expected, sizeof expected, "function 0x%lx takes 2 arguments, 1 given",
+	    (unsigned long) (uintptr_t) AddInts);
+    EXPECT_EQ(expected, Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_FUNCTION, NULL, NULL,
 	    NULL, 2, argv, &r));
     EXPECT_EQ("no function description", Errors());
 }
@@ -645,4 +767,210 @@ TEST_F(MsgSend, ReceiversWithoutSignatureLookupUseRespondsTo)
     EXPECT_EQ(1, Send((id) objc_getClass("SendBareRoot"), "unknownThing", &r));
     EXPECT_EQ("class SendBareRoot does not respond to \"unknownThing\"", Errors());
     object_dispose(bare);
+}
+
+/* ---------------------------------------------------------------------
+ * Format methods
+ * ------------------------------------------------------------------ */
+
+/* The codes a format's values travel as, or "error: <message>". */
+static std::string
+Codes(const char *format, int objects = 1)
+{
+    char codes[32];
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    int count = BqFormat_Scan(format, strlen(format), objects, codes, (int) sizeof codes,
+	    &errors);
+    std::string answer = count < 0 ? "error: " + std::string(Tcl_DStringValue(&errors))
+				   : std::string(codes, (size_t) count);
+    Tcl_DStringFree(&errors);
+    return answer;
+}
+
+TEST(FormatArgs, EachDirectiveReadsItsPromotedType)
+{
+    EXPECT_EQ("iiIIIIi", Codes("%d %i %u %x %X %o %c"));
+    EXPECT_EQ("iiilqqlql", Codes("%hhd %hd %d %ld %lld %qd %zd %jd %td"));
+    EXPECT_EQ("IIILQQLQL", Codes("%hhu %hx %o %lu %llX %qu %zu %ju %tx"));
+    EXPECT_EQ("dddddddd", Codes("%f %F %e %E %g %G %a %lf"));
+    EXPECT_EQ("*@", Codes("%s %@"));
+    EXPECT_EQ("iid", Codes("%*.*f")) << "a star reads an int before the value";
+    EXPECT_EQ("i", Codes("%-+ #0'12.4d"));
+    EXPECT_EQ("", Codes("100%% and %%d"));
+    EXPECT_EQ("", Codes(""));
+    EXPECT_EQ("i", Codes("%d\xe2\x98\xba")) << "text after a directive is text";
+
+    char codes[1];
+    EXPECT_EQ(3, BqFormat_Scan("%d%f%s", 6, 1, codes, 1, NULL)) << "counts beyond max";
+    EXPECT_EQ('i', codes[0]);
+    EXPECT_EQ(2, BqFormat_Scan("%d\0%s", 5, 1, codes, 1, NULL)) << "a NUL byte ends nothing";
+    EXPECT_EQ(1, BqFormat_Scan("%d%s", 2, 1, codes, 1, NULL)) << "nothing is read past length";
+}
+
+TEST(FormatArgs, DirectivesThatCannotBeTold)
+{
+    EXPECT_EQ("error: unknown directive \"%y\"", Codes("a %y b"));
+    EXPECT_EQ("error: unknown directive \"%@\"", Codes("%@", 0)) << "a C format has no objects";
+    EXPECT_EQ("error: unknown directive \"%Lf\"", Codes("%Lf"));
+    EXPECT_EQ("error: unknown directive \"%ls\"", Codes("%ls"));
+    EXPECT_EQ("error: unknown directive \"%p\"", Codes("%p"));
+    EXPECT_EQ("error: unknown directive \"%l\xe2\x98\xba\"", Codes("%l\xe2\x98\xba"))
+	    << "a whole character";
+    EXPECT_EQ("error: directive \"%5n\" is refused (it writes to memory)", Codes("%d%5n"));
+    EXPECT_EQ("error: incomplete directive \"%-5\" at the end", Codes("%d %-5"));
+    EXPECT_EQ("error: incomplete directive \"%\" at the end", Codes("100%"));
+    EXPECT_EQ("error: positional directive \"%2$...\" is not supported", Codes("%2$d"));
+}
+
+TEST(FormatArgs, WhichSelectorsTakeAFormatAndItsValues)
+{
+    for (const char *name : { "stringWithFormat:", "initWithFormat:", "appendFormat:",
+	    "stringByAppendingFormat:", "raise:format:", "predicateWithFormat:",
+	    "localizedStringWithFormat:", "textWithCFormat:", "format:" }) {
+	EXPECT_TRUE(BqFormat_IsFormatSelector(name)) << name;
+    }
+    for (const char *name : { "initWithFormat:arguments:", "initWithFormat:locale:",
+	    "setDateFormat:", "setFormat:", "descriptionWithCalendarFormat:",
+	    "dateWithString:calendarFormat:", "stringWithFormat", "Format:", "format", "",
+	    "reformat:", "settingsFormat:" }) {
+	EXPECT_EQ(strcmp(name, "settingsFormat:") == 0, BqFormat_IsFormatSelector(name)) << name;
+    }
+    EXPECT_FALSE(BqFormat_IsFormatSelector(NULL));
+}
+
+TEST_F(MsgSend, FormatValuesConvertByTheirDirectives)
+{
+    Value r, format = V<id>(@"%d|%5.2f|%s|%@|%x|%c|%%|%*d|%lld|%hhd|%-3u|%g");
+    Value i = V<int>(-42), d = V<double>(3.14159), str = V<const char *>("text"),
+	obj = V<id>(@"object"), x = V<unsigned>(255), c = V<int>('A'), width = V<int>(4),
+	q = V<long long>(1LL << 40), hh = V<int>(300), u = V<unsigned>(7), g = V<double>(1e-5);
+    ASSERT_EQ(0, Send([NSString class], "stringWithFormat:", &r,
+	    { &format, &i, &d, &str, &obj, &x, &c, &width, &i, &q, &hh, &u, &g })) << Errors();
+    NSString *expected = [NSString stringWithFormat: @"%d|%5.2f|%s|%@|%x|%c|%%|%*d|%lld|%hhd|%-3u|%g",
+	    -42, 3.14159, "text", @"object", 255u, 'A', 4, -42, 1LL << 40, (char) 300, 7u, 1e-5];
+    EXPECT_STREQ([expected UTF8String], [As<NSString *>(r) UTF8String]);
+    EXPECT_EQ("", Errors());
+
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    format = V<const char *>("%s=%d, %.1f");
+    ASSERT_EQ(0, Send(t, "textWithCFormat:", &r, { &format, &str, &i, &d })) << Errors();
+    EXPECT_STREQ("text=-42, 3.1", [As<NSString *>(r) UTF8String]);
+
+    /* The same signature with other directives, and more values than a
+     * call plan keeps prepared, in turn. */
+    std::string many;
+    std::vector<Value> values(20);
+    std::vector<Value *> list;
+    Value manyFormat = V<const char *>("%d%d%d%d%d%d%d%d%d%d%d%d%d%d%d%d%d%d%d%d");
+    list.push_back(&manyFormat);
+    for (int k = 0; k < 20; k++) {
+	values[(size_t) k] = V<int>(k % 10);
+	list.push_back(&values[(size_t) k]);
+	many += std::to_string(k % 10);
+    }
+    void *argv[24] = { NULL, NULL };
+    for (size_t k = 0; k < list.size(); k++) {
+	argv[k + 2] = list[k];
+    }
+    for (int round = 0; round < 3; round++) {
+	format = V<const char *>("%f");
+	ASSERT_EQ(0, Send(t, "textWithCFormat:", &r, { &format, &d })) << Errors();
+	EXPECT_STREQ("3.141590", [As<NSString *>(r) UTF8String]);
+	format = V<const char *>("%d");
+	ASSERT_EQ(0, Send(t, "textWithCFormat:", &r, { &format, &i })) << Errors();
+	EXPECT_STREQ("-42", [As<NSString *>(r) UTF8String]);
+	ASSERT_EQ(0, BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_MESSAGE, t,
+		@selector(textWithCFormat:), NULL, 23, argv, &r)) << Errors();
+	EXPECT_EQ(many, [As<NSString *>(r) UTF8String]);
+    }
+}
+
+/*
+ * Sends -countedWithFormat: with format and values, in a child process
+ * (before the values are checked, such a send could read what was not
+ * passed and crash).  The child exits with 0 when the send failed with
+ * message and the method did not run; it shows what it got on stderr.
+ */
+static void
+RefusedInChild(Value *format, std::vector<Value *> values, const char *message)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    Value r;
+    void *argv[8] = { NULL, NULL, format };
+    for (size_t k = 0; k < values.size(); k++) {
+	argv[k + 3] = values[k];
+    }
+    formatCalls = 0;
+    int code = BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_MESSAGE, t,
+	    @selector(countedWithFormat:), NULL, (int) values.size() + 3, argv, &r);
+    fprintf(stderr, "code %d, %d calls: %s\n", code, formatCalls, Tcl_DStringValue(&errors));
+    exit(code == 1 && formatCalls == 0 && strcmp(Tcl_DStringValue(&errors), message) == 0
+	    ? 0 : 1);
+}
+
+TEST_F(MsgSend, FormatsThatWouldReadWhatWasNotPassedAreRefused)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r, one = V<int>(1);
+    struct { Value format; std::vector<Value *> values; const char *message; } cases[] = {
+	{ V<id>(@"%@%@%@%@%@%@%@%@"), {},
+	  "countedWithFormat: format \"%@%@%@%@%@%@%@%@\" reads 8 values, 0 given" },
+	{ V<id>(@"%d and %*d"), { &one, &one },
+	  "countedWithFormat: format \"%d and %*d\" reads 3 values, 2 given" },
+	{ V<id>(@"%d %y"), { &one, &one },
+	  "countedWithFormat: unknown directive \"%y\" in format \"%d %y\"" },
+	{ V<id>(@"%d%n"), { &one, &one },
+	  "countedWithFormat: directive \"%n\" is refused (it writes to memory) in format \"%d%n\"" },
+	{ V<id>(nil), {}, "countedWithFormat: the format is nil" },
+	{ V<id>([NSString stringWithCharacters: (const unichar[]) { 'a', 0, '%', 'd' } length: 4]),
+	  { &one }, "countedWithFormat: the format holds a NUL character" },
+	{ V<id>([NSNumber numberWithInt: 3]), {},
+	  "countedWithFormat: the format is not a string (NSIntNumber)" },
+    };
+    for (auto &c : cases) {
+	EXPECT_EXIT(RefusedInChild(&c.format, c.values, c.message), testing::ExitedWithCode(0),
+		"") << c.message;
+    }
+
+    Tcl_DStringSetLength(&errors, 0);
+    EXPECT_EQ(1, Send(t, "countedWithFormat:", &r));
+    EXPECT_EQ("countedWithFormat: takes at least 1 argument, 0 given", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    Value cFormat = V<const char *>("%@");
+    EXPECT_EQ(1, Send(t, "textWithCFormat:", &r, { &cFormat, &one }));
+    EXPECT_EQ("textWithCFormat: unknown directive \"%@\" in format \"%@\"", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    cFormat = V<const char *>(NULL);
+    EXPECT_EQ(1, Send(t, "textWithCFormat:", &r, { &cFormat }));
+    EXPECT_EQ("textWithCFormat: the format is NULL", Errors());
+    Tcl_DStringSetLength(&errors, 0);
+    Value refused = V<int>(1);
+    refused.refuse = 1;
+    Value format = V<id>(@"%d");
+    EXPECT_EQ(1, Send(t, "countedWithFormat:", &r, { &format, &refused }));
+    EXPECT_EQ(0u, Errors().find("refused value (while converting arguments for -[<SendTarget:"))
+	    << Errors();
+}
+
+TEST_F(MsgSend, FormatValuesBeyondTheDirectivesAreLeftOutWithAWarning)
+{
+    SendTarget *t = [[[SendTarget alloc] init] autorelease];
+    Value r, format = V<id>(@"%d!"), one = V<int>(1), two = V<int>(2);
+    formatCalls = 0;
+    ASSERT_EQ(0, Send(t, "countedWithFormat:", &r, { &format, &one, &two }));
+    EXPECT_STREQ("1!", [As<NSString *>(r) UTF8String]);
+    EXPECT_EQ("Redundant argument in countedWithFormat:", Errors());
+    EXPECT_EQ(1, formatCalls);
+}
+
+TEST_F(MsgSend, FormatOfARaisedException)
+{
+    Value r, name = V<id>(@"Overheated"), format = V<id>(@"%d degrees, %s"),
+	degrees = V<int>(451), reason = V<const char *>("paper burns");
+    EXPECT_EQ(1, Send([NSException class], "raise:format:", &r,
+	    { &name, &format, &degrees, &reason }));
+    EXPECT_EQ("[NSException Overheated]: 451 degrees, paper burns", Errors());
 }

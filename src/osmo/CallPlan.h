@@ -8,7 +8,8 @@
  *
  *	A plan is made once per completed signature and hung on the
  *	signature record (its callInfo), so a repeated send of the same
- *	signature prepares nothing.  Plans live as long as the process.
+ *	signature prepares nothing; so is the reason a signature cannot be
+ *	called.  Plans live as long as the process.
  *
  *	Frame layout: the completed signature's offsets.  They advance by each
  *	argument's size rounded up to the 8-byte word, so every argument sits
@@ -57,6 +58,10 @@ typedef struct BqCallPlan {
      * resolves again when the table or its generation changes). */
     BqOsmoCTypeConversion *argConversions;
     BqOsmoCTypeConversion returnConversion;
+    ffi_type *returnFfi;	/* the result's libffi description */
+    /* Why the signature cannot be called, or null.  A failed plan is
+     * kept like any other, so the reason is found, not built, again. */
+    const char *failure;
 } BqCallPlan;
 
 
@@ -71,8 +76,18 @@ BqCallPlan_IsAggregateType(const char *type)
 }
 
 /* The plan for a completed signature, made on first use; null with a
- * message appended to errors when a type has no libffi description. */
+ * message appended to errors when a type has no libffi description (the
+ * same message on every later request). */
 BqCallPlan *BqCallPlan_ForSignature(BqMethodSignature *signature, Tcl_DString *errors);
+
+/* Prepares into cif a call of the plan's signature (the named arguments)
+ * followed by count values of a variadic method, each of a type code of
+ * FormatArgs.h ('i', 'I', 'l', 'L', 'q', 'Q', 'd', '*', '@'); types
+ * receives the libffi description of every argument and must have room
+ * for numberOfArguments + count of them.  Calls of the same signature and
+ * codes prepare nothing again.  Answers 0, or 1 with a message. */
+int BqCallPlan_PrepareVariadic(BqCallPlan *plan, const char *codes, int count, ffi_cif *cif,
+		ffi_type **types, Tcl_DString *errors);
 
 /* Calls implementation with the frame's arguments (at the plan's offsets
  * of stacked) and stores the result, as libffi would, into returnValue. */

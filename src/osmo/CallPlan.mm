@@ -204,7 +204,8 @@ BqCallPlan_TypeFor(const char *type, Tcl_DString *errors)
     const char *code = BqTypeSpec_SkipTypeQualifiers(type);
     switch (*code) {
     case 'c': return &ffi_type_sint8;
-    case 'C': return &ffi_type_uint8;
+    case 'C':
+    case 'B': return &ffi_type_uint8;
     case 's': return &ffi_type_sint16;
     case 'S': return &ffi_type_uint16;
     case 'i': return &ffi_type_sint32;
@@ -235,16 +236,18 @@ BqCallPlan_TypeFor(const char *type, Tcl_DString *errors)
     default:
 	break;
     }
-    BqTcl_DStringApp(errors, "cannot pass a value of type \"", type, "\"", (char *) NULL);
+    const char *end = BqTypeSpec_SkipTypeSpec(type);
+    Tcl_DStringAppend(errors, "cannot pass a value of type \"", -1);
+    Tcl_DStringAppend(errors, type, end > type ? (int) (end - type) : -1);
+    Tcl_DStringAppend(errors, "\"", -1);
     return NULL;
 }
 
-/* The word an integer-class argument of this code travels in, or -1
- * (as the code) when the code is not of that class. */
+/* Whether a value of this code travels in one general register. */
 static int
 IsWordCode(char code)
 {
-    return strchr("cCsSiIlLqQ*@#:^%?", code) != NULL && code != '\0';
+    return strchr("cCBsSiIlLqQ*@#:^%?", code) != NULL && code != '\0';
 }
 
 static void
@@ -281,7 +284,8 @@ WordArgument(char code, const char *address)
 {
     switch (code) {
     case 'c': return (uintptr_t) (intptr_t) *(const signed char *) address;
-    case 'C': return *(const unsigned char *) address;
+    case 'C':
+    case 'B': return *(const unsigned char *) address;
     case 's': return (uintptr_t) (intptr_t) *(const short *) address;
     case 'S': return *(const unsigned short *) address;
     case 'i': return (uintptr_t) (intptr_t) *(const int *) address;
@@ -341,8 +345,17 @@ BqCallPlan_Call(BqCallPlan *plan, IMP implementation, char *stacked, void **argu
     }
 }
 
+/*
+ *----------------------------------------------------------------------
+ * MakePlan --
+ *	The plan for a completed signature.  A signature that cannot be
+ *	called still gets a plan, one that holds the reason (failure), so
+ *	that later sends of it report the same reason without building
+ *	anything again.
+ *----------------------------------------------------------------------
+ */
 static BqCallPlan *
-MakePlan(BqMethodSignature *signature, Tcl_DString *errors)
+MakePlan(BqMethodSignature *signature)
 {
     int argc = signature->numberOfArguments;
     BqCallPlan *plan = (BqCallPlan *) BqOsmo_RuntimeAlloc(sizeof(BqCallPlan));
@@ -357,16 +370,18 @@ MakePlan(BqMethodSignature *signature, Tcl_DString *errors)
 
     /* The completed signature: return type, frame size, then one
      * (type, offset) pair per argument. */
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
     const char *cursor = signature->types;
     plan->returnType = cursor;
     plan->returnCode = *BqTypeSpec_SkipTypeQualifiers(cursor);
     plan->returnSize = BqTypeSpec_SizeOfType(cursor);
-    ffi_type *returnFfi = BqCallPlan_TypeFor(cursor, errors);
+    ffi_type *returnFfi = BqCallPlan_TypeFor(cursor, &errors);
     cursor = BqTypeSpec_SkipOffset(BqTypeSpec_SkipTypeSpec(cursor));
     int ok = returnFfi != NULL;
     for (int i = 0; ok && i < argc; i++) {
 	if (*cursor == '\0') {
-	    BqTcl_DStringApp(errors, "signature \"", signature->types, "\" is cut short",
+	    BqTcl_DStringApp(&errors, "signature \"", signature->types, "\" is cut short",
 		    (char *) NULL);
 	    ok = 0;
 	    break;
@@ -377,31 +392,130 @@ MakePlan(BqMethodSignature *signature, Tcl_DString *errors)
 	}
 	const char *offset = BqTypeSpec_SkipTypeSpec(cursor);
 	plan->argOffsets[i] = (int) strtol(offset, NULL, 10);
-	plan->ffiArgTypes[i] = BqCallPlan_TypeFor(cursor, errors);
+	plan->ffiArgTypes[i] = BqCallPlan_TypeFor(cursor, &errors);
 	ok = plan->ffiArgTypes[i] != NULL;
 	cursor = BqTypeSpec_SkipOffset(offset);
     }
     int frameSize = signature->frameSize > 0 ? signature->frameSize : 0;
     plan->frameSize = (frameSize + 7) & ~7;
+    plan->returnFfi = returnFfi;
     if (ok && ffi_prep_cif(&plan->cif, FFI_DEFAULT_ABI, (unsigned) argc, returnFfi,
 	    plan->ffiArgTypes) != FFI_OK) {
-	BqTcl_DStringApp(errors, "cannot prepare a call for signature \"", signature->types,
+	BqTcl_DStringApp(&errors, "cannot prepare a call for signature \"", signature->types,
 		"\"", (char *) NULL);
 	ok = 0;
     }
-    if (!ok) {
-	/* Records are few and small; a failed plan is simply not kept. */
-	return NULL;
+    if (ok) {
+	ChooseDirectCall(plan);
+    } else {
+	plan->failure = BqOsmo_RuntimeStrdup(Tcl_DStringValue(&errors));
     }
-    ChooseDirectCall(plan);
+    Tcl_DStringFree(&errors);
     return plan;
 }
 
 BqCallPlan *
 BqCallPlan_ForSignature(BqMethodSignature *signature, Tcl_DString *errors)
 {
-    if (signature->callInfo == NULL) {
-	signature->callInfo = MakePlan(signature, errors);
+    BqCallPlan *plan = (BqCallPlan *) signature->callInfo;
+    if (plan == NULL) {
+	plan = MakePlan(signature);
+	signature->callInfo = plan;
     }
-    return (BqCallPlan *) signature->callInfo;
+    if (plan->failure != NULL) {
+	Tcl_DStringAppend(errors, plan->failure, -1);
+	return NULL;
+    }
+    return plan;
+}
+
+/* ---------------------------------------------------------------------
+ * Variadic calls
+ *
+ * Prepared calls of a signature followed by values of given codes, in a
+ * direct-mapped cache that a later preparation may overwrite: a caller
+ * gets a copy of the entry's call, never the entry itself, so a send that
+ * runs while another one waits for its call (a method that calls back
+ * into the interpreter) cannot change the waiting call.  Process-wide,
+ * like the signature records the entries point to.
+ * ------------------------------------------------------------------ */
+
+#define VARIADIC_CACHE_SIZE 64		/* a power of two */
+#define VARIADIC_MAX_NAMED 8		/* larger calls are not cached */
+#define VARIADIC_MAX_VALUES 16
+
+typedef struct VariadicEntry {
+    BqCallPlan *plan;
+    int count;
+    char codes[VARIADIC_MAX_VALUES];
+    ffi_cif cif;
+    ffi_type *types[VARIADIC_MAX_NAMED + VARIADIC_MAX_VALUES];
+} VariadicEntry;
+
+static VariadicEntry variadicCache[VARIADIC_CACHE_SIZE];
+
+static ffi_type *
+VariadicType(char code)
+{
+    switch (code) {
+    case 'i': return &ffi_type_sint32;
+    case 'I': return &ffi_type_uint32;
+    case 'l': case 'q': return &ffi_type_sint64;
+    case 'L': case 'Q': return &ffi_type_uint64;
+    case 'd': return &ffi_type_double;
+    case '*': case '@': return &ffi_type_pointer;
+    default: return NULL;
+    }
+}
+
+static VariadicEntry *
+VariadicSlot(BqCallPlan *plan, const char *codes, int count)
+{
+    uintptr_t hash = (uintptr_t) plan >> 4;
+    for (int i = 0; i < count; i++) {
+	hash = hash * 31 + (unsigned char) codes[i];
+    }
+    return &variadicCache[(hash ^ (unsigned) count) & (VARIADIC_CACHE_SIZE - 1)];
+}
+
+int
+BqCallPlan_PrepareVariadic(BqCallPlan *plan, const char *codes, int count, ffi_cif *cif,
+	ffi_type **types, Tcl_DString *errors)
+{
+    int named = plan->numberOfArguments;
+    int total = named + count;
+    int cacheable = named <= VARIADIC_MAX_NAMED && count <= VARIADIC_MAX_VALUES;
+    VariadicEntry *entry = cacheable ? VariadicSlot(plan, codes, count) : NULL;
+    if (entry != NULL && entry->plan == plan && entry->count == count
+	    && memcmp(entry->codes, codes, (size_t) count) == 0) {
+	memcpy(types, entry->types, sizeof(ffi_type *) * (size_t) total);
+	*cif = entry->cif;
+	cif->arg_types = types;
+	return 0;
+    }
+    memcpy(types, plan->ffiArgTypes, sizeof(ffi_type *) * (size_t) named);
+    for (int i = 0; i < count; i++) {
+	types[named + i] = VariadicType(codes[i]);
+	if (types[named + i] == NULL) {
+	    char code[2] = { codes[i], '\0' };
+	    BqTcl_DStringApp(errors, "cannot pass a variadic value of type \"", code, "\"",
+		    (char *) NULL);
+	    return 1;
+	}
+    }
+    if (ffi_prep_cif_var(cif, FFI_DEFAULT_ABI, (unsigned) named, (unsigned) total,
+	    plan->returnFfi, types) != FFI_OK) {
+	BqTcl_DStringApp(errors, "cannot prepare a variadic call for signature \"",
+		plan->returnType, "\"", (char *) NULL);
+	return 1;
+    }
+    if (entry != NULL) {
+	entry->plan = plan;
+	entry->count = count;
+	memcpy(entry->codes, codes, (size_t) count);
+	memcpy(entry->types, types, sizeof(ffi_type *) * (size_t) total);
+	entry->cif = *cif;
+	entry->cif.arg_types = entry->types;
+    }
+    return 0;
 }

@@ -61,9 +61,15 @@ int  BqOsmo_GetMethodDescription(CTypeTable *table, int argc,
  * the cache; 0, or 1 with a message in result. */
 int  BqMethod_CompleteTypes(const char *types, Tcl_DString *result);
 
-/* The cached record for a type string with or without offsets; null when
- * it cannot be completed (the reason is printed on standard error). */
-BqMethodSignature *BqMethod_SignatureForString(const char *types);
+/* The completed signature of a type string with or without offsets, as
+ * cached (it lives for the process); null when it cannot be completed,
+ * the reason then printed on standard error. */
+const char *BqMethod_SignatureForString(const char *types);
+
+/* The cached record of a type string with or without offsets, for the
+ * message send; null when it cannot be completed, the reason then
+ * appended to errors (unless errors is null). */
+BqMethodSignature *BqMethod_SignatureRecordForString(const char *types, Tcl_DString *errors);
 
 #ifdef __OBJC__
 @class NSMethodSignature;

@@ -305,17 +305,17 @@ LookupOrComplete(const char *types, Tcl_DString *errors)
 
 /*
  *----------------------------------------------------------------------
- * BqMethod_SignatureForString --
+ * BqMethod_SignatureRecordForString --
  *	The cached record of a type string.  A string that cannot be
- *	completed prints "cannot get signature for ..." on standard error
- *	and answers null; it is tried again on the next request.
+ *	completed answers null, with the reason appended to errors when
+ *	errors is given; it is tried again on the next request.
  *----------------------------------------------------------------------
  */
 BqMethodSignature *
-BqMethod_SignatureForString(const char *types)
+BqMethod_SignatureRecordForString(const char *types, Tcl_DString *errors)
 {
     if (types == NULL) {
-	fprintf(stderr, "cannot get signature for \"(null)\": no types\n");
+	BqTcl_DStringApp(errors, "no types", (char *) NULL);
 	return NULL;
     }
     BqMethodSignature *record = CachedSignature(types);
@@ -325,12 +325,33 @@ BqMethod_SignatureForString(const char *types)
     Tcl_DString message;
     Tcl_DStringInit(&message);
     record = LookupOrComplete(types, &message);
-    if (record == NULL) {
-	fprintf(stderr, "cannot get signature for \"%s\": %s\n", types,
-		Tcl_DStringValue(&message));
+    if (record == NULL && errors != NULL) {
+	Tcl_DStringAppend(errors, Tcl_DStringValue(&message), Tcl_DStringLength(&message));
     }
     Tcl_DStringFree(&message);
     return record;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * BqMethod_SignatureForString --
+ *	The completed signature of a type string, from the cache.  A string
+ *	that cannot be completed prints "cannot get signature for ..." on
+ *	standard error and answers null.
+ *----------------------------------------------------------------------
+ */
+const char *
+BqMethod_SignatureForString(const char *types)
+{
+    Tcl_DString message;
+    Tcl_DStringInit(&message);
+    BqMethodSignature *record = BqMethod_SignatureRecordForString(types, &message);
+    if (record == NULL) {
+	fprintf(stderr, "cannot get signature for \"%s\": %s\n",
+		types != NULL ? types : "(null)", Tcl_DStringValue(&message));
+    }
+    Tcl_DStringFree(&message);
+    return record != NULL ? record->types : NULL;
 }
 
 static int

@@ -37,10 +37,23 @@ typedef int (*BqOsmo_MessageHook2)(void *interp, Tcl_DString *errors, CTypeTable
 /* argv[0] stands for the receiver and argv[1] for the selector, so argc
  * counts both.  result is handed to the from-C converter as the place
  * for the result's interpreter value.  Answers 0, or 1 with a message
- * appended to errors, or the non-zero answer of a hook. */
+ * appended to errors, or the non-zero answer of a hook.
+ *
+ * A method whose last named argument is a printf-style format
+ * (FormatArgs.h) takes, after it, the values the format's directives
+ * read, each converted to the C type its directive names.  A send that
+ * succeeds may leave a warning in errors: "Redundant argument in
+ * <selector>" when more values were given than the format reads (those
+ * are not passed).  The caller shows it or drops it. */
 int BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	void *receiver, SEL selector, BqOsmoMethodDescription *method,
 	int argc, void **argv, void *result);
+
+/* Appends how the argument count of a message (or function) named name
+ * misses: "addObject: takes 1 argument, 2 given", with "at least" before
+ * the count a variadic method takes. */
+void BqOsmo_AppendArgumentCount(Tcl_DString *errors, const char *name, int takes, int given,
+		int atLeast);
 
 void                BqOsmo_SetMessageHook2(BqOsmo_MessageHook2 hook);
 BqOsmo_MessageHook2 BqOsmo_GetMessageHook2(void);

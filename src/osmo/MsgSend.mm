@@ -16,6 +16,7 @@
 #include "BqOsmoControl.h"
 #include "CallPlan.h"
 #include "ErrorText.h"
+#include "FormatArgs.h"
 #include "Glisk.h"
 #include "KxPlatform.h"
 #include "MethodDesc.h"
@@ -23,6 +24,7 @@
 
 #include <alloca.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 static BqOsmo_MessageHook2 messageHook2;
@@ -40,6 +42,7 @@ typedef struct MethodCacheEntry {
     const char *types;
     BqMethodSignature *signature;
     char isProxy;		/* what instances of cls answer to -isProxy */
+    char isFormat;		/* the method takes a format and its values */
 } MethodCacheEntry;
 
 static MethodCacheEntry methodCache[METHOD_CACHE_SIZE];
@@ -48,11 +51,15 @@ static MethodCacheEntry methodCache[METHOD_CACHE_SIZE];
 typedef struct Send {
     int kind;
     id object;			/* the receiving object */
+    Class receiverClass;	/* its class, read before the call (which
+				 * may free the object) */
     KxSuper *super;		/* kind 1 */
     SEL selector;
     int isInstance;		/* object's class pointer is a class */
     int isProxy;
     int isProxyKnown;		/* from the method cache */
+    int isFormat;		/* the method takes a format and its values */
+    int isFormatKnown;		/* from the method cache */
     int fromRespondsTest;	/* the method was only known to be answered */
     BqOsmoMethodDescription made;	/* a description made by the send */
     BqOsmoMethodDescription *method;
@@ -106,6 +113,8 @@ SelectorName(SEL selector)
  * AppendCallDescription --
  *	"-[<Foo:0x1234> bar:])", "+[Base::<Foo:0x1234> bar:])" or
  *	"function 0x1234)": how a failure names the call it happened in.
+ *	Only what the send learned before the call is used: the call may
+ *	have freed the receiver.
  *----------------------------------------------------------------------
  */
 static void
@@ -117,7 +126,7 @@ AppendCallDescription(Tcl_DString *errors, Send *send)
 	return;
     }
     const char *sign = send->isInstance ? "-" : "+";
-    const char *className = ClassNameOf(object_getClass(send->object));
+    const char *className = ClassNameOf(send->receiverClass);
     if (send->kind == BQ_SEND_SUPER) {
 	BqTcl_DStringPrintf(errors, "%s[%s::<%s:0x%lx> %s])", sign,
 		ClassNameOf(send->super->super_class), className,
@@ -126,6 +135,33 @@ AppendCallDescription(Tcl_DString *errors, Send *send)
 	BqTcl_DStringPrintf(errors, "%s[<%s:0x%lx> %s])", sign, className,
 		(unsigned long) (uintptr_t) send->object, SelectorName(send->selector));
     }
+}
+
+void
+BqOsmo_AppendArgumentCount(Tcl_DString *errors, const char *name, int takes, int given,
+	int atLeast)
+{
+    BqTcl_DStringPrintf(errors, "%s takes %s%d argument%s, %d given", name,
+	    atLeast ? "at least " : "", takes, takes == 1 ? "" : "s", given);
+}
+
+/*
+ * A send whose argument count (argc, receiver and selector included)
+ * does not fit the signature's (takes): counted as the caller sees them,
+ * without the receiver and the selector of a message.
+ */
+static void
+AppendCountFailure(Tcl_DString *errors, Send *send, int takes, int argc, int atLeast)
+{
+    if (send->kind == BQ_SEND_FUNCTION) {
+	IMP imp = send->method != NULL ? send->method->implementation : NULL;
+	char name[40];
+	snprintf(name, sizeof name, "function 0x%lx", (unsigned long) (uintptr_t) imp);
+	BqOsmo_AppendArgumentCount(errors, name, takes, argc, atLeast);
+	return;
+    }
+    BqOsmo_AppendArgumentCount(errors, SelectorName(send->selector), takes - 2, argc - 2,
+	    atLeast);
 }
 
 /* ---------------------------------------------------------------------
@@ -216,7 +252,7 @@ CacheSlot(Class cls, SEL selector)
 static int
 FindCachedMethod(Send *send)
 {
-    Class cls = object_getClass(send->object);
+    Class cls = send->receiverClass;
     MethodCacheEntry *entry = &methodCache[CacheSlot(cls, send->selector)];
     if (entry->cls != cls || entry->selector != send->selector) {
 	return 0;
@@ -233,13 +269,15 @@ FindCachedMethod(Send *send)
     send->implementation = implementation;
     send->isProxy = entry->isProxy;
     send->isProxyKnown = 1;
+    send->isFormat = entry->isFormat;
+    send->isFormatKnown = 1;
     return 1;
 }
 
 static void
 RememberMethod(Send *send, Method method)
 {
-    Class cls = object_getClass(send->object);
+    Class cls = send->receiverClass;
     MethodCacheEntry *entry = &methodCache[CacheSlot(cls, send->selector)];
     entry->cls = cls;
     entry->selector = send->selector;
@@ -247,6 +285,7 @@ RememberMethod(Send *send, Method method)
     entry->types = send->made.types;
     entry->signature = send->signature;
     entry->isProxy = (char) send->isProxy;
+    entry->isFormat = (char) send->isFormat;
 }
 
 static int
@@ -286,7 +325,7 @@ FindMethodForMessage(Send *send, Tcl_DString *errors)
     if (FindCachedMethod(send)) {
 	return 0;
     }
-    Class cls = object_getClass(send->object);
+    Class cls = send->receiverClass;
     Method method = class_getInstanceMethod(cls, send->selector);
     if (method != NULL) {
 	send->made.selector = send->selector;
@@ -361,7 +400,7 @@ static int
 DescribeFromRespondingObject(Send *send, Tcl_DString *errors)
 {
     Question q = { send->object, @selector(descriptionForMethod:), send->selector, { nil } };
-    if (class_respondsToSelector(object_getClass(send->object), q.selector)
+    if (class_respondsToSelector(send->receiverClass, q.selector)
 	    && Ask(AskDescription, &q, errors,
 		    "(exception in -descriptionForMethod: invoked from BqOsmo_MsgSend)")) {
 	return 1;
@@ -387,12 +426,18 @@ typedef struct Call {
     char *stacked;
     void **arguments;
     void *returnValue;
+    ffi_cif *variadic;		/* a format method's call, or null */
 } Call;
 
 static void
 PerformCall(void *context)
 {
     Call *call = (Call *) context;
+    if (call->variadic != NULL) {
+	ffi_call(call->variadic, FFI_FN(call->implementation), call->returnValue,
+		call->arguments);
+	return;
+    }
     BqCallPlan_Call(call->plan, call->implementation, call->stacked, call->arguments,
 	    call->returnValue);
 }
@@ -447,6 +492,197 @@ ReleaseArguments(CTypeTable *table, BqCallPlan *plan, char *stacked, int count)
     }
 }
 
+/* ---------------------------------------------------------------------
+ * Format methods
+ *
+ * A method whose last named argument is a format (FormatArgs.h) is sent
+ * the values its directives read after the named arguments, as C passes
+ * them to a variadic function.  The format is read before any value is
+ * converted, and a format that reads more values than were given, or
+ * that the reader cannot tell, fails the send: the method never reads a
+ * value that was not passed.  Values beyond those the format reads are
+ * not passed; the send still succeeds, with a warning in errors.
+ * ------------------------------------------------------------------ */
+
+/* What a format send keeps on the stack of the send. */
+typedef struct FormatCall {
+    char *codes;		/* the type code of each value read */
+    uint64_t *values;		/* the converted values, one word each */
+    ffi_type **types;		/* every argument's libffi description */
+    int used;			/* values the format reads */
+    ffi_cif cif;
+} FormatCall;
+
+/* The format's text, read under the guard from an object. */
+typedef struct FormatText {
+    id object;
+    int isString;
+    const char *text;
+    size_t length;		/* in UTF-8 bytes */
+    size_t units;		/* the object's length, in UTF-16 units */
+} FormatText;
+
+static int
+IsFormatMethod(Send *send, BqCallPlan *plan)
+{
+    int named = plan->numberOfArguments;
+    if (send->kind == BQ_SEND_FUNCTION || named < 3) {
+	return 0;
+    }
+    char code = *BqTypeSpec_SkipTypeQualifiers(plan->argTypes[named - 1]);
+    return (code == '@' || code == '*') && BqFormat_IsFormatSelector(SelectorName(send->selector));
+}
+
+static void
+ReadObjectText(void *context)
+{
+    FormatText *format = (FormatText *) context;
+    format->isString = [format->object isKindOfClass: [NSString class]] ? 1 : 0;
+    if (format->isString) {
+	format->text = [format->object UTF8String];
+	format->units = [format->object length];
+    }
+}
+
+/*
+ * Whether UTF-8 text holds as many UTF-16 units as the string it was made
+ * from: a NUL character would have ended it early.  Counts its bytes too.
+ */
+static int
+IsWholeString(FormatText *format)
+{
+    size_t units = 0;
+    const unsigned char *p = (const unsigned char *) format->text;
+    for (; *p != '\0'; p++) {
+	if ((*p & 0xC0) != 0x80) {
+	    units += *p >= 0xF0 ? 2 : 1;
+	}
+    }
+    format->length = (size_t) ((const char *) p - format->text);
+    return units == format->units;
+}
+
+/* A format failure: the selector (which ends in its colon), then what. */
+static int
+FormatFailure(Tcl_DString *errors, Send *send, const char *what, const char *detail)
+{
+    return Fail(errors, SelectorName(send->selector), " ", what, detail, (char *) NULL);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * ReadFormat --
+ *	The text of the format argument in the frame (the last named
+ *	one): a C string, or the UTF-8 text of an NSString (which lives in
+ *	the autorelease pool).  Answers 0, or 1 with a message when the
+ *	argument is no string, nil, or a string holding a NUL character
+ *	(which would hide the directives after it).
+ *----------------------------------------------------------------------
+ */
+static int
+ReadFormat(Send *send, BqCallPlan *plan, char *stacked, FormatText *format,
+	Tcl_DString *errors)
+{
+    int named = plan->numberOfArguments;
+    const char *slot = stacked + plan->argOffsets[named - 1];
+    memset(format, 0, sizeof *format);
+    if (*BqTypeSpec_SkipTypeQualifiers(plan->argTypes[named - 1]) == '*') {
+	memcpy(&format->text, slot, sizeof format->text);
+	if (format->text == NULL) {
+	    return FormatFailure(errors, send, "the format is NULL", "");
+	}
+	format->length = strlen(format->text);
+	return 0;
+    }
+    memcpy(&format->object, slot, sizeof format->object);
+    if (format->object == nil) {
+	return FormatFailure(errors, send, "the format is nil", "");
+    }
+    KxErrorInfo error;
+    if (KxGuard(ReadObjectText, format, &error) != 0) {
+	FormatFailure(errors, send, "cannot read the format: ", "");
+	BqOsmo_AppendErrorMessage(errors, &error, NULL);
+	KxErrorInfoClear(&error);
+	return 1;
+    }
+    if (!format->isString) {
+	FormatFailure(errors, send, "the format is not a string (",
+		ClassNameOf(object_getClass(format->object)));
+	Tcl_DStringAppend(errors, ")", -1);
+	return 1;
+    }
+    if (format->text == NULL) {
+	return FormatFailure(errors, send, "the format cannot be read as UTF-8", "");
+    }
+    if (!IsWholeString(format)) {
+	return FormatFailure(errors, send, "the format holds a NUL character", "");
+    }
+    return 0;
+}
+
+static void
+AppendQuotedFormat(Tcl_DString *errors, const FormatText *format)
+{
+    Tcl_DStringAppend(errors, " \"", -1);
+    Tcl_DStringAppend(errors, format->text, (int) format->length);
+    Tcl_DStringAppend(errors, "\"", -1);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * PrepareFormatCall --
+ *	Reads the format, converts the values it reads (argv after the
+ *	named arguments) into format->values, points arguments at them and
+ *	prepares the variadic call.  Answers 0, or 1 with a message; the
+ *	named arguments are the caller's to release.
+ *----------------------------------------------------------------------
+ */
+static int
+PrepareFormatCall(void *interp, Tcl_DString *errors, CTypeTable *table, Send *send,
+	BqCallPlan *plan, char *stacked, int argc, void **argv, void **arguments,
+	FormatCall *format)
+{
+    int named = plan->numberOfArguments;
+    int given = argc - named;
+    FormatText text;
+    if (ReadFormat(send, plan, stacked, &text, errors)) {
+	return 1;
+    }
+    int objects = text.object != nil;
+    int used = BqFormat_Scan(text.text, text.length, objects, format->codes, given, NULL);
+    if (used < 0) {
+	/* Read again for the reason: failures are rare, sends are not. */
+	FormatFailure(errors, send, "", "");
+	BqFormat_Scan(text.text, text.length, objects, format->codes, given, errors);
+	Tcl_DStringAppend(errors, " in format", -1);
+	AppendQuotedFormat(errors, &text);
+	return 1;
+    }
+    if (used > given) {
+	FormatFailure(errors, send, "format", "");
+	AppendQuotedFormat(errors, &text);
+	BqTcl_DStringPrintf(errors, " reads %d value%s, %d given", used, used == 1 ? "" : "s",
+		given);
+	return 1;
+    }
+
+    /* The text may not outlive what the conversions run: from here on
+     * only the codes are used. */
+    memset(format->values, 0, sizeof(uint64_t) * (size_t) (used > 0 ? used : 1));
+    for (int i = 0; i < used; i++) {
+	char type[2] = { format->codes[i], '\0' };
+	arguments[named + i] = &format->values[i];
+	if (BqOsmo_I2C(interp, errors, table, argv[named + i], &format->values[i], 0, type, 0)) {
+	    Tcl_DStringAppend(errors, " (while converting arguments for ", -1);
+	    AppendCallDescription(errors, send);
+	    return 1;
+	}
+    }
+    format->used = used;
+    return BqCallPlan_PrepareVariadic(plan, format->codes, used, &format->cif, format->types,
+	    errors);
+}
+
 static int
 ConvertNil(void *interp, Tcl_DString *errors, CTypeTable *table, id object, void *result)
 {
@@ -478,7 +714,8 @@ CheckReceiver(Send *send, Tcl_DString *errors)
 	    return Fail(errors, problem, (char *) NULL);
 	}
     }
-    send->isInstance = !class_isMetaClass(object_getClass(object));
+    send->receiverClass = object_getClass(object);
+    send->isInstance = !class_isMetaClass(send->receiverClass);
     return 0;
 }
 
@@ -554,7 +791,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     }
     if (kind != BQ_SEND_FUNCTION && !send.isProxyKnown) {
 	Question q = { send.object, @selector(isProxy), NULL, { nil } };
-	if (class_respondsToSelector(object_getClass(send.object), q.selector)
+	if (class_respondsToSelector(send.receiverClass, q.selector)
 		&& Ask(AskIsProxy, &q, errors, "(exception in -isProxy invoked from BqOsmo_MsgSend)")) {
 	    return 1;
 	}
@@ -576,26 +813,38 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     }
 
     /* 7: the frame. */
+    int remember = 0;
     if (send.signature == NULL) {
-	send.signature = BqMethod_SignatureForString(send.method->types);
+	Tcl_DString reason;
+	Tcl_DStringInit(&reason);
+	send.signature = BqMethod_SignatureRecordForString(send.method->types, &reason);
 	if (send.signature == NULL) {
-	    return Fail(errors, "method ", SelectorName(selector), " has a signature that cannot be used: \"",
-		    send.method->types != NULL ? send.method->types : "", "\"", (char *) NULL);
+	    Fail(errors, "method ", SelectorName(selector), " has a signature that cannot be used: \"",
+		    send.method->types != NULL ? send.method->types : "", "\" (",
+		    Tcl_DStringValue(&reason), ")", (char *) NULL);
+	    Tcl_DStringFree(&reason);
+	    return 1;
 	}
-	if (kind == BQ_SEND_MESSAGE && send.method == &send.made && !send.fromRespondsTest) {
-	    Method found = class_getInstanceMethod(object_getClass(send.object), selector);
-	    if (found != NULL) {
-		RememberMethod(&send, found);
-	    }
-	}
+	Tcl_DStringFree(&reason);
+	remember = kind == BQ_SEND_MESSAGE && send.method == &send.made && !send.fromRespondsTest;
     }
     BqCallPlan *plan = BqCallPlan_ForSignature(send.signature, errors);
     if (plan == NULL) {
 	return 1;
     }
-    if (plan->numberOfArguments != argc) {
-	return Fail(errors, "msg_send*: wrong number of arguments for ", SelectorName(selector),
-		(char *) NULL);
+    if (!send.isFormatKnown) {
+	send.isFormat = IsFormatMethod(&send, plan);
+    }
+    if (remember) {
+	Method found = class_getInstanceMethod(send.receiverClass, selector);
+	if (found != NULL) {
+	    RememberMethod(&send, found);
+	}
+    }
+    int named = plan->numberOfArguments;
+    if (argc != named && !(send.isFormat && argc > named)) {
+	AppendCountFailure(errors, &send, named, argc, send.isFormat);
+	return 1;
     }
     void *frameHeader[4] = { NULL, NULL, NULL, NULL };
     char *stacked = (char *) alloca((size_t) plan->frameSize + 16);
@@ -613,7 +862,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 
     /* 8: the arguments.  From here on every way out releases what the
      * conversions made for the call. */
-    for (int i = 0; i < argc; i++) {
+    for (int i = 0; i < named; i++) {
 	char *address = stacked + plan->argOffsets[i];
 	arguments[i] = address;
 	if (kind != BQ_SEND_FUNCTION && i == 0) {
@@ -629,13 +878,26 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	    return 1;
 	}
     }
+    FormatCall format;
+    format.used = 0;
+    if (send.isFormat) {
+	int given = argc - named;
+	format.codes = (char *) alloca((size_t) given + 1);
+	format.values = (uint64_t *) alloca(sizeof(uint64_t) * (size_t) (given + 1));
+	format.types = (ffi_type **) alloca(sizeof(ffi_type *) * (size_t) argc);
+	if (PrepareFormatCall(interp, errors, table, &send, plan, stacked, argc, argv,
+		arguments, &format)) {
+	    ReleaseArguments(table, plan, stacked, named);
+	    return 1;
+	}
+    }
 
     /* 9: the second hook sees the filled frame. */
     if (messageHook2 != NULL) {
 	int answer = messageHook2(interp, errors, table, kind, receiver, selector, send.method,
 		argc, argv, frameHeader, plan->frameSize);
 	if (answer != 0) {
-	    ReleaseArguments(table, plan, stacked, argc);
+	    ReleaseArguments(table, plan, stacked, named);
 	    return answer;
 	}
     }
@@ -643,7 +905,8 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     /* 10: the call, under the guard. */
     uint64_t integerResult[2] = { 0, 0 };
     Call call = { plan, ImplementationFor(&send), stacked, arguments,
-		  returnBuffer != NULL ? (void *) returnBuffer : (void *) integerResult };
+		  returnBuffer != NULL ? (void *) returnBuffer : (void *) integerResult,
+		  send.isFormat ? &format.cif : NULL };
     KxErrorInfo error;
     if (KxGuard(PerformCall, &call, &error) != 0) {
 	int code = error.code;
@@ -651,7 +914,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	    BqOsmo_AppendErrorMessage(errors, &error, NULL);
 	}
 	KxErrorInfoClear(&error);
-	ReleaseArguments(table, plan, stacked, argc);
+	ReleaseArguments(table, plan, stacked, named);
 	return code == BQ_ERROR_SILENT ? 0 : 1;
     }
     void *storage;
@@ -681,7 +944,10 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     if (failed) {
 	Tcl_DStringAppend(errors, " (while value returned from ", -1);
 	AppendCallDescription(errors, &send);
+    } else if (send.isFormat && format.used < argc - named) {
+	BqTcl_DStringApp(errors, "Redundant argument in ", SelectorName(selector),
+		(char *) NULL);
     }
-    ReleaseArguments(table, plan, stacked, argc);
+    ReleaseArguments(table, plan, stacked, named);
     return failed;
 }

@@ -42,7 +42,11 @@ void VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName,
 /* Forms a selector name from a Perl method name for n message arguments
  * into dst (strlen(perlName) + n + 2 bytes at least); warns when colons
  * are missing, consults the selector map when it is on.  Answers 1 when it
- * did neither (the same name forms the same selector every time). */
+ * did neither (the same name forms the same selector every time), 0 when
+ * it did.  Answers -1, without a warning, when colons are missing but the
+ * name as written (left in dst) is one that the receiver (or, with cls,
+ * instances of cls) answers and the completed one is not: the call has
+ * the wrong number of arguments. */
 int  VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Class cls,
 		char *dst);
 

@@ -24,8 +24,10 @@
 #include "BqOsmoControl.h"
 #include "BqOsmoCore.h"
 #include "CTypes.h"
+#include "FormatArgs.h"
 #include "Glisk.h"
 #include "KxPlatform.h"
+#include "MethodDesc.h"
 #include "MsgSend.h"
 #include "TypeEncoding.h"
 
@@ -87,6 +89,22 @@ CachedGlob(pTHX_ GlobCache *cache, const char *name)
  * Selector formation
  * ------------------------------------------------------------------ */
 
+/*
+ * Whether a message named name would find a method: of cls when the
+ * lookup starts there (a message to super), else of the receiver's class.
+ * A receiver the send would refuse finds none.
+ */
+static int
+Answers(id receiver, Class cls, const char *name)
+{
+    if (receiver == nil || (uintptr_t) receiver == UINTPTR_MAX
+	    || (BQ_CONTROL(bad_object_check) && BqOsmo_IsIdInvalid(receiver) != NULL)) {
+	return 0;
+    }
+    Class lookIn = cls != Nil ? cls : object_getClass(receiver);
+    return class_respondsToSelector(lookIn, BqTypeSpec_Str2SEL(name));
+}
+
 int
 VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Class cls,
 	char *dst)
@@ -108,17 +126,30 @@ VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Clas
     }
     *to = '\0';
     int endsInColon = to > dst && to[-1] == ':';
-    if (*dst != '\0' && !(n <= colons && (colons == 0 || endsInColon))) {
+    /* A format method takes its values after its named arguments. */
+    int formatList = endsInColon && BqFormat_IsFormatSelector(dst);
+    if (*dst != '\0' && !formatList && !(n <= colons && (colons == 0 || endsInColon))) {
+	char *written = to;
+	int total = colons;
+	do {
+	    *to++ = ':';
+	    *to = '\0';
+	    total++;
+	} while (total < n && !BqFormat_IsFormatSelector(dst));
+	/* A selector as written that the receiver answers, when the
+	 * completed one is not: the count is wrong, not the name. */
+	if ((colons == 0 || endsInColon) && !(colons == 0 && VantlePriv_PerlSelectorMap)
+		&& !Answers(receiver, cls, dst)) {
+	    *written = '\0';
+	    if (Answers(receiver, cls, dst)) {
+		return -1;
+	    }
+	    *written = ':';
+	}
 	if (!(colons == 0 && VantlePriv_PerlSelectorMap)) {
 	    Perl_warn(aTHX_ "missing colon (i.e., '_') at the end of selector name");
 	    plain = 0;
 	}
-	int total = colons;
-	do {
-	    *to++ = ':';
-	    total++;
-	} while (total < n);
-	*to = '\0';
     }
     if (VantlePriv_PerlSelectorMap && colons == 0) {
 	plain = 0;
@@ -131,6 +162,29 @@ VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Clas
 	}
     }
     return plain;
+}
+
+/*
+ * A method name with a NUL byte would be cut at it (C strings end there)
+ * and another message sent: such names are refused.  Answers the message
+ * to croak with (a new scalar), or null for a name without one.
+ */
+static SV *
+NulInName(pTHX_ const char *entryName, const char *name, STRLEN length)
+{
+    if (memchr(name, '\0', length) == NULL) {
+	return NULL;
+    }
+    SV *message = newSVpvf("%s: method name \"", entryName);
+    for (STRLEN i = 0; i < length; i++) {
+	if (name[i] == '\0') {
+	    sv_catpvs(message, "\\0");
+	} else {
+	    sv_catpvn(message, name + i, 1);
+	}
+    }
+    sv_catpvs(message, "\" contains a NUL byte");
+    return message;
 }
 
 /* ---------------------------------------------------------------------
@@ -253,7 +307,12 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     if (perlName == NULL && named) {
 	perlName = autoloadName != NULL ? autoloadName : "";
     } else if (perlName == NULL) {
-	literal = SvPV_nolen(ST(super ? 2 : 1));
+	STRLEN length;
+	literal = SvPV(ST(super ? 2 : 1), length);
+	SV *refused = NulInName(aTHX_ entryName, literal, length);
+	if (refused != NULL) {
+	    CROAK_AFTER_LEAVE(refused);
+	}
 	argStart = super ? 3 : 2;
     }
     int n = items - argStart;
@@ -267,6 +326,12 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	    char *formed = (char *) alloca(strlen(perlName) + (size_t) n + 2);
 	    int plain = VantlePriv_FormSelectorName(aTHX_ perlName, n, receiver, startClass,
 		    formed);
+	    if (plain < 0) {
+		ClearPending();
+		BqOsmo_AppendArgumentCount(&errors, formed, BqOsmo_ArgcForMName(formed), n, 0);
+		CROAK_AFTER_LEAVE(newSVpvn(Tcl_DStringValue(&errors),
+			(STRLEN) Tcl_DStringLength(&errors)));
+	    }
 	    selector = BqTypeSpec_Str2SEL(formed);
 	    /* A plain formation gives the same selector every time; one that
 	     * warns or consults the map is done again on every send. */
@@ -302,8 +367,17 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     if (code != 0) {
 	CROAK_AFTER_LEAVE(newSVpvn(Tcl_DStringValue(&errors), (STRLEN) Tcl_DStringLength(&errors)));
     }
-    Tcl_DStringFree(&errors);
     ST(0) = result;
+    if (Tcl_DStringLength(&errors) > 0) {
+	/* A warning the send left (values a format did not read), in
+	 * the category Perl's sprintf gives the same complaint. */
+	SV *warning = sv_2mortal(newSVpvn(Tcl_DStringValue(&errors),
+		(STRLEN) Tcl_DStringLength(&errors)));
+	Tcl_DStringFree(&errors);
+	Perl_ck_warner(aTHX_ packWARN(WARN_REDUNDANT), "%" SVf, SVfARG(warning));
+	return;
+    }
+    Tcl_DStringFree(&errors);
 }
 
 /* ---------------------------------------------------------------------
@@ -421,7 +495,7 @@ XS_INTERNAL(XS_Vantle__class_msg_send)
 
 /*
  * The method name an AUTOLOAD sub was called for: $AUTOLOAD of the sub's
- * package, after its last "::".
+ * package, after its last "::".  Croaks when it holds a NUL byte.
  */
 static const char *
 AutoloadName(pTHX_ CV *cv)
@@ -433,9 +507,16 @@ AutoloadName(pTHX_ CV *cv)
     }
     SV *variableName = sv_2mortal(newSVpvf("%s::AUTOLOAD", package));
     SV *autoload = get_sv(SvPV_nolen(variableName), 0);
-    const char *full = autoload != NULL && SvOK(autoload) ? SvPV_nolen(autoload) : "";
+    STRLEN length = 0;
+    const char *full = autoload != NULL && SvOK(autoload) ? SvPV(autoload, length) : "";
     const char *last = strrchr(full, ':');
-    return last != NULL ? last + 1 : full;
+    const char *name = last != NULL ? last + 1 : full;
+    SV *refused = NulInName(aTHX_ strcmp(package, "Vantle::Super") == 0
+	    ? "Vantle::msg_send_super" : "Vantle::msg_send", name, length - (STRLEN) (name - full));
+    if (refused != NULL) {
+	croak_sv(sv_2mortal(refused));
+    }
+    return name;
 }
 
 /*

@@ -25,7 +25,10 @@
  *	  +lengthOfLabel: (strlen(text) * repeat, -1 for a null text),
  *	  +lengthOfLabel:orRaise: (the same, or an NSInvalidArgumentException
  *	  "asked to"), +labelWithRepeat: (the text "label" and the count
- *	  given) and +describeNames: (an NSString "first,second,text*repeat").
+ *	  given) and +describeNames: (an NSString "first,second,text*repeat");
+ *	- VantleTestSends: NSObject plus class methods for the message send:
+ *	  +negate: (C bool in, C bool out) and +textWithCFormat: (a C format
+ *	  and its values, formatted by vsnprintf into an NSString).
  *	Not meant for applications.
  */
 #import <Foundation/Foundation.h>
@@ -36,6 +39,8 @@
 
 #include <objc/runtime.h>
 #include <stdalign.h>
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 
 struct VantleTestPoint {
@@ -57,7 +62,7 @@ struct VantleTestNames {
 static_assert(sizeof(struct VantleTestLabel) == 16, "VantleTestLabel is 16 bytes");
 static_assert(sizeof(struct VantleTestNames) == 32, "VantleTestNames is 32 bytes");
 
-static Class pairClass, ivarsClass, keyedClass, labelsClass;
+static Class pairClass, ivarsClass, keyedClass, labelsClass, sendsClass;
 static Ivar storeIvar;
 
 /* log2 of an alignment, as class_addIvar wants it. */
@@ -162,6 +167,38 @@ DescribeNames(id, SEL, struct VantleTestNames names)
 	    names.label.repeat];
 }
 
+/*
+ * The class methods of VantleTestSends.
+ */
+static bool
+SendsNegate(id, SEL, bool value)
+{
+    return !value;
+}
+
+static id
+SendsTextWithCFormat(id, SEL, const char *format, ...)
+{
+    char text[512];
+    va_list list;
+    va_start(list, format);
+    vsnprintf(text, sizeof text, format, list);
+    va_end(list);
+    return [NSString stringWithUTF8String: text];
+}
+
+static Class
+MakeSends(void)
+{
+    Class cls = objc_allocateClassPair([NSObject class], "VantleTestSends", 0);
+    Class meta = object_getClass(cls);
+    class_addMethod(meta, sel_registerName("negate:"), (IMP) SendsNegate, "B20@0:8B16");
+    class_addMethod(meta, sel_registerName("textWithCFormat:"), (IMP) SendsTextWithCFormat,
+	    "@24@0:8r*16");
+    objc_registerClassPair(cls);
+    return cls;
+}
+
 static Class
 MakePair(void)
 {
@@ -237,8 +274,8 @@ MakeLabels(void)
  *----------------------------------------------------------------------
  * Vantle::TestSupport::test_classes --
  *	Builds the test classes on the first call; answers handles of
- *	VantleTestPair, VantleTestIvars, VantleTestKeyed and
- *	VantleTestLabels.
+ *	VantleTestPair, VantleTestIvars, VantleTestKeyed, VantleTestLabels
+ *	and VantleTestSends.
  *----------------------------------------------------------------------
  */
 XS_INTERNAL(XS_Vantle__TestSupport__test_classes)
@@ -256,6 +293,7 @@ XS_INTERNAL(XS_Vantle__TestSupport__test_classes)
 	    ivarsClass = MakeIvars();
 	    keyedClass = MakeKeyed();
 	    labelsClass = MakeLabels();
+	    sendsClass = MakeSends();
 	})) {
 	    SV *message = sv_2mortal(newSVpvf("Vantle::TestSupport::test_classes: %s",
 		    Tcl_DStringValue(&errors)));
@@ -264,7 +302,7 @@ XS_INTERNAL(XS_Vantle__TestSupport__test_classes)
 	}
 	Tcl_DStringFree(&errors);
     }
-    Class classes[] = { pairClass, ivarsClass, keyedClass, labelsClass };
+    Class classes[] = { pairClass, ivarsClass, keyedClass, labelsClass, sendsClass };
     const int count = (int) (sizeof classes / sizeof classes[0]);
     EXTEND(SP, count);
     for (int i = 0; i < count; i++) {
