@@ -102,7 +102,9 @@ subtest 'Perl calling Objective-C calling Perl is bounded' => sub {
     close $child;
     is($?, 0, 'the recursion ends without a crash');
     cmp_ok($depth // 0, '>', 1000, 'after more than a thousand levels');
-    is($error, "BqVantleInterp: calls between Perl and Objective-C nesting too deep\n",
+    # Whichever crossing reaches the limit reports it: the eval itself, or
+    # a trapped read of a wrapper that builds its result.
+    like($error, qr/calls between Perl and Objective-C nesting too deep\n\z/,
         'with an error saying so');
 };
 

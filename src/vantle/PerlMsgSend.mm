@@ -776,6 +776,11 @@ XS_INTERNAL(XS_Vantle__ClassAutoload)
     if (stash == NULL || items < 1) {
 	croak("Usage: %s::%s(receiver, ...)", stash != NULL ? HvNAME(stash) : "?", name);
     }
+    SV *refused = NulInName(aTHX_ items > 0 && SvROK(ST(0)) ? "Vantle::msg_send_super"
+	    : "Vantle::msg_send", name, length);
+    if (refused != NULL) {
+	croak_sv(sv_2mortal(refused));
+    }
     if (VantlePriv_ClassPackageClass(aTHX_ stash) == Nil) {
 	XSRETURN(Redispatch(aTHX_ cv, stash, name, length, ax, items));
     }
