@@ -75,6 +75,39 @@ my $mine = $work->();
 print join(' ', (map { $_->join } @threads), $mine), "\n";
 PERL
 
+child_is(<<'PERL', "a=2 3 isa\n", 'views, operators and isa in a thread');
+my $t = threads->create(sub {
+    my $d = NSMutableDictionary->dictionary;
+    $d->{a} = 1;
+    $d->{a}++;
+    my $a = NSMutableArray->array;
+    push @$a, 1, 2, 3;
+    my @pairs;
+    while (my ($k, $v) = each %$d) { push @pairs, "$k=$v" }
+    return join(',', @pairs) . ' ' . scalar(@$a) . ' ' . ($a->isa('NSArray') ? 'isa' : 'no');
+});
+print $t->join, "\n";
+PERL
+
+child_is(<<'PERL', "ok ok ok\n", 'threads meet method names for the first time at once');
+my @names = qw(length uppercaseString lowercaseString capitalizedString description
+               hash copy mutableCopy retainCount isProxy self class superclass);
+my $work = sub {
+    my $s = NSString->stringWithCString_("Mixed Case");
+    for my $round (1 .. 30) {
+        for my $name (@names) {
+            my $r = $s->$name;
+            return "round $round $name gave undef" unless defined $r;
+        }
+        my $e = eval { $s->noSuchMethodHere; 1 } ? 'sent' : $@;
+        return "unknown method: $e" unless $e =~ /does not respond to/;
+    }
+    return 'ok';
+};
+my @threads = map { threads->create($work) } 1 .. 2;
+print join(' ', (map { $_->join } @threads), $work->()), "\n";
+PERL
+
 child_is(<<'PERL', "typed pointers stay home\n", 'typed pointers are not cloned either');
 my $p = Vantle::Ptr::new('int *');
 Vantle::Ptr::malloc($p);

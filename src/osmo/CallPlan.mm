@@ -22,9 +22,14 @@
 #include "CallPlan.h"
 #include "BqOsmoCore.h"
 #include "TypeEncoding.h"
+#include "KxLock.h"
 
 #include <stdlib.h>
 #include <string.h>
+
+/* Guards making plans and the cache of variadic calls: both are shared
+ * by every thread. */
+KX_MUTEX_DEFINE(plansLock);
 
 enum { CLASS_NONE = 0, CLASS_SSE = 1, CLASS_INTEGER = 2 };
 
@@ -414,13 +419,24 @@ MakePlan(BqMethodSignature *signature)
     return plan;
 }
 
+/*
+ * BqCallPlan_ForSignature --
+ *	The signature's plan, made on first use.  Signature records are
+ *	shared by every thread: a plan is made under the plans' lock and
+ *	published complete, so a thread that finds one reads it without the
+ *	lock.
+ */
 BqCallPlan *
 BqCallPlan_ForSignature(BqMethodSignature *signature, Tcl_DString *errors)
 {
-    BqCallPlan *plan = (BqCallPlan *) signature->callInfo;
+    BqCallPlan *plan = (BqCallPlan *) __atomic_load_n(&signature->callInfo, __ATOMIC_ACQUIRE);
     if (plan == NULL) {
-	plan = MakePlan(signature);
-	signature->callInfo = plan;
+	KxLockGuard guard(&plansLock);
+	plan = (BqCallPlan *) signature->callInfo;
+	if (plan == NULL) {
+	    plan = MakePlan(signature);
+	    __atomic_store_n(&signature->callInfo, (void *) plan, __ATOMIC_RELEASE);
+	}
     }
     if (plan->failure != NULL) {
 	Tcl_DStringAppend(errors, plan->failure, -1);
@@ -452,7 +468,7 @@ typedef struct VariadicEntry {
     ffi_type *types[VARIADIC_MAX_NAMED + VARIADIC_MAX_VALUES];
 } VariadicEntry;
 
-static VariadicEntry variadicCache[VARIADIC_CACHE_SIZE];
+static VariadicEntry variadicCache[VARIADIC_CACHE_SIZE];	/* under plansLock */
 
 static ffi_type *
 VariadicType(char code)
@@ -485,6 +501,7 @@ BqCallPlan_PrepareVariadic(BqCallPlan *plan, const char *codes, int count, ffi_c
     int named = plan->numberOfArguments;
     int total = named + count;
     int cacheable = named <= VARIADIC_MAX_NAMED && count <= VARIADIC_MAX_VALUES;
+    KxLockGuard guard(&plansLock);
     VariadicEntry *entry = cacheable ? VariadicSlot(plan, codes, count) : NULL;
     if (entry != NULL && entry->plan == plan && entry->count == count
 	    && memcmp(entry->codes, codes, (size_t) count) == 0) {

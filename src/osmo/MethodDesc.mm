@@ -15,6 +15,7 @@
 
 #include "MethodDesc.h"
 #include "BqOsmoCore.h"
+#include "KxLock.h"
 
 #include <objc/runtime.h>
 
@@ -22,6 +23,9 @@
 #include <stdio.h>
 #include <string.h>
 
+/* Shared by every thread; read and entered under its lock.  Records are
+ * never freed, so one found stays valid after the lock is left. */
+KX_MUTEX_DEFINE(signatureCacheLock);
 static Tcl_HashTable signatureCache;	/* type string -> BqMethodSignature * */
 static int signatureCacheReady;
 
@@ -282,6 +286,7 @@ NewSignatureRecord(const char *completed)
 static BqMethodSignature *
 LookupOrComplete(const char *types, Tcl_DString *errors)
 {
+    KxLockGuard guard(&signatureCacheLock);
     BqMethodSignature *record = CachedSignature(types);
     if (record != NULL) {
 	return record;
@@ -318,7 +323,11 @@ BqMethod_SignatureRecordForString(const char *types, Tcl_DString *errors)
 	BqTcl_DStringApp(errors, "no types", (char *) NULL);
 	return NULL;
     }
-    BqMethodSignature *record = CachedSignature(types);
+    BqMethodSignature *record;
+    {
+	KxLockGuard guard(&signatureCacheLock);
+	record = CachedSignature(types);
+    }
     if (record != NULL) {
 	return record;
     }

@@ -9,6 +9,11 @@
  *	was replaced since is never called with a stale signature.  The
  *	signature record carries the prepared libffi call (CallPlan), the
  *	frame lives on the stack, and nothing is allocated.
+ *
+ *	Threads: each thread has a method cache of its own (made on its first
+ *	send, freed when it ends), so the hot path takes no lock and never
+ *	sees an entry another thread is writing.  The signature records and
+ *	plans the entries point to are shared and never freed.
  */
 #import <Foundation/Foundation.h>
 
@@ -23,13 +28,16 @@
 #include "TypeEncoding.h"
 
 #include <alloca.h>
+#include <pthread.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 
 static BqOsmo_MessageHook2 messageHook2;
-static float floatResult;
-static double doubleResult;
+/* The latest float and double results, per thread. */
+static __thread float floatResult;
+static __thread double doubleResult;
 
 /* Signature records of runtime methods, by (class, selector). */
 #define METHOD_CACHE_SIZE 4096	/* a power of two */
@@ -45,7 +53,43 @@ typedef struct MethodCacheEntry {
     char isFormat;		/* the method takes a format and its values */
 } MethodCacheEntry;
 
-static MethodCacheEntry methodCache[METHOD_CACHE_SIZE];
+static __thread MethodCacheEntry *threadMethodCache;
+static pthread_key_t methodCacheKey;
+static pthread_once_t methodCacheKeyOnce = PTHREAD_ONCE_INIT;
+
+static void
+FreeMethodCache(void *cache)
+{
+    free(cache);
+}
+
+static void
+MakeMethodCacheKey(void)
+{
+    pthread_key_create(&methodCacheKey, FreeMethodCache);
+}
+
+/*
+ * MethodCache --
+ *	This thread's cache, made on first use; null only when the memory
+ *	for it cannot be had (every send then looks its method up).
+ */
+static MethodCacheEntry *
+MethodCache(void)
+{
+    MethodCacheEntry *cache = threadMethodCache;
+    if (__builtin_expect(cache != NULL, 1)) {
+	return cache;
+    }
+    pthread_once(&methodCacheKeyOnce, MakeMethodCacheKey);
+    cache = (MethodCacheEntry *) calloc(METHOD_CACHE_SIZE, sizeof *cache);
+    if (cache != NULL && pthread_setspecific(methodCacheKey, cache) != 0) {
+	free(cache);
+	cache = NULL;
+    }
+    threadMethodCache = cache;
+    return cache;
+}
 
 /* Everything one send knows about its receiver and method. */
 typedef struct Send {
@@ -253,7 +297,11 @@ static int
 FindCachedMethod(Send *send)
 {
     Class cls = send->receiverClass;
-    MethodCacheEntry *entry = &methodCache[CacheSlot(cls, send->selector)];
+    MethodCacheEntry *cache = MethodCache();
+    if (cache == NULL) {
+	return 0;
+    }
+    MethodCacheEntry *entry = &cache[CacheSlot(cls, send->selector)];
     if (entry->cls != cls || entry->selector != send->selector) {
 	return 0;
     }
@@ -278,7 +326,11 @@ static void
 RememberMethod(Send *send, Method method)
 {
     Class cls = send->receiverClass;
-    MethodCacheEntry *entry = &methodCache[CacheSlot(cls, send->selector)];
+    MethodCacheEntry *cache = MethodCache();
+    if (cache == NULL) {
+	return;
+    }
+    MethodCacheEntry *entry = &cache[CacheSlot(cls, send->selector)];
     entry->cls = cls;
     entry->selector = send->selector;
     entry->implementation = method_getImplementation(method);

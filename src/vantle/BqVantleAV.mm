@@ -19,9 +19,10 @@
 #include "BqVantleInterpPriv.h"
 #include "VantlePriv.h"
 
-/* The buffer of array descriptions, reused by every description. */
-static Tcl_DString arrayDescription;
-static int arrayDescriptionReady;
+/* The buffer of array descriptions, reused by every description made on
+ * the same thread. */
+static __thread Tcl_DString arrayDescription;
+static __thread int arrayDescriptionReady;
 
 @implementation BqVantleAV
 

@@ -20,9 +20,10 @@
 
 #include <string.h>
 
-/* The buffer of hash descriptions, reused by every description. */
-static Tcl_DString hashDescription;
-static int hashDescriptionReady;
+/* The buffer of hash descriptions, reused by every description made on
+ * the same thread. */
+static __thread Tcl_DString hashDescription;
+static __thread int hashDescriptionReady;
 
 @implementation BqVantleHV
 

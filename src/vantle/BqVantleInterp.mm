@@ -23,6 +23,7 @@
 #include "BqOsmo.h"
 #include "List.h"
 #include "PerlLinkVar.h"
+#include "KxLock.h"
 
 #include <dlfcn.h>
 #include <objc/runtime.h>
@@ -38,6 +39,9 @@
 #define INTERP_CREATE_NAME	"OSMO_TCLERROR_EXCEPTION"
 #define INTERP_CREATE_REASON	"cannot create perl interp (WinNT)"
 
+/* Interpreters live on several threads: the list is read and changed
+ * under its lock. */
+KX_MUTEX_DEFINE(interpListLock);
 static List *interpList;
 static id defaultInterp;
 static id defaultInteractor;
@@ -305,6 +309,7 @@ StartPerlOnce(void)
 
 + (id) findObjectForPerlInterpreter: (void *)token
 {
+    KxLockGuard guard(&interpListLock);
     unsigned count = [interpList count];
     for (unsigned i = 0; i < count; i++) {
 	BqVantleInterp *candidate = [interpList objectAt: i];
@@ -599,7 +604,6 @@ StartPerlOnce(void)
     if (_reserved != NULL) {
 	PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
 	if (my_perl != NULL) {
-	    VantlePriv_ForgetTrap(aTHX);
 	    perl_free(my_perl);
 	}
 	free(_reserved);
@@ -613,6 +617,7 @@ StartPerlOnce(void)
 
 - (void) _addInterp
 {
+    KxLockGuard guard(&interpListLock);
     if (interpList == nil) {
 	interpList = [[List alloc] init];
     }
@@ -621,6 +626,7 @@ StartPerlOnce(void)
 
 - (void) _removeInterp
 {
+    KxLockGuard guard(&interpListLock);
     [interpList removeObject: self];
 }
 

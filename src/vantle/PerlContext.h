@@ -35,6 +35,18 @@ typedef struct VantleContext {
      * direction (PerlConvert). */
     int perlToObjectDepth;
     int objectToPerlDepth;
+    /* The message send (PerlMsgSend): the method and class names a hook
+     * hands to the entry point Perl calls next (cleared after the send),
+     * the globs the hooks answer, and the marker of sends to super. */
+    const char *pendingMethodName;
+    const char *pendingClassName;
+    GV *fastSendGlob;
+    GV *classSendGlob;
+    SV *superMarker;
+    /* Trapped runs (PerlTrap): the interpreter's anonymous trap sub and
+     * the innermost frame it is running. */
+    CV *trapSub;
+    void *activeTrapFrame;
 } VantleContext;
 
 /* The running interpreter's context.  Valid from the module's boot (or,

@@ -24,11 +24,6 @@
 extern "C" {
 #endif
 
-/* The method and class names a hook hands to the entry point Perl calls
- * next; both are cleared after the send. */
-extern const char *VantlePriv_PendingMethodName;
-extern const char *VantlePriv_ClassName;
-
 /* Sends the message the Perl stack (ax, items) describes and leaves its
  * converted result in ST(0).  Croaks on failure.  pendingName and
  * pendingClass may be null; named: the name comes from a pending name or

@@ -21,6 +21,7 @@
 #include "PerlCTypes.h"
 #include "PerlSelectorMap.h"
 #include "VantlePriv.h"
+#include "PerlContext.h"
 #include "BqOsmoControl.h"
 #include "BqOsmoCore.h"
 #include "CTypes.h"
@@ -39,17 +40,6 @@
 
 #define BQ_NAMED_SEND_CACHED_ARGS 4
 
-const char *VantlePriv_PendingMethodName;
-const char *VantlePriv_ClassName;
-
-/* The globs the hooks answer, per interpreter. */
-typedef struct GlobCache {
-    PerlInterpreter *interp;
-    GV *glob;
-} GlobCache;
-
-static GlobCache fastSendGlob;
-static GlobCache classSendGlob;
 
 /* An installed per-name send: its Perl name, and for subs in a class
  * package the class the package is named after. */
@@ -60,17 +50,20 @@ typedef struct NamedSend {
 				 * when formation is plain (see FormCached) */
 } NamedSend;
 
+/* Forgets the method and class names a hook handed over. */
 static void
-ClearPending(void)
+ClearPending(pTHX)
 {
-    VantlePriv_PendingMethodName = NULL;
-    VantlePriv_ClassName = NULL;
+    VantleContext *context = VantlePriv_Context(aTHX);
+    context->pendingMethodName = NULL;
+    context->pendingClassName = NULL;
 }
 
+/* The glob of Vantle::NAME, kept in *cache (a field of the context). */
 static GV *
-CachedGlob(pTHX_ GlobCache *cache, const char *name)
+CachedGlob(pTHX_ GV **cache, const char *name)
 {
-    if (cache->interp != aTHX || cache->glob == NULL) {
+    if (*cache == NULL) {
 	HV *stash = gv_stashpvs("Vantle", GV_ADD);
 	SV **slot = hv_fetch(stash, name, (I32) strlen(name), 1);
 	if (slot == NULL) {
@@ -79,10 +72,9 @@ CachedGlob(pTHX_ GlobCache *cache, const char *name)
 	if (!isGV(*slot)) {
 	    gv_init_pvn((GV *) *slot, stash, name, strlen(name), GV_ADDMULTI);
 	}
-	cache->glob = (GV *) *slot;
-	cache->interp = aTHX;
+	*cache = (GV *) *slot;
     }
-    return cache->glob;
+    return *cache;
 }
 
 /* ---------------------------------------------------------------------
@@ -244,7 +236,7 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     const char *entryName = super ? "Vantle::msg_send_super" : "Vantle::msg_send";
     int needed = named ? 1 : super ? 3 : 2;
     if (items < needed) {
-	ClearPending();
+	ClearPending(aTHX);
 	croak("Usage: %s(receiver, %smsg, ...)", entryName, super && !named ? "class, " : "");
     }
 
@@ -327,7 +319,7 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	    int plain = VantlePriv_FormSelectorName(aTHX_ perlName, n, receiver, startClass,
 		    formed);
 	    if (plain < 0) {
-		ClearPending();
+		ClearPending(aTHX);
 		BqOsmo_AppendArgumentCount(&errors, formed, BqOsmo_ArgcForMName(formed), n, 0);
 		CROAK_AFTER_LEAVE(newSVpvn(Tcl_DStringValue(&errors),
 			(STRLEN) Tcl_DStringLength(&errors)));
@@ -359,7 +351,7 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 		hasPair ? (void *) &superRecord : (void *) receiver, selector, NULL, n + 2, argv,
 		result);
     }
-    ClearPending();
+    ClearPending(aTHX);
     if (trace) {
 	printf("--> %s(%d) %s\n", "", code, SvOK(result) ? SvPV_nolen(result) : "");
 	fflush(stdout);
@@ -415,22 +407,23 @@ VantlePriv_FetchMethodHook(HV *stash, char *name)
 {
     BQCPERL_dTHX;
     if (stash != VantlePriv_ObjectStash(aTHX)) {
-	ClearPending();
+	ClearPending(aTHX);
 	return NULL;
     }
+    VantleContext *context = VantlePriv_Context(aTHX);
     const char *qualifier;
     const char *method = SplitQualifiedName(name, &qualifier);
-    VantlePriv_ClassName = qualifier;
+    context->pendingClassName = qualifier;
     if (!(islower((unsigned char) method[0]) || method[0] == '_')) {
-	ClearPending();
+	ClearPending(aTHX);
 	return NULL;
     }
-    GV *glob = CachedGlob(aTHX_ &fastSendGlob, "fast_msg_send");
+    GV *glob = CachedGlob(aTHX_ &context->fastSendGlob, "fast_msg_send");
     if (glob == NULL || GvCV(glob) == NULL) {
-	ClearPending();
+	ClearPending(aTHX);
 	return NULL;
     }
-    VantlePriv_PendingMethodName = method;
+    context->pendingMethodName = method;
     return glob;
 }
 
@@ -445,9 +438,10 @@ VantlePriv_ClassMethodHook(SV *invocant, SV *methodName)
     if (className == NULL || objc_lookUpClass(className) == Nil) {
 	return NULL;
     }
-    VantlePriv_ClassName = className;
-    VantlePriv_PendingMethodName = SvPV_nolen(methodName);
-    return CachedGlob(aTHX_ &classSendGlob, "class_msg_send");
+    VantleContext *context = VantlePriv_Context(aTHX);
+    context->pendingClassName = className;
+    context->pendingMethodName = SvPV_nolen(methodName);
+    return CachedGlob(aTHX_ &context->classSendGlob, "class_msg_send");
 }
 
 /* ---------------------------------------------------------------------
@@ -477,8 +471,9 @@ XS_INTERNAL(XS_Vantle__fast_msg_send)
     dXSARGS;
     PERL_UNUSED_VAR(cv);
     BqCPerl_SetInterp(aTHX);
-    const char *name = VantlePriv_PendingMethodName;
-    const char *cls = VantlePriv_ClassName;
+    VantleContext *context = VantlePriv_Context(aTHX);
+    const char *name = context->pendingMethodName;
+    const char *cls = context->pendingClassName;
     VantlePriv_msg_send(aTHX_ ax, items, name, cls, 1, cls != NULL, NULL, NULL);
     XSRETURN(1);
 }
@@ -488,7 +483,8 @@ XS_INTERNAL(XS_Vantle__class_msg_send)
     dXSARGS;
     PERL_UNUSED_VAR(cv);
     BqCPerl_SetInterp(aTHX);
-    VantlePriv_msg_send(aTHX_ ax, items, VantlePriv_PendingMethodName, VantlePriv_ClassName,
+    VantleContext *context = VantlePriv_Context(aTHX);
+    VantlePriv_msg_send(aTHX_ ax, items, context->pendingMethodName, context->pendingClassName,
 	    1, 0, NULL, NULL);
     XSRETURN(1);
 }
@@ -556,19 +552,20 @@ XS_INTERNAL(XS_Vantle__Object__AUTOLOAD)
 {
     dXSARGS;
     BqCPerl_SetInterp(aTHX);
-    ClearPending();
+    ClearPending(aTHX);
     const char *name = AutoloadName(aTHX_ cv);
     size_t length = strlen(name);
     char *writable = (char *) alloca(length + 1);
     memcpy(writable, name, length + 1);
     BqCPerl_FetchmethodHookFunction hook = BqCPerl_GetFetchmethodHook();
+    VantleContext *context = VantlePriv_Context(aTHX);
     if (hook != NULL && hook(VantlePriv_ObjectStash(aTHX), writable) != NULL
-	    && VantlePriv_ClassName == NULL) {
-	const char *method = VantlePriv_PendingMethodName;
+	    && context->pendingClassName == NULL) {
+	const char *method = context->pendingMethodName;
 	InstallNamedSend(aTHX_ "Vantle::Object", method, NULL);
 	VantlePriv_msg_send(aTHX_ ax, items, method, NULL, 1, 0, NULL, NULL);
     } else {
-	ClearPending();
+	ClearPending(aTHX);
 	VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 1, 0, name, NULL);
     }
     XSRETURN(1);
@@ -840,16 +837,17 @@ XS_INTERNAL(XS_Vantle__super)
     if (items != 0) {
 	croak("Usage: Vantle::super");
     }
-    static SV *marker;
-    if (marker == NULL) {
+    VantleContext *context = VantlePriv_Context(aTHX);
+    if (context->superMarker == NULL) {
 	SV *referent = newSVpvs("super");
-	marker = newRV_noinc(referent);
+	SV *marker = newRV_noinc(referent);
 	sv_bless(marker, gv_stashpvs("Vantle::Super", GV_ADD));
 	SvREADONLY_on(referent);
 	SvREADONLY_on(marker);
+	context->superMarker = marker;
     }
     EXTEND(SP, 1);
-    ST(0) = marker;
+    ST(0) = context->superMarker;
     XSRETURN(1);
 }
 

@@ -7,10 +7,10 @@
  *	with G_EVAL, so a die ends in $@ like any trapped call; the caller
  *	turns it into an NSException once the Perl call frame is closed.
  *
- *	One anonymous sub is made per interpreter, on first use, and kept
- *	until the interpreter is destroyed; it is not reachable from Perl by
- *	any name, and it takes nothing from its Perl arguments: the work to
- *	run is the innermost active frame, a C-side record.
+ *	One anonymous sub is made per interpreter, on first use, and kept in
+ *	the interpreter's context; it is not reachable from Perl by any name,
+ *	and it takes nothing from its Perl arguments: the work to run is the
+ *	interpreter's innermost active frame, a C-side record.
  *
  *	The file also counts how deep calls from the runtime side into Perl
  *	nest on each thread, and refuses one more before the thread's C
@@ -21,6 +21,7 @@
 #import <Foundation/Foundation.h>
 
 #include "VantlePriv.h"
+#include "PerlContext.h"
 
 #include <pthread.h>
 #include <stdlib.h>
@@ -46,10 +47,6 @@ typedef struct TrapFrame {
     int ran;			/* set once proc returned */
 } TrapFrame;
 
-static TrapFrame *activeFrame;
-static Tcl_HashTable trapSubs;		/* interpreter -> CV * */
-static int trapSubsReady;
-
 /*
  * XS_Vantle_TrapBody --
  *	The anonymous sub's body: runs the innermost active frame's work.
@@ -59,7 +56,7 @@ XS_Vantle_TrapBody(pTHX_ CV *)
 {
     dXSARGS;
     PERL_UNUSED_VAR(items);
-    TrapFrame *frame = activeFrame;
+    TrapFrame *frame = (TrapFrame *) VantlePriv_Context(aTHX)->activeTrapFrame;
     if (frame != NULL && frame->proc != NULL) {
 	frame->proc(aTHX_ frame->context);
 	frame->ran = 1;
@@ -74,35 +71,11 @@ XS_Vantle_TrapBody(pTHX_ CV *)
 static CV *
 TrapSub(pTHX)
 {
-    if (!trapSubsReady) {
-	Tcl_InitHashTable(&trapSubs, TCL_ONE_WORD_KEYS);
-	trapSubsReady = 1;
+    VantleContext *context = VantlePriv_Context(aTHX);
+    if (context->trapSub == NULL) {
+	context->trapSub = newXS(NULL, XS_Vantle_TrapBody, __FILE__);
     }
-    int isNew = 0;
-    Tcl_HashEntry *entry = Tcl_CreateHashEntry(&trapSubs, (const char *) aTHX, &isNew);
-    if (isNew) {
-	CV *cv = newXS(NULL, XS_Vantle_TrapBody, __FILE__);
-	Tcl_SetHashValue(entry, cv);
-    }
-    return (CV *) Tcl_GetHashValue(entry);
-}
-
-/*
- * VantlePriv_ForgetTrap --
- *	Drops the interpreter's trap sub from the table, so an interpreter
- *	made later at the same address gets a sub of its own.  The sub
- *	itself goes with the interpreter.
- */
-void
-VantlePriv_ForgetTrap(pTHX)
-{
-    if (!trapSubsReady) {
-	return;
-    }
-    Tcl_HashEntry *entry = Tcl_FindHashEntry(&trapSubs, (const char *) aTHX);
-    if (entry != NULL) {
-	Tcl_DeleteHashEntry(entry);
-    }
+    return context->trapSub;
 }
 
 /*
@@ -176,8 +149,9 @@ VantlePriv_RunTrapped(pTHX_ VantlePriv_TrappedProc proc, void *context)
 	return 0;
     }
     TrapFrame frame = { proc, context, 0 };
-    TrapFrame *outer = activeFrame;
-    activeFrame = &frame;
+    VantleContext *own = VantlePriv_Context(aTHX);
+    void *outer = own->activeTrapFrame;
+    own->activeTrapFrame = &frame;
 
     dSP;
     ENTER;
@@ -188,7 +162,7 @@ VantlePriv_RunTrapped(pTHX_ VantlePriv_TrappedProc proc, void *context)
     FREETMPS;
     LEAVE;
 
-    activeFrame = outer;
+    own->activeTrapFrame = outer;
     VantlePriv_LeavePerl();
     /* An error object is not asked for its truth: that could run code. */
     SV *error = ERRSV;

@@ -121,8 +121,6 @@ int  VantlePriv_RunTrapped(pTHX_ VantlePriv_TrappedProc proc, void *context);
 int  VantlePriv_NeedsTrap(SV *sv);
 /* Raises NSException "Perl Error" with "<doing>: <text of $@>". */
 void VantlePriv_RaisePerlError(pTHX_ const char *doing) __attribute__((noreturn));
-/* Forgets what the trap keeps for an interpreter that is being destroyed. */
-void VantlePriv_ForgetTrap(pTHX);
 
 /*
  * Nesting of calls from the runtime side into Perl, counted per thread

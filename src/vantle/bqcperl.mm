@@ -26,10 +26,14 @@ static BqCPerl_RV2AVHookFunction rv2avHook;
 /* Binds Perl's implicit interpreter argument to interp. */
 #define BQ_WITH(interp) PerlInterpreter *const my_perl = (interp); PERL_UNUSED_CONTEXT
 
+/* Set once this thread was made ready for Objective-C work. */
+static __thread int threadReady;
+
 int
 BqCPerl_SetInterp(PerlInterpreter *interp)
 {
-    if (__builtin_expect(_bqcperl_interp == NULL, 0) && interp != NULL) {
+    if (__builtin_expect(!threadReady, 0) && interp != NULL) {
+	threadReady = 1;
 	VantlePriv_EnterThread();
     }
     _bqcperl_interp = interp;
