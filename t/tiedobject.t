@@ -237,6 +237,10 @@ subtest 'the key-value view' => sub {
     ok(!exists $k->{c}, 'does not exist');
     ok(!eval { $k->{bad} = 1; 1 }, 'a raising takeValue:forKey:');
     is(message($@), 'Vantle::Object::STORE: NSInvalidArgumentException: refused', 'croaks');
+    is(error_of(sub { $k->{isa} = NSString->class }),
+        "Vantle::Object::STORE: refusing to modify isa, the object's class",
+        'the class pointer is never set through the view');
+    is($k->class, $keyedClass, 'the class is unchanged');
     ok(!eval { delete $k->{a}; 1 }, 'deleting');
     is(message($@), 'Vantle::Object::DELETE: cannot delete ivar', 'croaks');
 

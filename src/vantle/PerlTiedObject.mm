@@ -163,6 +163,18 @@ ChooseView(pTHX_ const char *subName, id object, SEL access, ObjectView *viewPtr
     return failure;
 }
 
+/* Whether key names the class pointer: "isa", however key-value coding
+ * would spell it. */
+static int
+IsClassKey(id key)
+{
+    if (key == nil || !VantlePriv_IsKindOfClass(key, VantlePriv_NSStringClass)) {
+	return 0;
+    }
+    NSString *name = (NSString *) key;
+    return [name isEqualToString: @"isa"] || [name isEqualToString: @"_isa"];
+}
+
 /* Whether object may be changed in its view: a mutable array or
  * dictionary.  Answers null or the mortal "is not mutable" message. */
 static SV *
@@ -380,6 +392,12 @@ Store(pTHX_ TieCall *call)
     case ViewDictionary:
     case ViewKeyValue:
 	failure = ConvertKey(aTHX_ subName, view, keySV, call->errors, &key);
+	if (failure == NULL && view == ViewKeyValue && IsClassKey(key)) {
+	    /* Key-value coding sets a variable of that name directly, and
+	     * every object's first variable is its class pointer. */
+	    failure = sv_2mortal(newSVpvf("%s: refusing to modify isa, the object's class",
+		    subName));
+	}
 	if (failure == NULL) {
 	    failure = view == ViewDictionary
 		? ConvertElement(aTHX_ subName, view, Arg(aTHX_ call, 2), call->errors, &value)
