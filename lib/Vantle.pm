@@ -1223,6 +1223,59 @@ It prints:
     the class
     0
 
+=head1 THREADS AND FORK
+
+The module works in programs that use L<threads>.  Each Perl interpreter,
+and so each thread, has the module's state of its own: its handles, its
+handle registry, its interpreter object (C<$Vantle::interp>), its pending
+method names and caches.  Nothing of the module is copied into a new
+thread: handles, typed pointers and scoped pools are skipped when Perl
+clones the parent's data (C<CLONE_SKIP>), so a variable that held one in
+the parent is C<undef> (a reference to C<undef>) in the thread, and the
+parent's handles stay as they were.  Data crosses between threads by value,
+as with any Perl thread: return C<Vantle::pl> of a result from the thread,
+or pass values to it and make objects there.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use threads;
+    use Vantle;
+
+    my $words = NSMutableArray->array;
+    $words->addObject_($_) for qw(tea coffee);
+    my $worker = threads->create(sub {
+        my $mine = Vantle::obj([qw(cocoa chai)]);     # objects of its own
+        return (defined $$words ? "shared" : "not shared") . ", "
+            . join(' ', @{ Vantle::pl($mine) });
+    });
+    print $worker->join, "\n";
+    print $words->count, " in the parent\n";
+
+=for example end
+
+It prints:
+
+=for example output
+
+    not shared, cocoa chai
+    2 in the parent
+
+What the threads share is the process's: the Objective-C objects
+themselves (an object reached from two threads is one object, and
+Foundation's own rules for sharing it apply: most mutable collections are
+not safe to change from two threads at once), the classes, the control
+flags of C<%Vantle::CONTROL> (one set for the whole process), the selector
+map, and the converter hooks.  The registries the module keeps for the
+whole process are locked.  A thread is registered with GNUstep the first
+time it uses the module, and gets an autorelease pool of its own, which is
+drained when the thread ends.  When an object is deallocated, on whatever
+thread, the handles of it in every interpreter read as deallocated.
+
+C<fork> works as usual: the child goes on with a copy of the parent's
+objects and handles.
+
 =head1 ERRORS
 
 An Objective-C exception raised by a message becomes a Perl error, which
@@ -1770,14 +1823,21 @@ tests.
 
 =item *
 
-Methods with variable argument lists (C<stringWithFormat:>,
-C<arrayWithObjects:>) are sent their named arguments only: an extra
-argument adds a colon to the selector, which then names no method.  A
-nil-terminated list ends right after the named arguments, so
-C<< NSArray->arrayWithObjects_("a") >> is an array of one; but a format
-with C<%> directives reads values that were never passed, and may crash
-the process.  Use the fixed forms (C<arrayWithArray:>, C<Vantle::obj>,
-C<stringWithString:>) for anything longer.
+Methods with variable argument lists other than formats
+(C<arrayWithObjects:>, C<dictionaryWithObjectsAndKeys:>) are sent their
+named arguments only: an extra argument adds a colon to the selector,
+which then names no method.  A nil-terminated list ends right after the
+named arguments, so C<< NSArray->arrayWithObjects_("a") >> is an array of
+one.  Use the fixed forms (C<arrayWithArray:>, C<Vantle::obj>) for
+anything longer.  Formats are passed in full (L</Format methods>).
+
+=item *
+
+The runtime initialises a class when it is first used.  Two threads that
+use the same class for the very first time at the same instant can crash
+inside GNUstep (measured with GNUstep alone, without this module); a
+program that starts threads which all work with classes no thread has
+touched yet uses those classes once first (L</THREADS AND FORK>).
 
 =item *
 
