@@ -77,6 +77,13 @@ my @rows = (
 	    $length_imp->call($receiver, $selector);
 	}
     }) ],
+    # A fresh object per call: each result is a new object that becomes a
+    # handle, so the validity check sees it for the first time.
+    [ 'NSMutableArray->array (fresh)', best_of(sub {
+	my $pool = NSAutoreleasePool->new;
+	NSMutableArray->array for 1 .. $N;
+	$pool->release;
+    }) ],
     # A format method: the format is read and its value passed as C
     # passes a variadic argument.
     [ 'NSString->stringWithFormat_', best_of(sub {
