@@ -193,7 +193,9 @@ subtest 'format methods take the values their directives read' => sub {
     $m->appendFormat_("-%d", 1);
     is(pl($m->stringByAppendingFormat_("-%s", "b")), "a-1-b",
 	'appendFormat: and stringByAppendingFormat:');
-    is(pl(NSString->alloc->initWithFormat_("%03d", 7)), "007", 'initWithFormat:');
+    my $made = NSString->alloc->initWithFormat_("%03d", 7);
+    is(pl($made), "007", 'initWithFormat:');
+    $made->release;
     is(error_of(sub { NSException->raise_format_("Overheated", "%d degrees", 451) }),
 	'[NSException Overheated]: 451 degrees', 'raise:format:');
     Vantle::TestSupport::test_classes();

@@ -91,7 +91,8 @@ PERL
 
 child_is(<<'PERL', "ok ok ok\n", 'threads meet method names for the first time at once');
 my @names = qw(length uppercaseString lowercaseString capitalizedString description
-               hash copy mutableCopy retainCount isProxy self class superclass);
+               hash lastPathComponent pathExtension retainCount isProxy self class
+               superclass);
 my $work = sub {
     my $s = NSString->stringWithCString_("Mixed Case");
     for my $round (1 .. 30) {

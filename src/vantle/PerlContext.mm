@@ -24,19 +24,40 @@ typedef VantleContext my_cxt_t;
 
 START_MY_CXT
 
-static int IsBooted(pTHX);
+/*
+ * The context's address is also kept in the interpreter's PL_modglobal
+ * under this key.  That is what tells, at boot and in CLONE, whether an
+ * interpreter has a context of its own: a slot of Perl's context list that
+ * was never set holds garbage, and a clone's slot (and PL_modglobal)
+ * hold its parent's context until CLONE runs.
+ */
+#define CONTEXT_KEY "Vantle::_context"
+
+/* The context this interpreter's PL_modglobal names, when it is its own. */
+static VantleContext *
+OwnContext(pTHX)
+{
+    SV **slot = hv_fetchs(PL_modglobal, CONTEXT_KEY, 0);
+    if (slot == NULL || !SvIOK(*slot)) {
+	return NULL;
+    }
+    VantleContext *context = INT2PTR(VantleContext *, SvIVX(*slot));
+    return context->owner == aTHX ? context : NULL;
+}
 
 /*
  * VantlePriv_Context --
- *	The running interpreter's context.  An interpreter that reaches the
- *	binding before it booted the module (host code working on a fresh
- *	interpreter), or a clone before its CLONE ran, gets its own context
- *	made here, so no interpreter ever works on another's.
+ *	The running interpreter's context.  The module must have booted in
+ *	the interpreter (every XS sub and every interpreter object ensure
+ *	it).  A clone whose CLONE has not run yet still holds its parent's
+ *	context; it gets a fresh one here, so no interpreter ever works on
+ *	another's.
  */
 VantleContext *
 VantlePriv_Context(pTHX)
 {
-    if (__builtin_expect(!IsBooted(aTHX), 0)) {
+    if (__builtin_expect(my_cxt_index < 0 || my_cxt_index >= PL_my_cxt_size
+	    || ((VantleContext *) PL_my_cxt_list[my_cxt_index])->owner != aTHX, 0)) {
 	VantlePriv_ContextBoot(aTHX);
     }
     dMY_CXT;
@@ -57,37 +78,22 @@ ContextEnd(pTHX_ void *unused)
     VantlePriv_SymtabInterpEnd(aTHX_ &MY_CXT);
 }
 
-/* Fills a context that belongs to no interpreter yet. */
+/* Fills a context that belongs to no interpreter yet, and makes it the
+ * interpreter's. */
 static void
 StartContext(pTHX_ VantleContext *context)
 {
     memset(context, 0, sizeof *context);
     context->owner = aTHX;
     VantlePriv_SymtabInterpInit(aTHX_ context);
+    (void) hv_stores(PL_modglobal, CONTEXT_KEY, newSViv(PTR2IV(context)));
     call_atexit(ContextEnd, NULL);
-}
-
-/*
- * IsBooted --
- *	Whether this interpreter already has a context of its own.  A
- *	cloned interpreter holds its parent's until CLONE replaces it; a
- *	fresh one holds none (Perl zeroes new context slots).
- */
-static int
-IsBooted(pTHX)
-{
-    /* my_cxt_index is set once, by the first MY_CXT_INIT of the process. */
-    if (my_cxt_index < 0 || my_cxt_index >= PL_my_cxt_size) {
-	return 0;
-    }
-    VantleContext *context = (VantleContext *) PL_my_cxt_list[my_cxt_index];
-    return context != NULL && context->owner == aTHX;
 }
 
 void
 VantlePriv_ContextBoot(pTHX)
 {
-    if (IsBooted(aTHX)) {
+    if (OwnContext(aTHX) != NULL) {
 	return;
     }
     MY_CXT_INIT;
@@ -109,7 +115,7 @@ XS_INTERNAL(XS_Vantle__CLONE)
     PERL_UNUSED_VAR(cv);
     PERL_UNUSED_VAR(items);
     BqCPerl_SetInterp(aTHX);
-    if (!IsBooted(aTHX)) {
+    if (OwnContext(aTHX) == NULL) {
 	MY_CXT_CLONE;
 	StartContext(aTHX_ &MY_CXT);
     }
