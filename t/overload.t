@@ -12,7 +12,7 @@ use POSIX ();
 sub string { NSString->stringWithUTF8String_($_[0]) }
 sub number { NSNumber->numberWithDouble_($_[0]) }
 
-my $object = NSObject->new;
+my $object = NSObject->new->autorelease;
 subtest 'string form' => sub {
     like("$object", qr/^<NSObject:0x([0-9a-f]+)>\z/, 'class and address');
     my ($hex) = "$object" =~ /0x([0-9a-f]+)/;
@@ -64,9 +64,9 @@ subtest 'objects compare by identity with ==, by isEqual: with eq' => sub {
     ok($array eq $other, 'but equal');
     ok(!($array ne $other), 'and not unequal');
     is($array cmp $other, 0, 'so cmp finds them the same');
-    my $plain = NSObject->new;
-    ok($plain ne NSObject->new, 'objects that are not isEqual: differ');
-    isnt($plain cmp NSObject->new, 0, 'and cmp tells them apart');
+    my $plain = NSObject->new->autorelease;
+    ok($plain ne NSObject->new->autorelease, 'objects that are not isEqual: differ');
+    isnt($plain cmp NSObject->new->autorelease, 0, 'and cmp tells them apart');
     ok(Vantle::nil() == Vantle::nil(), 'nil is nil');
     ok(Vantle::nil() eq Vantle::nil(), 'and equal to it');
     ok($plain != 0 && $plain != undef && !($plain == 42), 'an object is no plain value');
@@ -128,7 +128,7 @@ subtest 'strings compare as Perl compares strings' => sub {
 };
 
 subtest 'plain values beside handles warn as Perl warns' => sub {
-    my $object = NSObject->new;
+    my $object = NSObject->new->autorelease;
     is_deeply([warnings_of(sub { my $r = NSNumber->numberWithInt_(5) == undef })],
 	['Use of uninitialized value in numeric eq (==)'], 'undef beside a number');
     is_deeply([warnings_of(sub { my $r = string('abc') == 0 })],
