@@ -49,10 +49,34 @@ typedef struct VantleContext {
     void *activeTrapFrame;
 } VantleContext;
 
-/* The running interpreter's context.  Valid from the module's boot (or,
- * in a cloned interpreter, from its CLONE) until the interpreter is
- * destroyed. */
-VantleContext *VantlePriv_Context(pTHX);
+/* The slot of the context in Perl's per-interpreter context list (MY_CXT),
+ * the same for every interpreter; -1 until the first boot. */
+extern int VantlePriv_ContextIndex;
+
+/* The context of an interpreter whose slot does not hold its own yet. */
+VantleContext *VantlePriv_ContextSlow(pTHX);
+
+/*
+ * VantlePriv_Context --
+ *	The running interpreter's context, valid until the interpreter is
+ *	destroyed.  The module must have booted in the interpreter (every XS
+ *	sub and every interpreter object ensure it).  A clone whose CLONE has
+ *	not run yet still holds its parent's context: it gets a fresh one
+ *	from the slow path, so no interpreter ever works on another's.
+ *	On the path of every message: inline, and a few loads.
+ */
+static inline VantleContext *
+VantlePriv_Context(pTHX)
+{
+    int index = VantlePriv_ContextIndex;
+    if (__builtin_expect(index >= 0 && index < PL_my_cxt_size, 1)) {
+	VantleContext *context = (VantleContext *) PL_my_cxt_list[index];
+	if (__builtin_expect(context->owner == aTHX, 1)) {
+	    return context;
+	}
+    }
+    return VantlePriv_ContextSlow(aTHX);
+}
 
 /* Makes the context of an interpreter that boots the module; a second
  * boot in the same interpreter keeps the context it has. */

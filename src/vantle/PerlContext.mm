@@ -22,7 +22,13 @@
 
 typedef VantleContext my_cxt_t;
 
-START_MY_CXT
+/* Perl's MY_CXT, with the slot's index in a variable the inline accessor
+ * of PerlContext.h reads (START_MY_CXT would make it static here). */
+int VantlePriv_ContextIndex = -1;
+#undef MY_CXT_INDEX
+#define MY_CXT_INDEX VantlePriv_ContextIndex
+#undef MY_CXT_INIT_ARG
+#define MY_CXT_INIT_ARG &VantlePriv_ContextIndex
 
 /*
  * The context's address is also kept in the interpreter's PL_modglobal
@@ -45,21 +51,10 @@ OwnContext(pTHX)
     return context->owner == aTHX ? context : NULL;
 }
 
-/*
- * VantlePriv_Context --
- *	The running interpreter's context.  The module must have booted in
- *	the interpreter (every XS sub and every interpreter object ensure
- *	it).  A clone whose CLONE has not run yet still holds its parent's
- *	context; it gets a fresh one here, so no interpreter ever works on
- *	another's.
- */
 VantleContext *
-VantlePriv_Context(pTHX)
+VantlePriv_ContextSlow(pTHX)
 {
-    if (__builtin_expect(my_cxt_index < 0 || my_cxt_index >= PL_my_cxt_size
-	    || ((VantleContext *) PL_my_cxt_list[my_cxt_index])->owner != aTHX, 0)) {
-	VantlePriv_ContextBoot(aTHX);
-    }
+    VantlePriv_ContextBoot(aTHX);
     dMY_CXT;
     return &MY_CXT;
 }

@@ -44,7 +44,10 @@ typedef struct HandleRegistry {
     struct HandleRegistry *next;	/* every live interpreter's */
 } HandleRegistry;
 
-KX_MUTEX_DEFINE(registriesLock);
+/* A plain mutex, not the recursive kind the other registries use: it is
+ * taken around a few table operations on the path of every message, and
+ * nothing done under it takes it again. */
+static pthread_mutex_t registriesLock = PTHREAD_MUTEX_INITIALIZER;
 static HandleRegistry *registries;
 
 /* Alignment every object pointer has; a handle value with any of these
