@@ -164,7 +164,10 @@ struct KxTSDecodeState {
     size_t charged;		/* by the read in progress */
     int depth;			/* objects under construction */
     Frame *frame;
+    int nilRefused;		/* the request in progress is a guarded
+				 * object's: its objects are never nil */
     int broken;
+    char firstError[300];	/* the message that broke the decoder */
 };
 
 typedef struct KxTSDecodeState State;
@@ -184,6 +187,10 @@ Raise(State *ds, int code, NSUInteger at, const char *format, ...)
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    if (!ds->broken) {
+	snprintf(ds->firstError, sizeof ds->firstError, "%s at byte %lu", text,
+		 (unsigned long) (ds->base + at));
+    }
     ds->broken = 1;
     KxTSRaise(code, "%s at byte %lu", text, (unsigned long) (ds->base + at));
 }
@@ -230,6 +237,18 @@ ChargeElements(State *ds, NSUInteger count, size_t size)
 	Charge(ds, SIZE_MAX);
     }
     Charge(ds, count * size);
+}
+
+/* size bytes from malloc, charged; raises when there are none. */
+static void *
+Allocate(State *ds, NSUInteger at, size_t size)
+{
+    Charge(ds, size);
+    void *block = malloc(size);
+    if (block == NULL) {
+	Raise(ds, TYPEDSTREAM_INTERNAL_ERROR, at, "out of memory");
+    }
+    return block;
 }
 
 /*
@@ -561,11 +580,16 @@ CheckCallerType(State *ds, const char *type, KxTSLayout *layout)
 
 /*
  *----------------------------------------------------------------------
- * DropObjects --
- *	Releases and clears every object of a value of checked type
- *	(not behind pointers): the part of a value read before a failure.
+ * DropObjects, DropMembers --
+ *	Release and clear every object, and free every C string, of a
+ *	value of checked type (not behind pointers): the part of a value
+ *	read before a failure, which the caller never gets to own.
+ *	DropMembers does it for the members of a structure before stop
+ *	(null: all of them).
  *----------------------------------------------------------------------
  */
+static void DropMembers(const char *type, unsigned char *address, const char *stop);
+
 static void
 DropObjects(const char *type, unsigned char *address)
 {
@@ -574,35 +598,46 @@ DropObjects(const char *type, unsigned char *address)
     if (*t == '@') {
 	[*(id *) address release];
 	*(id *) address = nil;
+    } else if (*t == '*') {
+	free(*(char **) address);
+	*(char **) address = NULL;
     } else if (*t == '[') {
 	char *element;
+	const char *why;
 	unsigned long count = strtoul(t + 1, &element, 10);
-	KxTSCheckType(element, KX_TS_TYPE_POINTERS, &layout, &t);
+	KxTSCheckType(element, KX_TS_TYPE_POINTERS, &layout, &why);
 	for (unsigned long i = 0; i < count; i++) {
 	    DropObjects(element, address + i * layout.size);
 	}
     } else if (*t == '{') {
-	size_t offset = 0;
-	for (const char *m = KxTSMemberType(KxTSFirstMember(t)); *m != '}';) {
-	    const char *why;
-	    const char *end = KxTSCheckType(m, KX_TS_TYPE_POINTERS, &layout, &why);
-	    offset = KxTSAlignUp(offset, layout.align);
-	    DropObjects(m, address + offset);
-	    offset += layout.size;
-	    m = KxTSMemberType(end);
-	}
+	DropMembers(t, address, NULL);
     }
 }
 
-/* Whether the checked type from type to end holds objects (quoted
- * names skipped). */
+static void
+DropMembers(const char *type, unsigned char *address, const char *stop)
+{
+    size_t offset = 0;
+    for (const char *m = KxTSMemberType(KxTSFirstMember(type)); *m != '}' && m != stop;) {
+	KxTSLayout layout;
+	const char *why;
+	const char *end = KxTSCheckType(m, KX_TS_TYPE_POINTERS, &layout, &why);
+	offset = KxTSAlignUp(offset, layout.align);
+	DropObjects(m, address + offset);
+	offset += layout.size;
+	m = KxTSMemberType(end);
+    }
+}
+
+/* Whether the checked type from type to end holds objects or C strings
+ * (quoted names skipped). */
 static int
 HoldsObjects(const char *type, const char *end)
 {
     for (const char *p = type; p < end; p++) {
 	if (*p == '"') {
 	    p = strchr(p + 1, '"');
-	} else if (*p == '@') {
+	} else if (*p == '@' || *p == '*') {
 	    return 1;
 	}
     }
@@ -612,7 +647,7 @@ HoldsObjects(const char *type, const char *end)
 /*
  *----------------------------------------------------------------------
  * Class lists --
- *	ReadClassName reads a name and checks it; DecodeClassEntry reads
+ *	ReadName reads a name and checks it; DecodeClassEntry reads
  *	a class item (a new list or a reference) and answers its entry
  *	number, 0 for Nil.
  *----------------------------------------------------------------------
@@ -628,11 +663,7 @@ ReadName(State *ds, NSUInteger length, const char *what)
     if (memchr(p, '\0', length) != NULL) {
 	DAMAGED(ds, at, "%s with a NUL byte", what);
     }
-    Charge(ds, length + 1);
-    char *name = (char *) malloc(length + 1);
-    if (name == NULL) {
-	Raise(ds, TYPEDSTREAM_INTERNAL_ERROR, at, "out of memory");
-    }
+    char *name = (char *) Allocate(ds, at, length + 1);
     memcpy(name, p, length);
     name[length] = '\0';
     return name;
@@ -664,11 +695,14 @@ DecodeClassEntry(State *ds)
 		    (unsigned long) ds->classes.count + 1);
 	}
 	NSUInteger length = (NSUInteger) ReadBig(ds, 2, "a class name length");
-	char *name = ReadName(ds, length, "a class name");
-	unsigned version = (unsigned) ReadBig(ds, 4, "a class version");
+	if (Left(ds) < 4 || length > Left(ds) - 4) {
+	    DAMAGED(ds, at, "a class runs past the end of the stream");
+	}
+	/* The entry first, so the name it receives is never lost; an
+	 * entry without a name is left only by a failed read. */
 	ClassEntry *entry = (ClassEntry *) AddEntry(ds, &ds->classes, sizeof(ClassEntry));
-	entry->name = name;
-	entry->version = version;
+	entry->name = ReadName(ds, length, "a class name");
+	entry->version = (unsigned) ReadBig(ds, 4, "a class version");
 	if (first == 0) {
 	    first = ds->classes.count;
 	}
@@ -817,6 +851,7 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
     entry->state = OBJECT_BUILDING;
 
     Frame frame = { ds->frame, guard, 0 };
+    int nilRefused = ds->nilRefused;
     ds->frame = &frame;
     ds->depth++;
     id made = nil;
@@ -828,6 +863,11 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
     } @catch (id thrown) {
 	ds->frame = frame.outer;
 	ds->depth--;
+	if (!ds->broken) {
+	    snprintf(ds->firstError, sizeof ds->firstError,
+		     "an object of class %.200s failed to read itself at byte %lu",
+		     class_getName(cls), (unsigned long) (ds->base + at));
+	}
 	ds->broken = 1;
 	ENTRY(ds->objects, ObjectEntry, xref).state = OBJECT_FAILED;
 	ENTRY(ds->objects, ObjectEntry, xref).object = nil;
@@ -836,6 +876,7 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
     }
     ds->frame = frame.outer;
     ds->depth--;
+    ds->nilRefused = nilRefused;
     entry = &ENTRY(ds->objects, ObjectEntry, xref);
     if (made == nil || ds->broken) {
 	entry->state = OBJECT_FAILED;
@@ -872,6 +913,11 @@ DecodeObject(State *ds, KxTSDecoder *coder)
 	Unexpected(ds, at, tag, "an object");
     }
     if ((tag & _GSC_SIZE) == 0) {
+	if (ds->nilRefused) {
+	    /* GNUstep's collections take what they read as it comes, and
+	     * their writers never write nil. */
+	    DAMAGED(ds, at, "nil inside a collection");
+	}
 	return nil;
     }
     if (!(tag & _GSC_XREF)) {
@@ -950,6 +996,9 @@ DecodeSelector(State *ds)
     PointerEntry *entry = NewPointer(ds, at, xref, POINTER_SELECTOR);
     NSUInteger nameLength = (NSUInteger) ReadBig(ds, 2, "a selector name length");
     NSUInteger typesLength = (NSUInteger) ReadBig(ds, 2, "a selector types length");
+    if (nameLength + typesLength > Left(ds)) {
+	DAMAGED(ds, at, "a selector runs past the end of the stream");
+    }
     if (nameLength == 0) {
 	Bytes(ds, typesLength, "selector types");
 	return NULL;
@@ -972,11 +1021,7 @@ CopyString(State *ds, NSUInteger at, const char *text)
 	return NULL;
     }
     size_t length = strlen(text);
-    Charge(ds, length + 1);
-    char *copy = (char *) malloc(length + 1);
-    if (copy == NULL) {
-	Raise(ds, TYPEDSTREAM_INTERNAL_ERROR, at, "out of memory");
-    }
+    char *copy = (char *) Allocate(ds, at, length + 1);
     memcpy(copy, text, length + 1);
     return copy;
 }
@@ -1008,11 +1053,7 @@ DecodeCString(State *ds)
     if (memchr(p, '\0', (size_t) length) != NULL) {
 	DAMAGED(ds, lengthAt, "a C string with a NUL byte");
     }
-    Charge(ds, (size_t) length + 1);
-    char *text = (char *) malloc((size_t) length + 1);
-    if (text == NULL) {
-	Raise(ds, TYPEDSTREAM_INTERNAL_ERROR, at, "out of memory");
-    }
+    char *text = (char *) Allocate(ds, at, (size_t) length + 1);
     memcpy(text, p, (size_t) length);
     text[length] = '\0';
     entry->value = text;
@@ -1079,17 +1120,7 @@ DecodeStruct(State *ds, KxTSDecoder *coder, const char *type, unsigned char *add
 	@try {
 	    DecodeValue(ds, coder, member, address + offset);
 	} @catch (id thrown) {
-	    /* Members read before this one: only up to this member. */
-	    size_t done = 0;
-	    for (const char *m = KxTSMemberType(KxTSFirstMember(type)); m != member;) {
-		KxTSLayout l;
-		const char *why;
-		const char *e = KxTSCheckType(m, KX_TS_TYPE_POINTERS, &l, &why);
-		done = KxTSAlignUp(done, l.align);
-		DropObjects(m, address + done);
-		done += l.size;
-		m = KxTSMemberType(e);
-	    }
+	    DropMembers(type, address, member);
 	    @throw;
 	}
 	offset += layout.size;
@@ -1259,7 +1290,9 @@ DecodeArray(State *ds, KxTSDecoder *coder, const char *type, NSUInteger count,
  * EnterCall --
  *	The start of every request from outside: raises once the decoder
  *	is broken, and counts a request of an initWithCoder: (direct) for
- *	the current object's guard.
+ *	the current object's guard.  The flag it sets for the request
+ *	holds until the next request, so MakeObject restores it when an
+ *	object's own requests are over.
  *----------------------------------------------------------------------
  */
 static void
@@ -1267,11 +1300,13 @@ EnterCall(State *ds, int direct)
 {
     if (ds->broken) {
 	KxTSRaise(TYPEDSTREAM_FILE_INCONSISTENCY,
-		  "the stream cannot be read on after an error");
+		  "the stream cannot be read on after an error (%s)",
+		  ds->firstError[0] != '\0' ? ds->firstError : "raised by an object");
     }
     if (direct && ds->frame != NULL) {
 	ds->frame->values++;
     }
+    ds->nilRefused = direct && ds->frame != NULL && ds->frame->guard != GUARD_NONE;
 }
 
 /*
@@ -1464,7 +1499,7 @@ ReadHeader(State *ds, unsigned version)
 {
     for (NSUInteger i = _state->classes.count; i > 0; i--) {
 	ClassEntry *entry = &ENTRY(_state->classes, ClassEntry, i);
-	if (strcmp(entry->name, name) == 0) {
+	if (entry->name != NULL && strcmp(entry->name, name) == 0) {
 	    return entry->version > INT_MAX ? INT_MAX : (int) entry->version;
 	}
     }

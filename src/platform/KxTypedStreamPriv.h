@@ -176,6 +176,14 @@ typedef struct KxTSAllocations {
     int capacity;
 } KxTSAllocations;
 
+/* Visits one leaf of a value: count values of the one-character type
+ * code at data, stored as an array when isArray is set (runs of numbers
+ * in an array come as one leaf). */
+typedef void (*KxTSLeafProc)(void *context, char code, unsigned char *data,
+			     int count, int isArray);
+
+const char *KxTSWalkValue(const char *canon, unsigned char *data, KxTSLeafProc leaf,
+			  void *context);
 void KxTSCheckValue(const char *canon, const void *data);
 void KxTSEncodeValue(NSArchiver *archiver, const char *canon, const void *data);
 void KxTSDecodeValue(KxTypedStream *ts, const char *canon, void *data,

@@ -37,11 +37,6 @@
 
 #include <objc/runtime.h>
 
-/* Visits one leaf: count values of the one-character type code at data,
- * stored as an array when isArray is set. */
-typedef void (*LeafProc)(void *context, char code, unsigned char *data,
-			 int count, int isArray);
-
 typedef struct DecodeContext {
     KxTypedStream *ts;
     KxTSAllocations *allocations;
@@ -49,13 +44,13 @@ typedef struct DecodeContext {
 
 /*
  *----------------------------------------------------------------------
- * Walk --
+ * KxTSWalkValue --
  *	Visits every leaf of the value of canonical type type at data, in
  *	order; answers the position after the type.
  *----------------------------------------------------------------------
  */
-static const char *
-Walk(const char *type, unsigned char *data, LeafProc leaf, void *context)
+const char *
+KxTSWalkValue(const char *type, unsigned char *data, KxTSLeafProc leaf, void *context)
 {
     KxTSLayout layout;
 
@@ -67,7 +62,7 @@ Walk(const char *type, unsigned char *data, LeafProc leaf, void *context)
 	    leaf(context, *element, data, (int) count, 1);
 	} else {
 	    for (long i = 0; i < count; i++) {
-		Walk(element, data + (size_t) i * layout.size, leaf, context);
+		KxTSWalkValue(element, data + (size_t) i * layout.size, leaf, context);
 	    }
 	}
 	return end + 1;
@@ -78,7 +73,7 @@ Walk(const char *type, unsigned char *data, LeafProc leaf, void *context)
 	while (*member != '}') {
 	    const char *end = KxTSScanType(member, &layout);
 	    offset = KxTSAlignUp(offset, layout.align);
-	    Walk(member, data + offset, leaf, context);
+	    KxTSWalkValue(member, data + offset, leaf, context);
 	    offset += layout.size;
 	    member = end;
 	}
@@ -170,7 +165,7 @@ CheckLeaf(void *, char code, unsigned char *data, int, int)
 void
 KxTSCheckValue(const char *canon, const void *data)
 {
-    Walk(canon, (unsigned char *) data, CheckLeaf, NULL);
+    KxTSWalkValue(canon, (unsigned char *) data, CheckLeaf, NULL);
 }
 
 /*
@@ -237,7 +232,7 @@ EncodeLeaf(void *context, char code, unsigned char *data, int count, int isArray
 void
 KxTSEncodeValue(NSArchiver *archiver, const char *canon, const void *data)
 {
-    Walk(canon, (unsigned char *) data, EncodeLeaf, archiver);
+    KxTSWalkValue(canon, (unsigned char *) data, EncodeLeaf, archiver);
 }
 
 void
@@ -419,7 +414,7 @@ KxTSDecodeValue(KxTypedStream *ts, const char *canon, void *data,
 		KxTSAllocations *allocations)
 {
     DecodeContext dc = { ts, allocations };
-    Walk(canon, (unsigned char *) data, DecodeLeaf, &dc);
+    KxTSWalkValue(canon, (unsigned char *) data, DecodeLeaf, &dc);
 }
 
 /*
