@@ -42,9 +42,13 @@
  *	and must descend from NSObject and declare NSCoding.  When
  *	initWithCoder: raises, the object's registration is withdrawn (a
  *	later reference to it is an error) and the decoder's reference to
- *	it is released; objects an array decode had already stored are
- *	released and the slots cleared, so a container that had not yet
- *	taken them over does not leak them.
+ *	it is released; objects and C strings an array or structure decode
+ *	had already stored are released and the slots cleared, so a
+ *	container that had not yet taken them over does not leak them.  A
+ *	reference to an object still under construction closes a cycle; if
+ *	the object's class then replaces it (a class cluster's placeholder
+ *	does), the read fails rather than leave the placeholder in the
+ *	graph.
  *
  *	Memory: a count or length is refused when the bytes left cannot
  *	hold it, before anything is allocated for it.  Some Foundation
@@ -120,6 +124,7 @@ enum { OBJECT_BUILDING, OBJECT_DONE, OBJECT_FAILED };
 typedef struct ObjectEntry {
     id object;			/* not retained here (see kept) */
     int state;
+    int referred;		/* references read while it was building */
 } ObjectEntry;
 
 enum { POINTER_STRING, POINTER_SELECTOR, POINTER_MEMORY };
@@ -811,6 +816,27 @@ GuardOf(const char *name)
 
 /*
  *----------------------------------------------------------------------
+ * DropAllocation --
+ *	After an object's initWithCoder: raised: releases the decoder's
+ *	own reference (held was the retain count with it) and, unless
+ *	initWithCoder: gave up the allocation's reference before raising
+ *	(as GNUstep's classes do on errors of their own), that one too.
+ *	When objects read meanwhile refer to the object, whether it did
+ *	cannot be told, and the allocation's reference is left to them.
+ *----------------------------------------------------------------------
+ */
+static void
+DropAllocation(id object, NSUInteger held, int referred)
+{
+    int releasedItself = [object retainCount] < held;
+    [object release];
+    if (!releasedItself && referred == 0) {
+	[object release];
+    }
+}
+
+/*
+ *----------------------------------------------------------------------
  * MakeObject --
  *	Makes the object numbered xref, whose class item follows: checks
  *	the class, allocates, registers and initialises the object.
@@ -841,12 +867,19 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
     }
     Charge(ds, class_getInstanceSize(cls) + 16);
 
+    /* The entry first (it may exceed the limit); it names no object
+     * until there is one. */
+    ObjectEntry *entry = (ObjectEntry *) AddEntry(ds, &ds->objects, sizeof(ObjectEntry));
+    entry->state = OBJECT_FAILED;
     id object = [cls allocWithZone: ds->zone];
     if (object == nil) {
 	Raise(ds, TYPEDSTREAM_CLASS_ERROR, at, "class %.200s made no object",
 	      class_getName(cls));
     }
-    ObjectEntry *entry = (ObjectEntry *) AddEntry(ds, &ds->objects, sizeof(ObjectEntry));
+    [object retain];		/* the decoder's, so initWithCoder: cannot free
+				 * the object under it */
+    NSUInteger held = [object retainCount];
+    entry = &ENTRY(ds->objects, ObjectEntry, xref);
     entry->object = object;
     entry->state = OBJECT_BUILDING;
 
@@ -869,26 +902,37 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
 		     class_getName(cls), (unsigned long) (ds->base + at));
 	}
 	ds->broken = 1;
-	ENTRY(ds->objects, ObjectEntry, xref).state = OBJECT_FAILED;
-	ENTRY(ds->objects, ObjectEntry, xref).object = nil;
-	[object release];
+	entry = &ENTRY(ds->objects, ObjectEntry, xref);
+	entry->state = OBJECT_FAILED;
+	entry->object = nil;
+	DropAllocation(object, held, entry->referred);
 	@throw;
     }
     ds->frame = frame.outer;
     ds->depth--;
     ds->nilRefused = nilRefused;
     entry = &ENTRY(ds->objects, ObjectEntry, xref);
-    if (made == nil || ds->broken) {
+    if (made == nil || ds->broken
+	    || (made != object && entry->referred > 0)) {
 	entry->state = OBJECT_FAILED;
 	entry->object = nil;
+	[made release];
+	[object release];
 	if (ds->broken) {
-	    [made release];
 	    DAMAGED(ds, at, "an object of class %.200s read on after an error",
 		    class_getName(cls));
+	}
+	if (made != nil) {
+	    /* Objects read inside it hold the allocated object (a class
+	     * cluster's placeholder, say), which its class replaced: they
+	     * would hold an object nobody can use. */
+	    DAMAGED(ds, at, "an object of class %.200s referred to while it was read, "
+		    "then replaced", class_getName(cls));
 	}
 	Raise(ds, TYPEDSTREAM_CLASS_ERROR, at,
 	      "an object of class %.200s refused its archived contents", class_getName(cls));
     }
+    [object release];
     entry->object = made;
     entry->state = OBJECT_DONE;
     [ds->kept addObject: made];
@@ -930,6 +974,9 @@ DecodeObject(State *ds, KxTSDecoder *coder)
     ObjectEntry *entry = &ENTRY(ds->objects, ObjectEntry, xref);
     if (entry->state == OBJECT_FAILED) {
 	DAMAGED(ds, at, "a reference to object %u, which could not be read", xref);
+    }
+    if (entry->state == OBJECT_BUILDING) {
+	entry->referred++;	/* a cycle: see MakeObject */
     }
     return [entry->object retain];
 }
