@@ -1204,6 +1204,21 @@ TEST_F(TypedStreamCrafted, CollectionsNeverHoldNil)
     }
 }
 
+TEST_F(TypedStreamCrafted, AStringsCharactersMustAllBeThere)
+{
+    /* NSString allocates for its characters before it reads them, and
+     * loses that memory when the read fails: they are checked first. */
+    std::string archive = Archive([&](KxTypedStream *ts) {
+	KxWriteRootObject(ts, [NSString stringWithUTF8String: "abc"]);
+    });
+    ExpectRefused(Patched(archive, "abc", "ab", ReadOneObject), TYPEDSTREAM_FILE_INCONSISTENCY,
+		  "a string whose characters are not all there", "cut short");
+    ExpectRefused(Patched(archive, Bytes({ 0x15, 0, 0, 0, 3 }), Bytes({ 0x15, 0, 0, 0, 2 }),
+			  ReadOneObject),
+		  TYPEDSTREAM_FILE_INCONSISTENCY, "a string whose characters do not follow its count",
+		  "another count");
+}
+
 TEST_F(TypedStreamCrafted, ACycleThroughAReplacedObjectIsRefused)
 {
     /* A mutable array may hold itself; an immutable one is made by a

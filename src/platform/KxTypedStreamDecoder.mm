@@ -57,8 +57,12 @@
  *	read it first, NSValue reads the lengths of its type encoding and of
  *	its serialized value, and then allocates on the stack); while such
  *	an object reads, those integers are held to what the bytes left can
- *	hold, and NSValue's type encoding must be one of numbers of a
- *	bounded size.  Everything a read asks for (objects, strings and
+ *	hold, a string's characters must all be there before it allocates
+ *	for them, and NSValue's type encoding must be one of numbers of a
+ *	bounded size.  These classes also keep what they read in local
+ *	variables until they store it, and lose it when a later read
+ *	raises: a dictionary's key whose value failed is released by the
+ *	reader.  Everything a read asks for (objects, strings and
  *	buffers, and the storage that accepted counts stand for) is charged
  *	against an allocation limit, by default 64 times the archive's
  *	size plus one megabyte.
@@ -93,23 +97,29 @@
 #define DEFAULT_LIMIT_EXTRA	((size_t) 1 << 20)
 
 /* What the reader checks while an object of a Foundation class reads
- * itself (see the file comment). */
+ * itself (see the file comment), and what it cleans up when that fails:
+ * GNUstep's initWithCoder: methods keep what they have read in local
+ * variables until they store it, and lose it when a later read raises. */
 enum {
-    GUARD_NONE,
-    GUARD_FIRST_COUNT,		/* its first value, an unsigned count */
-    GUARD_VALUE			/* NSValue: every length and its type */
+    GUARD_COUNT = 1,		/* its first value is an unsigned element
+				 * count */
+    GUARD_CHARACTERS = 2,	/* the count is a string's: its encoding and
+				 * all its characters must follow */
+    GUARD_PAIRS = 4,		/* its objects come as key and value: a key
+				 * whose value failed is released */
+    GUARD_VALUE = 8		/* NSValue: every length and its type */
 };
 
 static const struct { const char *name; int guard; } guardedClasses[] = {
-    { "NSArray", GUARD_FIRST_COUNT },
-    { "NSMutableArray", GUARD_FIRST_COUNT },
-    { "NSSet", GUARD_FIRST_COUNT },
-    { "NSMutableSet", GUARD_FIRST_COUNT },
-    { "NSCountedSet", GUARD_FIRST_COUNT },
-    { "NSDictionary", GUARD_FIRST_COUNT },
-    { "NSMutableDictionary", GUARD_FIRST_COUNT },
-    { "NSString", GUARD_FIRST_COUNT },
-    { "NSMutableString", GUARD_FIRST_COUNT },
+    { "NSArray", GUARD_COUNT },
+    { "NSMutableArray", GUARD_COUNT },
+    { "NSSet", GUARD_COUNT },
+    { "NSMutableSet", GUARD_COUNT },
+    { "NSCountedSet", GUARD_COUNT },
+    { "NSDictionary", GUARD_COUNT | GUARD_PAIRS },
+    { "NSMutableDictionary", GUARD_COUNT | GUARD_PAIRS },
+    { "NSString", GUARD_COUNT | GUARD_CHARACTERS },
+    { "NSMutableString", GUARD_COUNT | GUARD_CHARACTERS },
     { "NSValue", GUARD_VALUE },
 };
 
@@ -140,6 +150,8 @@ typedef struct Frame {
     struct Frame *outer;
     int guard;
     int values;			/* values it asked for so far */
+    int objects;		/* objects it received */
+    id lastObject;		/* the last of them */
 } Frame;
 
 /* A growable table of entries, numbered from 1 as the archive numbers
@@ -511,31 +523,54 @@ WireWidth(unsigned char tag, char code)
  *----------------------------------------------------------------------
  */
 static void
+GuardCharacters(State *ds, NSUInteger at, uint64_t count)
+{
+    /* An int (0x25) holding the encoding, then an array (0x15) of count
+     * characters: unichars for NSUnicodeStringEncoding, else bytes. */
+    const unsigned char *p = ds->bytes + ds->cursor;
+    NSUInteger left = Left(ds);
+    if (count == 0) {
+	return;
+    }
+    if (left < 11 || p[0] != (_GSC_INT | _GSC_I32) || p[5] != _GSC_ARY_B
+	    || Big(p + 6, 4) != count) {
+	DAMAGED(ds, at, "a string whose characters do not follow its count");
+    }
+    int unicode = Big(p + 1, 4) == NSUnicodeStringEncoding;
+    int fits = unicode ? p[10] == (_GSC_USHT | _GSC_I16)
+	: p[10] == _GSC_UCHR || p[10] == _GSC_CHR;
+    if (!fits || count > (left - 11) / (unicode ? 2 : 1)) {
+	DAMAGED(ds, at, "a string whose characters are not all there");
+    }
+}
+
+static void
 GuardNumber(State *ds, NSUInteger at, char code, const void *address, int direct)
 {
     Frame *frame = ds->frame;
     if (!direct || frame == NULL || !strchr("SILQ", code)) {
 	return;
     }
-    if (frame->guard == GUARD_FIRST_COUNT && frame->values != 1) {
-	return;
-    }
-    if (frame->guard == GUARD_NONE) {
+    int counting = (frame->guard & GUARD_COUNT) && frame->values == 1;
+    if (!counting && !(frame->guard & GUARD_VALUE)) {
 	return;
     }
     uint64_t value = code == 'S' ? *(const unsigned short *) address
 	: code == 'I' ? *(const unsigned int *) address
 	: *(const unsigned long long *) address;
     uint64_t most = Left(ds);
-    if (frame->guard == GUARD_VALUE && most > VALUE_LIMIT) {
+    if ((frame->guard & GUARD_VALUE) && most > VALUE_LIMIT) {
 	most = VALUE_LIMIT;
     }
     if (value > most) {
 	DAMAGED(ds, at, "a count of %llu that the %lu bytes left cannot hold",
 		(unsigned long long) value, (unsigned long) Left(ds));
     }
-    if (frame->guard == GUARD_FIRST_COUNT) {
+    if (counting) {
 	ChargeElements(ds, (NSUInteger) value, ELEMENT_CHARGE);
+    }
+    if (counting && (frame->guard & GUARD_CHARACTERS)) {
+	GuardCharacters(ds, at, value);
     }
 }
 
@@ -811,7 +846,7 @@ GuardOf(const char *name)
 	    return guardedClasses[i].guard;
 	}
     }
-    return GUARD_NONE;
+    return 0;
 }
 
 /*
@@ -860,7 +895,7 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
 	DAMAGED(ds, at, "objects nested more than %d deep", MAX_OBJECT_DEPTH);
     }
     int guard = GuardOf(ENTRY(ds->classes, ClassEntry, number).name);
-    if (guard == GUARD_VALUE && [coder versionOfClassNamed: "NSValue"] < 2) {
+    if ((guard & GUARD_VALUE) && [coder versionOfClassNamed: "NSValue"] < 2) {
 	/* Older forms copy a value of the type's size out of a buffer of
 	 * the length the file gives. */
 	DAMAGED(ds, classAt, "an NSValue in a form older than version 2");
@@ -883,7 +918,7 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
     entry->object = object;
     entry->state = OBJECT_BUILDING;
 
-    Frame frame = { ds->frame, guard, 0 };
+    Frame frame = { ds->frame, guard, 0, 0, nil };
     int nilRefused = ds->nilRefused;
     ds->frame = &frame;
     ds->depth++;
@@ -905,6 +940,9 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
 	entry = &ENTRY(ds->objects, ObjectEntry, xref);
 	entry->state = OBJECT_FAILED;
 	entry->object = nil;
+	if ((guard & GUARD_PAIRS) && frame.objects % 2 == 1) {
+	    [frame.lastObject release];	/* a key whose value failed */
+	}
 	DropAllocation(object, held, entry->referred);
 	@throw;
     }
@@ -1304,7 +1342,7 @@ DecodeArray(State *ds, KxTSDecoder *coder, const char *type, NSUInteger count,
 	    StoreNumber(*t, p + i * layout.size, (int) layout.size,
 			(unsigned char *) address + i * layout.size);
 	}
-	if (direct && ds->frame != NULL && ds->frame->guard == GUARD_VALUE && *t == 'c') {
+	if (direct && ds->frame != NULL && (ds->frame->guard & GUARD_VALUE) && *t == 'c') {
 	    GuardTypeText(ds, at, (const char *) address, count);
 	}
 	return;
@@ -1353,7 +1391,7 @@ EnterCall(State *ds, int direct)
     if (direct && ds->frame != NULL) {
 	ds->frame->values++;
     }
-    ds->nilRefused = direct && ds->frame != NULL && ds->frame->guard != GUARD_NONE;
+    ds->nilRefused = direct && ds->frame != NULL && ds->frame->guard != 0;
 }
 
 /*
@@ -1585,6 +1623,10 @@ ReadHeader(State *ds, unsigned version)
 	ReadNumber(ds, *t, address, 1);
     } else {
 	DecodeValue(ds, self, type, address);
+    }
+    if (*t == '@' && ds->frame != NULL) {
+	ds->frame->objects++;
+	ds->frame->lastObject = *(id *) address;
     }
 }
 
