@@ -134,8 +134,10 @@ which runs on what the file holds.  Only classes that descend from
 C<NSObject> and declare C<NSCoding> are made at all, and the Foundation
 collections, strings and C<NSValue> are read under extra checks of their
 counts and type encodings; any other class's C<initWithCoder:> sees the
-file's data as it is.  A program that reads files from writers it does
-not trust should therefore name the classes it expects with
+file's data as it is, and not all of them survive a forged file
+(GNUstep's C<NSCharacterSet>, for one, can crash on one).  A program that
+reads files from writers it does not trust should therefore name the
+classes it expects with
 L</KxSetTypedStreamAllowedClasses($ts, \@classes)>, as the example above
 does.
 

@@ -25,6 +25,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -63,16 +64,22 @@ OpenArchiveProc(void *context)
  *	store, and the highest a read stream accepts.
  *----------------------------------------------------------------------
  */
+static unsigned archiverVersion;
+static pthread_once_t archiverVersionOnce = PTHREAD_ONCE_INIT;
+
+static void
+FindArchiverVersion(void)
+{
+    NSArchiver *archiver = [[NSArchiver alloc] init];
+    archiverVersion = [archiver systemVersion];
+    [archiver release];
+}
+
 static unsigned
 ArchiverVersion(void)
 {
-    static unsigned version;
-    if (version == 0) {
-	NSArchiver *archiver = [[NSArchiver alloc] init];
-	version = [archiver systemVersion];
-	[archiver release];
-    }
-    return version;
+    pthread_once(&archiverVersionOnce, FindArchiverVersion);
+    return archiverVersion;
 }
 
 /*

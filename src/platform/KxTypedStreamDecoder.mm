@@ -788,10 +788,7 @@ IsAllowed(State *ds, const char *name)
 int
 KxTSClassIsArchivable(Class cls)
 {
-    static Class rootClass;
-    if (rootClass == Nil) {
-	rootClass = objc_lookUpClass("NSObject");
-    }
+    Class rootClass = objc_lookUpClass("NSObject");
     int coding = 0;
     Class c = cls;
     for (; c != Nil; c = class_getSuperclass(c)) {

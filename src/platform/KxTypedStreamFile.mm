@@ -18,6 +18,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,28 +34,31 @@ static const unsigned char magic[8] = { 'K', 'x', 'T', 'S', 't', 'r', 'm', 0x1a 
  *----------------------------------------------------------------------
  * KxTSChecksum --
  *	CRC-32 (reflected polynomial 0xedb88320, as zlib and PNG use) of
- *	length bytes.  The table is built on first use.
+ *	length bytes.  The table is built once, on first use.
  *----------------------------------------------------------------------
  */
+static uint32_t crcTable[256];
+static pthread_once_t crcTableOnce = PTHREAD_ONCE_INIT;
+
+static void
+MakeCrcTable(void)
+{
+    for (uint32_t n = 0; n < 256; n++) {
+	uint32_t c = n;
+	for (int k = 0; k < 8; k++) {
+	    c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+	}
+	crcTable[n] = c;
+    }
+}
+
 unsigned long
 KxTSChecksum(const unsigned char *bytes, size_t length)
 {
-    static uint32_t table[256];
-    static int tableReady;
-
-    if (!tableReady) {
-	for (uint32_t n = 0; n < 256; n++) {
-	    uint32_t c = n;
-	    for (int k = 0; k < 8; k++) {
-		c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-	    }
-	    table[n] = c;
-	}
-	tableReady = 1;
-    }
+    pthread_once(&crcTableOnce, MakeCrcTable);
     uint32_t crc = 0xffffffffu;
     for (size_t i = 0; i < length; i++) {
-	crc = table[(crc ^ bytes[i]) & 0xff] ^ (crc >> 8);
+	crc = crcTable[(crc ^ bytes[i]) & 0xff] ^ (crc >> 8);
     }
     return crc ^ 0xffffffffu;
 }

@@ -20,8 +20,9 @@
  * Limits.  A type encoding's canonical form is at most
  * KX_TS_MAX_TYPE_LENGTH characters and nests at most KX_TS_MAX_DEPTH
  * arrays and structures; one value is at most KX_TS_MAX_VALUE_SIZE bytes.
- * An archive is at most KX_TS_MAX_ARCHIVE bytes: NSUnarchiver counts its
- * position in an unsigned int, and this bound keeps well clear of it.
+ * An archive is at most KX_TS_MAX_ARCHIVE bytes: NSArchiver's format
+ * counts positions and cross-references in 32 bits, and this bound keeps
+ * well clear of that.
  */
 #define KX_TS_MAX_TYPE_LENGTH	1024
 #define KX_TS_MAX_DEPTH		32
