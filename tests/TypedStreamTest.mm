@@ -1219,6 +1219,38 @@ TEST_F(TypedStreamCrafted, AStringsCharactersMustAllBeThere)
 		  "another count");
 }
 
+TEST_F(TypedStreamCrafted, AValuesTypeEncodingIsChecked)
+{
+    /* NSValue hands the type encoding it reads to the runtime's layout
+     * functions, which abort on what they cannot parse, and sizes stack
+     * buffers by it. */
+    std::string archive = Archive([&](KxTypedStream *ts) {
+	KxWriteRootObject(ts, [NSValue valueWithPoint: NSMakePoint(1, 2)]);
+    });
+    std::string point = std::string("{_NSPoint=dd}") + '\0';
+    struct {
+	std::string to;
+	const char *why;
+    } cases[] = {
+	{ std::string("{_(SPoint=dd}") + '\0', "structure name the runtime cannot read" },
+	{ std::string("{_NSPoint=@d}") + '\0', "only numbers are allowed here" },
+	{ std::string("[65537c]") + std::string(6, '\0'), "value too large" },
+	{ "{_NSPoint=dd}}", "no terminating NUL" },
+	{ std::string("{_NSPoint=\"x\"d}") + '\0', "member names are not allowed here" },
+    };
+    for (auto &c : cases) {
+	std::string patched = archive;
+	if (c.to.size() != point.size()) {	/* keep the stored length right */
+	    size_t at = patched.find(point);
+	    ASSERT_NE(std::string::npos, at);
+	    patched[at - 2] = (char) c.to.size();	/* the array's count */
+	    patched[at - 7] = (char) c.to.size();	/* the length before it */
+	}
+	ExpectRefused(Patched(patched, point, c.to, ReadOneObject), TYPEDSTREAM_FILE_INCONSISTENCY,
+		      c.why, c.why);
+    }
+}
+
 TEST_F(TypedStreamCrafted, ACycleThroughAReplacedObjectIsRefused)
 {
     /* A mutable array may hold itself; an immutable one is made by a

@@ -138,7 +138,9 @@ int	    KxTSIsNumeric(char code);
  * canonical, and answers the position after it (or null with a reason
  * in *whyPtr).  KX_TS_TYPE_POINTERS accepts pointers (their targets are
  * checked too); KX_TS_TYPE_NUMBERS accepts numbers and structures and
- * arrays of them only.  KxTSSkipQualifiers steps over qualifiers;
+ * arrays of them only, with structure names of letters, digits, '_' and
+ * '?' and no member names, as the runtime's own layout functions, which
+ * such an encoding is handed to, read them.  KxTSSkipQualifiers steps over qualifiers;
  * KxTSFirstMember (at a checked structure's '{') and KxTSMemberType (at
  * a member, past its quoted name) walk a structure's members.
  */

@@ -215,11 +215,24 @@ ParseArray(Parse *ps, const char *p, KxTSLayout *layout)
  *	them its size is unknown.
  *----------------------------------------------------------------------
  */
+/* Whether c may stand in a structure's name as the runtime's layout
+ * functions read it: they take a '{', '(' or '[' for the start of a
+ * member. */
+static int
+IsPlainNameChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+	|| c == '_' || c == '?';
+}
+
 static const char *
 ParseStruct(Parse *ps, const char *p, KxTSLayout *layout)
 {
     const char *name = ++p;
     while (*p != '\0' && *p != '=' && *p != '}') {
+	if ((ps->flags & KX_TS_TYPE_NUMBERS) && !IsPlainNameChar(*p)) {
+	    return Fail(ps, "structure name the runtime cannot read");
+	}
 	p++;
     }
     if (*p == '\0') {
@@ -236,6 +249,9 @@ ParseStruct(Parse *ps, const char *p, KxTSLayout *layout)
     size_t offset = 0, align = 1;
     int members = 0;
     while (*p != '}') {
+	if (*p == '"' && (ps->flags & KX_TS_TYPE_NUMBERS)) {
+	    return Fail(ps, "member names are not allowed here");
+	}
 	if (*p == '"') {
 	    p = SkipQuoted(p);
 	    if (p == NULL) {
