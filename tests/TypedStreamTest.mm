@@ -1235,6 +1235,7 @@ TEST_F(TypedStreamCrafted, AValuesTypeEncodingIsChecked)
 	{ std::string("{_(SPoint=dd}") + '\0', "structure name the runtime cannot read" },
 	{ std::string("{_NSPoint=@d}") + '\0', "only numbers are allowed here" },
 	{ std::string("[65537c]") + std::string(6, '\0'), "value too large" },
+	{ std::string("[0c]") + std::string(10, '\0'), "a value of no size" },
 	{ "{_NSPoint=dd}}", "no terminating NUL" },
 	{ std::string("{_NSPoint=\"x\"d}") + '\0', "member names are not allowed here" },
     };

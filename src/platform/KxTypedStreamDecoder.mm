@@ -1284,9 +1284,9 @@ GuardTypeText(State *ds, NSUInteger at, const char *text, NSUInteger count)
 	    end = NULL;
 	    why = "more than one type";
 	}
-	if (end != NULL && layout.size > VALUE_LIMIT) {
+	if (end != NULL && (layout.size == 0 || layout.size > VALUE_LIMIT)) {
 	    end = NULL;
-	    why = "value too large";
+	    why = layout.size == 0 ? "a value of no size" : "value too large";
 	}
     }
     if (end == NULL) {

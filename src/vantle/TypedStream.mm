@@ -80,6 +80,7 @@ StreamMagicFree(pTHX_ SV *sv, MAGIC *mg)
 	return 0;
     }
     mg->mg_ptr = NULL;
+    BqCPerl_SetInterp(aTHX);	/* objects freed with the stream may call Perl */
     KxErrorInfo caught;
     if (KxGuard(CloseProc, ts, &caught) != 0) {
 	Tcl_DString text;
