@@ -407,7 +407,8 @@ sub work_tied {
 }
 
 # Typed streams: values and an object graph written to a file and read
-# back.
+# back by a stream limited to the classes it holds, and a second read
+# stream dropped unclosed (its last value going closes it).
 sub work_stream {
     my ($i) = @_;
     my $file = "$streamDir/soak.ts";
@@ -419,7 +420,12 @@ sub work_stream {
     stream('KxWriteRootObject', $ts, Vantle::obj([$shared, $shared, $i]));
     stream('KxCloseTypedStream', $ts);
 
+    my $dropped = stream('KxOpenTypedStreamForFile', $file, 'r');
+    check(stream('KxReadType', $dropped, 'i') == $i, 'an int from a stream left open');
+    undef $dropped;
+
     $ts = stream('KxOpenTypedStreamForFile', $file, 'r');
+    stream('KxSetTypedStreamAllowedClasses', $ts, [qw(NSMutableArray NSMutableDictionary NSString NSNumber)]);
     check(stream('KxReadType', $ts, 'i') == $i, 'an int from a stream');
     check(stream('KxReadType', $ts, '*') eq "text $i", 'a string from a stream');
     my $named = stream('KxReadType', $ts, '{named="n"i"s"*}');

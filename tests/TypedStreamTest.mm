@@ -4,8 +4,10 @@
  *	Typed streams: round trips of every kind of value, object graphs
  *	with shared and cyclic references, conditional references, versions,
  *	end of stream, refused calls and type encodings, failures half way,
- *	zones, and a corpus of damaged and foreign files that must each be
- *	refused with a typed-stream error, never a crash.
+ *	zones, a corpus of damaged and foreign files that must each be
+ *	refused with a typed-stream error, never a crash, crafted files
+ *	(checksum recomputed) read in child processes, objects that fail to
+ *	read, and the read options.
  */
 #import <Foundation/Foundation.h>
 
@@ -21,12 +23,14 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <objc/runtime.h>
 
@@ -432,6 +436,28 @@ TEST_F(TypedStream, ObjectGraphsKeepSharingAndCycles)
     [array removeAllObjects];
 }
 
+TEST_F(TypedStream, FoundationValuesRoundTrip)
+{
+    /* The classes the reader checks more closely (counts, NSValue's type
+     * encoding) read back what they wrote. */
+    NSArray *values = [NSArray arrayWithObjects:
+	[NSValue valueWithPoint: NSMakePoint(1, 2)], [NSValue valueWithRange: NSMakeRange(3, 4)],
+	[NSValue valueWithRect: NSMakeRect(1, 2, 3, 4)], [NSValue valueWithSize: NSMakeSize(5, 6)],
+	[NSNumber numberWithBool: YES], [NSNumber numberWithUnsignedLongLong: ULLONG_MAX],
+	[NSNumber numberWithDouble: -0.25], [NSDate dateWithTimeIntervalSince1970: 5],
+	[NSNull null], [NSMutableString stringWithUTF8String: "\xe2\x98\xba"],
+	[NSCountedSet setWithObjects: @"a", @"a", @"b", nil],
+	[NSMutableDictionary dictionaryWithObject: [NSSet setWithObject: @"s"] forKey: @"k"],
+	[NSData data], [NSMutableData dataWithLength: 300], @"", [NSArray array], nil];
+    RoundTrip("foundation", [&](KxTypedStream *ts) {
+	KxWriteRootObject(ts, values);
+    }, [&](KxTypedStream *ts) {
+	NSArray *got = KxReadObject(ts);
+	EXPECT_TRUE([got isEqual: values]) << [[got description] UTF8String];
+	EXPECT_EQ(2u, [[got objectAtIndex: 10] countForObject: @"a"]);
+    });
+}
+
 TEST_F(TypedStream, ConditionalReferencesInsideRootObjects)
 {
     TypedStreamTestNode *root = [[TypedStreamTestNode new] autorelease];
@@ -715,17 +741,18 @@ ReadSample(KxTypedStream *ts)
     EXPECT_TRUE(KxEndOfTypedStream(ts));
 }
 
-/* Opens path and reads the sample from it; answers the code raised, or
- * -1 when the file could not be opened at all. */
+/* Opens path and reads the sample from it (with reader, checking the
+ * values by default); answers the code raised, or -1 when the file could
+ * not be opened at all. */
 static int
-ReadDamaged(const std::string &path)
+ReadDamaged(const std::string &path, void (*reader)(KxTypedStream *) = ReadSample)
 {
     KxTypedStream *ts = NULL;
     int code = Raised([&] { ts = KxOpenTypedStreamForFile(path.c_str(), KX_READONLY); });
     if (code != 0 || ts == NULL) {
 	return ts == NULL && code == 0 ? -1 : code;
     }
-    code = Raised([&] { ReadSample(ts); });
+    code = Raised([&] { reader(ts); });
     KxCloseTypedStream(ts);
     return code;
 }
@@ -811,4 +838,618 @@ TEST_F(TypedStreamCorpus, ImpossibleHeadersAreRefused)
     for (const std::string &bytes : { wrongPrefix, newerArchiver, hugeTable, notHex }) {
 	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Try(Reseal(bytes)));
     }
+}
+
+/* --- Crafted files ---------------------------------------------------- */
+
+/* How a read in a child process ended: the signal that killed it (0 for
+ * none), else the code raised (0 for none), its message, and how much
+ * the child's resident memory grew during the read. */
+struct Outcome {
+    int signal;
+    int code;
+    std::string message;
+    long grownKB;
+};
+
+static long
+ResidentKB()
+{
+    long pages = 0, resident = 0;
+    FILE *statm = fopen("/proc/self/statm", "r");
+    if (statm != NULL) {
+	if (fscanf(statm, "%ld %ld", &pages, &resident) != 2) {
+	    resident = 0;
+	}
+	fclose(statm);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+/* Opens path in a child process and runs reader on the stream there
+ * (after setup, when given); a crash fails one case, not the test
+ * program. */
+static Outcome
+ReadInChild(const std::string &path, StreamBody reader, StreamBody setup = nullptr)
+{
+    int fds[2];
+    Outcome outcome = { 0, -1, "", 0 };
+    if (pipe(fds) != 0) {
+	return outcome;
+    }
+    fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+	close(fds[0]);
+	long before = ResidentKB();
+	KxTypedStream *ts = NULL;
+	std::string message;
+	int code = Raised([&] { ts = KxOpenTypedStreamForFile(path.c_str(), KX_READONLY); },
+			  &message);
+	if (code == 0 && ts != NULL) {
+	    if (setup) {
+		setup(ts);
+	    }
+	    code = Raised([&] { reader(ts); }, &message);
+	    KxCloseTypedStream(ts);
+	}
+	char report[700];
+	int n = snprintf(report, sizeof report, "%d %ld %s", code, ResidentKB() - before,
+			 message.c_str());
+	if (write(fds[1], report, (size_t) n) < 0) {
+	    _exit(2);
+	}
+	_exit(0);
+    }
+    close(fds[1]);
+    std::string report;
+    char buffer[256];
+    ssize_t got;
+    while ((got = read(fds[0], buffer, sizeof buffer)) > 0) {
+	report.append(buffer, (size_t) got);
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status)) {
+	outcome.signal = WTERMSIG(status);
+	return outcome;
+    }
+    char *rest = NULL;
+    outcome.code = (int) strtol(report.c_str(), &rest, 10);
+    outcome.grownKB = strtol(rest, &rest, 10);
+    outcome.message = *rest == ' ' ? rest + 1 : rest;
+    return outcome;
+}
+
+/* The sample's reads, without checking the values: a damaged file may
+ * read as other values, but must never crash. */
+static void
+ReadSampleTypes(KxTypedStream *ts)
+{
+    int number;
+    char *text = NULL;
+    Inner inner;
+    KxReadType(ts, "i", &number);
+    KxReadType(ts, "*", &text);
+    KxZoneFree(NULL, text);
+    KxReadType(ts, @encode(Inner), &inner);
+    KxReadObject(ts);
+    KxReadArray(ts, "i", 1, &number);
+}
+
+static int
+IsTypedStreamCode(int code)
+{
+    return code == 0 || TS_getExceptionName(code) != NULL;
+}
+
+TEST_F(TypedStreamCorpus, ResealedDamageEndsInAnErrorNeverACrash)
+{
+    std::string archive = good.substr(24);
+    unsigned long seed = 4242;
+    auto next = [&](size_t bound) {
+	seed = seed * 6364136223846793005ul + 1442695040888963407ul;
+	return (size_t) (seed >> 33) % bound;
+    };
+    const uint32_t planted[] = { 0, 1, 0x7f, 0xff, 0x7fffffff, 0x80000000u, 0xffffffffu,
+				 0x57000000 };
+    std::vector<std::string> cases;
+    for (size_t at = 51; at < archive.size(); at++) {	/* past NSArchiver's header */
+	std::string flipped = archive;
+	flipped[at] = (char) (flipped[at] ^ (1 << next(8)));
+	cases.push_back(flipped);
+    }
+    for (int i = 0; i < 300; i++) {
+	std::string bytes = archive;
+	size_t at = 51 + next(archive.size() - 51);
+	uint32_t value = planted[next(sizeof planted / sizeof planted[0])];
+	for (int b = 0; b < 4 && at + (size_t) b < bytes.size(); b++) {
+	    bytes[at + (size_t) b] = (char) (value >> (24 - 8 * b));
+	}
+	cases.push_back(bytes);
+	std::string inserted = archive;
+	inserted.insert(51 + next(archive.size() - 51), std::string(1 + next(8), (char) next(256)));
+	cases.push_back(inserted);
+	std::string deleted = archive;
+	deleted.erase(51 + next(archive.size() - 51), 1 + next(8));
+	cases.push_back(deleted);
+    }
+    int refused = 0, crashed = 0;
+    for (size_t i = 0; i < cases.size(); i++) {
+	PutFile(Path("damaged"), Reseal(good.substr(0, 24) + cases[i]));
+	Outcome outcome = ReadInChild(Path("damaged"), ReadSampleTypes);
+	EXPECT_EQ(0, outcome.signal) << "case " << i;
+	EXPECT_TRUE(IsTypedStreamCode(outcome.code)) << "case " << i << ": " << outcome.code;
+	crashed += outcome.signal != 0;
+	refused += outcome.code != 0;
+    }
+    EXPECT_GT(refused, (int) cases.size() / 2);
+    ASSERT_EQ(0, crashed);
+
+    /* None crashes a child, so the same reads run here, after which this
+     * process still reads the good file. */
+    for (const std::string &bytes : cases) {
+	PutFile(Path("damaged"), Reseal(good.substr(0, 24) + bytes));
+	EXPECT_TRUE(IsTypedStreamCode(ReadDamaged(Path("damaged"), ReadSampleTypes)));
+    }
+    EXPECT_EQ(0, ReadDamaged(Path("sample")));
+}
+
+/* The archive of a stream that body writes, and the file around a
+ * changed archive. */
+class TypedStreamCrafted : public TypedStream {
+protected:
+    std::string container;	/* the 24-byte header of the last file */
+
+    std::string Archive(StreamBody body)
+    {
+	With("made", KX_WRITEONLY, body);
+	std::string bytes = FileBytes(Path("made"));
+	container = bytes.substr(0, 24);
+	return bytes.substr(24);
+    }
+
+    /* Replaces the one occurrence of from after offset after by to,
+     * seals the file and reads it in a child process. */
+    Outcome Patched(std::string archive, const std::string &from, const std::string &to,
+		    StreamBody read, size_t after = 0, StreamBody setup = nullptr)
+    {
+	size_t at = archive.find(from, after);
+	EXPECT_NE(std::string::npos, at) << "nothing to patch";
+	if (at != std::string::npos) {
+	    archive.replace(at, from.size(), to);
+	}
+	PutFile(Path("crafted"), Reseal(container + archive));
+	return ReadInChild(Path("crafted"), read, setup);
+    }
+};
+
+static void
+ReadOneObject(KxTypedStream *ts)
+{
+    KxReadObject(ts);
+}
+
+static std::string
+Bytes(std::initializer_list<int> list)
+{
+    std::string bytes;
+    for (int b : list) {
+	bytes += (char) b;
+    }
+    return bytes;
+}
+
+static void
+ExpectRefused(const Outcome &outcome, int code, const char *text, const char *what)
+{
+    EXPECT_EQ(0, outcome.signal) << what;
+    EXPECT_EQ(code, outcome.code) << what << ": " << outcome.message;
+    EXPECT_NE(std::string::npos, outcome.message.find(text)) << what << ": " << outcome.message;
+    EXPECT_NE(std::string::npos, outcome.message.find(" at byte ")) << what << ": "
+	<< outcome.message;
+}
+
+TEST_F(TypedStreamCrafted, HugeCountsAreRefusedBeforeAnythingIsAllocated)
+{
+    /* Each object's element count (or length), as its initWithCoder:
+     * reads it, set far beyond the file's size. */
+    struct Case {
+	const char *what;
+	id object;
+	std::string count;	/* the count as written, after its tag */
+	const char *message;
+    } cases[] = {
+	{ "an empty set", [NSMutableSet set], Bytes({ 0x26, 0, 0, 0, 0 }), "a count of" },
+	{ "an array", [NSArray arrayWithObject: @"x"], Bytes({ 0x26, 0, 0, 0, 1 }),
+	  "a count of" },
+	{ "a dictionary", [NSMutableDictionary dictionaryWithObject: @"v" forKey: @"k"],
+	  Bytes({ 0x26, 0, 0, 0, 1 }), "a count of" },
+	{ "a string", [NSString stringWithUTF8String: "abc"], Bytes({ 0x26, 0, 0, 0, 3 }),
+	  "a count of" },
+	{ "data", [NSData dataWithBytes: "ab" length: 2], Bytes({ 0x26, 0, 0, 0, 2 }),
+	  "bytes of data when" },
+	{ "a value's type", [NSValue valueWithPoint: NSMakePoint(1, 2)],
+	  Bytes({ 0x26, 0, 0, 0, 0x0e }), "a count of" },
+    };
+    for (const uint32_t huge : { 0x57000000u, 0x7fffffffu, 0xffffffffu }) {
+	for (Case &c : cases) {
+	    std::string archive = Archive([&](KxTypedStream *ts) { KxWriteRootObject(ts, c.object); });
+	    std::string to = c.count.substr(0, 1)
+		+ Bytes({ (int) (huge >> 24), (int) (huge >> 16) & 0xff, (int) (huge >> 8) & 0xff,
+			  (int) huge & 0xff });
+	    Outcome outcome = Patched(archive, c.count, to, ReadOneObject, 51);
+	    ExpectRefused(outcome, TYPEDSTREAM_FILE_INCONSISTENCY, c.message, c.what);
+	    EXPECT_LT(outcome.grownKB, 4096) << c.what << " made the reader grow";
+	}
+    }
+
+    /* Counts of the stream's own values: a string's length and the count
+     * of an array of numbers. */
+    int numbers[3] = { 1, 2, 3 };
+    const char *text = "text";
+    std::string archive = Archive([&](KxTypedStream *ts) {
+	KxWriteType(ts, "*", &text);
+	KxWriteType(ts, "[3i]", numbers);
+    });
+    ExpectRefused(Patched(archive, Bytes({ 0x25, 0, 0, 0, 4 }), Bytes({ 0x25, 0x7f, 0, 0, 0 }),
+			  [](KxTypedStream *ts) { char *s; KxReadType(ts, "*", &s); }),
+		  TYPEDSTREAM_FILE_INCONSISTENCY, "damaged string length", "a string");
+    ExpectRefused(Patched(archive, Bytes({ 0x15, 0, 0, 0, 3, 0x25 }),
+			  Bytes({ 0x15, 0x7f, 0, 0, 0, 0x25 }),
+			  [](KxTypedStream *ts) {
+			      char *s;
+			      int n[3];
+			      KxReadType(ts, "*", &s);
+			      KxZoneFree(NULL, s);
+			      KxReadType(ts, "[3i]", n);
+			  }),
+		  TYPEDSTREAM_FILE_INCONSISTENCY, "where 3 were expected", "an array of numbers");
+}
+
+static int lazyInitialized;
+
+/* Named like TypedStreamTestNode, so an archive of one can be made to
+ * name the other; only this test touches it. */
+@interface TypedStreamTestLazy : TypedStreamTestNode
+@end
+
+@implementation TypedStreamTestLazy
++ (void) initialize
+{
+    lazyInitialized = 1;
+}
+@end
+
+TEST_F(TypedStreamCrafted, ClassesThatAreMissingOrNotAllowedOrNotArchivable)
+{
+    TypedStreamTestNode *node = [[TypedStreamTestNode new] autorelease];
+    node->number = 7;
+    std::string archive = Archive([&](KxTypedStream *ts) { KxWriteRootObject(ts, node); });
+    const char *onlyNodes[] = { "TypedStreamTestNode" };
+    auto allowNodes = [&](KxTypedStream *ts) { KxSetTypedStreamAllowedClasses(ts, onlyNodes, 1); };
+
+    ExpectRefused(Patched(archive, "TypedStreamTestNode", "TypedStreamTestNoda", ReadOneObject),
+		  TYPEDSTREAM_CLASS_ERROR, "no class named TypedStreamTestNoda", "missing");
+    ExpectRefused(Patched(archive, "TypedStreamTestNode", "TypedStreamTestBare", ReadOneObject),
+		  TYPEDSTREAM_CLASS_ERROR, "objects of class TypedStreamTestBare cannot be read",
+		  "not rooted at NSObject");
+    const char *none[] = { NULL };
+    ExpectRefused(Patched(archive, "TypedStreamTestNode", "TypedStreamTestNode", ReadOneObject,
+			  0, [&](KxTypedStream *ts) { KxSetTypedStreamAllowedClasses(ts, none, 0); }),
+		  TYPEDSTREAM_CLASS_ERROR, "class TypedStreamTestNode is not among", "an empty list");
+
+    /* A class left out of the list is refused before anything is sent
+     * to it; the same file reads when the list allows it. */
+    ASSERT_EQ(0, lazyInitialized);
+    ExpectRefused(Patched(archive, "TypedStreamTestNode", "TypedStreamTestLazy", ReadOneObject,
+			  0, allowNodes),
+		  TYPEDSTREAM_CLASS_ERROR,
+		  "class TypedStreamTestLazy is not among the stream's allowed classes",
+		  "not allowed");
+    With("crafted", KX_READONLY, [&](KxTypedStream *ts) {
+	EXPECT_EQ(TYPEDSTREAM_CLASS_ERROR, Raised([&] { allowNodes(ts); KxReadObject(ts); }));
+    });
+    EXPECT_EQ(0, lazyInitialized) << "the class was touched";
+    With("crafted", KX_READONLY, [&](KxTypedStream *ts) {
+	const char *names[] = { "TypedStreamTestNode", "TypedStreamTestLazy" };
+	KxSetTypedStreamAllowedClasses(ts, names, 2);
+	TypedStreamTestNode *got = KxReadObject(ts);
+	EXPECT_EQ(7, got->number);
+	EXPECT_TRUE([got isKindOfClass: [TypedStreamTestLazy class]]);
+    });
+}
+
+TEST_F(TypedStreamCrafted, ReferencesForwardAndOutOfRange)
+{
+    TypedStreamTestNode *one = [[TypedStreamTestNode new] autorelease];
+    TypedStreamTestNode *two = [[TypedStreamTestNode new] autorelease];
+    NSArray *graph = [NSArray arrayWithObjects: one, two, one, nil];
+    std::string archive = Archive([&](KxTypedStream *ts) { KxWriteRootObject(ts, graph); });
+    /* Objects: the array 1, one 2, two 3; classes: NSArray 1, NSObject 2,
+     * TypedStreamTestNode 3.  two refers to its class as 3, the array's
+     * last element to one as 2. */
+    struct {
+	std::string from, to;
+	const char *message;
+    } cases[] = {
+	{ Bytes({ 0xb0, 0x02 }), Bytes({ 0xb0, 0x04 }), "a reference to object 4 when 3 were read" },
+	{ Bytes({ 0xb0, 0x02 }), Bytes({ 0xb0, 0x00 }), "a reference to object 0" },
+	{ Bytes({ 0xb0, 0x02 }), Bytes({ 0xf0, 0x7f, 0xff, 0xff, 0xff }), "a reference to object 2147483647" },
+	{ Bytes({ 0x30, 0x03, 0xb1, 0x03 }), Bytes({ 0x30, 0x03, 0xb1, 0x09 }),
+	  "a reference to class 9 when 3 were read" },
+	{ Bytes({ 0x30, 0x03 }), Bytes({ 0x30, 0x05 }), "object number 5 where 3 was next" },
+	{ Bytes({ 0x30, 0x03, 0xb1, 0x03 }), Bytes({ 0x30, 0x03, 0x37 }), "where a class was expected" },
+    };
+    for (auto &c : cases) {
+	ExpectRefused(Patched(archive, c.from, c.to, ReadOneObject, 51),
+		      TYPEDSTREAM_FILE_INCONSISTENCY, c.message, c.message);
+    }
+}
+
+TEST_F(TypedStreamCrafted, CollectionsNeverHoldNil)
+{
+    /* GNUstep's collections store what they read unchecked; nil in one
+     * would surprise every later use. */
+    for (id collection : { (id) [NSArray arrayWithObject: @"x"],
+			   (id) [NSMutableSet setWithObject: @"x"],
+			   (id) [NSDictionary dictionaryWithObject: @"x" forKey: @"k"] }) {
+	std::string archive = Archive([&](KxTypedStream *ts) { KxWriteRootObject(ts, collection); });
+	size_t element = archive.rfind(Bytes({ 0x30 }));
+	ASSERT_NE(std::string::npos, element);
+	ExpectRefused(Patched(archive.substr(0, element) + "\x90", "\x90", "\x90", ReadOneObject),
+		      TYPEDSTREAM_FILE_INCONSISTENCY, "nil inside a collection",
+		      class_getName([collection class]));
+    }
+}
+
+TEST_F(TypedStreamCrafted, AStringsCharactersMustAllBeThere)
+{
+    /* NSString allocates for its characters before it reads them, and
+     * loses that memory when the read fails: they are checked first. */
+    std::string archive = Archive([&](KxTypedStream *ts) {
+	KxWriteRootObject(ts, [NSString stringWithUTF8String: "abc"]);
+    });
+    ExpectRefused(Patched(archive, "abc", "ab", ReadOneObject), TYPEDSTREAM_FILE_INCONSISTENCY,
+		  "a string whose characters are not all there", "cut short");
+    ExpectRefused(Patched(archive, Bytes({ 0x15, 0, 0, 0, 3 }), Bytes({ 0x15, 0, 0, 0, 2 }),
+			  ReadOneObject),
+		  TYPEDSTREAM_FILE_INCONSISTENCY, "a string whose characters do not follow its count",
+		  "another count");
+}
+
+TEST_F(TypedStreamCrafted, AValuesTypeEncodingIsChecked)
+{
+    /* NSValue hands the type encoding it reads to the runtime's layout
+     * functions, which abort on what they cannot parse, and sizes stack
+     * buffers by it. */
+    std::string archive = Archive([&](KxTypedStream *ts) {
+	KxWriteRootObject(ts, [NSValue valueWithPoint: NSMakePoint(1, 2)]);
+    });
+    std::string point = std::string("{_NSPoint=dd}") + '\0';
+    struct {
+	std::string to;
+	const char *why;
+    } cases[] = {
+	{ std::string("{_(SPoint=dd}") + '\0', "structure name the runtime cannot read" },
+	{ std::string("{_NSPoint=@d}") + '\0', "only numbers are allowed here" },
+	{ std::string("[65537c]") + std::string(6, '\0'), "value too large" },
+	{ std::string("[0c]") + std::string(10, '\0'), "a value of no size" },
+	{ "{_NSPoint=dd}}", "no terminating NUL" },
+	{ std::string("{_NSPoint=\"x\"d}") + '\0', "member names are not allowed here" },
+    };
+    for (auto &c : cases) {
+	std::string patched = archive;
+	if (c.to.size() != point.size()) {	/* keep the stored length right */
+	    size_t at = patched.find(point);
+	    ASSERT_NE(std::string::npos, at);
+	    patched[at - 2] = (char) c.to.size();	/* the array's count */
+	    patched[at - 7] = (char) c.to.size();	/* the length before it */
+	}
+	ExpectRefused(Patched(patched, point, c.to, ReadOneObject), TYPEDSTREAM_FILE_INCONSISTENCY,
+		      c.why, c.why);
+    }
+}
+
+TEST_F(TypedStreamCrafted, ACycleThroughAReplacedObjectIsRefused)
+{
+    /* A mutable array may hold itself; an immutable one is made by a
+     * placeholder that its initWithCoder: replaces, so a reference to it
+     * from inside would be a reference to the placeholder. */
+    NSMutableArray *array = [NSMutableArray array];
+    id itself = array;
+    [array addObject: itself];
+    std::string archive = Archive([&](KxTypedStream *ts) { KxWriteRootObject(ts, array); });
+    [array removeAllObjects];
+    ExpectRefused(Patched(archive, Bytes({ 0, 14 }) + "NSMutableArray", Bytes({ 0, 7 }) + "NSArray",
+			  ReadOneObject),
+		  TYPEDSTREAM_FILE_INCONSISTENCY,
+		  "an object of class NSArray referred to while it was read, then replaced",
+		  "a cycle through a placeholder");
+}
+
+static int fragileDeallocs, catcherDeallocs;
+
+/* Reads its number and refuses a negative one, releasing itself first
+ * for -2. */
+@interface TypedStreamTestFragile : NSObject <NSCoding>
+{
+@public
+    int number;
+}
+@end
+
+@implementation TypedStreamTestFragile
+- (void) encodeWithCoder: (NSCoder *)coder
+{
+    [coder encodeValueOfObjCType: "i" at: &number];
+}
+- (id) initWithCoder: (NSCoder *)coder
+{
+    [coder decodeValueOfObjCType: "i" at: &number];
+    if (number == -2) {
+	[self release];		/* as some classes do before they raise */
+    }
+    if (number < 0) {
+	[NSException raise: NSInvalidArgumentException format: @"negative number"];
+    }
+    return self;
+}
+- (void) dealloc
+{
+    fragileDeallocs++;
+    [super dealloc];
+}
+@end
+
+/* Reads two objects, carrying on when the first fails. */
+@interface TypedStreamTestCatcher : NSObject <NSCoding>
+{
+@public
+    id first, second;
+}
+@end
+
+@implementation TypedStreamTestCatcher
+- (void) encodeWithCoder: (NSCoder *)coder
+{
+    [coder encodeObject: first];
+    [coder encodeObject: second];
+}
+- (id) initWithCoder: (NSCoder *)coder
+{
+    @try {
+	first = [[coder decodeObject] retain];
+    } @catch (NSException *e) {
+	(void) e;
+    }
+    second = [[coder decodeObject] retain];
+    return self;
+}
+- (void) dealloc
+{
+    catcherDeallocs++;
+    [first release];
+    [second release];
+    [super dealloc];
+}
+@end
+
+TEST_F(TypedStream, AnObjectThatFailsToReadIsReleasedAndUnreachable)
+{
+    TypedStreamTestFragile *bad = [[TypedStreamTestFragile new] autorelease];
+    TypedStreamTestNode *before = [[TypedStreamTestNode new] autorelease];
+    std::string message;
+
+    /* Inside an array, after an element read well. */
+    bad->number = -1;
+    With("failing", KX_WRITEONLY, [&](KxTypedStream *ts) {
+	KxWriteRootObject(ts, [NSMutableArray arrayWithObjects: before, bad, before, nil]);
+    });
+    fragileDeallocs = nodeDeallocs = 0;
+    With("failing", KX_READONLY, [&](KxTypedStream *ts) {
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Raised([&] { KxReadObject(ts); }, &message));
+	EXPECT_NE(std::string::npos, message.find("negative number")) << message;
+	EXPECT_EQ(1, fragileDeallocs) << "the failed object is released at once";
+	EXPECT_EQ(0, nodeDeallocs) << "the stream keeps what it read until it closes";
+    });
+    EXPECT_EQ(1, nodeDeallocs) << "the element read before the failure is not leaked";
+
+    /* One that released itself before raising is not released again. */
+    bad->number = -2;
+    With("failing", KX_WRITEONLY, [&](KxTypedStream *ts) { KxWriteRootObject(ts, bad); });
+    Outcome outcome = ReadInChild(Path("failing"), ReadOneObject);
+    ASSERT_EQ(0, outcome.signal);
+    EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, outcome.code);
+    fragileDeallocs = 0;
+    With("failing", KX_READONLY, [&](KxTypedStream *ts) {
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Raised([&] { KxReadObject(ts); }));
+	EXPECT_EQ(1, fragileDeallocs);
+    });
+
+    /* An initWithCoder: that catches the failure gets no reference to
+     * the failed object afterwards. */
+    bad->number = -1;
+    TypedStreamTestCatcher *catcher = [[TypedStreamTestCatcher new] autorelease];
+    catcher->first = [bad retain];
+    catcher->second = [bad retain];
+    With("failing", KX_WRITEONLY, [&](KxTypedStream *ts) { KxWriteRootObject(ts, catcher); });
+    fragileDeallocs = catcherDeallocs = 0;
+    With("failing", KX_READONLY, [&](KxTypedStream *ts) {
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Raised([&] { KxReadObject(ts); }, &message));
+	EXPECT_NE(std::string::npos, message.find("cannot be read on after an error")) << message;
+	EXPECT_EQ(1, fragileDeallocs);
+	EXPECT_EQ(1, catcherDeallocs);
+    });
+}
+
+/* --- Read options ----------------------------------------------------- */
+
+TEST_F(TypedStream, AllowedClassesCoverObjectsAndClassValues)
+{
+    Class cls = [NSDictionary class];
+    int number = 3;
+    RoundTrip("allowed", [&](KxTypedStream *ts) {
+	KxWriteType(ts, "i", &number);
+	KxWriteType(ts, "#", &cls);
+	KxWriteRootObject(ts, [NSArray arrayWithObject: @"x"]);
+	const char *names[] = { "NSArray" };
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR,
+		  Raised([&] { KxSetTypedStreamAllowedClasses(ts, names, 1); }))
+	    << "a write stream has no such option";
+    }, [&](KxTypedStream *ts) {
+	const char *none[] = { NULL };
+	KxSetTypedStreamAllowedClasses(ts, none, 0);	/* no class allowed */
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR,
+		  Raised([&] { KxSetTypedStreamAllowedClasses(ts, NULL, 1); }));
+	int got = 0;
+	KxReadType(ts, "i", &got);
+	EXPECT_EQ(3, got) << "numbers need no class";
+	std::string message;
+	Class gotClass = Nil;
+	EXPECT_EQ(TYPEDSTREAM_CLASS_ERROR, Raised([&] { KxReadType(ts, "#", &gotClass); },
+						  &message));
+	EXPECT_NE(std::string::npos, message.find("class NSDictionary at byte ")) << message;
+    });
+    With("allowed", KX_READONLY, [&](KxTypedStream *ts) {
+	const char *names[] = { "NSDictionary", "NSArray", "NSString" };
+	KxSetTypedStreamAllowedClasses(ts, names, 3);
+	int got;
+	Class gotClass;
+	KxReadType(ts, "i", &got);
+	KxReadType(ts, "#", &gotClass);
+	EXPECT_EQ([NSDictionary class], gotClass);
+	EXPECT_EQ(1u, [(NSArray *) KxReadObject(ts) count]);
+    });
+}
+
+TEST_F(TypedStream, AllocationLimitBoundsOneRead)
+{
+    std::string big(10000, 'x');
+    const char *text = big.c_str();
+    RoundTrip("limit", [&](KxTypedStream *ts) {
+	KxWriteType(ts, "*", &text);
+	KxWriteRootObject(ts, [NSString stringWithUTF8String: text]);
+	EXPECT_EQ(TYPEDSTREAM_CALLER_ERROR,
+		  Raised([&] { KxSetTypedStreamAllocationLimit(ts, 1); }));
+    }, [&](KxTypedStream *ts) {
+	size_t archive = FileBytes(Path("limit")).size() - 24;
+	EXPECT_EQ(64 * archive + (1u << 20), KxGetTypedStreamAllocationLimit(ts));
+	KxSetTypedStreamAllocationLimit(ts, 5000);
+	EXPECT_EQ(5000u, KxGetTypedStreamAllocationLimit(ts));
+	char *got = NULL;
+	std::string message;
+	EXPECT_EQ(TYPEDSTREAM_INTERNAL_ERROR, Raised([&] { KxReadType(ts, "*", &got); }, &message));
+	EXPECT_NE(std::string::npos, message.find("limit of 5000 bytes")) << message;
+    });
+    With("limit", KX_READONLY, [&](KxTypedStream *ts) {
+	KxSetTypedStreamAllocationLimit(ts, 5000);
+	KxSetTypedStreamAllocationLimit(ts, 0);	/* the default again */
+	char *got = NULL;
+	KxReadType(ts, "*", &got);
+	EXPECT_EQ(big, got);
+	KxZoneFree(NULL, got);
+	EXPECT_EQ(10000u, [(NSString *) KxReadObject(ts) length]) << "each read has the whole limit";
+    });
 }

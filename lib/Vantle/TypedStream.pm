@@ -64,6 +64,8 @@ Vantle::TypedStream - typed-stream files from Perl
     Vantle::TypedStream::KxCloseTypedStream($ts);      # writes the file; $ts is null now
 
     $ts = Vantle::TypedStream::KxOpenTypedStreamForFile("data.ts", "r");
+    Vantle::TypedStream::KxSetTypedStreamAllowedClasses($ts,
+        [qw(NSMutableArray NSMutableDictionary NSString)]);
     print Vantle::TypedStream::KxReadType($ts, "i"), "\n";
     print Vantle::TypedStream::KxReadType($ts, "*"), "\n";
     my $pair = Vantle::TypedStream::KxReadType($ts, "{pair=id}");
@@ -106,8 +108,38 @@ one graph (cycles included), is written once and read back as one object.
 A write stream retains every object written to it until it is closed.
 Objects read are kept alive by the stream until it is closed, and are
 then left to the current autorelease pool (L<Vantle/Ownership and
-autorelease pools>).  Only read files from writers you trust: a stream
-names the classes it makes objects of.
+autorelease pools>).  A stream whose last copy of its value goes away
+(the variable goes out of scope, or is undefined) is closed then: a write
+stream writes its file, and what a read stream holds is freed.  Close
+streams explicitly to hear of a failed final write: when the stream is
+closed because its value went away, that failure is only warned about.
+
+=head2 Reading files from others
+
+A file is read by a reader that checks everything in it: a damaged or
+forged file, even one whose length and checksum were recomputed after
+the change, croaks with a typed-stream error that says what was wrong and
+at which byte of the file, for example
+
+    Vantle::TypedStream::KxReadObject: exception TYPEDSTREAM_FILE_INCONSISTENCY
+    (a reference to object 9 when 3 were read at byte 187)
+
+Counts and lengths that the rest of the file cannot hold are refused
+before anything is allocated for them, and one read may allocate at most
+an allocation limit (L</KxSetTypedStreamAllocationLimit($ts, $bytes)>).
+
+What stays trusted are the classes.  A stream names the classes it makes
+objects of, and each object is made by its class's C<initWithCoder:>,
+which runs on what the file holds.  Only classes that descend from
+C<NSObject> and declare C<NSCoding> are made at all, and the Foundation
+collections, strings and C<NSValue> are read under extra checks of their
+counts and type encodings; any other class's C<initWithCoder:> sees the
+file's data as it is, and not all of them survive a forged file
+(GNUstep's C<NSCharacterSet>, for one, can crash on one).  A program that
+reads files from writers it does not trust should therefore name the
+classes it expects with
+L</KxSetTypedStreamAllowedClasses($ts, \@classes)>, as the example above
+does.
 
 =head1 FUNCTIONS
 
@@ -163,7 +195,9 @@ C<TYPEDSTREAM_WRITE_REFERENCE_ERROR>.
 =item KxReadObject($ts)
 
 Reads an object written by any of the three, or with type C<@>, and
-answers its handle (the nil handle for nil).
+answers its handle (the nil handle for nil).  A stream refuses further
+reads once a read failed half way, for example because an object's
+C<initWithCoder:> raised; such an object is freed at once.
 
 =item KxEndOfTypedStream($ts)
 
@@ -181,6 +215,29 @@ The zone that reading allocates from, as a typed pointer.  Only zones
 that C<KxGetTypedStreamZone> answered, and C<undef> for the default zone,
 are accepted.
 
+=item KxSetTypedStreamAllowedClasses($ts, \@classes)
+
+Limits a read stream to objects (and class values, type C<#>) of the
+classes named in the array.  Any other class croaks with
+C<TYPEDSTREAM_CLASS_ERROR> before the class is looked up, let alone sent a
+message.  The names are the ones the file stores: what the classes answer
+to C<classForArchiver>, such as C<NSMutableArray>, C<NSMutableDictionary>,
+C<NSString>, C<NSNumber> and C<NSData> for what C<Vantle::obj> makes, not
+GNUstep's concrete classes.  An empty array allows no class at all;
+C<undef> lifts the limit again, which is how a stream starts.  The limit
+can be changed between reads.
+
+=item KxSetTypedStreamAllocationLimit($ts, $bytes)
+
+Sets how many bytes one read (one C<KxReadType> or C<KxReadObject>, with
+everything the objects it makes read) of a read stream may ask for: the
+objects it makes, the strings and data it copies, and the storage that
+the element counts it accepts stand for.  A read that would go beyond it
+croaks with C<TYPEDSTREAM_INTERNAL_ERROR>.  The default, which 0 restores,
+is 64 times the size of the file's archive plus one megabyte; raise it
+for files that hold much in little space (long runs of references to one
+object, for example).
+
 =back
 
 =head1 ERRORS
@@ -193,7 +250,7 @@ parentheses:
 
 =item TYPEDSTREAM_FILE_INCONSISTENCY
 
-A damaged, truncated or foreign file, or reading past the end.
+A damaged, truncated, forged or foreign file, or reading past the end.
 
 =item TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR
 
@@ -202,7 +259,9 @@ written.
 
 =item TYPEDSTREAM_CLASS_ERROR
 
-An unknown class, or an object that cannot be archived.
+An unknown class, a class the stream's allowed classes leave out, an
+object that cannot be archived (its class does not declare C<NSCoding>),
+or one whose C<initWithCoder:> refused the file's contents.
 
 =item TYPEDSTREAM_WRITE_REFERENCE_ERROR
 
@@ -217,7 +276,8 @@ before the failure).
 
 =item TYPEDSTREAM_INTERNAL_ERROR
 
-The file cannot be written.
+The file cannot be written, or a read would allocate more than the
+stream's allocation limit.
 
 =back
 

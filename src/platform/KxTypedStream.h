@@ -5,10 +5,11 @@
  *	with its type encoding, and whole object graphs with their classes.
  *	A stream is opened on a file either for reading or for writing.
  *
- *	Values go through GNUstep's NSArchiver and come back through
- *	NSUnarchiver; objects archive themselves through NSCoding, and an
- *	object written more than once to the same stream (directly or inside
- *	a graph, cycles included) is stored once and read back as one object.
+ *	Values are written by GNUstep's NSArchiver and read back by a
+ *	decoder of this library that reads NSArchiver's format; objects
+ *	archive themselves through NSCoding, and an object written more
+ *	than once to the same stream (directly or inside a graph, cycles
+ *	included) is stored once and read back as one object.
  *
  *	File format (all integers little-endian):
  *
@@ -27,14 +28,25 @@
  *	sharing, which goes by address and would confuse two strings that
  *	happened to live at the same address at different times.
  *
- *	Hostile input: NSUnarchiver crashes on damaged archives (measured:
- *	about one random byte flip in ten makes it fault), so a file reaches
- *	it only after its magic, version, length and checksum and the
- *	archive's own header have been checked.  Damage of any kind is then
- *	reported as TYPEDSTREAM_FILE_INCONSISTENCY and never decoded.  The
- *	checksum guards against damage, not against a file forged on
- *	purpose: like any object archive, a stream names the classes to
- *	instantiate, so only files from trusted writers should be read.
+ *	Hostile input: a file is read by a decoder of this library's own
+ *	(KxTypedStreamDecoder.mm), never by NSUnarchiver, which crashes on
+ *	damaged archives.  The container's checksum refuses accidental
+ *	damage at open; beyond that, every tag, length, count, class name
+ *	and reference in the archive is checked against the bytes left and
+ *	the items read before it, so a damaged or forged file ends in a
+ *	typed-stream error whose message names the byte where the problem
+ *	was found.  A count is refused before anything is allocated for it
+ *	when the bytes left cannot hold it, and one read allocates at most
+ *	its allocation limit (KxSetTypedStreamAllocationLimit).
+ *
+ *	What stays trusted are the classes: a stream names the classes it
+ *	makes objects of, and their initWithCoder: methods run on what the
+ *	file holds.  Only classes that descend from NSObject and declare
+ *	NSCoding are made at all, and the Foundation collections, strings
+ *	and NSValue are read with extra checks (their counts and type
+ *	encodings); KxSetTypedStreamAllowedClasses limits a stream to the
+ *	classes a program expects, which is what a reader of files from
+ *	unknown writers should do.
  *
  *	Errors: every failure that is the stream's or the caller's fault is
  *	raised with _KxRaiseError(code, message, NULL), code being one of
@@ -51,16 +63,19 @@
  *	is closed (the archive tells objects apart by address).  Objects
  *	read are autoreleased and kept alive by the stream until it is
  *	closed; C strings read are allocated from the stream's zone and
- *	belong to the caller.  Calls need an autorelease pool, like any
- *	Foundation code.  Calls on one stream may nest (an object's
- *	encodeWithCoder: or initWithCoder: may write or read the stream it
- *	is archived in), but a stream cannot be flushed or closed from
- *	inside another call on it.
+ *	belong to the caller.  An object whose initWithCoder: raised is
+ *	released and can no longer be referred to.  Calls need an
+ *	autorelease pool, like any Foundation code.  Calls on one stream
+ *	may nest (an object's encodeWithCoder: or initWithCoder: may write
+ *	or read the stream it is archived in), but a stream cannot be
+ *	flushed or closed from inside another call on it.
  */
 #ifndef KX_TYPED_STREAM_H
 #define KX_TYPED_STREAM_H
 
 #include "KxZone.h"
+
+#include <stddef.h>
 
 #ifndef __OBJC__
 typedef struct objc_object *id;
@@ -186,6 +201,31 @@ id   KxReadObject(KxTypedStream *ts);
  * value.  A write stream keeps the zone without using it. */
 void    KxSetTypedStreamZone(KxTypedStream *ts, KxZone *zone);
 KxZone *KxGetTypedStreamZone(KxTypedStream *ts);
+
+/*
+ * Options of read streams (TYPEDSTREAM_CALLER_ERROR for a write stream,
+ * or from inside a call on the stream).
+ *
+ * KxSetTypedStreamAllowedClasses limits the classes the stream may make
+ * objects of or hand out as class values ("#") to the count names given;
+ * any other class raises TYPEDSTREAM_CLASS_ERROR before it is looked up,
+ * let alone sent a message.  The names are those the file stores, the
+ * classes' classForArchiver (NSMutableArray, NSString, NSNumber ..., not
+ * GNUstep's concrete GS... classes).  A null list (count 0) lifts the
+ * limit, which is the start value; an empty one allows no class at all.
+ *
+ * KxSetTypedStreamAllocationLimit sets how many bytes one read (one call
+ * of a reader, with everything the objects it makes read) may ask for:
+ * the objects it makes, the strings and buffers it copies, and the
+ * storage that the element counts it accepts stand for.  Beyond it the
+ * read raises TYPEDSTREAM_INTERNAL_ERROR.  0 restores the default, 64
+ * times the archive's size plus one megabyte, which
+ * KxGetTypedStreamAllocationLimit answers until it is changed.
+ */
+void   KxSetTypedStreamAllowedClasses(KxTypedStream *ts, const char *const *classNames,
+				      int count);
+void   KxSetTypedStreamAllocationLimit(KxTypedStream *ts, size_t limit);
+size_t KxGetTypedStreamAllocationLimit(KxTypedStream *ts);
 
 #ifdef __cplusplus
 }

@@ -15,6 +15,9 @@
  *	last complete top-level value: a call that fails half way may have
  *	left a partial value behind it, and flushing or closing writes only
  *	what precedes it.
+ *
+ *	Read streams read through their decoder (KxTypedStreamDecoder.mm);
+ *	each outermost read starts the count of what it allocates afresh.
  */
 #include "KxTypedStreamPriv.h"
 #include "KxError.h"
@@ -22,6 +25,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -40,6 +44,19 @@ typedef struct ValueWork {
     int conditional;		/* write an object conditionally */
 } ValueWork;
 
+/* Opening a stream on an archive inside KxGuard. */
+typedef struct OpenWork {
+    NSData *archive;
+    KxTypedStream **streamPtr;
+} OpenWork;
+
+static void
+OpenArchiveProc(void *context)
+{
+    OpenWork *work = (OpenWork *) context;
+    *work->streamPtr = KxTSOpenArchive(work->archive, KX_TS_FILE_HEADER);
+}
+
 /*
  *----------------------------------------------------------------------
  * ArchiverVersion --
@@ -47,16 +64,22 @@ typedef struct ValueWork {
  *	store, and the highest a read stream accepts.
  *----------------------------------------------------------------------
  */
+static unsigned archiverVersion;
+static pthread_once_t archiverVersionOnce = PTHREAD_ONCE_INIT;
+
+static void
+FindArchiverVersion(void)
+{
+    NSArchiver *archiver = [[NSArchiver alloc] init];
+    archiverVersion = [archiver systemVersion];
+    [archiver release];
+}
+
 static unsigned
 ArchiverVersion(void)
 {
-    static unsigned version;
-    if (version == 0) {
-	NSArchiver *archiver = [[NSArchiver alloc] init];
-	version = [archiver systemVersion];
-	[archiver release];
-    }
-    return version;
+    pthread_once(&archiverVersionOnce, FindArchiverVersion);
+    return archiverVersion;
 }
 
 /*
@@ -176,11 +199,8 @@ RaiseCaught(NSException *caught, int writing)
     if (writing) {
 	KxTSRaise(TYPEDSTREAM_CLASS_ERROR, "an object could not be archived: %s", reason);
     }
-    if (strstr(reason, "decoded nil class") != NULL) {
-	KxTSRaise(TYPEDSTREAM_CLASS_ERROR,
-		  "the stream holds an object of a class this process does not have");
-    }
-    KxTSRaise(TYPEDSTREAM_FILE_INCONSISTENCY, "the stream is damaged: %s", reason);
+    KxTSRaise(TYPEDSTREAM_FILE_INCONSISTENCY,
+	      "the stream is damaged: an object could not be read: %s", reason);
 }
 
 /*
@@ -316,9 +336,12 @@ ReadValue(KxTypedStream *ts, const char *type, void *data, const char *function)
     if (data == NULL && layout.size > 0) {
 	KxTSRaise(TYPEDSTREAM_CALLER_ERROR, "%s: null data", function);
     }
-    if ([ts->unarchiver isAtEnd]) {
+    if ([ts->decoder isAtEnd]) {
 	KxTSRaise(TYPEDSTREAM_FILE_INCONSISTENCY, "%s: the stream has no more values",
 		  function);
+    }
+    if (ts->busy == 0) {
+	[ts->decoder beginRead];
     }
     void *scratch = calloc(1, layout.size > 0 ? layout.size : 1);
     if (scratch == NULL) {
@@ -409,6 +432,36 @@ OpenForWriting(const char *path)
 
 /*
  *----------------------------------------------------------------------
+ * KxTSOpenArchive --
+ *	A read stream on an archive: see KxTypedStreamPriv.h.  The stream
+ *	takes over the caller's reference to the archive, also when it
+ *	raises.
+ *----------------------------------------------------------------------
+ */
+KxTypedStream *
+KxTSOpenArchive(NSData *archive, NSUInteger base)
+{
+    KxTSDecoder *decoder = nil;
+    @try {
+	decoder = [[KxTSDecoder alloc] initWithArchive: archive baseOffset: base
+					  newestVersion: ArchiverVersion()];
+    } @finally {
+	[archive release];
+    }
+    KxTypedStream *ts = (KxTypedStream *) calloc(1, sizeof *ts);
+    if (ts == NULL) {
+	[decoder release];
+	KxTSRaise(TYPEDSTREAM_INTERNAL_ERROR, "out of memory");
+    }
+    ts->mode = KX_READONLY;
+    ts->fd = -1;
+    ts->zone = KxDefaultMallocZone();
+    ts->decoder = decoder;
+    return ts;
+}
+
+/*
+ *----------------------------------------------------------------------
  * OpenForReading --
  *	Reads and checks path.  Answers null when it cannot be read;
  *	raises TYPEDSTREAM_FILE_INCONSISTENCY when it is no intact stream.
@@ -420,7 +473,7 @@ OpenForReading(const char *path)
     NSData *input;
     const char *why;
 
-    switch (KxTSReadFile(path, ArchiverVersion(), &input, &why)) {
+    switch (KxTSReadFile(path, &input, &why)) {
     case KX_TS_READ_UNREADABLE:
 	return NULL;
     case KX_TS_READ_DAMAGED:
@@ -428,30 +481,17 @@ OpenForReading(const char *path)
     default:
 	break;
     }
-    NSUnarchiver *unarchiver = nil;
-    NSString *reason = @"the archive cannot be read";
-    @try {
-	unarchiver = [[NSUnarchiver alloc] initForReadingWithData: input];
-    } @catch (NSException *e) {
-	if ([e reason] != nil) {
-	    reason = [[[e reason] retain] autorelease];
-	}
+    KxErrorInfo caught;
+    KxTypedStream *ts = NULL;
+    OpenWork work = { input, &ts };
+    int code = KxGuard(OpenArchiveProc, &work, &caught);
+    if (code != 0) {
+	char message[400];
+	snprintf(message, sizeof message, "%s", caught.data1 != NULL
+		 && TS_getExceptionName(code) != NULL ? (const char *) caught.data1 : "");
+	KxErrorInfoClear(&caught);
+	KxTSRaise(code, "%.300s: %s", path, message);
     }
-    if (unarchiver == nil) {
-	[input release];
-	KxTSRaise(TYPEDSTREAM_FILE_INCONSISTENCY, "%.300s: %s", path, [reason UTF8String]);
-    }
-    KxTypedStream *ts = (KxTypedStream *) calloc(1, sizeof *ts);
-    if (ts == NULL) {
-	[unarchiver release];
-	[input release];
-	KxTSRaise(TYPEDSTREAM_INTERNAL_ERROR, "%.300s: out of memory", path);
-    }
-    ts->mode = KX_READONLY;
-    ts->fd = -1;
-    ts->zone = KxDefaultMallocZone();
-    ts->unarchiver = unarchiver;
-    ts->input = input;
     return ts;
 }
 
@@ -500,8 +540,7 @@ KxCloseTypedStream(KxTypedStream *ts)
 	[ts->archiver release];
 	[ts->archive release];
     } else {
-	[ts->unarchiver release];
-	[ts->input release];
+	[ts->decoder release];
     }
     free(ts);
     if (status != 0) {
@@ -538,7 +577,7 @@ int
 KxEndOfTypedStream(KxTypedStream *ts)
 {
     RequireStream(ts, KX_READONLY, 0, "KxEndOfTypedStream");
-    return [ts->unarchiver isAtEnd] ? 1 : 0;
+    return [ts->decoder isAtEnd] ? 1 : 0;
 }
 
 int
@@ -546,7 +585,7 @@ KxSystemVersion(KxTypedStream *ts)
 {
     RequireStream(ts, 0, 1, "KxSystemVersion");
     unsigned version = ts->mode == KX_READONLY
-	? [ts->unarchiver systemVersion] : [ts->archiver systemVersion];
+	? [ts->decoder systemVersion] : [ts->archiver systemVersion];
     return version > INT_MAX ? INT_MAX : (int) version;
 }
 
@@ -565,12 +604,7 @@ KxTypedStreamClassVersion(KxTypedStream *ts, const char *className)
 	}
 	return (int) class_getVersion(cls);
     }
-    NSString *name = [NSString stringWithUTF8String: className];
-    NSInteger version = name != nil ? [ts->unarchiver versionForClassName: name] : NSNotFound;
-    if (version == NSNotFound || version < INT_MIN || version > INT_MAX) {
-	return -1;
-    }
-    return (int) version;
+    return [ts->decoder versionOfClassNamed: className];
 }
 
 /*
@@ -638,8 +672,8 @@ KxReadObject(KxTypedStream *ts)
 /*
  *----------------------------------------------------------------------
  * KxSetTypedStreamZone, KxGetTypedStreamZone --
- *	See KxTypedStream.h.  The unarchiver allocates objects from the
- *	zone itself; C strings are allocated from ts->zone as they are read.
+ *	See KxTypedStream.h.  The decoder allocates objects from the zone
+ *	itself; C strings are allocated from ts->zone as they are read.
  *----------------------------------------------------------------------
  */
 void
@@ -648,7 +682,7 @@ KxSetTypedStreamZone(KxTypedStream *ts, KxZone *zone)
     RequireStream(ts, 0, 1, "KxSetTypedStreamZone");
     ts->zone = zone != NULL ? zone : KxDefaultMallocZone();
     if (ts->mode == KX_READONLY) {
-	[ts->unarchiver setObjectZone: ts->zone];
+	[ts->decoder setObjectZone: ts->zone];
     }
 }
 
@@ -657,4 +691,46 @@ KxGetTypedStreamZone(KxTypedStream *ts)
 {
     RequireStream(ts, 0, 1, "KxGetTypedStreamZone");
     return ts->zone;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxSetTypedStreamAllowedClasses, KxSetTypedStreamAllocationLimit,
+ * KxGetTypedStreamAllocationLimit --
+ *	See KxTypedStream.h.
+ *----------------------------------------------------------------------
+ */
+void
+KxSetTypedStreamAllowedClasses(KxTypedStream *ts, const char *const *classNames, int count)
+{
+    RequireStream(ts, KX_READONLY, 1, "KxSetTypedStreamAllowedClasses");
+    RequireIdle(ts, "KxSetTypedStreamAllowedClasses");
+    if (count < 0 || (count > 0 && classNames == NULL)) {
+	KxTSRaise(TYPEDSTREAM_CALLER_ERROR, "KxSetTypedStreamAllowedClasses: %d class names",
+		  count);
+    }
+    for (int i = 0; i < count; i++) {
+	if (classNames[i] == NULL) {
+	    KxTSRaise(TYPEDSTREAM_CALLER_ERROR,
+		      "KxSetTypedStreamAllowedClasses: null class name");
+	}
+    }
+    if (![ts->decoder setAllowedClassNames: classNames count: count]) {
+	KxTSRaise(TYPEDSTREAM_INTERNAL_ERROR, "KxSetTypedStreamAllowedClasses: out of memory");
+    }
+}
+
+void
+KxSetTypedStreamAllocationLimit(KxTypedStream *ts, size_t limit)
+{
+    RequireStream(ts, KX_READONLY, 1, "KxSetTypedStreamAllocationLimit");
+    RequireIdle(ts, "KxSetTypedStreamAllocationLimit");
+    [ts->decoder setAllocationLimit: limit];
+}
+
+size_t
+KxGetTypedStreamAllocationLimit(KxTypedStream *ts)
+{
+    RequireStream(ts, KX_READONLY, 1, "KxGetTypedStreamAllocationLimit");
+    return [ts->decoder allocationLimit];
 }

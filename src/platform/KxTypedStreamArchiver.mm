@@ -9,10 +9,11 @@
  *	the first.  This subclass retains every object it encodes until the
  *	archiver itself goes.
  *
- *	It also refuses classes where an object is expected: NSArchiver
- *	writes them, but NSUnarchiver cannot read them back (measured:
- *	"read unknown type info"), and a stream must never hold a value
- *	that cannot be read.
+ *	It also refuses what the reader would refuse, since a stream must
+ *	never hold a value that cannot be read: classes where an object is
+ *	expected, and objects whose class does not declare NSCoding
+ *	(NSObject's do-nothing encodeWithCoder: would write an object
+ *	that reads back uninitialised).
  *
  *	A conditional reference outside a root object is refused with
  *	TYPEDSTREAM_WRITE_REFERENCE_ERROR: only a root object's two passes
@@ -41,7 +42,8 @@
 
 /*
  * _keep: --
- *	Retains object for the archiver's life; raises for a class.
+ *	Retains object for the archiver's life; raises for a class and for
+ *	an object that cannot be read back.
  */
 - (void) _keep: (id)object
 {
@@ -52,6 +54,11 @@
 	[NSException raise: NSInvalidArgumentException
 		    format: @"class %s inside an object graph: classes cannot be archived as objects",
 		    class_getName((Class) object)];
+    }
+    if (!KxTSClassIsArchivable(object_getClass(object))) {
+	[NSException raise: NSInvalidArgumentException
+		    format: @"objects of class %s cannot be archived",
+		    class_getName(object_getClass(object))];
     }
     [_kept addObject: object];
 }

@@ -5,8 +5,9 @@
  *	message.  The error frames copy the message only for the runtime's
  *	own code range, so the message of a typed-stream error must outlive
  *	the raise by itself: it is formatted into one of a few rotating
- *	buffers, which stays valid until that many more errors were raised.
- *	The library runs on one thread, so the rotation needs no lock.
+ *	buffers, which stays valid until that many more errors were raised
+ *	on the same thread: each thread has buffers of its own, so the
+ *	rotation needs no lock.
  */
 #include "KxTypedStreamPriv.h"
 #include "KxError.h"
@@ -52,8 +53,8 @@ TS_getExceptionName(int code)
 void
 KxTSRaise(int code, const char *format, ...)
 {
-    static char messages[MESSAGE_SLOTS][MESSAGE_SIZE];
-    static int next;
+    static __thread char messages[MESSAGE_SLOTS][MESSAGE_SIZE];
+    static __thread int next;
 
     char *message = messages[next];
     next = (next + 1) % MESSAGE_SLOTS;

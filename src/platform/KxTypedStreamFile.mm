@@ -3,10 +3,12 @@
  *
  *	The file around an archive: a fixed header with a magic, a format
  *	version, the archive's length and its CRC-32, then the archive (the
- *	layout is in KxTypedStream.h).  Reading checks all of it, and the
- *	archive's own header, before the archive may reach NSUnarchiver,
- *	which cannot survive damaged input.  Writing replaces the whole
- *	file each time, from an open descriptor.
+ *	layout is in KxTypedStream.h).  Reading checks all of it; the
+ *	archive inside is the decoder's to check.  The checksum catches
+ *	accidental damage early, with a clear message; it is no defence
+ *	against a file made on purpose, whose checksum anyone can
+ *	recompute.  Writing replaces the whole file each time, from an open
+ *	descriptor.
  *
  *	A file for reading must be a regular file: it is opened without
  *	blocking, so a FIFO or device cannot stall the process, and then
@@ -16,49 +18,47 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#define HEADER_SIZE	24
+#define HEADER_SIZE	KX_TS_FILE_HEADER
 #define FORMAT_VERSION	1
 
 static const unsigned char magic[8] = { 'K', 'x', 'T', 'S', 't', 'r', 'm', 0x1a };
-
-/* NSArchiver's own header: this prefix, then four fields "%08x:" holding
- * the system version and the class, object and pointer counts. */
-#define ARCHIVE_PREFIX		"GNUstep archive"
-#define ARCHIVE_PREFIX_SIZE	(sizeof ARCHIVE_PREFIX - 1)
-#define ARCHIVE_HEADER_SIZE	(ARCHIVE_PREFIX_SIZE + 4 * 9)
 
 /*
  *----------------------------------------------------------------------
  * KxTSChecksum --
  *	CRC-32 (reflected polynomial 0xedb88320, as zlib and PNG use) of
- *	length bytes.  The table is built on first use.
+ *	length bytes.  The table is built once, on first use.
  *----------------------------------------------------------------------
  */
+static uint32_t crcTable[256];
+static pthread_once_t crcTableOnce = PTHREAD_ONCE_INIT;
+
+static void
+MakeCrcTable(void)
+{
+    for (uint32_t n = 0; n < 256; n++) {
+	uint32_t c = n;
+	for (int k = 0; k < 8; k++) {
+	    c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+	}
+	crcTable[n] = c;
+    }
+}
+
 unsigned long
 KxTSChecksum(const unsigned char *bytes, size_t length)
 {
-    static uint32_t table[256];
-    static int tableReady;
-
-    if (!tableReady) {
-	for (uint32_t n = 0; n < 256; n++) {
-	    uint32_t c = n;
-	    for (int k = 0; k < 8; k++) {
-		c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-	    }
-	    table[n] = c;
-	}
-	tableReady = 1;
-    }
+    pthread_once(&crcTableOnce, MakeCrcTable);
     uint32_t crc = 0xffffffffu;
     for (size_t i = 0; i < length; i++) {
-	crc = table[(crc ^ bytes[i]) & 0xff] ^ (crc >> 8);
+	crc = crcTable[(crc ^ bytes[i]) & 0xff] ^ (crc >> 8);
     }
     return crc ^ 0xffffffffu;
 }
@@ -177,67 +177,6 @@ ReadFully(int fd, unsigned char *bytes, size_t length, size_t *gotPtr)
 
 /*
  *----------------------------------------------------------------------
- * HexField --
- *	Reads eight hexadecimal digits and a ':' at p into *valuePtr;
- *	answers 0 when they are not there.
- *----------------------------------------------------------------------
- */
-static int
-HexField(const unsigned char *p, unsigned long *valuePtr)
-{
-    unsigned long value = 0;
-    for (int i = 0; i < 8; i++) {
-	int c = p[i], digit;
-	if (c >= '0' && c <= '9') {
-	    digit = c - '0';
-	} else if (c >= 'a' && c <= 'f') {
-	    digit = c - 'a' + 10;
-	} else if (c >= 'A' && c <= 'F') {
-	    digit = c - 'A' + 10;
-	} else {
-	    return 0;
-	}
-	value = (value << 4) | (unsigned long) digit;
-    }
-    *valuePtr = value;
-    return p[8] == ':';
-}
-
-/*
- *----------------------------------------------------------------------
- * CheckArchiveHeader --
- *	Checks NSArchiver's header at the start of the archive: its prefix,
- *	a system version this process can decode, and table sizes that the
- *	archive could hold (NSUnarchiver allocates tables of those sizes
- *	before reading anything else).  Answers null or the reason.
- *----------------------------------------------------------------------
- */
-static const char *
-CheckArchiveHeader(const unsigned char *bytes, size_t length, unsigned version)
-{
-    if (length < ARCHIVE_HEADER_SIZE
-	|| memcmp(bytes, ARCHIVE_PREFIX, ARCHIVE_PREFIX_SIZE) != 0) {
-	return "the archive has no archiver header";
-    }
-    unsigned long fields[4];
-    for (int i = 0; i < 4; i++) {
-	if (!HexField(bytes + ARCHIVE_PREFIX_SIZE + 9 * i, &fields[i])) {
-	    return "the archiver header is damaged";
-	}
-    }
-    if (fields[0] > version) {
-	return "the archive was written by a newer archiver";
-    }
-    for (int i = 1; i < 4; i++) {
-	if (fields[i] > length) {
-	    return "the archiver header is damaged";
-	}
-    }
-    return NULL;
-}
-
-/*
- *----------------------------------------------------------------------
  * CheckHeader --
  *	Checks the file header against the file's size; stores the
  *	archive's length.  Answers null or the reason.
@@ -282,8 +221,7 @@ CheckHeader(const unsigned char *header, size_t got, off_t fileSize,
  *----------------------------------------------------------------------
  */
 static int
-ReadArchive(int fd, off_t fileSize, unsigned version, NSData **archivePtr,
-	    const char **whyPtr)
+ReadArchive(int fd, off_t fileSize, NSData **archivePtr, const char **whyPtr)
 {
     unsigned char header[HEADER_SIZE];
     size_t got, length = 0;
@@ -307,8 +245,6 @@ ReadArchive(int fd, off_t fileSize, unsigned version, NSData **archivePtr,
 	*whyPtr = "the file is truncated";
     } else if (KxTSChecksum(bytes, length) != GetLittle(header + 20, 4)) {
 	*whyPtr = "the file is damaged (checksum mismatch)";
-    } else {
-	*whyPtr = CheckArchiveHeader(bytes, length, version);
     }
     if (*whyPtr != NULL) {
 	free(bytes);
@@ -327,8 +263,7 @@ ReadArchive(int fd, off_t fileSize, unsigned version, NSData **archivePtr,
  *----------------------------------------------------------------------
  */
 int
-KxTSReadFile(const char *path, unsigned version, NSData **archivePtr,
-	     const char **whyPtr)
+KxTSReadFile(const char *path, NSData **archivePtr, const char **whyPtr)
 {
     struct stat st;
     int fd;
@@ -343,7 +278,7 @@ KxTSReadFile(const char *path, unsigned version, NSData **archivePtr,
     }
     int status = KX_TS_READ_UNREADABLE;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-	status = ReadArchive(fd, st.st_size, version, archivePtr, whyPtr);
+	status = ReadArchive(fd, st.st_size, archivePtr, whyPtr);
     }
     close(fd);
     return status;

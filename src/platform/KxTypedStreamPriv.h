@@ -2,8 +2,10 @@
  * KxTypedStreamPriv.h --
  *
  *	What the typed-stream sources share among themselves: the stream
- *	record, error raising, type encodings, value coding and the file
- *	container.  Nothing outside the KxTypedStream*.mm files includes it.
+ *	record, error raising, type encodings, value coding, the archive
+ *	decoder and the file container.  Nothing outside the
+ *	KxTypedStream*.mm files includes it, but the tests and the fuzz
+ *	target, which open streams on archives in memory.
  */
 #ifndef KX_TYPED_STREAM_PRIV_H
 #define KX_TYPED_STREAM_PRIV_H
@@ -18,8 +20,9 @@
  * Limits.  A type encoding's canonical form is at most
  * KX_TS_MAX_TYPE_LENGTH characters and nests at most KX_TS_MAX_DEPTH
  * arrays and structures; one value is at most KX_TS_MAX_VALUE_SIZE bytes.
- * An archive is at most KX_TS_MAX_ARCHIVE bytes: NSUnarchiver counts its
- * position in an unsigned int, and this bound keeps well clear of it.
+ * An archive is at most KX_TS_MAX_ARCHIVE bytes: NSArchiver's format
+ * counts positions and cross-references in 32 bits, and this bound keeps
+ * well clear of that.
  */
 #define KX_TS_MAX_TYPE_LENGTH	1024
 #define KX_TS_MAX_DEPTH		32
@@ -43,6 +46,50 @@
 - (int) rootDepth;
 @end
 
+/*
+ * KxTSDecoder --
+ *	The reader of read streams (KxTypedStreamDecoder.mm): an NSCoder
+ *	over an archive in memory that checks everything it reads.  Its
+ *	failures raise typed-stream errors whose text ends in "at byte N",
+ *	N counted from the start of the file (base is the archive's offset
+ *	in it).  The read* methods serve the value reader; the NSCoder
+ *	methods serve the objects' initWithCoder:.
+ */
+struct KxTSDecodeState;
+
+@interface KxTSDecoder : NSCoder
+{
+    struct KxTSDecodeState *_state;
+}
+/* Raises TYPEDSTREAM_FILE_INCONSISTENCY when the archive's header is
+ * damaged or of an archiver newer than version. */
+- (id) initWithArchive: (NSData *)archive
+	    baseOffset: (NSUInteger)base
+	 newestVersion: (unsigned)version;
+- (BOOL) isAtEnd;
+- (NSUInteger) bytesLeft;
+- (unsigned long) fileOffset;
+/* Starts a read: what it allocates is counted from zero. */
+- (void) beginRead;
+/* 0 restores the default limit; allocationLimit answers the one in
+ * force. */
+- (void) setAllocationLimit: (size_t)limit;
+- (size_t) allocationLimit;
+- (void) chargeAllocation: (size_t)bytes;
+/* A null names list lifts the restriction; answers NO when out of
+ * memory (nothing changed then). */
+- (BOOL) setAllowedClassNames: (const char *const *)names count: (int)count;
+- (BOOL) allowsClassNamed: (const char *)name;
+/* As stored with the classes read so far, -1 for none. */
+- (int) versionOfClassNamed: (const char *)name;
+- (void) readValueOfType: (const char *)type at: (void *)address;
+- (void) readArrayOfType: (const char *)type count: (NSUInteger)count at: (void *)address;
+@end
+
+/* Whether objects of cls can be written and read: it descends from
+ * NSObject and it or a superclass declares NSCoding. */
+int KxTSClassIsArchivable(Class cls);
+
 struct KxTypedStream {
     int mode;			/* KX_READONLY or KX_WRITEONLY */
     int fd;			/* write streams: the file, open for the
@@ -54,9 +101,13 @@ struct KxTypedStream {
 				 * with a complete top-level value */
     KxTSArchiver *archiver;	/* write streams, retained */
     NSMutableData *archive;	/* write streams: the archiver's data */
-    NSUnarchiver *unarchiver;	/* read streams, retained */
-    NSData *input;		/* read streams: the archive being read */
+    KxTSDecoder *decoder;	/* read streams, retained */
 };
+
+/* A read stream on an archive in memory (the file's contents after its
+ * container, which starts base bytes into the file); raises
+ * TYPEDSTREAM_FILE_INCONSISTENCY for a damaged archive header. */
+KxTypedStream *KxTSOpenArchive(NSData *archive, NSUInteger base);
 
 /*
  * Errors (KxTypedStreamError.mm).  KxTSRaise formats the message into
@@ -81,6 +132,26 @@ typedef struct KxTSLayout {
 const char *KxTSParseType(const char *type, char *canon, KxTSLayout *layout);
 const char *KxTSScanType(const char *canon, KxTSLayout *layout);
 int	    KxTSIsNumeric(char code);
+
+/*
+ * KxTSCheckType checks the first type encoding at type, not necessarily
+ * canonical, and answers the position after it (or null with a reason
+ * in *whyPtr).  KX_TS_TYPE_POINTERS accepts pointers (their targets are
+ * checked too); KX_TS_TYPE_NUMBERS accepts numbers and structures and
+ * arrays of them only, with structure names of letters, digits, '_' and
+ * '?' and no member names, as the runtime's own layout functions, which
+ * such an encoding is handed to, read them.  KxTSSkipQualifiers steps over qualifiers;
+ * KxTSFirstMember (at a checked structure's '{') and KxTSMemberType (at
+ * a member, past its quoted name) walk a structure's members.
+ */
+#define KX_TS_TYPE_POINTERS	1
+#define KX_TS_TYPE_NUMBERS	2
+
+const char *KxTSCheckType(const char *type, int flags, KxTSLayout *layout,
+			  const char **whyPtr);
+const char *KxTSSkipQualifiers(const char *p);
+const char *KxTSFirstMember(const char *p);
+const char *KxTSMemberType(const char *p);
 
 /* offset rounded up to a multiple of align, a power of two. */
 static inline size_t
@@ -108,6 +179,14 @@ typedef struct KxTSAllocations {
     int capacity;
 } KxTSAllocations;
 
+/* Visits one leaf of a value: count values of the one-character type
+ * code at data, stored as an array when isArray is set (runs of numbers
+ * in an array come as one leaf). */
+typedef void (*KxTSLeafProc)(void *context, char code, unsigned char *data,
+			     int count, int isArray);
+
+const char *KxTSWalkValue(const char *canon, unsigned char *data, KxTSLeafProc leaf,
+			  void *context);
 void KxTSCheckValue(const char *canon, const void *data);
 void KxTSEncodeValue(NSArchiver *archiver, const char *canon, const void *data);
 void KxTSDecodeValue(KxTypedStream *ts, const char *canon, void *data,
@@ -120,18 +199,18 @@ void KxTSFreeAllocations(KxTSAllocations *allocations, int freeBlocks);
  * The file container (KxTypedStreamFile.mm).  KxTSWriteFile replaces the
  * contents of fd with the container around the first length bytes of
  * archive; it answers 0 or an errno value.  KxTSReadFile reads path and
- * answers KX_TS_READ_OK with a new (retained) archive that passed every
- * check, KX_TS_READ_UNREADABLE when the file cannot be opened or read,
- * or KX_TS_READ_DAMAGED with a reason in *whyPtr.  version is the
- * highest archiver version this process can decode.
+ * answers KX_TS_READ_OK with a new (retained) archive whose container
+ * passed every check, KX_TS_READ_UNREADABLE when the file cannot be
+ * opened or read, or KX_TS_READ_DAMAGED with a reason in *whyPtr.
+ * KX_TS_FILE_HEADER is the size of the container's header.
  */
 #define KX_TS_READ_OK		0
 #define KX_TS_READ_UNREADABLE	1
 #define KX_TS_READ_DAMAGED	2
+#define KX_TS_FILE_HEADER	24
 
 int KxTSWriteFile(int fd, NSData *archive, NSUInteger length);
-int KxTSReadFile(const char *path, unsigned version, NSData **archivePtr,
-		 const char **whyPtr);
+int KxTSReadFile(const char *path, NSData **archivePtr, const char **whyPtr);
 unsigned long KxTSChecksum(const unsigned char *bytes, size_t length);
 
 #endif

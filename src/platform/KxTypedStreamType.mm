@@ -25,6 +25,12 @@
  *
  *	The parser reads only up to the terminating NUL and advances on
  *	every step; nesting is bounded by KX_TS_MAX_DEPTH.
+ *
+ *	The reader also checks the type encodings that objects' initWithCoder:
+ *	methods hand it (KxTSCheckType): those may be pointers, whose target
+ *	is read into memory of its own, and some of them come from the file
+ *	itself (NSValue stores the encoding of its value), so they get the
+ *	same checks as any other input.
  */
 #include "KxTypedStreamPriv.h"
 
@@ -36,7 +42,8 @@
 typedef struct Parse {
     char *out;			/* canonical form being written, or null */
     size_t length;		/* characters written to out */
-    int depth;			/* arrays and structures entered */
+    int depth;			/* arrays, structures and pointers entered */
+    int flags;			/* KX_TS_TYPE_* */
     const char *why;		/* reason for refusing, once set */
 } Parse;
 
@@ -132,13 +139,13 @@ KxTSIsNumeric(char code)
 
 /*
  *----------------------------------------------------------------------
- * SkipQualifiers, SkipQuoted --
+ * KxTSSkipQualifiers, SkipQuoted --
  *	Step over type qualifiers; over a quoted name (p at its opening
  *	quote), answering null when the closing quote is missing.
  *----------------------------------------------------------------------
  */
-static const char *
-SkipQualifiers(const char *p)
+const char *
+KxTSSkipQualifiers(const char *p)
 {
     while (*p != '\0' && strchr("rnNoORV", *p) != NULL) {
 	p++;
@@ -208,11 +215,24 @@ ParseArray(Parse *ps, const char *p, KxTSLayout *layout)
  *	them its size is unknown.
  *----------------------------------------------------------------------
  */
+/* Whether c may stand in a structure's name as the runtime's layout
+ * functions read it: they take a '{', '(' or '[' for the start of a
+ * member. */
+static int
+IsPlainNameChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+	|| c == '_' || c == '?';
+}
+
 static const char *
 ParseStruct(Parse *ps, const char *p, KxTSLayout *layout)
 {
     const char *name = ++p;
     while (*p != '\0' && *p != '=' && *p != '}') {
+	if ((ps->flags & KX_TS_TYPE_NUMBERS) && !IsPlainNameChar(*p)) {
+	    return Fail(ps, "structure name the runtime cannot read");
+	}
 	p++;
     }
     if (*p == '\0') {
@@ -229,6 +249,9 @@ ParseStruct(Parse *ps, const char *p, KxTSLayout *layout)
     size_t offset = 0, align = 1;
     int members = 0;
     while (*p != '}') {
+	if (*p == '"' && (ps->flags & KX_TS_TYPE_NUMBERS)) {
+	    return Fail(ps, "member names are not allowed here");
+	}
 	if (*p == '"') {
 	    p = SkipQuoted(p);
 	    if (p == NULL) {
@@ -300,7 +323,7 @@ ParseOne(Parse *ps, const char *p, KxTSLayout *layout)
 {
     const char *end;
 
-    p = SkipQualifiers(p);
+    p = KxTSSkipQualifiers(p);
 
     if (*p == '[' || *p == '{') {
 	if (++ps->depth > KX_TS_MAX_DEPTH) {
@@ -309,6 +332,20 @@ ParseOne(Parse *ps, const char *p, KxTSLayout *layout)
 	end = *p == '[' ? ParseArray(ps, p, layout) : ParseStruct(ps, p, layout);
 	ps->depth--;
 	return end;
+    }
+    if (*p == '^' && (ps->flags & KX_TS_TYPE_POINTERS)) {
+	if (++ps->depth > KX_TS_MAX_DEPTH) {
+	    return Fail(ps, "type encoding nested too deeply");
+	}
+	KxTSLayout target;
+	end = ParseOne(ps, p + 1, &target);
+	ps->depth--;
+	layout->size = sizeof(void *);
+	layout->align = alignof(void *);
+	return end;
+    }
+    if ((ps->flags & KX_TS_TYPE_NUMBERS) && !KxTSIsNumeric(*p)) {
+	return Fail(ps, *p == '\0' ? RefusedCode(*p) : "only numbers are allowed here");
     }
     if (!ScalarLayout(*p, layout)) {
 	return Fail(ps, RefusedCode(*p));
@@ -337,7 +374,7 @@ ParseOne(Parse *ps, const char *p, KxTSLayout *layout)
 const char *
 KxTSParseType(const char *type, char *canon, KxTSLayout *layout)
 {
-    Parse ps = { canon, 0, 0, NULL };
+    Parse ps = { canon, 0, 0, 0, NULL };
     canon[0] = '\0';
     if (*type == '\0') {
 	return "empty type encoding";
@@ -362,6 +399,57 @@ KxTSParseType(const char *type, char *canon, KxTSLayout *layout)
 const char *
 KxTSScanType(const char *canon, KxTSLayout *layout)
 {
-    Parse ps = { NULL, 0, 0, NULL };
+    Parse ps = { NULL, 0, 0, 0, NULL };
     return ParseOne(&ps, canon, layout);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxTSCheckType --
+ *	Checks the first type encoding at type, which need not be
+ *	canonical, with the extra allowances or limits of flags.  Answers
+ *	the position after it and stores its layout, or answers null with
+ *	the reason in *whyPtr.
+ *----------------------------------------------------------------------
+ */
+const char *
+KxTSCheckType(const char *type, int flags, KxTSLayout *layout, const char **whyPtr)
+{
+    Parse ps = { NULL, 0, 0, flags, NULL };
+    const char *end = *type == '\0' ? Fail(&ps, "empty type encoding")
+	: ParseOne(&ps, type, layout);
+    if (end == NULL) {
+	*whyPtr = ps.why;
+    }
+    return end;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxTSMemberType --
+ *	p at a member of a structure whose encoding passed KxTSCheckType:
+ *	answers the position of the member's type, after its quoted name if
+ *	it has one, or of the closing '}' after the last member.
+ *----------------------------------------------------------------------
+ */
+const char *
+KxTSMemberType(const char *p)
+{
+    return *p == '"' ? SkipQuoted(p) : p;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxTSFirstMember --
+ *	p at the '{' of a checked structure encoding: answers the position
+ *	of its first member.
+ *----------------------------------------------------------------------
+ */
+const char *
+KxTSFirstMember(const char *p)
+{
+    while (*p != '=') {
+	p++;
+    }
+    return p + 1;
 }

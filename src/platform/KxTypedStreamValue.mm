@@ -20,6 +20,12 @@
  *
  *	A type record, the canonical encoding stored in front of each
  *	top-level value, is such a string too.
+ *
+ *	Reading goes through the stream's decoder, which checks every item
+ *	against what is asked for and against the bytes left; what this
+ *	file adds are the checks of its own strings (lengths, the type
+ *	record, class names against the allowed-class list), with the byte
+ *	of the file where a problem was found.
  */
 #include "KxTypedStreamPriv.h"
 #include "KxObjectCheck.h"
@@ -31,11 +37,6 @@
 
 #include <objc/runtime.h>
 
-/* Visits one leaf: count values of the one-character type code at data,
- * stored as an array when isArray is set. */
-typedef void (*LeafProc)(void *context, char code, unsigned char *data,
-			 int count, int isArray);
-
 typedef struct DecodeContext {
     KxTypedStream *ts;
     KxTSAllocations *allocations;
@@ -43,13 +44,13 @@ typedef struct DecodeContext {
 
 /*
  *----------------------------------------------------------------------
- * Walk --
+ * KxTSWalkValue --
  *	Visits every leaf of the value of canonical type type at data, in
  *	order; answers the position after the type.
  *----------------------------------------------------------------------
  */
-static const char *
-Walk(const char *type, unsigned char *data, LeafProc leaf, void *context)
+const char *
+KxTSWalkValue(const char *type, unsigned char *data, KxTSLeafProc leaf, void *context)
 {
     KxTSLayout layout;
 
@@ -61,7 +62,7 @@ Walk(const char *type, unsigned char *data, LeafProc leaf, void *context)
 	    leaf(context, *element, data, (int) count, 1);
 	} else {
 	    for (long i = 0; i < count; i++) {
-		Walk(element, data + (size_t) i * layout.size, leaf, context);
+		KxTSWalkValue(element, data + (size_t) i * layout.size, leaf, context);
 	    }
 	}
 	return end + 1;
@@ -72,7 +73,7 @@ Walk(const char *type, unsigned char *data, LeafProc leaf, void *context)
 	while (*member != '}') {
 	    const char *end = KxTSScanType(member, &layout);
 	    offset = KxTSAlignUp(offset, layout.align);
-	    Walk(member, data + offset, leaf, context);
+	    KxTSWalkValue(member, data + offset, leaf, context);
 	    offset += layout.size;
 	    member = end;
 	}
@@ -87,7 +88,8 @@ Walk(const char *type, unsigned char *data, LeafProc leaf, void *context)
  * CheckObject, CheckClass, CheckLeaf --
  *	Raise for a leaf that cannot be written: a pointer that is no live
  *	object or class (TYPEDSTREAM_CALLER_ERROR), an object whose class
- *	does not archive, a class given as an object, a metaclass
+ *	does not archive (no NSObject descendant declaring NSCoding, so the
+ *	reader would refuse it), a class given as an object, a metaclass
  *	(TYPEDSTREAM_CLASS_ERROR), a string too long for its length word.
  *----------------------------------------------------------------------
  */
@@ -110,8 +112,7 @@ CheckObject(id object)
 		  "class %s given as an object: classes are written with the type #",
 		  class_getName((Class) object));
     }
-    if (!class_respondsToSelector(isa, @selector(encodeWithCoder:))
-	|| !class_respondsToSelector(isa, @selector(retain))) {
+    if (!KxTSClassIsArchivable(isa)) {
 	KxTSRaise(TYPEDSTREAM_CLASS_ERROR, "objects of class %s cannot be archived",
 		  class_getName(isa));
     }
@@ -164,7 +165,7 @@ CheckLeaf(void *, char code, unsigned char *data, int, int)
 void
 KxTSCheckValue(const char *canon, const void *data)
 {
-    Walk(canon, (unsigned char *) data, CheckLeaf, NULL);
+    KxTSWalkValue(canon, (unsigned char *) data, CheckLeaf, NULL);
 }
 
 /*
@@ -231,7 +232,7 @@ EncodeLeaf(void *context, char code, unsigned char *data, int count, int isArray
 void
 KxTSEncodeValue(NSArchiver *archiver, const char *canon, const void *data)
 {
-    Walk(canon, (unsigned char *) data, EncodeLeaf, archiver);
+    KxTSWalkValue(canon, (unsigned char *) data, EncodeLeaf, archiver);
 }
 
 void
@@ -247,26 +248,30 @@ KxTSWriteTypeRecord(NSArchiver *archiver, const char *canon)
  *	buffer holding its bytes and a NUL, or nil for the null string.  A
  *	length below -1, above maxLength or beyond the end of the archive
  *	raises TYPEDSTREAM_FILE_INCONSISTENCY before anything is allocated.
+ *	*atPtr (when given) receives the file offset of the string.
  *----------------------------------------------------------------------
  */
 static NSMutableData *
-ReadString(KxTypedStream *ts, int maxLength)
+ReadString(KxTypedStream *ts, int maxLength, unsigned long *atPtr)
 {
-    NSUnarchiver *unarchiver = ts->unarchiver;
+    KxTSDecoder *decoder = ts->decoder;
+    unsigned long at = [decoder fileOffset];
     int length;
-    [unarchiver decodeValueOfObjCType: "i" at: &length];
+    if (atPtr != NULL) {
+	*atPtr = at;
+    }
+    [decoder readValueOfType: "i" at: &length];
     if (length == -1) {
 	return nil;
     }
-    NSUInteger cursor = [unarchiver cursor], size = [ts->input length];
-    NSUInteger left = cursor < size ? size - cursor : 0;
-    if (length < -1 || length > maxLength || (NSUInteger) length > left) {
-	KxTSRaise(TYPEDSTREAM_FILE_INCONSISTENCY, "damaged string length %d", length);
+    if (length < -1 || length > maxLength || (NSUInteger) length > [decoder bytesLeft]) {
+	KxTSRaise(TYPEDSTREAM_FILE_INCONSISTENCY, "damaged string length %d at byte %lu",
+		  length, at);
     }
+    [decoder chargeAllocation: (size_t) length + 1];
     NSMutableData *buffer = [NSMutableData dataWithLength: (NSUInteger) length + 1];
     if (length > 0) {
-	[unarchiver decodeArrayOfObjCType: "C" count: (NSUInteger) length
-				       at: [buffer mutableBytes]];
+	[decoder readArrayOfType: "C" count: (NSUInteger) length at: [buffer mutableBytes]];
     }
     return buffer;
 }
@@ -307,10 +312,11 @@ KeepAllocation(KxTSAllocations *allocations, void *block, KxZone *zone)
 static char *
 DecodeText(DecodeContext *dc)
 {
-    NSMutableData *bytes = ReadString(dc->ts, INT_MAX);
+    NSMutableData *bytes = ReadString(dc->ts, INT_MAX, NULL);
     if (bytes == nil) {
 	return NULL;
     }
+    [dc->ts->decoder chargeAllocation: [bytes length]];
     KxZone *zone = dc->ts->zone;
     char *text = (char *) KxZoneMalloc(zone, [bytes length]);
     if (text == NULL) {
@@ -324,21 +330,27 @@ DecodeText(DecodeContext *dc)
 /*
  *----------------------------------------------------------------------
  * DecodeClass --
- *	Reads a class by its name; a name this process has no class for
- *	raises TYPEDSTREAM_CLASS_ERROR.
+ *	Reads a class by its name; a name the stream's allowed-class list
+ *	leaves out (checked before the class is looked up) or that this
+ *	process has no class for raises TYPEDSTREAM_CLASS_ERROR.
  *----------------------------------------------------------------------
  */
 static Class
 DecodeClass(KxTypedStream *ts)
 {
-    NSMutableData *name = ReadString(ts, INT_MAX);
+    unsigned long at;
+    NSMutableData *name = ReadString(ts, INT_MAX, &at);
     if (name == nil) {
 	return Nil;
     }
-    Class cls = objc_lookUpClass((const char *) [name bytes]);
+    const char *text = (const char *) [name bytes];
+    if (![ts->decoder allowsClassNamed: text]) {
+	KxTSRaise(TYPEDSTREAM_CLASS_ERROR,
+		  "class %.200s at byte %lu is not among the stream's allowed classes", text, at);
+    }
+    Class cls = objc_lookUpClass(text);
     if (cls == Nil) {
-	KxTSRaise(TYPEDSTREAM_CLASS_ERROR, "no class named %.200s",
-		  (const char *) [name bytes]);
+	KxTSRaise(TYPEDSTREAM_CLASS_ERROR, "no class named %.200s at byte %lu", text, at);
     }
     return cls;
 }
@@ -346,7 +358,7 @@ DecodeClass(KxTypedStream *ts)
 /*
  *----------------------------------------------------------------------
  * DecodeLeaf --
- *	Reads one leaf through the stream's unarchiver into data.  Objects
+ *	Reads one leaf through the stream's decoder into data.  Objects
  *	come back autoreleased.
  *----------------------------------------------------------------------
  */
@@ -354,13 +366,13 @@ static void
 DecodeLeaf(void *context, char code, unsigned char *data, int count, int isArray)
 {
     DecodeContext *dc = (DecodeContext *) context;
-    NSUnarchiver *unarchiver = dc->ts->unarchiver;
+    KxTSDecoder *decoder = dc->ts->decoder;
     char type[2] = { code, '\0' };
 
     switch (code) {
     case '@': {
 	id object = nil;
-	[unarchiver decodeValueOfObjCType: "@" at: &object];
+	[decoder readValueOfType: "@" at: &object];
 	*(id *) data = [object autorelease];
 	break;
     }
@@ -368,12 +380,12 @@ DecodeLeaf(void *context, char code, unsigned char *data, int count, int isArray
 	*(char **) data = DecodeText(dc);
 	break;
     case '%': {
-	NSMutableData *text = ReadString(dc->ts, INT_MAX);
+	NSMutableData *text = ReadString(dc->ts, INT_MAX, NULL);
 	*(const char **) data = text != nil ? KxUniqueString((const char *) [text bytes]) : NULL;
 	break;
     }
     case ':': {
-	NSMutableData *name = ReadString(dc->ts, INT_MAX);
+	NSMutableData *name = ReadString(dc->ts, INT_MAX, NULL);
 	*(SEL *) data = name != nil ? sel_registerName((const char *) [name bytes]) : NULL;
 	break;
     }
@@ -382,9 +394,9 @@ DecodeLeaf(void *context, char code, unsigned char *data, int count, int isArray
 	break;
     default:
 	if (isArray) {
-	    [unarchiver decodeArrayOfObjCType: type count: (NSUInteger) count at: data];
+	    [decoder readArrayOfType: type count: (NSUInteger) count at: data];
 	} else {
-	    [unarchiver decodeValueOfObjCType: type at: data];
+	    [decoder readValueOfType: type at: data];
 	}
 	break;
     }
@@ -402,7 +414,7 @@ KxTSDecodeValue(KxTypedStream *ts, const char *canon, void *data,
 		KxTSAllocations *allocations)
 {
     DecodeContext dc = { ts, allocations };
-    Walk(canon, (unsigned char *) data, DecodeLeaf, &dc);
+    KxTSWalkValue(canon, (unsigned char *) data, DecodeLeaf, &dc);
 }
 
 /*
@@ -415,11 +427,13 @@ KxTSDecodeValue(KxTypedStream *ts, const char *canon, void *data,
 void
 KxTSCheckTypeRecord(KxTypedStream *ts, const char *canon)
 {
-    NSMutableData *stored = ReadString(ts, KX_TS_MAX_TYPE_LENGTH);
+    unsigned long at;
+    NSMutableData *stored = ReadString(ts, KX_TS_MAX_TYPE_LENGTH, &at);
     const char *text = stored != nil ? (const char *) [stored bytes] : "(none)";
     if (strcmp(text, canon) != 0) {
 	KxTSRaise(TYPEDSTREAM_TYPE_DESCRIPTOR_ERROR,
-		  "the stream holds a value of type %.200s, not %.200s", text, canon);
+		  "the stream holds a value of type %.200s, not %.200s, at byte %lu", text,
+		  canon, at);
     }
 }
 

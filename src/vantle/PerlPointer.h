@@ -38,6 +38,11 @@ int  VantlePriv_SVGetPointer(SV *sv, const char **typePtr, void **addressPtr,
  * 1, changing nothing, when sv is no typed pointer. */
 int  VantlePriv_SVSetPointerValue(SV *sv, void *address);
 
+/* The element holding a typed pointer's address, shared by every copy of
+ * the reference and freed with the last of them (a place for magic that
+ * follows the pointer's life); null when sv is no typed pointer. */
+SV  *VantlePriv_SVPointerAddressSV(SV *sv);
+
 /* Converts value to C into the storage a typed pointer points to (C
  * strings are stored as private copies). */
 int  VantlePriv_SVPointerStoreSV(SV *pointer, SV *value, Tcl_DString *errors);

@@ -142,6 +142,20 @@ VantlePriv_SVSetPointerValue(SV *sv, void *address)
 }
 
 /*
+ *----------------------------------------------------------------------
+ * VantlePriv_SVPointerAddressSV --
+ *	The address element of a typed pointer's array, or null.
+ *----------------------------------------------------------------------
+ */
+SV *
+VantlePriv_SVPointerAddressSV(SV *sv)
+{
+    BQCPERL_dTHX;
+    AV *av = PointerArray(aTHX_ sv);
+    return av != NULL ? AvARRAY(av)[1] : NULL;
+}
+
+/*
  * Target --
  *	Reads a typed pointer for access through it: the pointed-to type and
  *	the address, or 1 with the message.  The pointer's array is kept

@@ -15,8 +15,9 @@
 extern "C" {
 #endif
 
-/* Registers the fourteen subs of Vantle::TypedStream in the current
- * interpreter, under the file name "TypedStream". */
+/* Registers the subs of Vantle::TypedStream (the fourteen platform
+ * calls and the two read options) in the current interpreter, under the
+ * file name "TypedStream". */
 void VantlePriv_TypedStream_Init(void);
 
 /* The whole body of an XS sub (ts) answering the integer function gives

@@ -8,8 +8,17 @@
  *	Only streams this package opened and has not closed are accepted,
  *	and only zones it handed out (or the default zone): a typed pointer
  *	is any address a Perl program cares to make, and the platform would
- *	take a made-up one as a stream.  Closing a stream nulls the typed
- *	pointer, so every copy of it croaks "NULL stream" afterwards.
+ *	take a made-up one as a stream.  What this package made carries
+ *	magic on the pointer's address element, which every copy of the
+ *	reference shares: a stream's magic owns the stream, so when the
+ *	last copy goes the stream is closed and freed (a write stream writes
+ *	its file first), and a typed pointer without the magic, or whose
+ *	magic names another address, is no stream.  Closing a stream nulls
+ *	the typed pointer, so every copy of it croaks "NULL stream"
+ *	afterwards.  The package keeps no state of its own: everything it
+ *	knows lives on the Perl values, so each interpreter has its own,
+ *	and a thread's copy of a stream value (made when a Perl thread
+ *	starts) owns nothing and is refused.
  *
  *	Every platform call runs under the platform guard.  Typed-stream
  *	errors croak "<sub>: exception <NAME>" followed by the platform's
@@ -38,43 +47,86 @@
  * value; a longer length read from a file is damage. */
 #define MAX_STRING_LENGTH ((1 << 30) - 1)
 
-static Tcl_HashTable openStreams;	/* KxTypedStream * -> 1 */
-static Tcl_HashTable knownZones;	/* KxZone * -> 1 */
-static int registriesReady;
+static int StreamMagicFree(pTHX_ SV *sv, MAGIC *mg);
+static int StreamMagicDup(pTHX_ MAGIC *mg, CLONE_PARAMS *param);
 
-static void
-EnsureRegistries(void)
-{
-    if (!registriesReady) {
-	Tcl_InitHashTable(&openStreams, TCL_ONE_WORD_KEYS);
-	Tcl_InitHashTable(&knownZones, TCL_ONE_WORD_KEYS);
-	registriesReady = 1;
-    }
-}
+/* Magic on the address element of the typed pointers this package made:
+ * a stream's owns the stream (mg_ptr, null once closed); a zone's only
+ * vouches for the address (mg_ptr). */
+static MGVTBL streamVtable = { NULL, NULL, NULL, NULL, StreamMagicFree, NULL,
+			       StreamMagicDup, NULL };
+static MGVTBL zoneVtable;
 
+/*
+ *----------------------------------------------------------------------
+ * StreamMagicFree --
+ *	The last copy of a stream value is gone: closes the stream if it
+ *	is still open.  A failure to write a write stream's file can only
+ *	be warned about here.
+ *----------------------------------------------------------------------
+ */
 static void
-Remember(Tcl_HashTable *table, void *key)
+CloseProc(void *context)
 {
-    int isNew;
-    EnsureRegistries();
-    Tcl_CreateHashEntry(table, (const char *) key, &isNew);
+    KxCloseTypedStream((KxTypedStream *) context);
 }
 
 static int
-IsKnown(Tcl_HashTable *table, void *key)
+StreamMagicFree(pTHX_ SV *sv, MAGIC *mg)
 {
-    EnsureRegistries();
-    return Tcl_FindHashEntry(table, (const char *) key) != NULL;
+    PERL_UNUSED_ARG(sv);
+    KxTypedStream *ts = (KxTypedStream *) mg->mg_ptr;
+    if (ts == NULL) {
+	return 0;
+    }
+    mg->mg_ptr = NULL;
+    BqCPerl_SetInterp(aTHX);	/* objects freed with the stream may call Perl */
+    KxErrorInfo caught;
+    if (KxGuard(CloseProc, ts, &caught) != 0) {
+	Tcl_DString text;
+	Tcl_DStringInit(&text);
+	VantlePriv_AppendCaughtError(&text, &caught);
+	KxErrorInfoClear(&caught);
+	SV *message = sv_2mortal(newSVpvf("Vantle::TypedStream: a stream dropped without "
+		"KxCloseTypedStream failed to close: %s", Tcl_DStringValue(&text)));
+	Tcl_DStringFree(&text);
+	warn_sv(message);
+    }
+    return 0;
 }
 
-static void
-Forget(Tcl_HashTable *table, void *key)
+/*
+ * StreamMagicDup --
+ *	A new thread's copy of a stream value owns no stream: the stream
+ *	stays with the interpreter that opened it.
+ */
+static int
+StreamMagicDup(pTHX_ MAGIC *mg, CLONE_PARAMS *param)
 {
-    EnsureRegistries();
-    Tcl_HashEntry *entry = Tcl_FindHashEntry(table, (const char *) key);
-    if (entry != NULL) {
-	Tcl_DeleteHashEntry(entry);
-    }
+    PERL_UNUSED_ARG(param);
+    mg->mg_ptr = NULL;
+    return 0;
+}
+
+/*
+ * Mark, FindMark --
+ *	Put magic of vtable naming address on a typed pointer this package
+ *	made; find it on a typed pointer (null when it has none).
+ */
+static void
+Mark(pTHX_ SV *pointer, MGVTBL *vtable, void *address)
+{
+    MAGIC *mg = sv_magicext(VantlePriv_SVPointerAddressSV(pointer), NULL, PERL_MAGIC_ext,
+	    vtable, (const char *) address, 0);
+    mg->mg_flags |= MGf_DUP;
+}
+
+static MAGIC *
+FindMark(pTHX_ SV *pointer, MGVTBL *vtable)
+{
+    SV *addressSV = VantlePriv_SVPointerAddressSV(pointer);
+    return addressSV != NULL && SvMAGICAL(addressSV)
+	? mg_findext(addressSV, PERL_MAGIC_ext, vtable) : NULL;
 }
 
 /* The type encoding of a C type name in the binding's table, or the
@@ -147,12 +199,16 @@ Platform(pTHX_ const char *subName, int *codePtr, Body body)
  * StreamArgument --
  *	The open stream a Perl value stands for.  Answers null, or the
  *	mortal message: "%s: invalid typed stream: %s" for no typed
- *	pointer, "%s: illegal typed stream" for one of another type or at an
- *	address that is no open stream, "NULL stream" for a null one.
+ *	pointer, "%s: illegal typed stream" for one of another type or
+ *	that is no open stream of this package, "NULL stream" for a null
+ *	one.  The value is kept alive until the caller's temporaries are
+ *	freed, so Perl code run during the call cannot close it by dropping
+ *	the last reference; *markPtr (when given) receives its magic.
  *----------------------------------------------------------------------
  */
 static SV *
-StreamArgument(pTHX_ SV *sv, const char *subName, KxTypedStream **streamPtr)
+StreamArgument(pTHX_ SV *sv, const char *subName, KxTypedStream **streamPtr,
+	MAGIC **markPtr = NULL)
 {
     const char *type;
     void *address;
@@ -172,10 +228,15 @@ StreamArgument(pTHX_ SV *sv, const char *subName, KxTypedStream **streamPtr)
     if (address == NULL) {
 	return sv_2mortal(newSVpvs("NULL stream"));
     }
-    if (!IsKnown(&openStreams, address)) {
+    MAGIC *mg = FindMark(aTHX_ sv, &streamVtable);
+    if (mg == NULL || mg->mg_ptr != address) {
 	return sv_2mortal(newSVpvf("%s: illegal typed stream", subName));
     }
+    sv_2mortal(SvREFCNT_inc_simple_NN(SvRV(sv)));
     *streamPtr = (KxTypedStream *) address;
+    if (markPtr != NULL) {
+	*markPtr = mg;
+    }
     return NULL;
 }
 
@@ -225,9 +286,9 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxOpenTypedStreamForFile)
     if (ts == NULL) {
 	croak("cannot open file %s for %s", fileName, doing);
     }
-    Remember(&openStreams, ts);
     SV *result = sv_newmortal();
     VantlePriv_SVNewPointer(result, StreamType(), ts);
+    Mark(aTHX_ result, &streamVtable, ts);
     ST(0) = result;
     XSRETURN(1);
 }
@@ -250,11 +311,12 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxCloseTypedStream)
 	croak("Usage: %s(ts)", subName);
     }
     KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    MAGIC *streamMark = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts, &streamMark));
     int code = 0;
     SV *failure = Platform(aTHX_ subName, &code, [&] { KxCloseTypedStream(ts); });
     if (code != TYPEDSTREAM_CALLER_ERROR) {
-	Forget(&openStreams, ts);
+	streamMark->mg_ptr = NULL;
 	VantlePriv_SVSetPointerValue(ST(0), NULL);
     }
     CROAK_IF(failure);
@@ -562,7 +624,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxReadObject)
  *----------------------------------------------------------------------
  * KxSetTypedStreamZone(ts, z), KxGetTypedStreamZone(ts) --
  *	The zone reading allocates from.  Only the default zone, null and
- *	zones KxGetTypedStreamZone answered are accepted.
+ *	values KxGetTypedStreamZone answered (or copies of them) are
+ *	accepted.
  *----------------------------------------------------------------------
  */
 XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamZone)
@@ -587,8 +650,11 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamZone)
     }
     Tcl_DStringFree(&errors);
     KxZone *zone = (KxZone *) address;
+    MAGIC *zoneMark = zone != NULL && zone != KxDefaultMallocZone()
+	? FindMark(aTHX_ ST(1), &zoneVtable) : NULL;
     if (!BqTypeSpec_CompatiblePtrTypes(ZoneType(), type)
-	    || (zone != NULL && zone != KxDefaultMallocZone() && !IsKnown(&knownZones, zone))) {
+	    || (zone != NULL && zone != KxDefaultMallocZone()
+		&& (zoneMark == NULL || zoneMark->mg_ptr != (char *) zone))) {
 	croak("%s: illegal zone", subName);
     }
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { KxSetTypedStreamZone(ts, zone); }));
@@ -607,13 +673,88 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxGetTypedStreamZone)
     CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
     KxZone *zone = NULL;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { zone = KxGetTypedStreamZone(ts); }));
-    if (zone != NULL) {
-	Remember(&knownZones, zone);
-    }
     SV *result = sv_newmortal();
     VantlePriv_SVNewPointer(result, ZoneType(), zone);
+    Mark(aTHX_ result, &zoneVtable, zone);
     ST(0) = result;
     XSRETURN(1);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxSetTypedStreamAllowedClasses(ts, classes) --
+ *	Limits the classes a read stream makes objects of to the names in
+ *	the array reference classes; undef lifts the limit.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllowedClasses)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxSetTypedStreamAllowedClasses";
+    if (items != 2) {
+	croak("Usage: %s(ts,classes)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    SV *classes = ST(1);
+    SvGETMAGIC(classes);
+    const char **names = NULL;
+    int count = 0;
+    if (SvOK(classes)) {
+	if (!SvROK(classes) || SvTYPE(SvRV(classes)) != SVt_PVAV) {
+	    croak("%s: the classes are not an array reference or undef", subName);
+	}
+	AV *av = (AV *) SvRV(classes);
+	SSize_t n = av_top_index(av) + 1;
+	if (n > INT_MAX) {
+	    croak("%s: too many classes", subName);
+	}
+	Newxz(names, n > 0 ? n : 1, const char *);
+	SAVEFREEPV(names);
+	for (SSize_t i = 0; i < n; i++) {
+	    SV **element = av_fetch(av, i, 0);
+	    STRLEN length;
+	    const char *name = element != NULL ? SvPV_const(*element, length) : NULL;
+	    if (name == NULL || length == 0 || strlen(name) != length) {
+		croak("%s: class name %ld is empty or holds a NUL byte", subName, (long) i);
+	    }
+	    names[i] = name;
+	}
+	count = (int) n;
+    }
+    CROAK_IF(Platform(aTHX_ subName, NULL, [&] {
+	KxSetTypedStreamAllowedClasses(ts, names, count);
+    }));
+    XSRETURN_EMPTY;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * KxSetTypedStreamAllocationLimit(ts, bytes) --
+ *	Sets how much one read of a read stream may allocate; 0 restores
+ *	the default.
+ *----------------------------------------------------------------------
+ */
+XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllocationLimit)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    const char *subName = "Vantle::TypedStream::KxSetTypedStreamAllocationLimit";
+    if (items != 2) {
+	croak("Usage: %s(ts,bytes)", subName);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    SV *bytes = ST(1);
+    SvGETMAGIC(bytes);
+    if (!looks_like_number(bytes) || SvNV_nomg(bytes) < 0
+	    || SvNV_nomg(bytes) != (NV) (UV) SvNV_nomg(bytes)) {
+	croak("%s: the limit is not a whole number of bytes", subName);
+    }
+    size_t limit = (size_t) SvUV_nomg(bytes);
+    CROAK_IF(Platform(aTHX_ subName, NULL, [&] { KxSetTypedStreamAllocationLimit(ts, limit); }));
+    XSRETURN_EMPTY;
 }
 
 typedef struct StreamSub {
@@ -641,6 +782,10 @@ static const StreamSub streamSubs[] = {
 	XS_Vantle__TypedStream__KxGetTypedStreamZone },
     { "Vantle::TypedStream::KxEndOfTypedStream", XS_Vantle__TypedStream__KxEndOfTypedStream },
     { "Vantle::TypedStream::KxSystemVersion", XS_Vantle__TypedStream__KxSystemVersion },
+    { "Vantle::TypedStream::KxSetTypedStreamAllowedClasses",
+	XS_Vantle__TypedStream__KxSetTypedStreamAllowedClasses },
+    { "Vantle::TypedStream::KxSetTypedStreamAllocationLimit",
+	XS_Vantle__TypedStream__KxSetTypedStreamAllocationLimit },
 };
 
 /*
@@ -654,7 +799,6 @@ void
 VantlePriv_TypedStream_Init(void)
 {
     BQCPERL_dTHX;
-    EnsureRegistries();
     for (size_t i = 0; i < sizeof streamSubs / sizeof streamSubs[0]; i++) {
 	newXS(streamSubs[i].name, streamSubs[i].fn, "TypedStream");
     }
