@@ -354,6 +354,20 @@ subtest 'sends in a loop with pools drained keep memory flat' => sub {
     my $after = $rss->();
     cmp_ok($after - $before, '<', 2048, "40000 sends grew the process by less than 2 MB")
 	or diag("grew from $before kB to $after kB");
+
+    # A structure argument holding a string, then an argument whose FETCH
+    # dies: the send never returns, and the string must go all the same.
+    Vantle::TestSupport::test_classes();
+    package DiesOnFetch { sub TIESCALAR { bless {}, shift } sub FETCH { die "no\n" } }
+    tie my $dies, 'DiesOnFetch';
+    my $label = { _0 => 'a label of some length, copied for the call', _1 => 1 };
+    my $failing = sub { eval { VantleTestLabels->lengthOfLabel_orRaise_($label, $dies) } for 1 .. 5000 };
+    $failing->();
+    $before = $rss->();
+    $failing->() for 1 .. 10;
+    $after = $rss->();
+    cmp_ok($after - $before, '<', 1024, "50000 sends cut short by a Perl error kept memory flat")
+	or diag("grew from $before kB to $after kB");
 };
 
 subtest 'trace' => sub {

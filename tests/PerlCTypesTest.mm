@@ -174,7 +174,7 @@ TEST_F(PerlCTypes, MembersWithoutNamesAreKeyedByIndex)
 
     Outer again;
     memset(&again, 0, sizeof again);
-    ASSERT_EQ(0, ToC(value, &again, @encode(Outer))) << Errors();
+    ASSERT_EQ(0, ToC(value, &again, @encode(Outer), BQ_QUAL_OWNED)) << Errors();
     EXPECT_STREQ("anonymous", again.name);
     char *copy = again.name;
     again.name = original.name;
@@ -346,17 +346,32 @@ TEST_F(PerlCTypes, FoundationStructuresHaveTheirMemberNames)
     EXPECT_EQ("__signature,x,y", Text(value, "join ',', sort keys %{$v->{origin}}"));
 }
 
-TEST_F(PerlCTypes, AggregateStringsAreCopiesTheCallerReleases)
+/* Strings inside an aggregate that is only lent its values (a message
+ * argument) are Perl temporaries, gone with the caller's; storage that
+ * owns its strings gets copies it frees with VantlePriv_FreeElementStrings. */
+TEST_F(PerlCTypes, AggregateStringsAreTemporariesOrOwnedCopies)
 {
     const char *type = "[2{?=\"a\"*\"b\"[2r*]\"n\"i}]";
     struct Element { char *a; const char *b[2]; int n; } elements[2];
     memset(elements, 0, sizeof elements);
     SV *value = Perl("[ { a => 'one', b => ['x', undef], n => 1 },"
 	    " { a => undef, b => ['y', 'z'], n => 2 } ]");
+
+    ENTER;
+    SAVETMPS;
     ASSERT_EQ(0, ToC(value, elements, type)) << Errors();
     EXPECT_STREQ("one", elements[0].a);
     EXPECT_STREQ("z", elements[1].b[1]);
     EXPECT_EQ(2, elements[1].n);
+    SV *one = *hv_fetchs((HV *) SvRV(*av_fetch((AV *) SvRV(value), 0, 0)), "a", 0);
+    EXPECT_NE(SvPVX(one), elements[0].a) << "a copy, never the scalar's own buffer";
+    FREETMPS;
+    LEAVE;
+
+    memset(elements, 0, sizeof elements);
+    ASSERT_EQ(0, ToC(value, elements, type, BQ_QUAL_OWNED)) << Errors();
+    EXPECT_STREQ("one", elements[0].a);
+    EXPECT_STREQ("z", elements[1].b[1]);
 
     char *lent = (char *) "not ours";
     VantlePriv_FreeElementStrings("*", &lent);

@@ -30,14 +30,15 @@
  *	  integers are read at their type's width from the word's low bytes,
  *	  whatever the upper bytes hold.
  *	- BQ_QUAL_OWNED: C string storage belongs to the receiver.  To C, a
- *	  "char *" gets a private copy (freeing the string the storage held
- *	  before, so that storage must hold null or such a copy) and refuses
- *	  a typed pointer; from C, the string is freed once copied.  Atoms ('%') are never copied or
- *	  freed.  Strings inside arrays and structures converted to C are
- *	  always such copies: convert aggregates into zeroed storage and
- *	  release them with VantlePriv_FreeElementStrings.  When a Perl
- *	  error escapes from such a conversion, the conversion has freed
- *	  them already (and cleared their places).
+ *	  "char *" gets a private copy from the default malloc zone (freeing
+ *	  the string the storage held before, so that storage must hold null
+ *	  or such a copy) and refuses a typed pointer; from C, the string is
+ *	  freed once copied.  The strings inside arrays and structures follow
+ *	  their aggregate: copies of their own in owned storage, Perl
+ *	  temporaries otherwise.  Without the bit (a message argument, a
+ *	  stream's buffer), a string is lent: a copy that lives until the
+ *	  caller's temporaries are freed, or for a "const char *" the
+ *	  scalar's own buffer.  Atoms ('%') are never copied or freed.
  *	- BQ_QUAL_ELEMENT: the value is an element of an aggregate converted
  *	  from C.
  *
@@ -66,11 +67,12 @@ extern CTypeTable *VantlePriv_CTypeTable;
  * do nothing).  Called by the module's boot. */
 void VantlePriv_CTypeInit(void);
 
-/* Frees the C strings an aggregate conversion to C copied into storage
- * of type (the "char *" elements and members of arrays and structures,
- * recursively) and clears them.  A string the type is itself is left
- * alone: only the caller knows whether it owns it.  For callers that
- * convert aggregate arguments into temporary storage. */
+/* Frees the C strings held by storage of an aggregate type (the
+ * "char *" elements and members of arrays and structures, recursively),
+ * copies from the default malloc zone, and clears them.  A string the
+ * type is itself is left alone: only the caller knows whether it owns
+ * it.  For storage that owns its strings: an aggregate read from a
+ * stream, or converted to C with BQ_QUAL_OWNED. */
 void VantlePriv_FreeElementStrings(const char *type, void *storage);
 
 #ifdef __cplusplus

@@ -46,13 +46,15 @@
 CTypeTable *VantlePriv_CTypeTable;
 
 /* Qualifier words handed to the pieces of an aggregate: to C, only the
- * bits from BQ_QUAL_OWNED up survive and strings are always copied (the
- * aggregate's storage owns them); from C, only the bits from
- * BQ_QUAL_ELEMENT up survive, and the element mark is set. */
+ * bits from BQ_QUAL_OWNED up survive, so a piece owns its string exactly
+ * when the aggregate's storage does, and is otherwise lent a copy (a
+ * member is never a constant the callee promised to leave alone); from
+ * C, only the bits from BQ_QUAL_ELEMENT up survive, and the element mark
+ * is set. */
 static inline unsigned
 ElementQualifiersToC(unsigned qualifiers)
 {
-    return (qualifiers & ~(unsigned) (BQ_QUAL_OWNED - 1)) | BQ_QUAL_OWNED;
+    return qualifiers & ~(unsigned) (BQ_QUAL_OWNED - 1);
 }
 
 static inline unsigned
@@ -1139,51 +1141,23 @@ StructFromC(pTHX_ CTypeTable *table, SV *sv, const char *type, const char *typeE
 /*
  *----------------------------------------------------------------------
  * AggregateToC --
- *	Converts an array or a structure.  Storage converted into without
- *	BQ_QUAL_OWNED (a message argument, a stream's buffer) is released
- *	by the caller once it is done with it, which a Perl error escaping
- *	from the conversion (a tied element's FETCH that dies) would skip:
- *	so the strings copied until then are freed again, from a scope of
- *	the conversion's own, when it ends by a Perl error.  A conversion
- *	that returns, having succeeded or failed, leaves them to its
- *	caller.  Storage that owns its strings (an instance variable, a
- *	pointer's target) keeps what was stored, as it does for a failure.
+ *	Converts an array or a structure.  The strings of storage that is
+ *	only lent its values (no BQ_QUAL_OWNED: a message argument, a
+ *	stream's buffer) are Perl temporaries, like those of a "char *"
+ *	argument: they live until the caller's statement is done, and a
+ *	Perl error anywhere in the send (a later argument's FETCH that dies)
+ *	frees them with every other temporary.  Storage that owns its
+ *	strings (an instance variable, a pointer's target) gets copies it
+ *	frees itself, and keeps what was stored when a conversion fails.
  *----------------------------------------------------------------------
  */
-typedef struct UnfinishedAggregate {
-    const char *type;
-    void *storage;
-    int finished;
-} UnfinishedAggregate;
-
-static void
-FreeUnfinishedAggregate(pTHX_ void *data)
-{
-    PERL_UNUSED_CONTEXT;
-    UnfinishedAggregate *aggregate = (UnfinishedAggregate *) data;
-    if (!aggregate->finished) {
-	VantlePriv_FreeElementStrings(aggregate->type, aggregate->storage);
-    }
-}
-
 static int
-AggregateToC(pTHX_ CTypeTable *table, SV *sv, const char *type, const char *end,
-	void *cstorage, int flag, unsigned qualifiers, Tcl_DString *errors)
+AggregateToC(pTHX_ CTypeTable *table, SV *sv, const char *type, void *cstorage, int flag,
+	unsigned qualifiers, Tcl_DString *errors)
 {
-    int (*convert)(pTHX_ CTypeTable *, SV *, const char *, void *, int, unsigned,
-	    Tcl_DString *) = type[0] == '[' ? ArrayToC : StructToC;
-    if ((qualifiers & BQ_QUAL_OWNED) || memchr(type, '*', (size_t) (end - type)) == NULL) {
-	return convert(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors);
-    }
-    /* The record lives in this frame: Perl unwinds its save stack before
-     * it leaves the frames of the code that died. */
-    UnfinishedAggregate aggregate = { type, cstorage, 0 };
-    ENTER;
-    SAVEDESTRUCTOR_X(FreeUnfinishedAggregate, &aggregate);
-    int failed = convert(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors);
-    aggregate.finished = 1;
-    LEAVE;
-    return failed;
+    return type[0] == '['
+	? ArrayToC(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors)
+	: StructToC(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors);
 }
 
 /*
@@ -1214,7 +1188,7 @@ DefaultToC(void *, Tcl_DString *errors, CTypeTable *table, void *ivalue, void *c
     case '^':
 	return PointerToC(aTHX_ sv, type, end, cstorage, qualifiers, errors);
     case '[': case '{':
-	return AggregateToC(aTHX_ table, sv, type, end, cstorage, flag, qualifiers, errors);
+	return AggregateToC(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors);
     default:
 	return CannotConvert(errors, "to", type);
     }
@@ -1320,14 +1294,6 @@ static const Registration registrations[] = {
     { "B", "bool", INTEGER },
 };
 
-/* The message send's release procedure: an aggregate argument converted
- * to C holds copies of its strings. */
-static void
-ReleaseArgument(CTypeTable *, const char *type, void *storage)
-{
-    VantlePriv_FreeElementStrings(type, storage);
-}
-
 void
 VantlePriv_CTypeInit(void)
 {
@@ -1342,7 +1308,6 @@ VantlePriv_CTypeInit(void)
 	const Registration *r = &registrations[i];
 	BqOsmo_AddCType(table, r->type, r->name, r->toC, NULL, r->fromC, NULL);
     }
-    table->releaseArgument = ReleaseArgument;
     VantlePriv_CTypeTable = table;
 }
 

@@ -452,8 +452,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxWriteType)
     } else {
 	failure = Platform(aTHX_ subName, NULL, [&] { KxWriteType(ts, type, buffer); });
     }
-    /* Also after a failed conversion: it may have copied some strings. */
-    VantlePriv_FreeElementStrings(type, buffer);
+    /* The strings of the buffer are Perl temporaries: they go with the
+     * conversion's scope, whatever happened. */
     LEAVE;
     CROAK_IF(failure);
     XSRETURN_EMPTY;
