@@ -44,10 +44,10 @@ typedef struct HandleRegistry {
     struct HandleRegistry *next;	/* every live interpreter's */
 } HandleRegistry;
 
-/* A plain mutex, not the recursive kind the other registries use: it is
- * taken around a few table operations on the path of every message, and
- * nothing done under it takes it again. */
-static pthread_mutex_t registriesLock = PTHREAD_MUTEX_INITIALIZER;
+/* A spin lock, not the mutex the other registries use: it is taken
+ * around a few table operations on the path of every message, and
+ * nothing done under it takes a lock or calls out. */
+static KxSpinLock registriesLock = KX_SPIN_LOCK_INITIALIZER;
 static HandleRegistry *registries;
 
 /* Alignment every object pointer has; a handle value with any of these
@@ -74,7 +74,7 @@ VantlePriv_SymtabInterpInit(pTHX_ VantleContext *context)
     PERL_UNUSED_CONTEXT;
     HandleRegistry *registry = (HandleRegistry *) safecalloc(1, sizeof *registry);
     Tcl_InitHashTable(&registry->table, TCL_ONE_WORD_KEYS);
-    KxLockGuard guard(&registriesLock);
+    KxSpinGuard guard(&registriesLock);
     registry->next = registries;
     registries = registry;
     context->handles = registry;
@@ -89,7 +89,7 @@ VantlePriv_SymtabInterpEnd(pTHX_ VantleContext *context)
 	return;
     }
     {
-	KxLockGuard guard(&registriesLock);
+	KxSpinGuard guard(&registriesLock);
 	for (HandleRegistry **link = &registries; *link != NULL; link = &(*link)->next) {
 	    if (*link == registry) {
 		*link = registry->next;
@@ -164,7 +164,7 @@ FindReferentLocked(HandleRegistry *registry, id object)
 static SV *
 RegisteredReferent(pTHX_ id object)
 {
-    KxLockGuard guard(&registriesLock);
+    KxSpinGuard guard(&registriesLock);
     return FindReferentLocked(OwnRegistry(aTHX), object);
 }
 
@@ -195,7 +195,7 @@ PointAtNewReferent(pTHX_ SV *sv, id object)
     if (object == nil) {
 	SvREFCNT_inc_simple_void_NN(referent);
     }
-    KxLockGuard guard(&registriesLock);
+    KxSpinGuard guard(&registriesLock);
     HandleRegistry *registry = OwnRegistry(aTHX);
     if (registry != NULL) {
 	int isNew;
@@ -295,7 +295,7 @@ Vantle_UnregisterObject(id object)
     if (object == nil) {
 	return;
     }
-    KxLockGuard guard(&registriesLock);
+    KxSpinGuard guard(&registriesLock);
     for (HandleRegistry *registry = registries; registry != NULL; registry = registry->next) {
 	MarkDeallocatedLocked(registry, object);
     }
@@ -307,7 +307,7 @@ VantlePriv_ForgetObject(pTHX_ id object)
     if (object == nil) {
 	return;
     }
-    KxLockGuard guard(&registriesLock);
+    KxSpinGuard guard(&registriesLock);
     HandleRegistry *registry = OwnRegistry(aTHX);
     if (registry != NULL) {
 	MarkDeallocatedLocked(registry, object);
