@@ -82,3 +82,23 @@ $pool->release;
 eval { $pool->release };
 ($error = $@) =~ s/ at .*//s;
 show('NSAutoreleasePool->new, ->release twice', $error);
+
+print "\nTyped streams: objects to a file and back\n";
+{
+    require Vantle::TypedStream;
+    require File::Temp;
+    my $file = File::Temp->new(SUFFIX => '.ts');
+    my $shared = Vantle::obj({ name => "shared" });
+    my $ts = Vantle::TypedStream::KxOpenTypedStreamForFile("$file", "w");
+    Vantle::TypedStream::KxWriteRootObject($ts, Vantle::obj([$shared, $shared]));
+    Vantle::TypedStream::KxCloseTypedStream($ts);
+    # A file names the classes it makes objects of: a reader says which
+    # it accepts, and anything else is an error before the class is used.
+    $ts = Vantle::TypedStream::KxOpenTypedStreamForFile("$file", "r");
+    Vantle::TypedStream::KxSetTypedStreamAllowedClasses($ts,
+        [qw(NSMutableArray NSMutableDictionary NSString)]);
+    my $copy = Vantle::TypedStream::KxReadObject($ts);
+    show('written and read back, ->count', $copy->count);
+    show('the shared element is still one object', $copy->[0] == $copy->[1] ? "yes" : "no");
+    Vantle::TypedStream::KxCloseTypedStream($ts);
+}
