@@ -131,7 +131,7 @@ TEST_F(PerlCTypes, StructuresLandWhereTheCompilerPutsTheirMembers)
     memset(&converted, 0xAA, sizeof converted);
     memset(&expected, 0xAA, sizeof expected);
     converted.name = NULL;	/* the string it holds is released */
-    ASSERT_EQ(0, ToC(value, &converted, namedOuter)) << Errors();
+    ASSERT_EQ(0, ToC(value, &converted, namedOuter, BQ_QUAL_OWNED)) << Errors();
     expected.i = -7;
     expected.inner[0].c = 65;
     expected.inner[0].d = 2.5;

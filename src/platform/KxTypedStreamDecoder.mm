@@ -772,8 +772,12 @@ CompareNames(const void *a, const void *b)
 static int
 IsAllowed(State *ds, const char *name)
 {
-    return !ds->restricted
-	|| bsearch(&name, ds->allowed, (size_t) ds->allowedCount, sizeof(char *),
+    if (!ds->restricted) {
+	return 1;
+    }
+    /* An empty list allows nothing (and has no array to search). */
+    return ds->allowedCount > 0
+	&& bsearch(&name, ds->allowed, (size_t) ds->allowedCount, sizeof(char *),
 		   CompareNames) != NULL;
 }
 
