@@ -45,7 +45,7 @@ subtest 'can' => sub {
     is($array->can('objectAtIndex_')->($array, 1), 2, 'with arguments');
     is($count->($fixed), 1, 'to any receiver');
     ok(!defined $array->can('fly'), 'undef for a message it does not respond to');
-    ok(!defined NSObject->new->can('count'), 'nor does another object, though the sub exists');
+    ok(!defined NSObject->new->autorelease->can('count'), 'nor does another object, though the sub exists');
     ok(!defined Vantle::nil()->can('count') && !defined dead_handle()->can('count'),
        'nil and dead objects respond to nothing');
     for my $name (qw(isa can DOES VERSION DESTROY FETCH STORE TO_JSON)) {
@@ -55,7 +55,7 @@ subtest 'can' => sub {
     ok($array->can('can')->($array, 'count'), 'which still work');
     my $alloc = NSMutableArray->can('alloc');
     is(ref($alloc), 'CODE', 'a class name: a class message');
-    is(ref(NSMutableArray->$alloc->init), 'Vantle::Object', 'whose sub sends to that class');
+    is(ref(NSMutableArray->$alloc->init->autorelease), 'Vantle::Object', 'whose sub sends to that class');
     is(NSString->can('stringWithString_')->('NSString', 'made'), 'made', 'with arguments');
     ok(!defined NSString->can('count'), 'undef for an instance message');
     is(NSString->can('isa'), \&Vantle::Class::isa, "Perl's own methods for class names");
@@ -68,7 +68,7 @@ subtest 'can' => sub {
 subtest 'DOES' => sub {
     ok($array->DOES('NSArray') && $array->DOES('Vantle::Object'), 'what it isa');
     ok($array->DOES('NSCopying') && NSArray->DOES('NSCoding'), 'a protocol its class adopts');
-    ok(!NSObject->new->DOES('NSCoding'), 'not one it does not');
+    ok(!NSObject->new->autorelease->DOES('NSCoding'), 'not one it does not');
     ok(!$array->DOES('NoSuchProtocolAnywhere'), 'nor a name of nothing');
 };
 
@@ -97,7 +97,7 @@ subtest 'modules that ask objects what they are' => sub {
     my $data = Vantle::obj({ list => [1, 'two', undef], text => 'x' });
     is($json->encode([$data, $string, NSNumber->numberWithDouble_(2.5), Vantle::nil()]),
        '[{"list":[1,"two",null],"text":"x"},"text",2.5,null]', 'JSON::PP: by value');
-    like($json->encode([NSObject->new]), qr/^\["<NSObject:0x[0-9a-f]+>"\]\z/,
+    like($json->encode([NSObject->new->autorelease]), qr/^\["<NSObject:0x[0-9a-f]+>"\]\z/,
 	 'objects without a Perl value as they print');
 
     require Carp;
