@@ -12,8 +12,10 @@
  *	into foreign code (a message send, a converter, Perl), so two locks
  *	are never waited for in opposite orders.
  *
- *	KxLockGuard holds a mutex for the rest of a C++ scope; its destructor
- *	also runs when an Objective-C exception unwinds through the scope.
+ *	The handle registries, taken on the path of every message, use a
+ *	spin lock instead (KxSpinLock).  KxLockGuard and KxSpinGuard hold a
+ *	lock for the rest of a C++ scope; their destructors also run when an
+ *	Objective-C exception unwinds through the scope.
  */
 #ifndef KX_LOCK_H
 #define KX_LOCK_H
@@ -56,39 +58,39 @@ KxSpinLockRelease(KxSpinLock *lock)
 }
 
 #ifdef __cplusplus
-class KxSpinGuard {
+static inline void
+KxMutexAcquire(pthread_mutex_t *mutex)
+{
+    pthread_mutex_lock(mutex);
+}
+
+static inline void
+KxMutexRelease(pthread_mutex_t *mutex)
+{
+    pthread_mutex_unlock(mutex);
+}
+
+/* Holds a lock for the rest of a C++ scope. */
+template <typename Lock, void (*Acquire)(Lock *), void (*Release)(Lock *)>
+class KxScopedLock {
   public:
-    explicit KxSpinGuard(KxSpinLock *lock) : lock_(lock)
+    explicit KxScopedLock(Lock *lock) : lock_(lock)
     {
-	KxSpinLockAcquire(lock_);
+	Acquire(lock_);
     }
-    ~KxSpinGuard()
+    ~KxScopedLock()
     {
-	KxSpinLockRelease(lock_);
+	Release(lock_);
     }
-    KxSpinGuard(const KxSpinGuard &) = delete;
-    KxSpinGuard &operator=(const KxSpinGuard &) = delete;
+    KxScopedLock(const KxScopedLock &) = delete;
+    KxScopedLock &operator=(const KxScopedLock &) = delete;
 
   private:
-    KxSpinLock *lock_;
+    Lock *lock_;
 };
 
-class KxLockGuard {
-  public:
-    explicit KxLockGuard(pthread_mutex_t *mutex) : mutex_(mutex)
-    {
-	pthread_mutex_lock(mutex_);
-    }
-    ~KxLockGuard()
-    {
-	pthread_mutex_unlock(mutex_);
-    }
-    KxLockGuard(const KxLockGuard &) = delete;
-    KxLockGuard &operator=(const KxLockGuard &) = delete;
-
-  private:
-    pthread_mutex_t *mutex_;
-};
+typedef KxScopedLock<pthread_mutex_t, KxMutexAcquire, KxMutexRelease> KxLockGuard;
+typedef KxScopedLock<KxSpinLock, KxSpinLockAcquire, KxSpinLockRelease> KxSpinGuard;
 #endif
 
 #endif
