@@ -1068,16 +1068,16 @@ typedef enum TieAnswer {
     AnswerList		/* the results in list context, else the result */
 } TieAnswer;
 
-typedef struct TieMethodSpec {
+typedef struct TieMethodEntry {
     const char *name;
     TieMethod method;
     I32 minItems;
     I32 maxItems;	/* -1: any number */
     const char *usage;	/* a format for the name */
     TieAnswer answer;
-} TieMethodSpec;
+} TieMethodEntry;
 
-static const TieMethodSpec tieMethods[] = {
+static const TieMethodEntry tieMethods[] = {
     { "Vantle::Object::FETCH", MethodFetch, 2, 2, "Usage: %s(obj,ivar)", AnswerScalar },
     { "Vantle::Object::STORE", MethodStore, 3, 3, "Usage: %s(obj,ivar,val)", AnswerStored },
     { "Vantle::Object::DELETE", MethodDelete, 2, 2, "%s(x,elem)", AnswerScalar },
@@ -1163,7 +1163,7 @@ Dispatch(pTHX_ TieMethod method, TieCall *call, U8 gimme)
  *----------------------------------------------------------------------
  */
 static SV *
-RunTieMethod(pTHX_ const TieMethodSpec *spec, TieCall *call, U8 gimme)
+RunTieMethod(pTHX_ const TieMethodEntry *entry, TieCall *call, U8 gimme)
 {
     Tcl_DString errors;
     call->errors = &errors;
@@ -1171,21 +1171,21 @@ RunTieMethod(pTHX_ const TieMethodSpec *spec, TieCall *call, U8 gimme)
     ENTER;
     VantlePriv_EnterConversion(aTHX_ &errors);
     SV *receiver = Arg(aTHX_ call, 0);
-    if (spec->method == MethodDelete) {
+    if (entry->method == MethodDelete) {
 	if (!VantlePriv_ObjectArgument(aTHX_ receiver, &errors, &call->object)) {
-	    failure = sv_2mortal(newSVpvf("%s: %s", spec->name, Tcl_DStringValue(&errors)));
+	    failure = sv_2mortal(newSVpvf("%s: %s", entry->name, Tcl_DStringValue(&errors)));
 	}
     } else {
-	failure = VantlePriv_ReceiverArgument(aTHX_ receiver, spec->name, &errors,
+	failure = VantlePriv_ReceiverArgument(aTHX_ receiver, entry->name, &errors,
 		&call->object);
     }
     if (failure == NULL) {
-	SEL access = spec->method == MethodFetch ? @selector(valueForKey:)
-	    : spec->method == MethodStore ? @selector(takeValue:forKey:) : (SEL) NULL;
-	failure = ChooseView(aTHX_ spec->name, call->object, access, &call->view);
+	SEL access = entry->method == MethodFetch ? @selector(valueForKey:)
+	    : entry->method == MethodStore ? @selector(takeValue:forKey:) : (SEL) NULL;
+	failure = ChooseView(aTHX_ entry->name, call->object, access, &call->view);
     }
     if (failure == NULL) {
-	failure = Dispatch(aTHX_ spec->method, call, gimme);
+	failure = Dispatch(aTHX_ entry->method, call, gimme);
     }
     LEAVE;
     call->errors = NULL;
@@ -1206,20 +1206,20 @@ XS_INTERNAL(XS_Vantle__Object__tie_method)
     dXSARGS;
     dXSI32;
     BqCPerl_SetInterp(aTHX);
-    const TieMethodSpec *spec = &tieMethods[ix];
-    if (items < spec->minItems || (spec->maxItems >= 0 && items > spec->maxItems)) {
-	croak(spec->usage, spec->name);
+    const TieMethodEntry *entry = &tieMethods[ix];
+    if (items < entry->minItems || (entry->maxItems >= 0 && items > entry->maxItems)) {
+	croak(entry->usage, entry->name);
     }
-    if (spec->method == MethodDelete && !VantlePriv_PerlifyFoundation) {
-	croak("%s: cannot delete ivar", spec->name);
+    if (entry->method == MethodDelete && !VantlePriv_PerlifyFoundation) {
+	croak("%s: cannot delete ivar", entry->name);
     }
     U8 gimme = GIMME_V;
-    TieCall call = { spec->name, nil, ViewIvar, NULL, ax, items, sv_newmortal(), NULL, 0 };
-    SV *failure = RunTieMethod(aTHX_ spec, &call, gimme);
+    TieCall call = { entry->name, nil, ViewIvar, NULL, ax, items, sv_newmortal(), NULL, 0 };
+    SV *failure = RunTieMethod(aTHX_ entry, &call, gimme);
     if (failure != NULL) {
 	croak_sv(failure);
     }
-    switch (spec->answer) {
+    switch (entry->answer) {
     case AnswerNothing:
 	XSRETURN_EMPTY;
     case AnswerTruth:
