@@ -45,8 +45,9 @@ typedef struct HandleRegistry {
 } HandleRegistry;
 
 /* A spin lock, not the mutex the other registries use: it is taken
- * around a few table operations on the path of every message, and
- * nothing done under it takes a lock or calls out. */
+ * around a few table operations on the path of every message.  Nothing
+ * done under it reaches Perl, Objective-C or this lock again (only
+ * Tcl's table code and the allocator). */
 static KxSpinLock registriesLock = KX_SPIN_LOCK_INITIALIZER;
 static HandleRegistry *registries;
 
