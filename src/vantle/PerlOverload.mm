@@ -528,6 +528,27 @@ AnswerFor(pTHX_ int order, Relation relation)
 }
 
 /*
+ * OperandsAsWritten --
+ *	The two operands of a binary operator sub, get-magic run, in the
+ *	order written: (left, right, swapped) as overloading passes them,
+ *	or (left, right) when called as a function.  Croaks with fewer.
+ */
+static void
+OperandsAsWritten(pTHX_ I32 ax, I32 items, const char *name, SV **firstPtr, SV **secondPtr)
+{
+    if (items < 2) {
+	croak("%s: needs two args", name);
+    }
+    SV *first = ST(0);
+    SV *second = ST(1);
+    SvGETMAGIC(first);
+    SvGETMAGIC(second);
+    int swapped = items > 2 && SvTRUE(ST(2));
+    *firstPtr = swapped ? second : first;
+    *secondPtr = swapped ? first : second;
+}
+
+/*
  *----------------------------------------------------------------------
  * XS_Vantle__Object__Compare --
  *	The body of every comparison sub (its ComparisonSub in XSANY):
@@ -540,18 +561,8 @@ XS_INTERNAL(XS_Vantle__Object__Compare)
     dXSARGS;
     BqCPerl_SetInterp(aTHX);
     const ComparisonSub *sub = (const ComparisonSub *) XSANY.any_ptr;
-    if (items < 2) {
-	croak("%s: needs two args", sub->name);
-    }
-    SV *first = ST(0);
-    SV *second = ST(1);
-    SvGETMAGIC(first);
-    SvGETMAGIC(second);
-    if (items > 2 && SvTRUE(ST(2))) {
-	SV *swap = first;
-	first = second;
-	second = swap;
-    }
+    SV *first, *second;
+    OperandsAsWritten(aTHX_ ax, items, sub->name, &first, &second);
     Operand left, right;
     ReadOperand(aTHX_ first, &left);
     ReadOperand(aTHX_ second, &right);
@@ -647,15 +658,11 @@ XS_INTERNAL(XS_Vantle__Object__Arithmetic)
     dXSARGS;
     BqCPerl_SetInterp(aTHX);
     const ArithmeticSub *sub = (const ArithmeticSub *) XSANY.any_ptr;
-    if (items < 2) {
-	croak("%s: needs two args", sub->name);
-    }
-    SV *first = ST(0);
-    SV *second = ST(1);
-    SvGETMAGIC(first);
-    int step = second == &PL_sv_yes && items > 2 && !SvOK(ST(2))
-	&& VantlePriv_HandleReferent(aTHX_ first) != NULL;
-    if (step) {
+    SV *first, *second;
+    OperandsAsWritten(aTHX_ ax, items, sub->name, &first, &second);
+    /* An undefined swapped flag: += or -=, or a step. */
+    int assigned = items > 2 && !SvOK(ST(2));
+    if (assigned && second == &PL_sv_yes && VantlePriv_HandleReferent(aTHX_ first) != NULL) {
 	SV *value = sv_mortalcopy(FormOf(aTHX_ first,
 		sub->subtract ? ModeDecrement : ModeIncrement, sub->name));
 	if (sub->subtract) {
@@ -665,13 +672,6 @@ XS_INTERNAL(XS_Vantle__Object__Arithmetic)
 	}
 	ST(0) = value;
 	XSRETURN(1);
-    }
-    SvGETMAGIC(second);
-    int assigned = items > 2 && !SvOK(ST(2));
-    if (items > 2 && SvTRUE_nomg(ST(2))) {
-	SV *swap = first;
-	first = second;
-	second = swap;
     }
     SV *left = ArithmeticOperand(aTHX_ first, assigned, sub);
     SV *right = ArithmeticOperand(aTHX_ second, 0, sub);
