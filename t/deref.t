@@ -5,8 +5,12 @@ use strict;
 use warnings;
 use Test::More;
 use Scalar::Util qw(refaddr);
+use Config;
 
 use Vantle;
+use FindBin;
+use lib "$FindBin::Bin/lib";
+use ChildPerl qw(run_perl);
 
 my $h = Vantle::obj([1, 2]);
 
@@ -80,6 +84,30 @@ subtest 'a handle tied explicitly keeps its object' => sub {
     tie my @tied, 'Vantle::Object', $array;
     push @tied, 5;
     is($array->count, 3, 'arrays can be tied too');
+};
+
+subtest 'views held while a thread starts and ends' => sub {
+    plan skip_all => 'perl without threads' unless $Config{useithreads};
+    # In a child perl: a fault here ends the process.
+    my ($status, $output) = run_perl(<<'PERL');
+use threads;
+use Vantle;
+my $d = Vantle::obj({ a => 1, b => 2 });
+my $view = \%$d;                              # its handle lives on
+my $kept = \@{ Vantle::obj([3, 4]) };         # its handle is gone
+my $thread = threads->create(sub {
+    my $own = Vantle::obj({ x => 1 });
+    my $held = \%$own;
+    my $copied = eval { my @keys = keys %$view; 1 } ? 'usable' : 'not usable';
+    return join ' ', keys %$held, $copied;
+});
+print $thread->join, "\n";
+my $returned = threads->create(sub { \@{ Vantle::obj([5]) } })->join;
+print join(' ', sort(keys %$view), @$kept, ref($returned)), "\n";
+PERL
+    is($output, "x not usable\na b 3 4 ARRAY\n",
+        "a thread has views of its own, and the parent's stay as they were");
+    is($status, 0, 'the child ends well');
 };
 
 subtest 'the tie methods show the object' => sub {

@@ -7,7 +7,7 @@ use Vantle;
 use FindBin;
 use lib "$FindBin::Bin/lib";
 use ErrorCapture qw(message warnings_of);
-use POSIX ();
+use ChildPerl qw(run_perl);
 
 sub string { NSString->stringWithUTF8String_($_[0]) }
 sub number { NSNumber->numberWithDouble_($_[0]) }
@@ -170,46 +170,31 @@ subtest 'increment and decrement' => sub {
     is(Vantle::Object::Id_Incr(NSNumber->numberWithInt_(3)), 3, 'Id_Incr gives the value to step');
 };
 
-# Runs code in a child process, so that a crash fails one test rather
-# than the file; answers what the code printed and the wait status.
-sub in_child {
-    my ($code) = @_;
-    pipe(my $reader, my $writer) or die "pipe: $!";
-    my $pid = fork() // die "fork: $!";
-    if ($pid == 0) {
-	close $reader;
-	select $writer;
-	$| = 1;
-	$code->();
-	POSIX::_exit(0);
-    }
-    close $writer;
-    my $output = do { local $/; <$reader> };
-    waitpid($pid, 0);
-    return ($output, $?);
-}
-
 subtest 'stepping elements of tied views counts' => sub {
-    my ($output, $status) = in_child(sub {
-	my $d = Vantle::obj({ n => 1 });
-	$d->{n}++;
-	++$d->{n};
-	my $old = $d->{n}++;
-	$d->{n}--;
-	--$d->{n};
-	$d->{fresh}++;
-	my $a = Vantle::obj([5, 'a9']);
-	$a->[0]++;
-	$a->[1]++;
-	my $x = NSNumber->numberWithInt_(7);
-	$x++;
-	local $SIG{__WARN__} = sub { print "warning: $_[0]" };
-	$d->{sum} += 2;
-	$d->{sum} -= 0.5;
-	my $stored = $d->objectForKey_('n');
-	print join(' ', $old, map({ Vantle::pl($d->objectForKey_($_)) } qw(n fresh sum)),
-		   $stored->isKindOfClass_(NSNumber->class), @{ Vantle::pl($a) }, $x);
-    });
+    # In a child perl: a fault here ends the process.
+    my ($status, $output) = run_perl(<<'PERL');
+use strict;
+use warnings;
+use Vantle;
+my $d = Vantle::obj({ n => 1 });
+$d->{n}++;
+++$d->{n};
+my $old = $d->{n}++;
+$d->{n}--;
+--$d->{n};
+$d->{fresh}++;
+my $a = Vantle::obj([5, 'a9']);
+$a->[0]++;
+$a->[1]++;
+my $x = NSNumber->numberWithInt_(7);
+$x++;
+local $SIG{__WARN__} = sub { print "warning: $_[0]" };
+$d->{sum} += 2;
+$d->{sum} -= 0.5;
+my $stored = $d->objectForKey_('n');
+print join(' ', $old, map({ Vantle::pl($d->objectForKey_($_)) } qw(n fresh sum)),
+	   $stored->isKindOfClass_(NSNumber->class), @{ Vantle::pl($a) }, $x);
+PERL
     is($status, 0, 'without a crash');
     is($output, '3 2 1 1.5 1 6 b0 8',
 	'the dictionary and the array hold the stepped values, as numbers');

@@ -120,31 +120,25 @@ SetValueOf(pTHX_ SV *result, id object, Tcl_DString *errors)
 
 /*
  *----------------------------------------------------------------------
- * FormOf --
- *	A new mortal (or an immortal) holding the form of a handle (a
- *	reference to a Vantle::Object referent, get-magic run) that mode
- *	asks for.  A bad handle gives "<BAD OBJECT: ...>", false in boolean
- *	mode.  Croaks, naming the sub, only when a Foundation object raised
- *	while being asked for its value.
+ * FormOfObject --
+ *	A new mortal (or an immortal) holding the form of a live object, or
+ *	nil, that mode asks for.  Croaks, naming the sub, only when a
+ *	Foundation object raised while being asked for its value.
  *----------------------------------------------------------------------
  */
 static SV *
-FormOf(pTHX_ SV *handle, ConversionMode mode, const char *name)
+FormOfObject(pTHX_ id object, ConversionMode mode, const char *name)
 {
+    if (object == nil) {
+	return mode == ModeString ? sv_2mortal(newSVpvs("nil"))
+	    : mode == ModeIncrement || mode == ModeDecrement ? sv_2mortal(newSViv(0))
+	    : &PL_sv_undef;
+    }
     SV *result = NULL;
     SV *failure = NULL;
     Tcl_DString errors;
     Tcl_DStringInit(&errors);
-    char failed = 0;
-    id object = Vantle_SVGetObject2NM(handle, &errors, &failed);
-    if (failed) {
-	result = mode == ModeBoolean ? &PL_sv_no
-		: sv_2mortal(newSVpvf("<BAD OBJECT: %s>", Tcl_DStringValue(&errors)));
-    } else if (object == nil) {
-	result = mode == ModeString ? sv_2mortal(newSVpvs("nil"))
-		: mode == ModeIncrement || mode == ModeDecrement ? sv_2mortal(newSViv(0))
-		: &PL_sv_undef;
-    } else if (mode == ModeBoolean) {
+    if (mode == ModeBoolean) {
 	int truth = TruthOf(object, &errors);
 	if (truth < 0) {
 	    failure = sv_2mortal(newSVpvf("%s: %s", name, Tcl_DStringValue(&errors)));
@@ -162,6 +156,30 @@ FormOf(pTHX_ SV *handle, ConversionMode mode, const char *name)
 	croak_sv(failure);
     }
     return result;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * FormOf --
+ *	As FormOfObject, for a handle (a reference to a Vantle::Object
+ *	referent, get-magic run).  A bad handle gives "<BAD OBJECT: ...>",
+ *	false in boolean mode.
+ *----------------------------------------------------------------------
+ */
+static SV *
+FormOf(pTHX_ SV *handle, ConversionMode mode, const char *name)
+{
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    char failed = 0;
+    id object = Vantle_SVGetObject2NM(handle, &errors, &failed);
+    SV *bad = NULL;
+    if (failed) {
+	bad = mode == ModeBoolean ? &PL_sv_no
+	    : sv_2mortal(newSVpvf("<BAD OBJECT: %s>", Tcl_DStringValue(&errors)));
+    }
+    Tcl_DStringFree(&errors);
+    return bad != NULL ? bad : FormOfObject(aTHX_ object, mode, name);
 }
 
 /*
@@ -265,6 +283,15 @@ ReadOperand(pTHX_ SV *sv, Operand *operand)
 	&& VantlePriv_PerlifyFoundation && IsStringOrNumber(operand->object);
 }
 
+/* The form of an operand that is a handle, from the object it was read
+ * with (a bad handle is read again for its error text). */
+static SV *
+OperandForm(pTHX_ Operand *operand, ConversionMode mode, const char *name)
+{
+    return operand->failed ? FormOf(aTHX_ operand->sv, mode, name)
+	: FormOfObject(aTHX_ operand->object, mode, name);
+}
+
 /*
  * Identity --
  *	What tells a handle's object apart from every other: its address
@@ -349,16 +376,17 @@ NumericOrder(pTHX_ SV *left, SV *right)
 
 /*
  * NumericOperand --
- *	An operand as a plain value for numeric comparison: a string or
- *	number object's value; another handle's identity; a plain value as
- *	it is, or, when designate is set and it names an object (a false
- *	value nil, a string a class), that object's identity.
+ *	An operand as a value for numeric comparison, before PlainNumber: a
+ *	string or number object's value; another handle's identity; a plain
+ *	value as it is, or, when designate is set and it names an object (a
+ *	false value nil, a string a class), that object's identity.  Runs
+ *	no Perl code.
  */
 static SV *
 NumericOperand(pTHX_ Operand *operand, int designate, const ComparisonSub *sub)
 {
     if (operand->isValue) {
-	return PlainNumber(aTHX_ FormOf(aTHX_ operand->sv, ModeNumber, sub->name), sub->opType);
+	return OperandForm(aTHX_ operand, ModeNumber, sub->name);
     }
     if (operand->isHandle) {
 	return sv_2mortal(newSVuv(Identity(operand)));
@@ -370,26 +398,31 @@ NumericOperand(pTHX_ Operand *operand, int designate, const ComparisonSub *sub)
 	    return sv_2mortal(newSVuv(PTR2UV(named)));
 	}
     }
-    return PlainNumber(aTHX_ operand->sv, sub->opType);
+    return operand->sv;
 }
 
 /*
  * StringOperand --
- *	An operand as a plain value for string comparison: what a handle
- *	prints as (a string or number object's value), a plain value as it
- *	is; undef reads as "" with Perl's warning.
+ *	An operand as a value for string comparison, before PlainString:
+ *	what a handle prints as (a string or number object's value), a
+ *	plain value as it is.  Runs no Perl code.
  */
 static SV *
 StringOperand(pTHX_ Operand *operand, const ComparisonSub *sub)
 {
-    if (operand->isHandle) {
-	return FormOf(aTHX_ operand->sv, ModeString, sub->name);
-    }
-    if (!SvOK(operand->sv)) {
-	WarnUninitialized(aTHX_ sub->opType);
+    return operand->isHandle ? OperandForm(aTHX_ operand, ModeString, sub->name) : operand->sv;
+}
+
+/* A value ready for string comparison: undef reads as "", with Perl's
+ * warning naming the operator opType. */
+static SV *
+PlainString(pTHX_ SV *sv, int opType)
+{
+    if (!SvOK(sv)) {
+	WarnUninitialized(aTHX_ opType);
 	return sv_2mortal(newSVpvs(""));
     }
-    return operand->sv;
+    return sv;
 }
 
 /*
@@ -435,24 +468,29 @@ IsPlainObject(Operand *operand)
 static int
 OrderOf(pTHX_ Operand *left, Operand *right, const ComparisonSub *sub)
 {
+    /* Both operands' objects are read before Perl code (a warning's
+     * handler) can run and do away with one. */
     if (sub->numeric) {
 	int designate = !left->isValue && !right->isValue
 	    && (left->isHandle || right->isHandle);
 	SV *l = NumericOperand(aTHX_ left, designate, sub);
 	SV *r = NumericOperand(aTHX_ right, designate, sub);
-	return NumericOrder(aTHX_ l, r);
+	return NumericOrder(aTHX_ PlainNumber(aTHX_ l, sub->opType),
+		PlainNumber(aTHX_ r, sub->opType));
     }
     int objects = IsPlainObject(left) && IsPlainObject(right);
-    if (objects) {
-	if (Identity(left) == Identity(right)) {
-	    return 0;
-	}
-	if (!left->failed && !right->failed && left->object != nil && right->object != nil
-		&& ObjectsAreEqual(aTHX_ left->object, right->object, sub->name)) {
-	    return 0;
-	}
+    if (objects && Identity(left) == Identity(right)) {
+	return 0;
     }
-    int order = sv_cmp_flags(StringOperand(aTHX_ left, sub), StringOperand(aTHX_ right, sub), 0);
+    SV *l = StringOperand(aTHX_ left, sub);
+    SV *r = StringOperand(aTHX_ right, sub);
+    if (objects && !left->failed && !right->failed && left->object != nil
+	    && right->object != nil
+	    && ObjectsAreEqual(aTHX_ left->object, right->object, sub->name)) {
+	return 0;
+    }
+    int order = sv_cmp_flags(PlainString(aTHX_ l, sub->opType), PlainString(aTHX_ r, sub->opType),
+	    0);
     if (order == 0 && objects) {
 	order = Identity(left) < Identity(right) ? -1 : 1;
     }
@@ -490,6 +528,27 @@ AnswerFor(pTHX_ int order, Relation relation)
 }
 
 /*
+ * OperandsAsWritten --
+ *	The two operands of a binary operator sub, get-magic run, in the
+ *	order written: (left, right, swapped) as overloading passes them,
+ *	or (left, right) when called as a function.  Croaks with fewer.
+ */
+static void
+OperandsAsWritten(pTHX_ I32 ax, I32 items, const char *name, SV **firstPtr, SV **secondPtr)
+{
+    if (items < 2) {
+	croak("%s: needs two args", name);
+    }
+    SV *first = ST(0);
+    SV *second = ST(1);
+    SvGETMAGIC(first);
+    SvGETMAGIC(second);
+    int swapped = items > 2 && SvTRUE(ST(2));
+    *firstPtr = swapped ? second : first;
+    *secondPtr = swapped ? first : second;
+}
+
+/*
  *----------------------------------------------------------------------
  * XS_Vantle__Object__Compare --
  *	The body of every comparison sub (its ComparisonSub in XSANY):
@@ -502,18 +561,8 @@ XS_INTERNAL(XS_Vantle__Object__Compare)
     dXSARGS;
     BqCPerl_SetInterp(aTHX);
     const ComparisonSub *sub = (const ComparisonSub *) XSANY.any_ptr;
-    if (items < 2) {
-	croak("%s: needs two args", sub->name);
-    }
-    SV *first = ST(0);
-    SV *second = ST(1);
-    SvGETMAGIC(first);
-    SvGETMAGIC(second);
-    if (items > 2 && SvTRUE(ST(2))) {
-	SV *swap = first;
-	first = second;
-	second = swap;
-    }
+    SV *first, *second;
+    OperandsAsWritten(aTHX_ ax, items, sub->name, &first, &second);
     Operand left, right;
     ReadOperand(aTHX_ first, &left);
     ReadOperand(aTHX_ second, &right);
@@ -609,15 +658,11 @@ XS_INTERNAL(XS_Vantle__Object__Arithmetic)
     dXSARGS;
     BqCPerl_SetInterp(aTHX);
     const ArithmeticSub *sub = (const ArithmeticSub *) XSANY.any_ptr;
-    if (items < 2) {
-	croak("%s: needs two args", sub->name);
-    }
-    SV *first = ST(0);
-    SV *second = ST(1);
-    SvGETMAGIC(first);
-    int step = second == &PL_sv_yes && items > 2 && !SvOK(ST(2))
-	&& VantlePriv_HandleReferent(aTHX_ first) != NULL;
-    if (step) {
+    SV *first, *second;
+    OperandsAsWritten(aTHX_ ax, items, sub->name, &first, &second);
+    /* An undefined swapped flag: += or -=, or a step. */
+    int assigned = items > 2 && !SvOK(ST(2));
+    if (assigned && second == &PL_sv_yes && VantlePriv_HandleReferent(aTHX_ first) != NULL) {
 	SV *value = sv_mortalcopy(FormOf(aTHX_ first,
 		sub->subtract ? ModeDecrement : ModeIncrement, sub->name));
 	if (sub->subtract) {
@@ -627,13 +672,6 @@ XS_INTERNAL(XS_Vantle__Object__Arithmetic)
 	}
 	ST(0) = value;
 	XSRETURN(1);
-    }
-    SvGETMAGIC(second);
-    int assigned = items > 2 && !SvOK(ST(2));
-    if (items > 2 && SvTRUE_nomg(ST(2))) {
-	SV *swap = first;
-	first = second;
-	second = swap;
     }
     SV *left = ArithmeticOperand(aTHX_ first, assigned, sub);
     SV *right = ArithmeticOperand(aTHX_ second, 0, sub);

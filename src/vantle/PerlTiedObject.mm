@@ -734,70 +734,24 @@ ResumeWalk(KeyWalk *walk, id object, ObjectView view, NSString *last)
 
 /*
  *----------------------------------------------------------------------
- * FirstKey --
- *	The first key of the object's view into the result (undef when it
- *	has none): index 0 of a non-empty array, a dictionary's first key,
- *	element 0 of allHashKeys, the first instance variable's name.
+ * KeyAfter --
+ *	The key after lastSV in the object's view into the result, the
+ *	first key when lastSV is null (FIRSTKEY); undef at the end.  The
+ *	keys are an array's indexes, a dictionary's keys or allHashKeys
+ *	through the walk of the tie object, the instance variables' names.
  *----------------------------------------------------------------------
  */
 static SV *
-FirstKey(pTHX_ TieCall *call)
+KeyAfter(pTHX_ TieCall *call, SV *lastSV)
 {
     const char *subName = call->subName;
-    id object = call->object;
-    ObjectView view = call->view;
-    id key = nil;
-    NSUInteger count = 0;
-    SV *failure = NULL;
-    switch (view) {
-    case ViewArray:
-	failure = Foundation(aTHX_ subName, [&] { count = [object count]; });
-	if (failure == NULL && count > 0) {
-	    sv_setiv(call->result, 0);
-	}
-	return failure;
-    case ViewDictionary:
-    case ViewKeyValue: {
-	KeyWalk *walk = WalkOf(aTHX_ Arg(aTHX_ call, 0));
-	failure = Foundation(aTHX_ subName, [&] {
-	    StartWalk(walk, object, view);
-	    key = NextWalkKey(walk, view);
-	});
-	break;
-    }
-    case ViewIvar: {
-	Ivar ivar = BqOsmo_FindNextIvar(object, NULL);
-	if (ivar != NULL) {
-	    sv_setpv(call->result, ivar_getName(ivar));
-	}
-	return NULL;
-    }
-    }
-    if (failure != NULL || key == nil) {
-	return failure;
-    }
-    return SetKeyText(aTHX_ subName, call->result, key);
-}
-
-/*
- *----------------------------------------------------------------------
- * NextKey --
- *	The key after the given one in the object's view into the result,
- *	undef at the end.
- *----------------------------------------------------------------------
- */
-static SV *
-NextKey(pTHX_ TieCall *call)
-{
-    const char *subName = call->subName;
-    SV *lastSV = Arg(aTHX_ call, 1);
     id object = call->object;
     ObjectView view = call->view;
     id key = nil;
     SV *failure = NULL;
     switch (view) {
     case ViewArray: {
-	IV next = SvIV(lastSV) + 1;
+	IV next = lastSV != NULL ? SvIV(lastSV) + 1 : 0;
 	NSUInteger count = 0;
 	failure = Foundation(aTHX_ subName, [&] { count = [object count]; });
 	if (failure == NULL && next >= 0 && (NSUInteger) next < count) {
@@ -808,21 +762,33 @@ NextKey(pTHX_ TieCall *call)
     case ViewDictionary:
     case ViewKeyValue: {
 	KeyWalk *walk = WalkOf(aTHX_ Arg(aTHX_ call, 0));
-	SV *copy = sv_mortalcopy(lastSV);
-	STRLEN length;
-	const char *text = SvPVutf8(copy, length);
+	const char *text = NULL;
+	STRLEN length = 0;
+	if (lastSV != NULL) {
+	    SV *copy = sv_mortalcopy(lastSV);
+	    text = SvPVutf8(copy, length);
+	}
 	failure = Foundation(aTHX_ subName, [&] {
-	    NSString *last = [[[NSString alloc] initWithBytes: text length: length
-		    encoding: NSUTF8StringEncoding] autorelease];
-	    ResumeWalk(walk, object, view, last);
+	    if (text == NULL) {
+		StartWalk(walk, object, view);
+	    } else {
+		ResumeWalk(walk, object, view, [[[NSString alloc] initWithBytes: text
+			length: length encoding: NSUTF8StringEncoding] autorelease]);
+	    }
 	    key = NextWalkKey(walk, view);
 	});
 	break;
     }
     case ViewIvar: {
-	STRLEN length;
-	const char *name = SvPV_const(lastSV, length);
-	Ivar ivar = strlen(name) == length ? BqOsmo_FindNextIvar(object, name) : NULL;
+	const char *name = NULL;
+	if (lastSV != NULL) {
+	    STRLEN length;
+	    name = SvPV_const(lastSV, length);
+	    if (strlen(name) != length) {
+		return NULL;
+	    }
+	}
+	Ivar ivar = BqOsmo_FindNextIvar(object, name);
 	if (ivar != NULL) {
 	    sv_setpv(call->result, ivar_getName(ivar));
 	}
@@ -1128,9 +1094,9 @@ Dispatch(pTHX_ TieMethod method, TieCall *call, U8 gimme)
     case MethodExists:
 	return Exists(aTHX_ call);
     case MethodFirstKey:
-	return FirstKey(aTHX_ call);
+	return KeyAfter(aTHX_ call, NULL);
     case MethodNextKey:
-	return NextKey(aTHX_ call);
+	return KeyAfter(aTHX_ call, Arg(aTHX_ call, 1));
     case MethodClear:
 	return Clear(aTHX_ call);
     case MethodScalar:

@@ -20,14 +20,17 @@
  *	  referent, and the referent's link to the view no longer counts.
  *	  The view then lives as long as its holders, as a Perl container
  *	  does, and the referent goes after it.
- *	A view's own ext magic points back at its referent, and whichever of
- *	the two is freed first clears the other's pointer.
+ *	A view's own ext magic points back at its referent (and holds its
+ *	tie object), and whichever of the two is freed first clears the
+ *	other's pointer.
  *
  *	A view that Perl code untied or tied to something else is dropped
  *	and a new one made at the next dereference.
  *
- *	When Perl clones an interpreter (a new thread), the clone's
- *	referents and views get links of their own to the cloned values.
+ *	When Perl clones an interpreter (a new thread), handle referents are
+ *	not copied (Vantle::Object has CLONE_SKIP): a view that Perl code
+ *	held is copied with a tie object that refers to an empty scalar, as
+ *	any copied handle does, and is linked to nothing.
  */
 #include "PerlTiedView.h"
 
@@ -199,12 +202,42 @@ CloneHandleViews(pTHX_ MAGIC *mg, CLONE_PARAMS *param)
     return 0;
 }
 
+/*
+ * KeepClonedTarget --
+ *	Makes the copy of a weak tie object whose referent was not copied
+ *	a plain reference.  That referent's copy is an empty scalar with no
+ *	back-references, from which Perl could not remove a weak reference
+ *	when it is freed; as a plain reference the tie object keeps it as
+ *	long as the view.  When the copy is made for a join, Perl has given
+ *	it its back-reference, and the reference is unweakened as usual.
+ */
+static void
+KeepClonedTarget(pTHX_ SV *tie)
+{
+    if (tie == NULL || !SvROK(tie) || !SvWEAKREF(tie)) {
+	return;
+    }
+    SV *target = SvRV(tie);
+    if (SvRMAGICAL(target) && mg_find(target, PERL_MAGIC_backref) != NULL) {
+	sv_rvunweaken(tie);
+	return;
+    }
+    SvWEAKREF_off(tie);		/* which clears ROK as well */
+    SvROK_on(tie);
+    SvREFCNT_inc_simple_void_NN(target);
+}
+
+/* The copy of a view links back to the copy of its referent, or to
+ * nothing when the referent was not copied (no object, no views). */
 static int
 CloneBackLink(pTHX_ MAGIC *mg, CLONE_PARAMS *param)
 {
-    if (mg->mg_ptr != NULL) {
-	mg->mg_ptr = (char *) sv_dup((SV *) mg->mg_ptr, param);
+    SV *referent = mg->mg_ptr != NULL ? sv_dup((SV *) mg->mg_ptr, param) : NULL;
+    if (referent != NULL && !SvOBJECT(referent)) {
+	KeepClonedTarget(aTHX_ mg->mg_obj);
+	referent = NULL;
     }
+    mg->mg_ptr = (char *) referent;
     return 0;
 }
 #endif
@@ -212,7 +245,9 @@ CloneBackLink(pTHX_ MAGIC *mg, CLONE_PARAMS *param)
 /*
  * NewView --
  *	A new container of type tied to a weak handle of referent, pointing
- *	back at it.  The caller owns its one count.
+ *	back at it.  The link back also holds the tie object, so that a copy
+ *	made for a new thread reaches the tie object's copy.  The caller
+ *	owns the view's one count.
  */
 static SV *
 NewView(pTHX_ SV *referent, svtype type)
@@ -221,9 +256,9 @@ NewView(pTHX_ SV *referent, svtype type)
     SV *tie = newRV_inc(referent);
     sv_rvweaken(tie);
     sv_magic(view, tie, PERL_MAGIC_tied, NULL, 0);
-    SvREFCNT_dec_NN(tie);
-    MAGIC *back = sv_magicext(view, NULL, PERL_MAGIC_ext, &viewVtbl, (const char *) referent, 0);
+    MAGIC *back = sv_magicext(view, tie, PERL_MAGIC_ext, &viewVtbl, (const char *) referent, 0);
     back->mg_flags |= MGf_DUP;
+    SvREFCNT_dec_NN(tie);
     return view;
 }
 
