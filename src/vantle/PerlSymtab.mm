@@ -303,14 +303,18 @@ Vantle_UnregisterObject(id object)
 }
 
 void
-VantlePriv_ForgetObject(pTHX_ id object)
+VantlePriv_ForgetReferent(pTHX_ SV *referent)
 {
-    if (object == nil) {
+    IV value;
+    if (!ReadReferent(referent, &value) || value == 0 || value == DEALLOCATED_VALUE) {
 	return;
     }
+    id object = (id) INT2PTR(void *, value);
     KxSpinGuard guard(&registriesLock);
     HandleRegistry *registry = OwnRegistry(aTHX);
-    if (registry != NULL) {
+    /* Only the object's own referent forgets it: a scalar Perl code
+     * blessed itself may hold the same address. */
+    if (registry != NULL && FindReferentLocked(registry, object) == referent) {
 	MarkDeallocatedLocked(registry, object);
     }
 }

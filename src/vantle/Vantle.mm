@@ -186,7 +186,7 @@ XS_INTERNAL(XS_Vantle__Object__DESTROY)
     }
     SV *referent = VantlePriv_HandleReferent(aTHX_ ST(0));
     if (referent != NULL && !VantlePriv_HandOverViews(aTHX_ referent)) {
-	VantlePriv_ForgetObject(aTHX_ Vantle_SVGetObject2(ST(0), NULL, NULL));
+	VantlePriv_ForgetReferent(aTHX_ referent);
     }
     XSRETURN_EMPTY;
 }

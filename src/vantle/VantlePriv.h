@@ -29,10 +29,12 @@ void VantlePriv_SymtabInit(void);
 struct VantleContext;
 void VantlePriv_SymtabInterpInit(pTHX_ struct VantleContext *context);
 void VantlePriv_SymtabInterpEnd(pTHX_ struct VantleContext *context);
-/* Forgets object in the running interpreter only, marking its handles
- * there as deallocated: what DESTROY does when the last handle goes.
- * Vantle_UnregisterObject forgets it in every interpreter. */
-void VantlePriv_ForgetObject(pTHX_ id object);
+/* Forgets the object of a handle referent in the running interpreter
+ * only, marking the referent as deallocated: what DESTROY does when the
+ * last handle goes.  A referent that is not its object's registered one
+ * (a scalar Perl code blessed itself), nil and dead ones change nothing.
+ * Vantle_UnregisterObject forgets an object in every interpreter. */
+void VantlePriv_ForgetReferent(pTHX_ SV *referent);
 /* Readies the calling thread for Objective-C work the first time it
  * enters the binding: registered with GNUstep, with a bottom autorelease
  * pool of its own. */
