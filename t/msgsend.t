@@ -168,6 +168,29 @@ subtest 'method names with a NUL byte are refused' => sub {
 	'a NUL inside an argument is data');
 };
 
+subtest 'a send that dies while forming its selector leaves no name behind' => sub {
+    # The routes hand the method name on to the send; a warning handler
+    # that dies ends the send before it is done with that name.  The
+    # entry points the routes use must not find it afterwards (it points
+    # into freed memory: the valgrind run sees any read of it).
+    my $s = NSString->stringWithString_("x");
+    for my $case (
+	[ 'a class message', sub { NSString->stringWithString("x") },
+	  sub { Vantle::class_msg_send("NSString") } ],
+	[ 'a message', sub { $s->isEqualToString("x") },
+	  sub { Vantle::fast_msg_send($s) } ],
+    ) {
+	my ($name, $dying, $probe) = @$case;
+	my $alone = error_of($probe);
+	my $died = do {
+	    local $SIG{__WARN__} = sub { die "warned: $_[0]" };
+	    error_of($dying);
+	};
+	like($died, qr/^warned: missing colon/, "$name: the handler ended the send");
+	is(error_of($probe), $alone, "$name: the entry point finds no name from it");
+    }
+};
+
 subtest 'format methods take the values their directives read' => sub {
     is(pl(NSString->stringWithFormat_("n=%d", 5)), "n=5", 'a format and one value');
     for my $case (

@@ -59,6 +59,20 @@ ClearPending(pTHX)
     context->pendingClassName = NULL;
 }
 
+/*
+ * Takes the method and class names a hook handed over, leaving none
+ * behind: they point into what the hook's caller holds (a temporary, a
+ * buffer on its stack), which is gone once a send that dies unwinds.
+ */
+static void
+TakePending(pTHX_ const char **method, const char **cls)
+{
+    VantleContext *context = VantlePriv_Context(aTHX);
+    *method = context->pendingMethodName;
+    *cls = context->pendingClassName;
+    ClearPending(aTHX);
+}
+
 /* The glob of Vantle::NAME, kept in *cache (a field of the context). */
 static GV *
 CachedGlob(pTHX_ GV **cache, const char *name)
@@ -236,7 +250,6 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     const char *entryName = super ? "Vantle::msg_send_super" : "Vantle::msg_send";
     int needed = named ? 1 : super ? 3 : 2;
     if (items < needed) {
-	ClearPending(aTHX);
 	croak("Usage: %s(receiver, %smsg, ...)", entryName, super && !named ? "class, " : "");
     }
 
@@ -319,7 +332,6 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	    int plain = VantlePriv_FormSelectorName(aTHX_ perlName, n, receiver, startClass,
 		    formed);
 	    if (plain < 0) {
-		ClearPending(aTHX);
 		BqOsmo_AppendArgumentCount(&errors, formed, BqOsmo_ArgcForMName(formed), n, 0);
 		CROAK_AFTER_LEAVE(newSVpvn(Tcl_DStringValue(&errors),
 			(STRLEN) Tcl_DStringLength(&errors)));
@@ -351,7 +363,6 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 		hasPair ? (void *) &superRecord : (void *) receiver, selector, NULL, n + 2, argv,
 		result);
     }
-    ClearPending(aTHX);
     if (trace) {
 	printf("--> %s(%d) %s\n", "", code, SvOK(result) ? SvPV_nolen(result) : "");
 	fflush(stdout);
@@ -471,9 +482,8 @@ XS_INTERNAL(XS_Vantle__fast_msg_send)
     dXSARGS;
     PERL_UNUSED_VAR(cv);
     BqCPerl_SetInterp(aTHX);
-    VantleContext *context = VantlePriv_Context(aTHX);
-    const char *name = context->pendingMethodName;
-    const char *cls = context->pendingClassName;
+    const char *name, *cls;
+    TakePending(aTHX_ &name, &cls);
     VantlePriv_msg_send(aTHX_ ax, items, name, cls, 1, cls != NULL, NULL, NULL);
     XSRETURN(1);
 }
@@ -483,9 +493,9 @@ XS_INTERNAL(XS_Vantle__class_msg_send)
     dXSARGS;
     PERL_UNUSED_VAR(cv);
     BqCPerl_SetInterp(aTHX);
-    VantleContext *context = VantlePriv_Context(aTHX);
-    VantlePriv_msg_send(aTHX_ ax, items, context->pendingMethodName, context->pendingClassName,
-	    1, 0, NULL, NULL);
+    const char *name, *cls;
+    TakePending(aTHX_ &name, &cls);
+    VantlePriv_msg_send(aTHX_ ax, items, name, cls, 1, 0, NULL, NULL);
     XSRETURN(1);
 }
 
@@ -552,20 +562,18 @@ XS_INTERNAL(XS_Vantle__Object__AUTOLOAD)
 {
     dXSARGS;
     BqCPerl_SetInterp(aTHX);
-    ClearPending(aTHX);
     const char *name = AutoloadName(aTHX_ cv);
     size_t length = strlen(name);
     char *writable = (char *) alloca(length + 1);
     memcpy(writable, name, length + 1);
     BqCPerl_FetchmethodHookFunction hook = BqCPerl_GetFetchmethodHook();
-    VantleContext *context = VantlePriv_Context(aTHX);
-    if (hook != NULL && hook(VantlePriv_ObjectStash(aTHX), writable) != NULL
-	    && context->pendingClassName == NULL) {
-	const char *method = context->pendingMethodName;
+    int routed = hook != NULL && hook(VantlePriv_ObjectStash(aTHX), writable) != NULL;
+    const char *method, *qualifier;
+    TakePending(aTHX_ &method, &qualifier);
+    if (routed && qualifier == NULL) {
 	InstallNamedSend(aTHX_ "Vantle::Object", method, NULL);
 	VantlePriv_msg_send(aTHX_ ax, items, method, NULL, 1, 0, NULL, NULL);
     } else {
-	ClearPending(aTHX);
 	VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 1, 0, name, NULL);
     }
     XSRETURN(1);
@@ -793,7 +801,10 @@ XS_INTERNAL(XS_Vantle__ClassAutoload)
     BqCPerl_MethodHookFunction hook = BqCPerl_GetMethodHook();
     SV *methodName = sv_2mortal(newSVpv(name, 0));
     SV *invocant = sv_2mortal(newSVpv(package, 0));
-    if (hook == NULL || hook(invocant, methodName) == NULL) {
+    int routed = hook != NULL && hook(invocant, methodName) != NULL;
+    /* The send is told the names itself. */
+    ClearPending(aTHX);
+    if (!routed) {
 	croak("Can't locate object method \"%s\" via package \"%s\"", name, package);
     }
     InstallNamedSend(aTHX_ package, name, package);
