@@ -57,9 +57,12 @@ static __thread MethodCacheEntry *threadMethodCache;
 static pthread_key_t methodCacheKey;
 static pthread_once_t methodCacheKeyOnce = PTHREAD_ONCE_INIT;
 
+/* Runs as the thread ends.  A send made later in its ending (by another
+ * key's destructor) makes a new cache, which is freed in turn. */
 static void
 FreeMethodCache(void *cache)
 {
+    threadMethodCache = NULL;
     free(cache);
 }
 
