@@ -556,11 +556,16 @@ ReleaseArguments(CTypeTable *table, BqCallPlan *plan, char *stacked, int count)
  * converted, and a format that reads more values than were given, or
  * that the reader cannot tell, fails the send: the method never reads a
  * value that was not passed.  Values beyond those the format reads are
- * not passed; the send still succeeds, with a warning in errors.
+ * not passed; the send still succeeds, with a warning in errors.  Its
+ * buffers live on the stack of the send, so a format may read at most
+ * FORMAT_MAX_VALUES values, however many were given.
  * ------------------------------------------------------------------ */
+
+#define FORMAT_MAX_VALUES 1024
 
 /* What a format send keeps on the stack of the send. */
 typedef struct FormatCall {
+    int room;			/* values the buffers hold */
     char *codes;		/* the type code of each value read */
     uint64_t *values;		/* the converted values, one word each */
     ffi_type **types;		/* every argument's libffi description */
@@ -704,11 +709,12 @@ PrepareFormatCall(void *interp, Tcl_DString *errors, CTypeTable *table, Send *se
 	return 1;
     }
     int objects = text.object != nil;
-    int used = BqFormat_Scan(text.text, text.length, objects, format->codes, given, NULL);
+    int used = BqFormat_Scan(text.text, text.length, objects, format->codes, format->room,
+	    NULL);
     if (used < 0) {
 	/* Read again for the reason: failures are rare, sends are not. */
 	FormatFailure(errors, send, "", "");
-	BqFormat_Scan(text.text, text.length, objects, format->codes, given, errors);
+	BqFormat_Scan(text.text, text.length, objects, format->codes, format->room, errors);
 	Tcl_DStringAppend(errors, " in format", -1);
 	AppendQuotedFormat(errors, &text);
 	return 1;
@@ -718,6 +724,13 @@ PrepareFormatCall(void *interp, Tcl_DString *errors, CTypeTable *table, Send *se
 	AppendQuotedFormat(errors, &text);
 	BqTcl_DStringPrintf(errors, " reads %d value%s, %d given", used, used == 1 ? "" : "s",
 		given);
+	return 1;
+    }
+    if (used > format->room) {
+	FormatFailure(errors, send, "format", "");
+	AppendQuotedFormat(errors, &text);
+	BqTcl_DStringPrintf(errors, " reads %d values, more than the %d a call passes", used,
+		FORMAT_MAX_VALUES);
 	return 1;
     }
 
@@ -901,6 +914,13 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	AppendCountFailure(errors, &send, named, argc, send.isFormat);
 	return 1;
     }
+    FormatCall format;
+    format.used = 0;
+    format.room = 0;
+    if (send.isFormat) {
+	int given = argc - named;
+	format.room = given < FORMAT_MAX_VALUES ? given : FORMAT_MAX_VALUES;
+    }
     void *frameHeader[4] = { NULL, NULL, NULL, NULL };
     char *stacked = (char *) alloca((size_t) plan->frameSize + 16);
     memset(stacked, 0, (size_t) plan->frameSize + 16);
@@ -912,7 +932,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	memset(returnBuffer, 0, size);
 	frameHeader[1] = returnBuffer;
     }
-    void **arguments = (void **) alloca(sizeof(void *) * (size_t) (argc > 0 ? argc : 1));
+    void **arguments = (void **) alloca(sizeof(void *) * (size_t) (named + format.room + 1));
     ResolveConversions(plan, table);
 
     /* 8: the arguments.  From here on every way out releases what the
@@ -933,13 +953,10 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	    return 1;
 	}
     }
-    FormatCall format;
-    format.used = 0;
     if (send.isFormat) {
-	int given = argc - named;
-	format.codes = (char *) alloca((size_t) given + 1);
-	format.values = (uint64_t *) alloca(sizeof(uint64_t) * (size_t) (given + 1));
-	format.types = (ffi_type **) alloca(sizeof(ffi_type *) * (size_t) argc);
+	format.codes = (char *) alloca((size_t) format.room + 1);
+	format.values = (uint64_t *) alloca(sizeof(uint64_t) * (size_t) (format.room + 1));
+	format.types = (ffi_type **) alloca(sizeof(ffi_type *) * (size_t) (named + format.room));
 	if (PrepareFormatCall(interp, errors, table, &send, plan, stacked, argc, argv,
 		arguments, &format)) {
 	    ReleaseArguments(table, plan, stacked, named);

@@ -32,13 +32,17 @@
 #include "MsgSend.h"
 #include "TypeEncoding.h"
 
-#include <alloca.h>
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
 
 #define BQ_NAMED_SEND_CACHED_ARGS 4
+
+/* Arguments and selector names a send keeps on the C stack; longer ones
+ * go to a Perl temporary (see Scratch). */
+#define BQ_STACK_ARGS 14
+#define BQ_STACK_NAME 128
 
 
 /* An installed per-name send: its Perl name, and for subs in a class
@@ -91,6 +95,27 @@ CachedGlob(pTHX_ GV **cache, const char *name)
     return *cache;
 }
 
+/*
+ * Scratch --
+ *	Room for size bytes: stack (of stackSize bytes) when that is enough,
+ *	else a Perl temporary, freed with the caller's temporaries (a croak
+ *	included).  Argument lists and method names are as long as the
+ *	program makes them; on the C stack, a long one would run past its
+ *	end.
+ */
+static void *
+Scratch(pTHX_ void *stack, size_t stackSize, size_t size)
+{
+    return size <= stackSize ? stack : SvPVX(sv_2mortal(newSV(size)));
+}
+
+/* A writable copy of length bytes of text and a NUL, as a temporary. */
+static char *
+TemporaryCopy(pTHX_ const char *text, STRLEN length)
+{
+    return SvPVX(sv_2mortal(newSVpvn(text, length)));
+}
+
 /* ---------------------------------------------------------------------
  * Selector formation
  * ------------------------------------------------------------------ */
@@ -136,12 +161,15 @@ VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Clas
     int formatList = endsInColon && BqFormat_IsFormatSelector(dst);
     if (*dst != '\0' && !formatList && !(n <= colons && (colons == 0 || endsInColon))) {
 	char *written = to;
-	int total = colons;
-	do {
-	    *to++ = ':';
+	*to++ = ':';
+	*to = '\0';
+	/* Completed with one colon, a format method takes the rest as its
+	 * values; otherwise every argument gets its colon. */
+	if (colons + 1 < n && !BqFormat_IsFormatSelector(dst)) {
+	    memset(to, ':', (size_t) (n - colons - 1));
+	    to += n - colons - 1;
 	    *to = '\0';
-	    total++;
-	} while (total < n && !BqFormat_IsFormatSelector(dst));
+	}
 	/* A selector as written that the receiver answers, when the
 	 * completed one is not: the count is wrong, not the name. */
 	if ((colons == 0 || endsInColon) && !(colons == 0 && VantlePriv_PerlSelectorMap)
@@ -328,7 +356,9 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	if (literal != NULL) {
 	    selector = BqTypeSpec_Str2SEL(literal);
 	} else {
-	    char *formed = (char *) alloca(strlen(perlName) + (size_t) n + 2);
+	    char stackName[BQ_STACK_NAME];
+	    char *formed = (char *) Scratch(aTHX_ stackName, sizeof stackName,
+		    strlen(perlName) + (size_t) n + 2);
 	    int plain = VantlePriv_FormSelectorName(aTHX_ perlName, n, receiver, startClass,
 		    formed);
 	    if (plain < 0) {
@@ -345,7 +375,9 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	}
     }
 
-    void **argv = (void **) alloca(sizeof(void *) * (size_t) (n + 2));
+    void *stackArgv[BQ_STACK_ARGS + 2];
+    void **argv = (void **) Scratch(aTHX_ stackArgv, sizeof stackArgv,
+	    sizeof(void *) * (size_t) (n + 2));
     argv[0] = argv[1] = NULL;
     for (int i = 0; i < n; i++) {
 	argv[i + 2] = ST(argStart + i);
@@ -563,9 +595,7 @@ XS_INTERNAL(XS_Vantle__Object__AUTOLOAD)
     dXSARGS;
     BqCPerl_SetInterp(aTHX);
     const char *name = AutoloadName(aTHX_ cv);
-    size_t length = strlen(name);
-    char *writable = (char *) alloca(length + 1);
-    memcpy(writable, name, length + 1);
+    char *writable = TemporaryCopy(aTHX_ name, strlen(name));
     BqCPerl_FetchmethodHookFunction hook = BqCPerl_GetFetchmethodHook();
     int routed = hook != NULL && hook(VantlePriv_ObjectStash(aTHX), writable) != NULL;
     const char *method, *qualifier;
@@ -774,9 +804,7 @@ XS_INTERNAL(XS_Vantle__ClassAutoload)
     BqCPerl_SetInterp(aTHX);
     /* Copied: a lookup made below may store another name in the sub. */
     STRLEN length = SvPVX(cv) != NULL ? SvCUR(cv) : 0;
-    char *name = (char *) alloca(length + 1);
-    memcpy(name, length > 0 ? SvPVX(cv) : "", length);
-    name[length] = '\0';
+    char *name = TemporaryCopy(aTHX_ length > 0 ? SvPVX(cv) : "", length);
     HV *stash = CvSTASH(cv);
     if (stash == NULL || items < 1) {
 	croak("Usage: %s::%s(receiver, ...)", stash != NULL ? HvNAME(stash) : "?", name);
