@@ -104,9 +104,8 @@ typedef struct Send {
     SEL selector;
     int isInstance;		/* object's class pointer is a class */
     int isProxy;
-    int isProxyKnown;		/* from the method cache */
     int isFormat;		/* the method takes a format and its values */
-    int isFormatKnown;		/* from the method cache */
+    int fromCache;		/* isProxy and isFormat came from the method cache */
     int fromRespondsTest;	/* the method was only known to be answered */
     BqOsmoMethodDescription made;	/* a description made by the send */
     BqOsmoMethodDescription *method;
@@ -319,9 +318,8 @@ FindCachedMethod(Send *send)
     send->signature = entry->signature;
     send->implementation = implementation;
     send->isProxy = entry->isProxy;
-    send->isProxyKnown = 1;
     send->isFormat = entry->isFormat;
-    send->isFormatKnown = 1;
+    send->fromCache = 1;
     return 1;
 }
 
@@ -857,7 +855,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	    return 1;
 	}
     }
-    if (kind != BQ_SEND_FUNCTION && !send.isProxyKnown) {
+    if (kind != BQ_SEND_FUNCTION && !send.fromCache) {
 	Question q = { send.object, @selector(isProxy), NULL, { nil } };
 	if (class_respondsToSelector(send.receiverClass, q.selector)
 		&& Ask(AskIsProxy, &q, errors, "(exception in -isProxy invoked from BqOsmo_MsgSend)")) {
@@ -900,7 +898,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     if (plan == NULL) {
 	return 1;
     }
-    if (!send.isFormatKnown) {
+    if (!send.fromCache) {
 	send.isFormat = IsFormatMethod(&send, plan);
     }
     if (remember) {
