@@ -537,8 +537,8 @@ reads more values than were given croaks with C<stringWithFormat: format
 known here (C<%p>, C<%ls>, C<%Lf>, positional ones such as C<%1$d>, any
 unknown letter) with C<unknown directive "%y" in format "...">; C<%n>,
 which writes to memory, is refused; and so is a format that is no string
-(C<undef>, a number, an object that is not an C<NSString>) or that holds
-a NUL character.  Values
+(C<undef>, a number, an object that is not an C<NSString>), that holds
+a NUL character, or that reads more than 1024 values.  Values
 beyond those the format reads are not passed, and Perl warns, as its own
 C<sprintf> does, C<Redundant argument in stringWithFormat:> (in the
 C<redundant> category of L<warnings>).

@@ -149,6 +149,47 @@ subtest 'argument counts' => sub {
     is($a->count, 0, 'nothing was sent');
 };
 
+subtest 'argument lists and names longer than the C stack' => sub {
+    # In a fresh perl with a stack of 1 MB, which an argument list of
+    # 200000 (or a name of 2 MB) would overrun if the send kept it there.
+    my $script = <<'PERL';
+	$SIG{__WARN__} = sub {};
+	my $many = [ (1) x 200_000 ];
+	my $a = NSMutableArray->array;
+	my $s = NSString->stringWithString_("x");
+	sub line {
+	    my ($code) = @_;
+	    my $r = eval { $code->() };
+	    print defined $r ? "$r\n" : $@ =~ s/ at .*/\n/sr =~ s/(x{1000,})/"x*" . length($1)/er;
+	}
+	line(sub { $a->addObject_(@$many) });
+	line(sub { length(eval { $a->addObject(@$many) } // $@) });
+	line(sub { NSString->stringWithFormat_("%d", @$many) });
+	line(sub { NSString->stringWithFormat_("%d" x 1025, @$many) });
+	line(sub { Vantle::pl(NSString->stringWithFormat_("%d" x 1024, @$many)) });
+	my $long = "x" x 2_000_000;
+	line(sub { $s->$long });
+	line(sub { NSString->$long });
+	print "done\n";
+PERL
+    open(my $from, '-|', 'sh', '-c', 'ulimit -s 1024 && exec "$@"', 'sh',
+	$^X, (map { "-I$_" } @INC), '-MVantle', '-e', $script) or die "fork: $!";
+    my @lines = <$from>;
+    close $from;
+    is($?, 0, 'the perl lived') or diag(@lines);
+    chomp @lines;
+    is($lines[0], 'addObject: takes 1 argument, 200000 given', 'a message with too many');
+    like($lines[1], qr/^2000\d\d$/, 'the name completed with a colon for each');
+    is($lines[2], '1', 'a format that reads fewer than it is given');
+    is($lines[3], 'stringWithFormat: format "' . '%d' x 1025
+	. '" reads 1025 values, more than the 1024 a call passes', 'a format that reads too many');
+    is($lines[4], '1' x 1024, 'one that reads the most a call passes');
+    like($lines[5], qr/^\w+ does not respond to -x\*2000000 /, 'a long name');
+    is($lines[6], 'class NSString does not respond to x*2000000 (no method signature)',
+	'a long class message name');
+    is($lines[7], 'done', 'all sent');
+};
+
 subtest 'method names with a NUL byte are refused' => sub {
     my $s = NSString->stringWithString_("four");
     my $name = "length\0junk";
@@ -166,6 +207,29 @@ subtest 'method names with a NUL byte are refused' => sub {
     ok(!defined &Vantle::Object::uppercaseString, 'no sub is installed under the cut name');
     is(Vantle::pl($s->stringByAppendingString_("\0x")), "four\0x",
 	'a NUL inside an argument is data');
+};
+
+subtest 'a send that dies while forming its selector leaves no name behind' => sub {
+    # The routes hand the method name on to the send; a warning handler
+    # that dies ends the send before it is done with that name.  The
+    # entry points the routes use must not find it afterwards (it points
+    # into freed memory: the valgrind run sees any read of it).
+    my $s = NSString->stringWithString_("x");
+    for my $case (
+	[ 'a class message', sub { NSString->stringWithString("x") },
+	  sub { Vantle::class_msg_send("NSString") } ],
+	[ 'a message', sub { $s->isEqualToString("x") },
+	  sub { Vantle::fast_msg_send($s) } ],
+    ) {
+	my ($name, $dying, $probe) = @$case;
+	my $alone = error_of($probe);
+	my $died = do {
+	    local $SIG{__WARN__} = sub { die "warned: $_[0]" };
+	    error_of($dying);
+	};
+	like($died, qr/^warned: missing colon/, "$name: the handler ended the send");
+	is(error_of($probe), $alone, "$name: the entry point finds no name from it");
+    }
 };
 
 subtest 'format methods take the values their directives read' => sub {

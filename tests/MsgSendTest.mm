@@ -20,9 +20,11 @@
 
 #include <float.h>
 #include <limits.h>
+#include <pthread.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <string.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -640,6 +642,62 @@ TEST_F(MsgSend, FailureAfterTheReceiverWasFreedNamesTheCall)
     EXPECT_EXIT(FailAfterTheReceiverIsFreed(), testing::ExitedWithCode(0),
 	    "1 refused result \\(while value returned from "
 	    "-\\[<SendTarget:0x[0-9a-f]+> deallocAndAnswerSelf\\]\\)");
+}
+
+/*
+ * A send made while a thread ends, by the destructor of a thread key made
+ * after the send's own (so run after the one that frees the thread's
+ * method cache), as a library's clean-up at thread exit may: it must find
+ * no freed cache.  The thread's first send makes its cache.
+ */
+static pthread_key_t lateKey;
+
+static int
+SendValue(void)
+{
+    static id target = [[SendTarget alloc] init];
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    Value r;
+    void *argv[2] = { NULL, NULL };
+    int code = BqOsmo_MsgSend(NULL, &errors, TestTable(), BQ_SEND_MESSAGE, target,
+	    @selector(value), NULL, 2, argv, &r);
+    Tcl_DStringFree(&errors);
+    return code == 0 && As<int>(r) == 1 ? 0 : 1;
+}
+
+static void
+SendAtThreadExit(void *)
+{
+    if (SendValue() != 0) {
+	_exit(2);
+    }
+}
+
+static void *
+SendAndEnd(void *)
+{
+    pthread_setspecific(lateKey, (void *) 1);
+    return SendValue() == 0 ? NULL : (void *) 1;
+}
+
+static void
+SendWhileAThreadEnds(void)
+{
+    SendValue();		/* the send's own key exists before lateKey */
+    pthread_key_create(&lateKey, SendAtThreadExit);
+    pthread_t thread;
+    void *answer = (void *) 1;
+    if (pthread_create(&thread, NULL, SendAndEnd, NULL) != 0
+	    || pthread_join(thread, &answer) != 0) {
+	_exit(3);
+    }
+    _exit(answer == NULL ? 0 : 1);
+}
+
+TEST(MsgSendThreads, SendAtThreadExitFindsNoFreedCache)
+{
+    EXPECT_EXIT(SendWhileAThreadEnds(), testing::ExitedWithCode(0), "");
 }
 
 TEST_F(MsgSend, ReceiversThatCannotBeMessaged)

@@ -181,6 +181,16 @@ TEST_F(PerlCTypes, MembersWithoutNamesAreKeyedByIndex)
     EXPECT_EQ(0, memcmp(&original, &again, sizeof again)) << "the hash converts back";
     again.name = copy;
     VantlePriv_FreeElementStrings(@encode(Outer), &again);
+
+    /* Indices of more than one digit. */
+    unsigned char bytes[12] = { 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11 };
+    ASSERT_EQ(0, FromC(value, bytes, "{?=CCCCCCCCCCCC}")) << Errors();
+    EXPECT_EQ("_0=0,_1=1,_10=10,_11=11,_2=2", Text(value,
+	    "join ',', map { \"$_=$v->{$_}\" } grep { /^_(?:[012]|1\\d)$/ } sort keys %$v"));
+    unsigned char back[12];
+    memset(back, 0, sizeof back);
+    ASSERT_EQ(0, ToC(value, back, "{?=CCCCCCCCCCCC}")) << Errors();
+    EXPECT_EQ(0, memcmp(bytes, back, sizeof back));
 }
 
 TEST_F(PerlCTypes, ResultWordsAreReadAtTheirTypesWidth)

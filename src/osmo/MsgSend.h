@@ -41,10 +41,11 @@ typedef int (*BqOsmo_MessageHook2)(void *interp, Tcl_DString *errors, CTypeTable
  *
  * A method whose last named argument is a printf-style format
  * (FormatArgs.h) takes, after it, the values the format's directives
- * read, each converted to the C type its directive names.  A send that
- * succeeds may leave a warning in errors: "Redundant argument in
- * <selector>" when more values were given than the format reads (those
- * are not passed).  The caller shows it or drops it. */
+ * read (at most 1024 of them), each converted to the C type its
+ * directive names.  A send that succeeds may leave a warning in errors:
+ * "Redundant argument in <selector>" when more values were given than
+ * the format reads (those are not passed).  The caller shows it or
+ * drops it. */
 int BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	void *receiver, SEL selector, BqOsmoMethodDescription *method,
 	int argc, void **argv, void *result);

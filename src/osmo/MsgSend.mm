@@ -57,9 +57,12 @@ static __thread MethodCacheEntry *threadMethodCache;
 static pthread_key_t methodCacheKey;
 static pthread_once_t methodCacheKeyOnce = PTHREAD_ONCE_INIT;
 
+/* Runs as the thread ends.  A send made later in its ending (by another
+ * key's destructor) makes a new cache, which is freed in turn. */
 static void
 FreeMethodCache(void *cache)
 {
+    threadMethodCache = NULL;
     free(cache);
 }
 
@@ -101,9 +104,8 @@ typedef struct Send {
     SEL selector;
     int isInstance;		/* object's class pointer is a class */
     int isProxy;
-    int isProxyKnown;		/* from the method cache */
     int isFormat;		/* the method takes a format and its values */
-    int isFormatKnown;		/* from the method cache */
+    int fromCache;		/* isProxy and isFormat came from the method cache */
     int fromRespondsTest;	/* the method was only known to be answered */
     BqOsmoMethodDescription made;	/* a description made by the send */
     BqOsmoMethodDescription *method;
@@ -316,9 +318,8 @@ FindCachedMethod(Send *send)
     send->signature = entry->signature;
     send->implementation = implementation;
     send->isProxy = entry->isProxy;
-    send->isProxyKnown = 1;
     send->isFormat = entry->isFormat;
-    send->isFormatKnown = 1;
+    send->fromCache = 1;
     return 1;
 }
 
@@ -553,11 +554,16 @@ ReleaseArguments(CTypeTable *table, BqCallPlan *plan, char *stacked, int count)
  * converted, and a format that reads more values than were given, or
  * that the reader cannot tell, fails the send: the method never reads a
  * value that was not passed.  Values beyond those the format reads are
- * not passed; the send still succeeds, with a warning in errors.
+ * not passed; the send still succeeds, with a warning in errors.  Its
+ * buffers live on the stack of the send, so a format may read at most
+ * FORMAT_MAX_VALUES values, however many were given.
  * ------------------------------------------------------------------ */
+
+#define FORMAT_MAX_VALUES 1024
 
 /* What a format send keeps on the stack of the send. */
 typedef struct FormatCall {
+    int room;			/* values the buffers hold */
     char *codes;		/* the type code of each value read */
     uint64_t *values;		/* the converted values, one word each */
     ffi_type **types;		/* every argument's libffi description */
@@ -701,11 +707,12 @@ PrepareFormatCall(void *interp, Tcl_DString *errors, CTypeTable *table, Send *se
 	return 1;
     }
     int objects = text.object != nil;
-    int used = BqFormat_Scan(text.text, text.length, objects, format->codes, given, NULL);
+    int used = BqFormat_Scan(text.text, text.length, objects, format->codes, format->room,
+	    NULL);
     if (used < 0) {
 	/* Read again for the reason: failures are rare, sends are not. */
 	FormatFailure(errors, send, "", "");
-	BqFormat_Scan(text.text, text.length, objects, format->codes, given, errors);
+	BqFormat_Scan(text.text, text.length, objects, format->codes, format->room, errors);
 	Tcl_DStringAppend(errors, " in format", -1);
 	AppendQuotedFormat(errors, &text);
 	return 1;
@@ -715,6 +722,13 @@ PrepareFormatCall(void *interp, Tcl_DString *errors, CTypeTable *table, Send *se
 	AppendQuotedFormat(errors, &text);
 	BqTcl_DStringPrintf(errors, " reads %d value%s, %d given", used, used == 1 ? "" : "s",
 		given);
+	return 1;
+    }
+    if (used > format->room) {
+	FormatFailure(errors, send, "format", "");
+	AppendQuotedFormat(errors, &text);
+	BqTcl_DStringPrintf(errors, " reads %d values, more than the %d a call passes", used,
+		FORMAT_MAX_VALUES);
 	return 1;
     }
 
@@ -841,7 +855,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	    return 1;
 	}
     }
-    if (kind != BQ_SEND_FUNCTION && !send.isProxyKnown) {
+    if (kind != BQ_SEND_FUNCTION && !send.fromCache) {
 	Question q = { send.object, @selector(isProxy), NULL, { nil } };
 	if (class_respondsToSelector(send.receiverClass, q.selector)
 		&& Ask(AskIsProxy, &q, errors, "(exception in -isProxy invoked from BqOsmo_MsgSend)")) {
@@ -884,7 +898,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     if (plan == NULL) {
 	return 1;
     }
-    if (!send.isFormatKnown) {
+    if (!send.fromCache) {
 	send.isFormat = IsFormatMethod(&send, plan);
     }
     if (remember) {
@@ -898,6 +912,13 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	AppendCountFailure(errors, &send, named, argc, send.isFormat);
 	return 1;
     }
+    FormatCall format;
+    format.used = 0;
+    format.room = 0;
+    if (send.isFormat) {
+	int given = argc - named;
+	format.room = given < FORMAT_MAX_VALUES ? given : FORMAT_MAX_VALUES;
+    }
     void *frameHeader[4] = { NULL, NULL, NULL, NULL };
     char *stacked = (char *) alloca((size_t) plan->frameSize + 16);
     memset(stacked, 0, (size_t) plan->frameSize + 16);
@@ -909,7 +930,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	memset(returnBuffer, 0, size);
 	frameHeader[1] = returnBuffer;
     }
-    void **arguments = (void **) alloca(sizeof(void *) * (size_t) (argc > 0 ? argc : 1));
+    void **arguments = (void **) alloca(sizeof(void *) * (size_t) (named + format.room + 1));
     ResolveConversions(plan, table);
 
     /* 8: the arguments.  From here on every way out releases what the
@@ -930,13 +951,10 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	    return 1;
 	}
     }
-    FormatCall format;
-    format.used = 0;
     if (send.isFormat) {
-	int given = argc - named;
-	format.codes = (char *) alloca((size_t) given + 1);
-	format.values = (uint64_t *) alloca(sizeof(uint64_t) * (size_t) (given + 1));
-	format.types = (ffi_type **) alloca(sizeof(ffi_type *) * (size_t) argc);
+	format.codes = (char *) alloca((size_t) format.room + 1);
+	format.values = (uint64_t *) alloca(sizeof(uint64_t) * (size_t) (format.room + 1));
+	format.types = (ffi_type **) alloca(sizeof(ffi_type *) * (size_t) (named + format.room));
 	if (PrepareFormatCall(interp, errors, table, &send, plan, stacked, argc, argv,
 		arguments, &format)) {
 	    ReleaseArguments(table, plan, stacked, named);

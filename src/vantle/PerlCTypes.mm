@@ -889,23 +889,48 @@ AppendStructName(Tcl_DString *errors, const char *type)
     }
 }
 
-/* Starts a walk over the members of the hash's "__signature", or
- * answers -1 when it has none.  The text walked is a mortal copy. */
-static int
-FirstSignatureMember(pTHX_ HV *hv, BqTypeMember *member)
+/* The entry of key in hv, or null.  A tied hash answers a value for any
+ * key it is asked to fetch, so it is asked whether the key exists. */
+static SV **
+FetchKey(pTHX_ HV *hv, const char *key, int length)
 {
-    SV **slot = hv_fetchs(hv, "__signature", 0);
+    I32 keyLength = KeyLength(key, length);
+    if (SvRMAGICAL(hv) && !hv_exists(hv, key, keyLength)) {
+	return NULL;
+    }
+    return hv_fetch(hv, key, keyLength, 0);
+}
+
+/*
+ * Where the members of one structure conversion find the names they are
+ * keyed by besides their own: Foundation's headers, and the hash's
+ * "__signature".  Made once per conversion, so that every walk over the
+ * members names them alike.
+ */
+typedef struct MemberNames {
+    const KnownStructure *known;
+    const char *lent;		/* "{?=<__signature>}", a mortal copy, or null */
+    int hasSignatureKey;	/* the hash has a "__signature" entry */
+} MemberNames;
+
+/* The names for type; hv, when given, lends those of its "__signature". */
+static void
+PrepareMemberNames(pTHX_ const char *type, HV *hv, MemberNames *names)
+{
+    names->known = KnownStructureOf(type);
+    names->lent = NULL;
+    SV **slot = hv != NULL ? FetchKey(aTHX_ hv, "__signature", sizeof "__signature" - 1) : NULL;
+    names->hasSignatureKey = slot != NULL;
     if (slot == NULL) {
-	return -1;
+	return;
     }
     SvGETMAGIC(*slot);
-    if (!SvOK(*slot)) {
-	return -1;
+    if (SvOK(*slot)) {
+	SV *wrapped = sv_2mortal(newSVpvs("{?="));
+	sv_catsv_nomg(wrapped, *slot);
+	sv_catpvs(wrapped, "}");
+	names->lent = SvPV_nolen(wrapped);
     }
-    SV *wrapped = sv_2mortal(newSVpvs("{?="));
-    sv_catsv_nomg(wrapped, *slot);
-    sv_catpvs(wrapped, "}");
-    return BqTypeSpec_FirstMember(SvPV_nolen(wrapped), member);
 }
 
 /*
@@ -916,12 +941,31 @@ typedef struct MemberKey {
     BqTypeMember member;
     const char *name;		/* not NUL-terminated */
     int nameLength;
-    char index[24];
+    char index[16];
     int indexLength;
     BqTypeMember lent;		/* the same member in "__signature" */
     int lentStatus;		/* 1 while "__signature" has it */
     const KnownStructure *known;
 } MemberKey;
+
+/* Writes "_<index>" (a member's index, not negative) into key. */
+static void
+FormatIndexKey(MemberKey *key)
+{
+    char digits[12];
+    int count = 0;
+    unsigned value = (unsigned) key->member.index;
+    do {
+	digits[count++] = (char) ('0' + value % 10);
+	value /= 10;
+    } while (value != 0);
+    key->index[0] = '_';
+    for (int i = 0; i < count; i++) {
+	key->index[i + 1] = digits[count - 1 - i];
+    }
+    key->index[count + 1] = '\0';
+    key->indexLength = count + 1;
+}
 
 static int
 NameMember(int status, MemberKey *key)
@@ -942,17 +986,17 @@ NameMember(int status, MemberKey *key)
     if (key->nameLength == 0) {
 	key->name = NULL;
     }
-    key->indexLength = snprintf(key->index, sizeof key->index, "_%d", key->member.index);
+    FormatIndexKey(key);
     return 1;
 }
 
-/* Starts the walk over type's members; hv, when given, lends the names
- * of its "__signature".  Answers as BqTypeSpec_FirstMember. */
+/* Starts the walk over type's members, named by names.  Answers as
+ * BqTypeSpec_FirstMember. */
 static int
-FirstMemberKey(pTHX_ const char *type, HV *hv, MemberKey *key)
+FirstMemberKey(const char *type, const MemberNames *names, MemberKey *key)
 {
-    key->lentStatus = hv != NULL ? FirstSignatureMember(aTHX_ hv, &key->lent) : -1;
-    key->known = KnownStructureOf(type);
+    key->lentStatus = names->lent != NULL ? BqTypeSpec_FirstMember(names->lent, &key->lent) : -1;
+    key->known = names->known;
     return NameMember(BqTypeSpec_FirstMember(type, &key->member), key);
 }
 
@@ -963,18 +1007,6 @@ NextMemberKey(MemberKey *key)
 	key->lentStatus = BqTypeSpec_NextMember(&key->lent);
     }
     return NameMember(BqTypeSpec_NextMember(&key->member), key);
-}
-
-/* The entry of key in hv, or null.  A tied hash answers a value for any
- * key it is asked to fetch, so it is asked whether the key exists. */
-static SV **
-FetchKey(pTHX_ HV *hv, const char *key, int length)
-{
-    I32 keyLength = KeyLength(key, length);
-    if (SvRMAGICAL(hv) && !hv_exists(hv, key, keyLength)) {
-	return NULL;
-    }
-    return hv_fetch(hv, key, keyLength, 0);
 }
 
 /* The member's entry, by name or else by index, or null. */
@@ -999,13 +1031,13 @@ AppendMemberContext(Tcl_DString *errors, const char *type, const MemberKey *key)
 
 /* Whether a hash key names one of type's members or is "__signature". */
 static int
-IsMemberKey(pTHX_ const char *type, HV *hv, const char *text, STRLEN length)
+IsMemberKey(const char *type, const MemberNames *names, const char *text, STRLEN length)
 {
     if (length == sizeof "__signature" - 1 && memcmp(text, "__signature", length) == 0) {
 	return 1;
     }
     MemberKey key;
-    for (int status = FirstMemberKey(aTHX_ type, hv, &key); status == 1;
+    for (int status = FirstMemberKey(type, names, &key); status == 1;
 	    status = NextMemberKey(&key)) {
 	if ((key.name != NULL && (STRLEN) key.nameLength == length
 		&& memcmp(key.name, text, length) == 0)
@@ -1023,11 +1055,11 @@ IsMemberKey(pTHX_ const char *type, HV *hv, const char *text, STRLEN length)
  * a tied one is walked.
  */
 static int
-CheckMemberKeys(pTHX_ const char *type, HV *hv, Tcl_DString *errors)
+CheckMemberKeys(pTHX_ const char *type, HV *hv, const MemberNames *names, Tcl_DString *errors)
 {
     MemberKey key;
-    IV matched = FetchKey(aTHX_ hv, "__signature", sizeof "__signature" - 1) != NULL;
-    for (int status = FirstMemberKey(aTHX_ type, hv, &key); status == 1;
+    IV matched = names->hasSignatureKey;
+    for (int status = FirstMemberKey(type, names, &key); status == 1;
 	    status = NextMemberKey(&key)) {
 	SV **byName = key.name != NULL ? FetchKey(aTHX_ hv, key.name, key.nameLength) : NULL;
 	SV **byIndex = FetchKey(aTHX_ hv, key.index, key.indexLength);
@@ -1060,7 +1092,7 @@ CheckMemberKeys(pTHX_ const char *type, HV *hv, Tcl_DString *errors)
 	SV *name = hv_iterkeysv(entry);
 	STRLEN length;
 	const char *text = SvPV_const(name, length);
-	if (!IsMemberKey(aTHX_ type, hv, text, length)) {
+	if (!IsMemberKey(type, names, text, length)) {
 	    BqTcl_DStringApp(errors, "unknown member \"", (char *) NULL);
 	    AppendText(errors, text, (int) length);
 	    BqTcl_DStringApp(errors, "\" of ", (char *) NULL);
@@ -1081,12 +1113,14 @@ StructToC(pTHX_ CTypeTable *table, SV *sv, const char *type, void *cstorage, int
 	return 1;
     }
     HV *hv = (HV *) SvRV(sv);
-    if (CheckMemberKeys(aTHX_ type, hv, errors)) {
+    MemberNames names;
+    PrepareMemberNames(aTHX_ type, hv, &names);
+    if (CheckMemberKeys(aTHX_ type, hv, &names, errors)) {
 	return 1;
     }
     unsigned memberQualifiers = ElementQualifiersToC(qualifiers);
     MemberKey key;
-    for (int status = FirstMemberKey(aTHX_ type, hv, &key); status == 1;
+    for (int status = FirstMemberKey(type, &names, &key); status == 1;
 	    status = NextMemberKey(&key)) {
 	/* Perl code run for an earlier member may have taken this one. */
 	SV **slot = FetchMember(aTHX_ hv, &key);
@@ -1119,8 +1153,10 @@ StructFromC(pTHX_ CTypeTable *table, SV *sv, const char *type, const char *typeE
     /* typeEnd is just after the closing brace. */
     (void) hv_stores(hv, "__signature", newSVpvn(members, (STRLEN) (typeEnd - 1 - members)));
     unsigned memberQualifiers = ElementQualifiersFromC(qualifiers);
+    MemberNames names;
+    PrepareMemberNames(aTHX_ type, NULL, &names);
     MemberKey key;
-    for (int status = FirstMemberKey(aTHX_ type, NULL, &key); status == 1;
+    for (int status = FirstMemberKey(type, &names, &key); status == 1;
 	    status = NextMemberKey(&key)) {
 	const char *text = key.name != NULL ? key.name : key.index;
 	int length = key.name != NULL ? key.nameLength : key.indexLength;

@@ -36,7 +36,7 @@ typedef struct VantleContext {
     int perlToObjectDepth;
     int objectToPerlDepth;
     /* The message send (PerlMsgSend): the method and class names a hook
-     * hands to the entry point Perl calls next (cleared after the send),
+     * hands to the entry point Perl calls next (which takes them),
      * the globs the hooks answer, and the marker of sends to super. */
     const char *pendingMethodName;
     const char *pendingClassName;

@@ -32,13 +32,17 @@
 #include "MsgSend.h"
 #include "TypeEncoding.h"
 
-#include <alloca.h>
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
 
 #define BQ_NAMED_SEND_CACHED_ARGS 4
+
+/* Arguments and selector names a send keeps on the C stack; longer ones
+ * go to a Perl temporary (see Scratch). */
+#define BQ_STACK_ARGS 14
+#define BQ_STACK_NAME 128
 
 
 /* An installed per-name send: its Perl name, and for subs in a class
@@ -59,6 +63,20 @@ ClearPending(pTHX)
     context->pendingClassName = NULL;
 }
 
+/*
+ * Takes the method and class names a hook handed over, leaving none
+ * behind: they point into what the hook's caller holds (a temporary, a
+ * buffer on its stack), which is gone once a send that dies unwinds.
+ */
+static void
+TakePending(pTHX_ const char **method, const char **cls)
+{
+    VantleContext *context = VantlePriv_Context(aTHX);
+    *method = context->pendingMethodName;
+    *cls = context->pendingClassName;
+    ClearPending(aTHX);
+}
+
 /* The glob of Vantle::NAME, kept in *cache (a field of the context). */
 static GV *
 CachedGlob(pTHX_ GV **cache, const char *name)
@@ -75,6 +93,27 @@ CachedGlob(pTHX_ GV **cache, const char *name)
 	*cache = (GV *) *slot;
     }
     return *cache;
+}
+
+/*
+ * Scratch --
+ *	Room for size bytes: stack (of stackSize bytes) when that is enough,
+ *	else a Perl temporary, freed with the caller's temporaries (a croak
+ *	included).  Argument lists and method names are as long as the
+ *	program makes them; on the C stack, a long one would run past its
+ *	end.
+ */
+static void *
+Scratch(pTHX_ void *stack, size_t stackSize, size_t size)
+{
+    return size <= stackSize ? stack : SvPVX(sv_2mortal(newSV(size)));
+}
+
+/* A writable copy of length bytes of text and a NUL, as a temporary. */
+static char *
+TemporaryCopy(pTHX_ const char *text, STRLEN length)
+{
+    return SvPVX(sv_2mortal(newSVpvn(text, length)));
 }
 
 /* ---------------------------------------------------------------------
@@ -122,12 +161,15 @@ VantlePriv_FormSelectorName(pTHX_ const char *perlName, int n, id receiver, Clas
     int formatList = endsInColon && BqFormat_IsFormatSelector(dst);
     if (*dst != '\0' && !formatList && !(n <= colons && (colons == 0 || endsInColon))) {
 	char *written = to;
-	int total = colons;
-	do {
-	    *to++ = ':';
+	*to++ = ':';
+	*to = '\0';
+	/* Completed with one colon, a format method takes the rest as its
+	 * values; otherwise every argument gets its colon. */
+	if (colons + 1 < n && !BqFormat_IsFormatSelector(dst)) {
+	    memset(to, ':', (size_t) (n - colons - 1));
+	    to += n - colons - 1;
 	    *to = '\0';
-	    total++;
-	} while (total < n && !BqFormat_IsFormatSelector(dst));
+	}
 	/* A selector as written that the receiver answers, when the
 	 * completed one is not: the count is wrong, not the name. */
 	if ((colons == 0 || endsInColon) && !(colons == 0 && VantlePriv_PerlSelectorMap)
@@ -236,7 +278,6 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     const char *entryName = super ? "Vantle::msg_send_super" : "Vantle::msg_send";
     int needed = named ? 1 : super ? 3 : 2;
     if (items < needed) {
-	ClearPending(aTHX);
 	croak("Usage: %s(receiver, %smsg, ...)", entryName, super && !named ? "class, " : "");
     }
 
@@ -315,11 +356,12 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	if (literal != NULL) {
 	    selector = BqTypeSpec_Str2SEL(literal);
 	} else {
-	    char *formed = (char *) alloca(strlen(perlName) + (size_t) n + 2);
+	    char stackName[BQ_STACK_NAME];
+	    char *formed = (char *) Scratch(aTHX_ stackName, sizeof stackName,
+		    strlen(perlName) + (size_t) n + 2);
 	    int plain = VantlePriv_FormSelectorName(aTHX_ perlName, n, receiver, startClass,
 		    formed);
 	    if (plain < 0) {
-		ClearPending(aTHX);
 		BqOsmo_AppendArgumentCount(&errors, formed, BqOsmo_ArgcForMName(formed), n, 0);
 		CROAK_AFTER_LEAVE(newSVpvn(Tcl_DStringValue(&errors),
 			(STRLEN) Tcl_DStringLength(&errors)));
@@ -333,7 +375,9 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	}
     }
 
-    void **argv = (void **) alloca(sizeof(void *) * (size_t) (n + 2));
+    void *stackArgv[BQ_STACK_ARGS + 2];
+    void **argv = (void **) Scratch(aTHX_ stackArgv, sizeof stackArgv,
+	    sizeof(void *) * (size_t) (n + 2));
     argv[0] = argv[1] = NULL;
     for (int i = 0; i < n; i++) {
 	argv[i + 2] = ST(argStart + i);
@@ -351,7 +395,6 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 		hasPair ? (void *) &superRecord : (void *) receiver, selector, NULL, n + 2, argv,
 		result);
     }
-    ClearPending(aTHX);
     if (trace) {
 	printf("--> %s(%d) %s\n", "", code, SvOK(result) ? SvPV_nolen(result) : "");
 	fflush(stdout);
@@ -471,9 +514,8 @@ XS_INTERNAL(XS_Vantle__fast_msg_send)
     dXSARGS;
     PERL_UNUSED_VAR(cv);
     BqCPerl_SetInterp(aTHX);
-    VantleContext *context = VantlePriv_Context(aTHX);
-    const char *name = context->pendingMethodName;
-    const char *cls = context->pendingClassName;
+    const char *name, *cls;
+    TakePending(aTHX_ &name, &cls);
     VantlePriv_msg_send(aTHX_ ax, items, name, cls, 1, cls != NULL, NULL, NULL);
     XSRETURN(1);
 }
@@ -483,9 +525,9 @@ XS_INTERNAL(XS_Vantle__class_msg_send)
     dXSARGS;
     PERL_UNUSED_VAR(cv);
     BqCPerl_SetInterp(aTHX);
-    VantleContext *context = VantlePriv_Context(aTHX);
-    VantlePriv_msg_send(aTHX_ ax, items, context->pendingMethodName, context->pendingClassName,
-	    1, 0, NULL, NULL);
+    const char *name, *cls;
+    TakePending(aTHX_ &name, &cls);
+    VantlePriv_msg_send(aTHX_ ax, items, name, cls, 1, 0, NULL, NULL);
     XSRETURN(1);
 }
 
@@ -552,20 +594,16 @@ XS_INTERNAL(XS_Vantle__Object__AUTOLOAD)
 {
     dXSARGS;
     BqCPerl_SetInterp(aTHX);
-    ClearPending(aTHX);
     const char *name = AutoloadName(aTHX_ cv);
-    size_t length = strlen(name);
-    char *writable = (char *) alloca(length + 1);
-    memcpy(writable, name, length + 1);
+    char *writable = TemporaryCopy(aTHX_ name, strlen(name));
     BqCPerl_FetchmethodHookFunction hook = BqCPerl_GetFetchmethodHook();
-    VantleContext *context = VantlePriv_Context(aTHX);
-    if (hook != NULL && hook(VantlePriv_ObjectStash(aTHX), writable) != NULL
-	    && context->pendingClassName == NULL) {
-	const char *method = context->pendingMethodName;
+    int routed = hook != NULL && hook(VantlePriv_ObjectStash(aTHX), writable) != NULL;
+    const char *method, *qualifier;
+    TakePending(aTHX_ &method, &qualifier);
+    if (routed && qualifier == NULL) {
 	InstallNamedSend(aTHX_ "Vantle::Object", method, NULL);
 	VantlePriv_msg_send(aTHX_ ax, items, method, NULL, 1, 0, NULL, NULL);
     } else {
-	ClearPending(aTHX);
 	VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 1, 0, name, NULL);
     }
     XSRETURN(1);
@@ -766,9 +804,7 @@ XS_INTERNAL(XS_Vantle__ClassAutoload)
     BqCPerl_SetInterp(aTHX);
     /* Copied: a lookup made below may store another name in the sub. */
     STRLEN length = SvPVX(cv) != NULL ? SvCUR(cv) : 0;
-    char *name = (char *) alloca(length + 1);
-    memcpy(name, length > 0 ? SvPVX(cv) : "", length);
-    name[length] = '\0';
+    char *name = TemporaryCopy(aTHX_ length > 0 ? SvPVX(cv) : "", length);
     HV *stash = CvSTASH(cv);
     if (stash == NULL || items < 1) {
 	croak("Usage: %s::%s(receiver, ...)", stash != NULL ? HvNAME(stash) : "?", name);
@@ -793,7 +829,10 @@ XS_INTERNAL(XS_Vantle__ClassAutoload)
     BqCPerl_MethodHookFunction hook = BqCPerl_GetMethodHook();
     SV *methodName = sv_2mortal(newSVpv(name, 0));
     SV *invocant = sv_2mortal(newSVpv(package, 0));
-    if (hook == NULL || hook(invocant, methodName) == NULL) {
+    int routed = hook != NULL && hook(invocant, methodName) != NULL;
+    /* The send is told the names itself. */
+    ClearPending(aTHX);
+    if (!routed) {
 	croak("Can't locate object method \"%s\" via package \"%s\"", name, package);
     }
     InstallNamedSend(aTHX_ package, name, package);
