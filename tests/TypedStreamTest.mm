@@ -1348,6 +1348,36 @@ static int fragileDeallocs, catcherDeallocs;
 }
 @end
 
+static int pairDeallocs;
+
+/* Holds two objects, read as one array of objects, the way GNUstep's
+ * collections read theirs. */
+@interface TypedStreamTestPair : NSObject <NSCoding>
+{
+@public
+    id items[2];
+}
+@end
+
+@implementation TypedStreamTestPair
+- (void) encodeWithCoder: (NSCoder *)coder
+{
+    [coder encodeArrayOfObjCType: @encode(id) count: 2 at: items];
+}
+- (id) initWithCoder: (NSCoder *)coder
+{
+    [coder decodeArrayOfObjCType: @encode(id) count: 2 at: items];
+    return self;
+}
+- (void) dealloc
+{
+    pairDeallocs++;
+    [items[0] release];
+    [items[1] release];
+    [super dealloc];
+}
+@end
+
 TEST_F(TypedStream, AnObjectThatFailsToReadIsReleasedAndUnreachable)
 {
     TypedStreamTestFragile *bad = [[TypedStreamTestFragile new] autorelease];
@@ -1393,6 +1423,21 @@ TEST_F(TypedStream, AnObjectThatFailsToReadIsReleasedAndUnreachable)
 	EXPECT_NE(std::string::npos, message.find("cannot be read on after an error")) << message;
 	EXPECT_EQ(1, fragileDeallocs);
 	EXPECT_EQ(1, catcherDeallocs);
+    });
+
+    /* One that held a reference to itself when an element after it
+     * failed: the reader takes that reference back, and then knows the
+     * object is referred to no more. */
+    TypedStreamTestPair *pair = [[TypedStreamTestPair new] autorelease];
+    pair->items[0] = pair;	/* not retained: dealloc is never reached */
+    pair->items[1] = bad;
+    With("failing", KX_WRITEONLY, [&](KxTypedStream *ts) { KxWriteRootObject(ts, pair); });
+    pair->items[0] = pair->items[1] = nil;
+    fragileDeallocs = pairDeallocs = 0;
+    With("failing", KX_READONLY, [&](KxTypedStream *ts) {
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Raised([&] { KxReadObject(ts); }));
+	EXPECT_EQ(1, fragileDeallocs);
+	EXPECT_EQ(1, pairDeallocs) << "the object that held itself is not leaked";
     });
 }
 

@@ -134,7 +134,8 @@ enum { OBJECT_BUILDING, OBJECT_DONE, OBJECT_FAILED };
 typedef struct ObjectEntry {
     id object;			/* not retained here (see kept) */
     int state;
-    int referred;		/* references read while it was building */
+    int referred;		/* references handed out while it was building
+				 * and not given back (see GiveBack) */
 } ObjectEntry;
 
 enum { POINTER_STRING, POINTER_SELECTOR, POINTER_MEMORY };
@@ -148,6 +149,8 @@ typedef struct PointerEntry {
 /* An object whose initWithCoder: is running; the innermost is current. */
 typedef struct Frame {
     struct Frame *outer;
+    id object;			/* as allocated */
+    unsigned number;		/* its entry */
     int guard;
     int values;			/* values it asked for so far */
     int objects;		/* objects it received */
@@ -620,23 +623,52 @@ CheckCallerType(State *ds, const char *type, KxTSLayout *layout)
 
 /*
  *----------------------------------------------------------------------
+ * GiveBack --
+ *	Releases a reference to an object that the decoder handed out and
+ *	whose receiver never got to own it (it was stored in a value that
+ *	failed to read).  A reference to an object under construction no
+ *	longer counts as referred (see DropAllocation), unless two objects
+ *	under construction share the address (a class's shared
+ *	placeholder): which one it stood for cannot be told then.
+ *----------------------------------------------------------------------
+ */
+static void
+GiveBack(State *ds, id object)
+{
+    Frame *owner = NULL;
+    int owners = 0;
+    for (Frame *f = ds->frame; f != NULL && object != nil; f = f->outer) {
+	if (f->object == object) {
+	    owner = f;
+	    owners++;
+	}
+    }
+    if (owners == 1) {
+	ENTRY(ds->objects, ObjectEntry, owner->number).referred--;
+    }
+    [object release];
+}
+
+/*
+ *----------------------------------------------------------------------
  * DropObjects, DropMembers --
- *	Release and clear every object, and free every C string, of a
+ *	Give back and clear every object, and free every C string, of a
  *	value of checked type (not behind pointers): the part of a value
  *	read before a failure, which the caller never gets to own.
  *	DropMembers does it for the members of a structure before stop
  *	(null: all of them).
  *----------------------------------------------------------------------
  */
-static void DropMembers(const char *type, unsigned char *address, const char *stop);
+static void DropMembers(State *ds, const char *type, unsigned char *address,
+			const char *stop);
 
 static void
-DropObjects(const char *type, unsigned char *address)
+DropObjects(State *ds, const char *type, unsigned char *address)
 {
     KxTSLayout layout;
     const char *t = KxTSSkipQualifiers(type);
     if (*t == '@') {
-	[*(id *) address release];
+	GiveBack(ds, *(id *) address);
 	*(id *) address = nil;
     } else if (*t == '*') {
 	free(*(char **) address);
@@ -647,15 +679,15 @@ DropObjects(const char *type, unsigned char *address)
 	unsigned long count = strtoul(t + 1, &element, 10);
 	KxTSCheckType(element, KX_TS_TYPE_POINTERS, &layout, &why);
 	for (unsigned long i = 0; i < count; i++) {
-	    DropObjects(element, address + i * layout.size);
+	    DropObjects(ds, element, address + i * layout.size);
 	}
     } else if (*t == '{') {
-	DropMembers(t, address, NULL);
+	DropMembers(ds, t, address, NULL);
     }
 }
 
 static void
-DropMembers(const char *type, unsigned char *address, const char *stop)
+DropMembers(State *ds, const char *type, unsigned char *address, const char *stop)
 {
     size_t offset = 0;
     for (const char *m = KxTSMemberType(KxTSFirstMember(type)); *m != '}' && m != stop;) {
@@ -663,7 +695,7 @@ DropMembers(const char *type, unsigned char *address, const char *stop)
 	const char *why;
 	const char *end = KxTSCheckType(m, KX_TS_TYPE_POINTERS, &layout, &why);
 	offset = KxTSAlignUp(offset, layout.align);
-	DropObjects(m, address + offset);
+	DropObjects(ds, m, address + offset);
 	offset += layout.size;
 	m = KxTSMemberType(end);
     }
@@ -857,8 +889,9 @@ GuardOf(const char *name)
  *	own reference (held was the retain count with it) and, unless
  *	initWithCoder: gave up the allocation's reference before raising
  *	(as GNUstep's classes do on errors of their own), that one too.
- *	When objects read meanwhile refer to the object, whether it did
- *	cannot be told, and the allocation's reference is left to them.
+ *	When references to the object handed out meanwhile are still held
+ *	(referred), whether it did cannot be told, and the allocation's
+ *	reference is left to their holders.
  *----------------------------------------------------------------------
  */
 static void
@@ -919,7 +952,7 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
     entry->object = object;
     entry->state = OBJECT_BUILDING;
 
-    Frame frame = { ds->frame, guard, 0, 0, nil };
+    Frame frame = { ds->frame, object, xref, guard, 0, 0, nil };
     int nilRefused = ds->nilRefused;
     ds->frame = &frame;
     ds->depth++;
@@ -930,6 +963,9 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
 	    made = [made awakeAfterUsingCoder: coder];
 	}
     } @catch (id thrown) {
+	if ((guard & GUARD_PAIRS) && frame.objects % 2 == 1) {
+	    GiveBack(ds, frame.lastObject);	/* a key whose value failed */
+	}
 	ds->frame = frame.outer;
 	ds->depth--;
 	if (!ds->broken) {
@@ -941,9 +977,6 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
 	entry = &ENTRY(ds->objects, ObjectEntry, xref);
 	entry->state = OBJECT_FAILED;
 	entry->object = nil;
-	if ((guard & GUARD_PAIRS) && frame.objects % 2 == 1) {
-	    [frame.lastObject release];	/* a key whose value failed */
-	}
 	DropAllocation(object, held, entry->referred);
 	@throw;
     }
@@ -1206,7 +1239,7 @@ DecodeStruct(State *ds, KxTSDecoder *coder, const char *type, unsigned char *add
 	@try {
 	    DecodeValue(ds, coder, member, address + offset);
 	} @catch (id thrown) {
-	    DropMembers(type, address, member);
+	    DropMembers(ds, type, address, member);
 	    @throw;
 	}
 	offset += layout.size;
@@ -1364,7 +1397,7 @@ DecodeArray(State *ds, KxTSDecoder *coder, const char *type, NSUInteger count,
 	    DecodeValue(ds, coder, type, element);
 	} @catch (id thrown) {
 	    for (NSUInteger j = 0; j < i; j++) {
-		DropObjects(type, (unsigned char *) address + j * layout.size);
+		DropObjects(ds, type, (unsigned char *) address + j * layout.size);
 	    }
 	    @throw;
 	}
