@@ -13,7 +13,7 @@ use POSIX ();
 use Vantle;
 use FindBin;
 use lib "$FindBin::Bin/lib";
-use ErrorCapture qw(message);
+use ErrorCapture qw(message error_of);
 use Vantle::TypedStream;
 
 
@@ -312,6 +312,45 @@ subtest 'a stream goes with its last value' => sub {
     my $forged = Vantle::Ptr::new('void *', Vantle::Ptr::value($ts));
     ok(!eval { call('KxReadObject', $forged); 1 }, 'a pointer made from a stream\'s address');
     is(message($@), "${T}::KxReadObject: illegal typed stream", 'is no stream');
+    call('KxCloseTypedStream', $ts);
+};
+
+# A forked child has a copy of the parent's write stream; dropping it
+# (as the child's exit does) used to replace the parent's file with the
+# values of the moment of the fork.
+subtest "a forked child leaves its parent's write stream alone" => sub {
+    my $file = "$dir/forked.ts";
+    my $ts = open_stream($file, 'w');
+    call('KxWriteType', $ts, 'i', 1);
+    pipe(my $wait, my $go) or die $!;
+    pipe(my $from, my $to) or die $!;
+    my $pid = fork() // die $!;
+    if ($pid == 0) {
+        close $go;
+        close $from;
+        my @report = map { error_of(sub { call(@$_) }) // 'done' }
+            ['KxWriteType', $ts, 'i', 99], ['KxFlushTypedStream', $ts];
+        sysread($wait, my $byte, 1);    # until the parent has closed its stream
+        undef $ts;
+        syswrite($to, join("\n", @report));
+        POSIX::_exit(0);
+    }
+    close $wait;
+    close $to;
+    call('KxWriteType', $ts, 'i', 2);
+    call('KxCloseTypedStream', $ts);
+    close $go;
+    my @report = split /\n/, do { local $/; <$from> } // '';
+    waitpid($pid, 0);
+    is($?, 0, 'the child ended normally');
+    is($report[0], "${T}::KxWriteType: exception TYPEDSTREAM_CALLER_ERROR (KxWriteType: the stream "
+        . "was opened by process $$, which alone writes its file)", 'the child cannot write to it');
+    like($report[1] // '', qr/^${T}::KxFlushTypedStream: exception TYPEDSTREAM_CALLER_ERROR /,
+        'nor flush it');
+    $ts = open_stream($file, 'r');
+    is_deeply([map { call('KxReadType', $ts, 'i') } 1 .. 2], [1, 2],
+        "the file holds the parent's values after the child dropped its copy");
+    ok(call('KxEndOfTypedStream', $ts), 'and no others');
     call('KxCloseTypedStream', $ts);
 };
 
