@@ -38,7 +38,6 @@
 #include "PerlPointer.h"
 #include "ErrorText.h"
 #include "KxTypedStream.h"
-#include "KxUniqueString.h"
 #include "TypeEncoding.h"
 
 #include <string.h>
@@ -281,7 +280,7 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxOpenTypedStreamForFile)
     }
     KxTypedStream *ts = NULL;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] {
-	ts = KxOpenTypedStreamForFile(KxUniqueString(fileName), platformMode);
+	ts = KxOpenTypedStreamForFile(fileName, platformMode);
     }));
     if (ts == NULL) {
 	croak("cannot open file %s for %s", fileName, doing);
