@@ -297,6 +297,17 @@ subtest 'allocation limit' => sub {
             'croaks');
     }
     call('KxCloseTypedStream', $ts);
+
+    # A string's length comes first; the string is not allocated for when
+    # the length is beyond the limit (here, a number of a few bytes that
+    # claims a gigabyte).
+    $ts = open_stream($file, 'w');
+    call('KxWriteType', $ts, 'i', $_) for 1_000_000_000, 5;
+    call('KxCloseTypedStream', $ts);
+    $ts = open_stream($file, 'r');
+    ok(!eval { call('KxReadType', $ts, '*'); 1 }, 'a string longer than the limit');
+    like(message($@), qr/exception TYPEDSTREAM_INTERNAL_ERROR \(.*limit of \d+ bytes\)\z/, 'croaks');
+    call('KxCloseTypedStream', $ts);
 };
 
 subtest 'a stream goes with its last value' => sub {

@@ -462,7 +462,9 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxWriteType)
  * ReadString --
  *	Reads a string value: its length, then its characters into storage
  *	freed with the caller's temporaries.  *stringPtr is null for the
- *	null string.
+ *	null string.  The length comes from the file: the storage is made
+ *	only when it is within the stream's allocation limit, as the
+ *	platform's own reads are.
  */
 static SV *
 ReadString(pTHX_ const char *subName, KxTypedStream *ts, char **stringPtr)
@@ -476,6 +478,16 @@ ReadString(pTHX_ const char *subName, KxTypedStream *ts, char **stringPtr)
     if (length > MAX_STRING_LENGTH) {
 	return sv_2mortal(newSVpvf("%s: exception %s (string length %d out of range)",
 		subName, TS_getExceptionName(TYPEDSTREAM_FILE_INCONSISTENCY), length));
+    }
+    size_t limit = 0;
+    failure = Platform(aTHX_ subName, NULL, [&] { limit = KxGetTypedStreamAllocationLimit(ts); });
+    if (failure == NULL && (size_t) length >= limit) {
+	failure = sv_2mortal(newSVpvf("%s: exception %s (out of memory: the read would allocate "
+		"more than its limit of %lu bytes)", subName,
+		TS_getExceptionName(TYPEDSTREAM_INTERNAL_ERROR), (unsigned long) limit));
+    }
+    if (failure != NULL) {
+	return failure;
     }
     char *string;
     Newx(string, (size_t) length + 1, char);
