@@ -15,6 +15,7 @@
 
 #include "KxPlatform.h"
 #include "KxTypedStreamPriv.h"
+#include "TypedStreamNode.h"
 
 #include <float.h>
 #include <limits.h>
@@ -137,44 +138,6 @@ protected:
 };
 
 /* --- Test classes ----------------------------------------------------- */
-
-static int nodeDeallocs;
-
-/* A node with a strong and a conditional (weak) reference and a number. */
-@interface TypedStreamTestNode : NSObject <NSCoding>
-{
-@public
-    id strong;
-    id weak;		/* not retained */
-    int number;
-}
-@end
-
-@implementation TypedStreamTestNode
-+ (void) initialize
-{
-    [self setVersion: 3];
-}
-- (void) encodeWithCoder: (NSCoder *)coder
-{
-    [coder encodeObject: strong];
-    [coder encodeConditionalObject: weak];
-    [coder encodeValueOfObjCType: "i" at: &number];
-}
-- (id) initWithCoder: (NSCoder *)coder
-{
-    strong = [[coder decodeObject] retain];
-    weak = [coder decodeObject];
-    [coder decodeValueOfObjCType: "i" at: &number];
-    return self;
-}
-- (void) dealloc
-{
-    nodeDeallocs++;
-    [strong release];
-    [super dealloc];
-}
-@end
 
 /* Archives itself by calling the typed-stream functions on the stream it
  * is archived in, as classes written for typed streams do. */
@@ -527,7 +490,7 @@ TEST_F(TypedStream, CloseFromInsideACallIsRefused)
 
 TEST_F(TypedStream, WriteStreamsKeepTheirObjectsAlive)
 {
-    nodeDeallocs = 0;
+    typedStreamTestNodeDeallocs = 0;
     RoundTrip("alive", [&](KxTypedStream *ts) {
 	for (int i = 0; i < 3; i++) {
 	    TypedStreamTestNode *node = [TypedStreamTestNode new];
@@ -535,9 +498,10 @@ TEST_F(TypedStream, WriteStreamsKeepTheirObjectsAlive)
 	    KxWriteRootObject(ts, node);
 	    [node release];
 	}
-	EXPECT_EQ(0, nodeDeallocs) << "a freed address could be taken for a written object";
+	EXPECT_EQ(0, typedStreamTestNodeDeallocs)
+	    << "a freed address could be taken for a written object";
     }, [&](KxTypedStream *ts) {
-	EXPECT_EQ(3, nodeDeallocs) << "closing the stream let them go";
+	EXPECT_EQ(3, typedStreamTestNodeDeallocs) << "closing the stream let them go";
 	for (int i = 0; i < 3; i++) {
 	    TypedStreamTestNode *got = KxReadObject(ts);
 	    EXPECT_EQ(i, got->number) << "three objects, not references to the first";
@@ -1389,14 +1353,14 @@ TEST_F(TypedStream, AnObjectThatFailsToReadIsReleasedAndUnreachable)
     With("failing", KX_WRITEONLY, [&](KxTypedStream *ts) {
 	KxWriteRootObject(ts, [NSMutableArray arrayWithObjects: before, bad, before, nil]);
     });
-    fragileDeallocs = nodeDeallocs = 0;
+    fragileDeallocs = typedStreamTestNodeDeallocs = 0;
     With("failing", KX_READONLY, [&](KxTypedStream *ts) {
 	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Raised([&] { KxReadObject(ts); }, &message));
 	EXPECT_NE(std::string::npos, message.find("negative number")) << message;
 	EXPECT_EQ(1, fragileDeallocs) << "the failed object is released at once";
-	EXPECT_EQ(0, nodeDeallocs) << "the stream keeps what it read until it closes";
+	EXPECT_EQ(0, typedStreamTestNodeDeallocs) << "the stream keeps what it read until it closes";
     });
-    EXPECT_EQ(1, nodeDeallocs) << "the element read before the failure is not leaked";
+    EXPECT_EQ(1, typedStreamTestNodeDeallocs) << "the element read before the failure is not leaked";
 
     /* One that released itself before raising is not released again. */
     bad->number = -2;
