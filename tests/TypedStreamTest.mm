@@ -433,6 +433,62 @@ TEST_F(TypedStream, FoundationValuesRoundTrip)
     });
 }
 
+/* Codes a selector, a C string and a pointer to a structure, each twice
+ * over: the archiver writes the second of each as a reference to the
+ * first. */
+@interface TypedStreamTestPointers : NSObject <NSCoding>
+{
+@public
+    SEL selectors[2];
+    char *texts[2];
+    Inner *inners[2];
+}
+@end
+
+@implementation TypedStreamTestPointers
+- (void) encodeWithCoder: (NSCoder *)coder
+{
+    for (int i = 0; i < 2; i++) {
+	[coder encodeValueOfObjCType: ":" at: &selectors[i]];
+	[coder encodeValueOfObjCType: "*" at: &texts[i]];
+	[coder encodeValueOfObjCType: "^{Inner=cd}" at: &inners[i]];
+    }
+}
+- (id) initWithCoder: (NSCoder *)coder
+{
+    for (int i = 0; i < 2; i++) {
+	[coder decodeValueOfObjCType: ":" at: &selectors[i]];
+	[coder decodeValueOfObjCType: "*" at: &texts[i]];
+	[coder decodeValueOfObjCType: "^{Inner=cd}" at: &inners[i]];
+    }
+    return self;
+}
+@end
+
+TEST_F(TypedStream, ObjectsCodeSelectorsStringsAndPointersOnceEach)
+{
+    Inner inner = { 'p', 0.75 };
+    TypedStreamTestPointers *object = [[TypedStreamTestPointers new] autorelease];
+    object->selectors[0] = object->selectors[1] = @selector(count);
+    object->texts[0] = object->texts[1] = (char *) "twice";
+    object->inners[0] = object->inners[1] = &inner;
+    RoundTrip("pointers", [&](KxTypedStream *ts) { KxWriteRootObject(ts, object); },
+	      [&](KxTypedStream *ts) {
+	TypedStreamTestPointers *got = KxReadObject(ts);
+	for (int i = 0; i < 2; i++) {
+	    EXPECT_TRUE(sel_isEqual(@selector(count), got->selectors[i])) << i;
+	    EXPECT_STREQ("twice", got->texts[i]) << i;
+	    ASSERT_NE(nullptr, got->inners[i]) << i;
+	    EXPECT_EQ('p', got->inners[i]->tag) << i;
+	    EXPECT_EQ(0.75, got->inners[i]->weight) << i;
+	}
+	EXPECT_NE(got->texts[0], got->texts[1]) << "each C string is the receiver's own copy";
+	EXPECT_EQ(got->inners[0], got->inners[1]) << "a pointer read again is the same memory";
+	free(got->texts[0]);
+	free(got->texts[1]);
+    });
+}
+
 TEST_F(TypedStream, ConditionalReferencesInsideRootObjects)
 {
     TypedStreamTestNode *root = [[TypedStreamTestNode new] autorelease];

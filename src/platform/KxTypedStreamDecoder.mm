@@ -138,10 +138,8 @@ typedef struct ObjectEntry {
 				 * and not given back (see GiveBack) */
 } ObjectEntry;
 
-enum { POINTER_STRING, POINTER_SELECTOR, POINTER_MEMORY };
-
 typedef struct PointerEntry {
-    int kind;
+    int kind;			/* _GSC_SEL, _GSC_CHARPTR or _GSC_PTR */
     void *value;		/* string: malloc'd master copy */
     char *type;			/* memory: the pointed-to type, malloc'd */
 } PointerEntry;
@@ -1055,64 +1053,58 @@ DecodeObject(State *ds, KxTSDecoder *coder)
 
 /*
  *----------------------------------------------------------------------
- * Pointer items --
- *	Selectors, C strings and pointers share one table of numbers; a
- *	reference must name an item of the kind asked for.  NewPointer
- *	checks a new item's number and adds its entry.
+ * PointerItem --
+ *	Selectors, C strings and pointers share one table of numbers.
+ *	Reads the tag of such an item where the caller expects one of kind
+ *	(_GSC_SEL, _GSC_CHARPTR or _GSC_PTR; what names it).  Answers null
+ *	for a null item; else the item's entry: the entry of an item of
+ *	that kind read before, for a reference, or a new one whose value
+ *	follows in the archive (*isNewPtr set).
  *----------------------------------------------------------------------
  */
 static PointerEntry *
-NewPointer(State *ds, NSUInteger at, unsigned xref, int kind)
+PointerItem(State *ds, int kind, const char *what, int *isNewPtr)
 {
+    NSUInteger at = ds->cursor;
+    unsigned xref;
+    unsigned char tag = ReadTag(ds, &xref);
+    *isNewPtr = 0;
+    if ((tag & _GSC_MASK) != kind) {
+	Unexpected(ds, at, tag, what);
+    }
+    if ((tag & _GSC_SIZE) == 0) {
+	return NULL;
+    }
+    if (tag & _GSC_XREF) {
+	if (xref == 0 || xref > ds->pointers.count) {
+	    DAMAGED(ds, at, "a reference to item %u when %lu were read", xref,
+		    (unsigned long) ds->pointers.count);
+	}
+	PointerEntry *entry = &ENTRY(ds->pointers, PointerEntry, xref);
+	if (entry->kind != kind) {
+	    DAMAGED(ds, at, "a reference to item %u, which is not %s", xref, what);
+	}
+	return entry;
+    }
     if (xref != ds->pointers.count + 1) {
 	DAMAGED(ds, at, "item number %u where %lu was next", xref,
 		(unsigned long) ds->pointers.count + 1);
     }
     PointerEntry *entry = (PointerEntry *) AddEntry(ds, &ds->pointers, sizeof(PointerEntry));
     entry->kind = kind;
+    *isNewPtr = 1;
     return entry;
-}
-
-static PointerEntry *
-OldPointer(State *ds, NSUInteger at, unsigned xref, int kind, const char *what)
-{
-    if (xref == 0 || xref > ds->pointers.count) {
-	DAMAGED(ds, at, "a reference to item %u when %lu were read", xref,
-		(unsigned long) ds->pointers.count);
-    }
-    PointerEntry *entry = &ENTRY(ds->pointers, PointerEntry, xref);
-    if (entry->kind != kind) {
-	DAMAGED(ds, at, "a reference to item %u, which is not %s", xref, what);
-    }
-    return entry;
-}
-
-/* Reads a tag of kind (the caller's expectation what); answers 0 for a
- * null item, else the tag, with *xrefPtr set. */
-static unsigned char
-PointerTag(State *ds, int kind, const char *what, NSUInteger *atPtr, unsigned *xrefPtr)
-{
-    *atPtr = ds->cursor;
-    unsigned char tag = ReadTag(ds, xrefPtr);
-    if ((tag & _GSC_MASK) != kind) {
-	Unexpected(ds, *atPtr, tag, what);
-    }
-    return (tag & _GSC_SIZE) == 0 ? 0 : tag;
 }
 
 static SEL
 DecodeSelector(State *ds)
 {
-    NSUInteger at;
-    unsigned xref;
-    unsigned char tag = PointerTag(ds, _GSC_SEL, "a selector", &at, &xref);
-    if (tag == 0) {
-	return NULL;
+    NSUInteger at = ds->cursor;
+    int isNew;
+    PointerEntry *entry = PointerItem(ds, _GSC_SEL, "a selector", &isNew);
+    if (!isNew) {
+	return entry != NULL ? (SEL) entry->value : NULL;
     }
-    if (tag & _GSC_XREF) {
-	return (SEL) OldPointer(ds, at, xref, POINTER_SELECTOR, "a selector")->value;
-    }
-    PointerEntry *entry = NewPointer(ds, at, xref, POINTER_SELECTOR);
     NSUInteger nameLength = (NSUInteger) ReadBig(ds, 2, "a selector name length");
     NSUInteger typesLength = (NSUInteger) ReadBig(ds, 2, "a selector types length");
     if (nameLength + typesLength > Left(ds)) {
@@ -1148,17 +1140,12 @@ CopyString(State *ds, NSUInteger at, const char *text)
 static char *
 DecodeCString(State *ds)
 {
-    NSUInteger at;
-    unsigned xref;
-    unsigned char tag = PointerTag(ds, _GSC_CHARPTR, "a C string", &at, &xref);
-    if (tag == 0) {
-	return NULL;
+    NSUInteger at = ds->cursor;
+    int isNew;
+    PointerEntry *entry = PointerItem(ds, _GSC_CHARPTR, "a C string", &isNew);
+    if (!isNew) {
+	return entry != NULL ? CopyString(ds, at, (const char *) entry->value) : NULL;
     }
-    if (tag & _GSC_XREF) {
-	PointerEntry *old = OldPointer(ds, at, xref, POINTER_STRING, "a C string");
-	return CopyString(ds, at, (const char *) old->value);
-    }
-    PointerEntry *entry = NewPointer(ds, at, xref, POINTER_STRING);
     NSUInteger lengthAt = ds->cursor;
     int32_t length = (int32_t) (uint32_t) ReadBig(ds, 4, "a C string length");
     if (length == -1) {
@@ -1185,24 +1172,20 @@ DecodeCString(State *ds)
 static void *
 DecodePointer(State *ds, KxTSDecoder *coder, const char *type)
 {
-    NSUInteger at;
-    unsigned xref;
-    unsigned char tag = PointerTag(ds, _GSC_PTR, "a pointer", &at, &xref);
     const char *target = KxTSSkipQualifiers(type) + 1;
     KxTSLayout layout;
     const char *end = CheckCallerType(ds, target, &layout);
     size_t typeLength = (size_t) (end - target);
-    if (tag == 0) {
-	return NULL;
-    }
-    if (tag & _GSC_XREF) {
-	PointerEntry *old = OldPointer(ds, at, xref, POINTER_MEMORY, "a pointer");
-	if (strlen(old->type) != typeLength || strncmp(old->type, target, typeLength) != 0) {
-	    DAMAGED(ds, at, "a reference to item %u, which points to another type", xref);
+    NSUInteger at = ds->cursor;
+    int isNew;
+    PointerEntry *entry = PointerItem(ds, _GSC_PTR, "a pointer", &isNew);
+    if (!isNew) {
+	if (entry != NULL && (strlen(entry->type) != typeLength
+			      || strncmp(entry->type, target, typeLength) != 0)) {
+	    DAMAGED(ds, at, "a reference to a pointer to another type");
 	}
-	return old->value;
+	return entry != NULL ? entry->value : NULL;
     }
-    PointerEntry *entry = NewPointer(ds, at, xref, POINTER_MEMORY);
     Charge(ds, layout.size + typeLength + 1);
     entry->type = strndup(target, typeLength);
     NSMutableData *memory = [NSMutableData dataWithLength: layout.size > 0 ? layout.size : 1];
@@ -1527,7 +1510,7 @@ ReadHeader(State *ds, unsigned version)
 	}
 	for (NSUInteger i = 1; i <= ds->pointers.count; i++) {
 	    PointerEntry *entry = &ENTRY(ds->pointers, PointerEntry, i);
-	    if (entry->kind == POINTER_STRING) {
+	    if (entry->kind == _GSC_CHARPTR) {
 		free(entry->value);
 	    }
 	    free(entry->type);
