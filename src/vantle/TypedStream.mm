@@ -250,6 +250,28 @@ StreamArgument(pTHX_ SV *sv, const char *subName, KxTypedStream **streamPtr,
 
 /*
  *----------------------------------------------------------------------
+ * EnterStreamSub --
+ *	The start of every sub whose first argument is a stream: makes the
+ *	interpreter current, croaks "Usage: <sub><usage>" unless there are
+ *	wanted arguments, and answers the stream of the first, or croaks
+ *	as StreamArgument says (*markPtr as there).
+ *----------------------------------------------------------------------
+ */
+static KxTypedStream *
+EnterStreamSub(pTHX_ I32 ax, I32 items, I32 wanted, const char *subName, const char *usage,
+	MAGIC **markPtr = NULL)
+{
+    BqCPerl_SetInterp(aTHX);
+    if (items != wanted) {
+	croak("Usage: %s%s", subName, usage);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts, markPtr));
+    return ts;
+}
+
+/*
+ *----------------------------------------------------------------------
  * KxOpenTypedStreamForFile(filename, mode) --
  *	A new stream on the file, for reading ("r", "KX_READONLY") or
  *	writing ("w", "KX_WRITEONLY").
@@ -304,14 +326,9 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxOpenTypedStreamForFile)
 XS_INTERNAL(XS_Vantle__TypedStream__KxCloseTypedStream)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxCloseTypedStream";
-    if (items != 1) {
-	croak("Usage: %s(ts)", subName);
-    }
-    KxTypedStream *ts = NULL;
     MAGIC *streamMark = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts, &streamMark));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 1, subName, "(ts)", &streamMark);
     int code = 0;
     SV *failure = Platform(aTHX_ subName, &code, [&] { KxCloseTypedStream(ts); });
     if (code != TYPEDSTREAM_CALLER_ERROR) {
@@ -325,13 +342,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxCloseTypedStream)
 XS_INTERNAL(XS_Vantle__TypedStream__KxFlushTypedStream)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxFlushTypedStream";
-    if (items != 1) {
-	croak("Usage: %s(ts)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 1, subName, "(ts)");
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { KxFlushTypedStream(ts); }));
     XSRETURN(1);
 }
@@ -348,12 +360,7 @@ TS_ReturnInt(pTHX_ CV *cv, const char *subName, int (*function)(KxTypedStream *)
 {
     dXSARGS;
     PERL_UNUSED_VAR(cv);
-    BqCPerl_SetInterp(aTHX);
-    if (items != 1) {
-	croak("Usage: %s(ts)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 1, subName, "(ts)");
     int value = 0;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { value = function(ts); }));
     ST(0) = sv_2mortal(newSViv(value));
@@ -373,13 +380,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxSystemVersion)
 XS_INTERNAL(XS_Vantle__TypedStream__KxTypedStreamClassVersion)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxTypedStreamClassVersion";
-    if (items != 2) {
-	croak("Usage: %s(ts,classname)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,classname)");
     const char *className = SvPV_nolen(ST(1));
     int value = 0;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] {
@@ -423,13 +425,8 @@ NewValueBuffer(pTHX_ const char *type)
 XS_INTERNAL(XS_Vantle__TypedStream__KxWriteType)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxWriteType";
-    if (items != 3) {
-	croak("Usage: %s(ts,type,val)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 3, subName, "(ts,type,val)");
     SV *typeSV = sv_2mortal(newSVsv(ST(1)));
     const char *type = SvPV_nolen(typeSV);
     SV *failure = NULL;
@@ -509,13 +506,8 @@ ReadString(pTHX_ const char *subName, KxTypedStream *ts, char **stringPtr)
 XS_INTERNAL(XS_Vantle__TypedStream__KxReadType)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxReadType";
-    if (items != 2) {
-	croak("Usage: %s(ts,type)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,type)");
     SV *typeSV = sv_2mortal(newSVsv(ST(1)));
     const char *type = SvPV_nolen(typeSV);
     SV *result = sv_newmortal();
@@ -558,11 +550,7 @@ typedef enum ObjectWrite {
 static void
 WriteObject(pTHX_ I32 ax, I32 items, const char *subName, ObjectWrite how)
 {
-    if (items != 2) {
-	croak("Usage: %s(ts,obj)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,obj)");
     Tcl_DString errors;
     Tcl_DStringInit(&errors);
     char failed = 0;
@@ -591,7 +579,6 @@ WriteObject(pTHX_ I32 ax, I32 items, const char *subName, ObjectWrite how)
 XS_INTERNAL(XS_Vantle__TypedStream__KxWriteObject)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     WriteObject(aTHX_ ax, items, "Vantle::TypedStream::KxWriteObject", WritePlain);
     XSRETURN(1);
 }
@@ -599,7 +586,6 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxWriteObject)
 XS_INTERNAL(XS_Vantle__TypedStream__KxWriteRootObject)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     WriteObject(aTHX_ ax, items, "Vantle::TypedStream::KxWriteRootObject", WriteRoot);
     XSRETURN(1);
 }
@@ -607,7 +593,6 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxWriteRootObject)
 XS_INTERNAL(XS_Vantle__TypedStream__KxWriteObjectReference)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     WriteObject(aTHX_ ax, items, "Vantle::TypedStream::KxWriteObjectReference",
 	    WriteReference);
     XSRETURN(1);
@@ -616,13 +601,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxWriteObjectReference)
 XS_INTERNAL(XS_Vantle__TypedStream__KxReadObject)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxReadObject";
-    if (items != 1) {
-	croak("Usage: %s(ts)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 1, subName, "(ts)");
     id object = nil;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { object = KxReadObject(ts); }));
     SV *result = sv_newmortal();
@@ -642,13 +622,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxReadObject)
 XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamZone)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxSetTypedStreamZone";
-    if (items != 2) {
-	croak("Usage: %s(ts,z)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,z)");
     const char *type;
     void *address;
     Tcl_DString errors;
@@ -675,13 +650,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamZone)
 XS_INTERNAL(XS_Vantle__TypedStream__KxGetTypedStreamZone)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxGetTypedStreamZone";
-    if (items != 1) {
-	croak("Usage: %s(ts)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 1, subName, "(ts)");
     KxZone *zone = NULL;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { zone = KxGetTypedStreamZone(ts); }));
     SV *result = sv_newmortal();
@@ -701,13 +671,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxGetTypedStreamZone)
 XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllowedClasses)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxSetTypedStreamAllowedClasses";
-    if (items != 2) {
-	croak("Usage: %s(ts,classes)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,classes)");
     SV *classes = ST(1);
     SvGETMAGIC(classes);
     const char **names = NULL;
@@ -750,13 +715,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllowedClasses)
 XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllocationLimit)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxSetTypedStreamAllocationLimit";
-    if (items != 2) {
-	croak("Usage: %s(ts,bytes)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,bytes)");
     SV *bytes = ST(1);
     SvGETMAGIC(bytes);
     if (!looks_like_number(bytes) || SvNV_nomg(bytes) < 0
