@@ -291,11 +291,16 @@ subtest 'allocation limit' => sub {
     call('KxSetTypedStreamAllocationLimit', $ts, 1000);
     call('KxSetTypedStreamAllocationLimit', $ts, 0);
     is(length(call('KxReadType', $ts, '*')), 5000, '0 restores the default');
-    for my $bad (-1, 'many', 1.5) {
+    for my $bad (-1, 'many', 1.5, 'NaN') {
         ok(!eval { call('KxSetTypedStreamAllocationLimit', $ts, $bad); 1 }, "limit $bad");
         is(message($@), "${T}::KxSetTypedStreamAllocationLimit: the limit is not a whole number of bytes",
             'croaks');
     }
+    for my $huge (18446744073709551615, 2**64, 9**9**9) {
+        ok(eval { call('KxSetTypedStreamAllocationLimit', $ts, $huge); 1 }, "limit $huge")
+            or diag($@);
+    }
+    is(length(call('KxReadType', $ts, '*')), 5000, 'as large as a size can be');
     call('KxCloseTypedStream', $ts);
 
     # A string's length comes first; the string is not allocated for when

@@ -244,7 +244,8 @@ the element counts it accepts stand for.  A read that would go beyond it
 croaks with C<TYPEDSTREAM_INTERNAL_ERROR>.  The default, which 0 restores,
 is 64 times the size of the file's archive plus one megabyte; raise it
 for files that hold much in little space (long runs of references to one
-object, for example).
+object, for example).  A number beyond the largest size, such as
+C<9**9**9>, sets the largest limit.
 
 =back
 

@@ -709,7 +709,7 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllowedClasses)
  *----------------------------------------------------------------------
  * KxSetTypedStreamAllocationLimit(ts, bytes) --
  *	Sets how much one read of a read stream may allocate; 0 restores
- *	the default.
+ *	the default, a number beyond the largest size sets the largest.
  *----------------------------------------------------------------------
  */
 XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllocationLimit)
@@ -719,11 +719,15 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllocationLimit)
     KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,bytes)");
     SV *bytes = ST(1);
     SvGETMAGIC(bytes);
-    if (!looks_like_number(bytes) || SvNV_nomg(bytes) < 0
-	    || SvNV_nomg(bytes) != (NV) (UV) SvNV_nomg(bytes)) {
+    /* A number from 2^64 up (UV_MAX rounds to it) cannot be converted to
+     * an integer: it stands for the largest limit. */
+    NV number = SvNV_nomg(bytes);
+    int huge = number >= (NV) UV_MAX;
+    if (!looks_like_number(bytes) || !(number >= 0)
+	    || (!huge && number != (NV) (UV) number)) {
 	croak("%s: the limit is not a whole number of bytes", subName);
     }
-    size_t limit = (size_t) SvUV_nomg(bytes);
+    size_t limit = huge ? SIZE_MAX : (size_t) SvUV_nomg(bytes);
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { KxSetTypedStreamAllocationLimit(ts, limit); }));
     XSRETURN_EMPTY;
 }
