@@ -699,21 +699,6 @@ DropMembers(State *ds, const char *type, unsigned char *address, const char *sto
     }
 }
 
-/* Whether the checked type from type to end holds objects or C strings
- * (quoted names skipped). */
-static int
-HoldsObjects(const char *type, const char *end)
-{
-    for (const char *p = type; p < end; p++) {
-	if (*p == '"') {
-	    p = strchr(p + 1, '"');
-	} else if (*p == '@' || *p == '*') {
-	    return 1;
-	}
-    }
-    return 0;
-}
-
 /*
  *----------------------------------------------------------------------
  * Class lists --
@@ -1318,8 +1303,9 @@ GuardTypeText(State *ds, NSUInteger at, const char *text, NSUInteger count)
  *----------------------------------------------------------------------
  * DecodeArray --
  *	Reads an array item of count elements of checked type into
- *	address: numbers as one run, anything else element by element.
- *	direct: asked for by an initWithCoder: itself.
+ *	address: numbers as one run, anything else element by element;
+ *	when an element fails, what the elements before it hold is
+ *	dropped.  direct: asked for by an initWithCoder: itself.
  *----------------------------------------------------------------------
  */
 static void
@@ -1327,7 +1313,7 @@ DecodeArray(State *ds, KxTSDecoder *coder, const char *type, NSUInteger count,
 	    void *address, int direct)
 {
     KxTSLayout layout;
-    const char *end = CheckCallerType(ds, type, &layout);
+    CheckCallerType(ds, type, &layout);
     const char *t = KxTSSkipQualifiers(type);
 
     NSUInteger at = ds->cursor;
@@ -1369,15 +1355,9 @@ DecodeArray(State *ds, KxTSDecoder *coder, const char *type, NSUInteger count,
 		(unsigned long) count, (unsigned long) Left(ds));
     }
     ChargeElements(ds, count, layout.size);
-    int objects = HoldsObjects(type, end);
     for (NSUInteger i = 0; i < count; i++) {
-	unsigned char *element = (unsigned char *) address + i * layout.size;
-	if (!objects) {
-	    DecodeValue(ds, coder, type, element);
-	    continue;
-	}
 	@try {
-	    DecodeValue(ds, coder, type, element);
+	    DecodeValue(ds, coder, type, (unsigned char *) address + i * layout.size);
 	} @catch (id thrown) {
 	    for (NSUInteger j = 0; j < i; j++) {
 		DropObjects(ds, type, (unsigned char *) address + j * layout.size);
