@@ -10,9 +10,10 @@
  *	the first error; then it closes the stream.
  *
  *	The stream allows the Foundation classes the writer's users archive
- *	(collections, strings, numbers, data, NSValue) and FuzzNode, a class
- *	of this file with a strong and a conditional reference, so graphs
- *	with shared and cyclic references get exercised.  Other classes are
+ *	(collections, strings, numbers, data, NSValue) and
+ *	TypedStreamTestNode, the tests' class with a strong and a
+ *	conditional reference (tests/TypedStreamNode.h), so graphs with
+ *	shared and cyclic references get exercised.  Other classes are
  *	refused by the list, as a reader of untrusted files should have it;
  *	with TYPEDSTREAM_FUZZ_ANY_CLASS set there is no list, which shows
  *	what the initWithCoder: methods of other classes make of bad data.
@@ -32,6 +33,7 @@
 
 #include "KxPlatform.h"
 #include "KxTypedStreamPriv.h"
+#include "TypedStreamNode.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -53,39 +55,8 @@ static FILE *realStderr;	/* where the target reports */
 static const char *const allowedClasses[] = {
     "NSArray", "NSMutableArray", "NSDictionary", "NSMutableDictionary", "NSSet",
     "NSMutableSet", "NSString", "NSMutableString", "NSNumber", "NSValue", "NSData",
-    "NSMutableData", "FuzzNode",
+    "NSMutableData", "TypedStreamTestNode",
 };
-
-/* A node with a strong and a conditional reference and a number. */
-@interface FuzzNode : NSObject <NSCoding>
-{
-@public
-    id strong;
-    id weak;		/* not retained */
-    int number;
-}
-@end
-
-@implementation FuzzNode
-- (void) encodeWithCoder: (NSCoder *)coder
-{
-    [coder encodeObject: strong];
-    [coder encodeConditionalObject: weak];
-    [coder encodeValueOfObjCType: "i" at: &number];
-}
-- (id) initWithCoder: (NSCoder *)coder
-{
-    strong = [[coder decodeObject] retain];
-    weak = [coder decodeObject];
-    [coder decodeValueOfObjCType: "i" at: &number];
-    return self;
-}
-- (void) dealloc
-{
-    [strong release];
-    [super dealloc];
-}
-@end
 
 /* GNUstep's log lines (NSLog) go nowhere: the fuzzer runs at speed and
  * its own report stays readable. */
@@ -173,8 +144,8 @@ BreakCycles(id object, NSMutableSet *seen)
 	return;
     }
     [seen addObject: [NSValue valueWithNonretainedObject: object]];
-    if ([object isKindOfClass: [FuzzNode class]]) {
-	FuzzNode *node = (FuzzNode *) object;
+    if ([object isKindOfClass: [TypedStreamTestNode class]]) {
+	TypedStreamTestNode *node = (TypedStreamTestNode *) object;
 	id strong = [node->strong autorelease];
 	node->strong = nil;
 	node->weak = nil;
@@ -378,9 +349,9 @@ WriteFoundationGraph(KxTypedStream *ts)
 static void
 WriteNodeGraph(KxTypedStream *ts)
 {
-    FuzzNode *root = [[FuzzNode new] autorelease];
-    FuzzNode *kept = [[FuzzNode new] autorelease];
-    FuzzNode *dropped = [[FuzzNode new] autorelease];
+    TypedStreamTestNode *root = [[TypedStreamTestNode new] autorelease];
+    TypedStreamTestNode *kept = [[TypedStreamTestNode new] autorelease];
+    TypedStreamTestNode *dropped = [[TypedStreamTestNode new] autorelease];
     root->strong = [kept retain];
     root->weak = dropped;
     kept->strong = [[NSArray arrayWithObjects: root, @"leaf", nil] retain];

@@ -13,7 +13,7 @@ use POSIX ();
 use Vantle;
 use FindBin;
 use lib "$FindBin::Bin/lib";
-use ErrorCapture qw(message);
+use ErrorCapture qw(message error_of);
 use Vantle::TypedStream;
 
 
@@ -150,6 +150,18 @@ subtest 'checks of the subs' => sub {
     }
 };
 
+subtest 'file names are not kept' => sub {
+    # AddressSanitizer and valgrind hold freed memory back for a while,
+    # which would hide what is measured here.
+    my $maps = do { open(my $in, '<', '/proc/self/maps') or die $!; local $/; <$in> };
+    plan skip_all => 'freed memory is held back here' if $maps =~ /libclang_rt\.asan|vgpreload/;
+    my $name = "$dir/missing/" . ('x' x 200);
+    eval { open_stream("$name-0", 'r') };
+    my $before = resident_kb();
+    eval { open_stream("$name-$_", $_ % 2 ? 'r' : 'w') } for 1 .. 20000;
+    cmp_ok(resident_kb() - $before, '<', 2048, 'opening 20000 files by name leaves no trace of them');
+};
+
 # Damaged copies of a good file: every one either reads correctly or
 # croaks with a typed-stream error; none may crash the reader.
 subtest 'damaged and foreign files' => sub {
@@ -279,11 +291,27 @@ subtest 'allocation limit' => sub {
     call('KxSetTypedStreamAllocationLimit', $ts, 1000);
     call('KxSetTypedStreamAllocationLimit', $ts, 0);
     is(length(call('KxReadType', $ts, '*')), 5000, '0 restores the default');
-    for my $bad (-1, 'many', 1.5) {
+    for my $bad (-1, 'many', 1.5, 'NaN') {
         ok(!eval { call('KxSetTypedStreamAllocationLimit', $ts, $bad); 1 }, "limit $bad");
         is(message($@), "${T}::KxSetTypedStreamAllocationLimit: the limit is not a whole number of bytes",
             'croaks');
     }
+    for my $huge (18446744073709551615, 2**64, 9**9**9) {
+        ok(eval { call('KxSetTypedStreamAllocationLimit', $ts, $huge); 1 }, "limit $huge")
+            or diag($@);
+    }
+    is(length(call('KxReadType', $ts, '*')), 5000, 'as large as a size can be');
+    call('KxCloseTypedStream', $ts);
+
+    # A string's length comes first; the string is not allocated for when
+    # the length is beyond the limit (here, a number of a few bytes that
+    # claims a gigabyte).
+    $ts = open_stream($file, 'w');
+    call('KxWriteType', $ts, 'i', $_) for 1_000_000_000, 5;
+    call('KxCloseTypedStream', $ts);
+    $ts = open_stream($file, 'r');
+    ok(!eval { call('KxReadType', $ts, '*'); 1 }, 'a string longer than the limit');
+    like(message($@), qr/exception TYPEDSTREAM_INTERNAL_ERROR \(.*limit of \d+ bytes\)\z/, 'croaks');
     call('KxCloseTypedStream', $ts);
 };
 
@@ -312,6 +340,45 @@ subtest 'a stream goes with its last value' => sub {
     my $forged = Vantle::Ptr::new('void *', Vantle::Ptr::value($ts));
     ok(!eval { call('KxReadObject', $forged); 1 }, 'a pointer made from a stream\'s address');
     is(message($@), "${T}::KxReadObject: illegal typed stream", 'is no stream');
+    call('KxCloseTypedStream', $ts);
+};
+
+# A forked child has a copy of the parent's write stream; dropping it
+# (as the child's exit does) used to replace the parent's file with the
+# values of the moment of the fork.
+subtest "a forked child leaves its parent's write stream alone" => sub {
+    my $file = "$dir/forked.ts";
+    my $ts = open_stream($file, 'w');
+    call('KxWriteType', $ts, 'i', 1);
+    pipe(my $wait, my $go) or die $!;
+    pipe(my $from, my $to) or die $!;
+    my $pid = fork() // die $!;
+    if ($pid == 0) {
+        close $go;
+        close $from;
+        my @report = map { error_of(sub { call(@$_) }) // 'done' }
+            ['KxWriteType', $ts, 'i', 99], ['KxFlushTypedStream', $ts];
+        sysread($wait, my $byte, 1);    # until the parent has closed its stream
+        undef $ts;
+        syswrite($to, join("\n", @report));
+        POSIX::_exit(0);
+    }
+    close $wait;
+    close $to;
+    call('KxWriteType', $ts, 'i', 2);
+    call('KxCloseTypedStream', $ts);
+    close $go;
+    my @report = split /\n/, do { local $/; <$from> } // '';
+    waitpid($pid, 0);
+    is($?, 0, 'the child ended normally');
+    is($report[0], "${T}::KxWriteType: exception TYPEDSTREAM_CALLER_ERROR (KxWriteType: the stream "
+        . "was opened by process $$, which alone writes its file)", 'the child cannot write to it');
+    like($report[1] // '', qr/^${T}::KxFlushTypedStream: exception TYPEDSTREAM_CALLER_ERROR /,
+        'nor flush it');
+    $ts = open_stream($file, 'r');
+    is_deeply([map { call('KxReadType', $ts, 'i') } 1 .. 2], [1, 2],
+        "the file holds the parent's values after the child dropped its copy");
+    ok(call('KxEndOfTypedStream', $ts), 'and no others');
     call('KxCloseTypedStream', $ts);
 };
 

@@ -15,6 +15,7 @@
 
 #include "KxPlatform.h"
 #include "KxTypedStreamPriv.h"
+#include "TypedStreamNode.h"
 
 #include <float.h>
 #include <limits.h>
@@ -137,44 +138,6 @@ protected:
 };
 
 /* --- Test classes ----------------------------------------------------- */
-
-static int nodeDeallocs;
-
-/* A node with a strong and a conditional (weak) reference and a number. */
-@interface TypedStreamTestNode : NSObject <NSCoding>
-{
-@public
-    id strong;
-    id weak;		/* not retained */
-    int number;
-}
-@end
-
-@implementation TypedStreamTestNode
-+ (void) initialize
-{
-    [self setVersion: 3];
-}
-- (void) encodeWithCoder: (NSCoder *)coder
-{
-    [coder encodeObject: strong];
-    [coder encodeConditionalObject: weak];
-    [coder encodeValueOfObjCType: "i" at: &number];
-}
-- (id) initWithCoder: (NSCoder *)coder
-{
-    strong = [[coder decodeObject] retain];
-    weak = [coder decodeObject];
-    [coder decodeValueOfObjCType: "i" at: &number];
-    return self;
-}
-- (void) dealloc
-{
-    nodeDeallocs++;
-    [strong release];
-    [super dealloc];
-}
-@end
 
 /* Archives itself by calling the typed-stream functions on the stream it
  * is archived in, as classes written for typed streams do. */
@@ -470,6 +433,62 @@ TEST_F(TypedStream, FoundationValuesRoundTrip)
     });
 }
 
+/* Codes a selector, a C string and a pointer to a structure, each twice
+ * over: the archiver writes the second of each as a reference to the
+ * first. */
+@interface TypedStreamTestPointers : NSObject <NSCoding>
+{
+@public
+    SEL selectors[2];
+    char *texts[2];
+    Inner *inners[2];
+}
+@end
+
+@implementation TypedStreamTestPointers
+- (void) encodeWithCoder: (NSCoder *)coder
+{
+    for (int i = 0; i < 2; i++) {
+	[coder encodeValueOfObjCType: ":" at: &selectors[i]];
+	[coder encodeValueOfObjCType: "*" at: &texts[i]];
+	[coder encodeValueOfObjCType: "^{Inner=cd}" at: &inners[i]];
+    }
+}
+- (id) initWithCoder: (NSCoder *)coder
+{
+    for (int i = 0; i < 2; i++) {
+	[coder decodeValueOfObjCType: ":" at: &selectors[i]];
+	[coder decodeValueOfObjCType: "*" at: &texts[i]];
+	[coder decodeValueOfObjCType: "^{Inner=cd}" at: &inners[i]];
+    }
+    return self;
+}
+@end
+
+TEST_F(TypedStream, ObjectsCodeSelectorsStringsAndPointersOnceEach)
+{
+    Inner inner = { 'p', 0.75 };
+    TypedStreamTestPointers *object = [[TypedStreamTestPointers new] autorelease];
+    object->selectors[0] = object->selectors[1] = @selector(count);
+    object->texts[0] = object->texts[1] = (char *) "twice";
+    object->inners[0] = object->inners[1] = &inner;
+    RoundTrip("pointers", [&](KxTypedStream *ts) { KxWriteRootObject(ts, object); },
+	      [&](KxTypedStream *ts) {
+	TypedStreamTestPointers *got = KxReadObject(ts);
+	for (int i = 0; i < 2; i++) {
+	    EXPECT_TRUE(sel_isEqual(@selector(count), got->selectors[i])) << i;
+	    EXPECT_STREQ("twice", got->texts[i]) << i;
+	    ASSERT_NE(nullptr, got->inners[i]) << i;
+	    EXPECT_EQ('p', got->inners[i]->tag) << i;
+	    EXPECT_EQ(0.75, got->inners[i]->weight) << i;
+	}
+	EXPECT_NE(got->texts[0], got->texts[1]) << "each C string is the receiver's own copy";
+	EXPECT_EQ(got->inners[0], got->inners[1]) << "a pointer read again is the same memory";
+	free(got->texts[0]);
+	free(got->texts[1]);
+    });
+}
+
 TEST_F(TypedStream, ConditionalReferencesInsideRootObjects)
 {
     TypedStreamTestNode *root = [[TypedStreamTestNode new] autorelease];
@@ -527,7 +546,7 @@ TEST_F(TypedStream, CloseFromInsideACallIsRefused)
 
 TEST_F(TypedStream, WriteStreamsKeepTheirObjectsAlive)
 {
-    nodeDeallocs = 0;
+    typedStreamTestNodeDeallocs = 0;
     RoundTrip("alive", [&](KxTypedStream *ts) {
 	for (int i = 0; i < 3; i++) {
 	    TypedStreamTestNode *node = [TypedStreamTestNode new];
@@ -535,9 +554,10 @@ TEST_F(TypedStream, WriteStreamsKeepTheirObjectsAlive)
 	    KxWriteRootObject(ts, node);
 	    [node release];
 	}
-	EXPECT_EQ(0, nodeDeallocs) << "a freed address could be taken for a written object";
+	EXPECT_EQ(0, typedStreamTestNodeDeallocs)
+	    << "a freed address could be taken for a written object";
     }, [&](KxTypedStream *ts) {
-	EXPECT_EQ(3, nodeDeallocs) << "closing the stream let them go";
+	EXPECT_EQ(3, typedStreamTestNodeDeallocs) << "closing the stream let them go";
 	for (int i = 0; i < 3; i++) {
 	    TypedStreamTestNode *got = KxReadObject(ts);
 	    EXPECT_EQ(i, got->number) << "three objects, not references to the first";
@@ -1348,6 +1368,36 @@ static int fragileDeallocs, catcherDeallocs;
 }
 @end
 
+static int pairDeallocs;
+
+/* Holds two objects, read as one array of objects, the way GNUstep's
+ * collections read theirs. */
+@interface TypedStreamTestPair : NSObject <NSCoding>
+{
+@public
+    id items[2];
+}
+@end
+
+@implementation TypedStreamTestPair
+- (void) encodeWithCoder: (NSCoder *)coder
+{
+    [coder encodeArrayOfObjCType: @encode(id) count: 2 at: items];
+}
+- (id) initWithCoder: (NSCoder *)coder
+{
+    [coder decodeArrayOfObjCType: @encode(id) count: 2 at: items];
+    return self;
+}
+- (void) dealloc
+{
+    pairDeallocs++;
+    [items[0] release];
+    [items[1] release];
+    [super dealloc];
+}
+@end
+
 TEST_F(TypedStream, AnObjectThatFailsToReadIsReleasedAndUnreachable)
 {
     TypedStreamTestFragile *bad = [[TypedStreamTestFragile new] autorelease];
@@ -1359,14 +1409,14 @@ TEST_F(TypedStream, AnObjectThatFailsToReadIsReleasedAndUnreachable)
     With("failing", KX_WRITEONLY, [&](KxTypedStream *ts) {
 	KxWriteRootObject(ts, [NSMutableArray arrayWithObjects: before, bad, before, nil]);
     });
-    fragileDeallocs = nodeDeallocs = 0;
+    fragileDeallocs = typedStreamTestNodeDeallocs = 0;
     With("failing", KX_READONLY, [&](KxTypedStream *ts) {
 	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Raised([&] { KxReadObject(ts); }, &message));
 	EXPECT_NE(std::string::npos, message.find("negative number")) << message;
 	EXPECT_EQ(1, fragileDeallocs) << "the failed object is released at once";
-	EXPECT_EQ(0, nodeDeallocs) << "the stream keeps what it read until it closes";
+	EXPECT_EQ(0, typedStreamTestNodeDeallocs) << "the stream keeps what it read until it closes";
     });
-    EXPECT_EQ(1, nodeDeallocs) << "the element read before the failure is not leaked";
+    EXPECT_EQ(1, typedStreamTestNodeDeallocs) << "the element read before the failure is not leaked";
 
     /* One that released itself before raising is not released again. */
     bad->number = -2;
@@ -1393,6 +1443,21 @@ TEST_F(TypedStream, AnObjectThatFailsToReadIsReleasedAndUnreachable)
 	EXPECT_NE(std::string::npos, message.find("cannot be read on after an error")) << message;
 	EXPECT_EQ(1, fragileDeallocs);
 	EXPECT_EQ(1, catcherDeallocs);
+    });
+
+    /* One that held a reference to itself when an element after it
+     * failed: the reader takes that reference back, and then knows the
+     * object is referred to no more. */
+    TypedStreamTestPair *pair = [[TypedStreamTestPair new] autorelease];
+    pair->items[0] = pair;	/* not retained: dealloc is never reached */
+    pair->items[1] = bad;
+    With("failing", KX_WRITEONLY, [&](KxTypedStream *ts) { KxWriteRootObject(ts, pair); });
+    pair->items[0] = pair->items[1] = nil;
+    fragileDeallocs = pairDeallocs = 0;
+    With("failing", KX_READONLY, [&](KxTypedStream *ts) {
+	EXPECT_EQ(TYPEDSTREAM_FILE_INCONSISTENCY, Raised([&] { KxReadObject(ts); }));
+	EXPECT_EQ(1, fragileDeallocs);
+	EXPECT_EQ(1, pairDeallocs) << "the object that held itself is not leaked";
     });
 }
 

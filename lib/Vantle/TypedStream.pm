@@ -114,6 +114,14 @@ stream writes its file, and what a read stream holds is freed.  Close
 streams explicitly to hear of a failed final write: when the stream is
 closed because its value went away, that failure is only warned about.
 
+A stream stays with the thread that opened it: like every typed pointer,
+its variable is C<undef> in a new thread (L<Vantle/THREADS AND FORK>).
+After C<fork> the child has a copy of every stream.  It reads a read
+stream on its own, but only the process that opened a write stream writes
+its file: in the child, writing to the stream and flushing it croak with
+C<TYPEDSTREAM_CALLER_ERROR>, and closing or dropping the child's copy
+leaves the file alone.
+
 =head2 Reading files from others
 
 A file is read by a reader that checks everything in it: a damaged or
@@ -236,7 +244,8 @@ the element counts it accepts stand for.  A read that would go beyond it
 croaks with C<TYPEDSTREAM_INTERNAL_ERROR>.  The default, which 0 restores,
 is 64 times the size of the file's archive plus one megabyte; raise it
 for files that hold much in little space (long runs of references to one
-object, for example).
+object, for example).  A number beyond the largest size, such as
+C<9**9**9>, sets the largest limit.
 
 =back
 
@@ -269,10 +278,10 @@ An object reference outside a root object.
 
 =item TYPEDSTREAM_CALLER_ERROR
 
-A misuse, such as reading a write stream, or using a stream after a call
-on it failed half way: a read stream then refuses further reads, a write
-stream further writes (closing it still writes the values completed
-before the failure).
+A misuse, such as reading a write stream, writing to a write stream that
+another process opened, or using a stream after a call on it failed half
+way: a read stream then refuses further reads, a write stream further
+writes (closing it still writes the values completed before the failure).
 
 =item TYPEDSTREAM_INTERNAL_ERROR
 

@@ -134,6 +134,11 @@ const char *TS_getExceptionName(int code);
  * KxFlushTypedStream writes everything written so far to the file of a
  * write stream (TYPEDSTREAM_INTERNAL_ERROR when that fails; the stream
  * stays usable and a later flush or close tries again).
+ *
+ * Only the process that opened a write stream writes its file.  In a
+ * process forked from it, writing to the stream and flushing it raise
+ * TYPEDSTREAM_CALLER_ERROR, and closing it frees that process's copy
+ * without touching the file.
  */
 KxTypedStream *KxOpenTypedStreamForFile(const char *path, int mode);
 void KxCloseTypedStream(KxTypedStream *ts);

@@ -16,6 +16,12 @@
  *	left a partial value behind it, and flushing or closing writes only
  *	what precedes it.
  *
+ *	A write stream's file is written by the process that opened it
+ *	only: a process forked from it has a copy of the stream whose
+ *	writes could never reach the file, and whose flush or close would
+ *	replace the file with the values of the moment of the fork.  There
+ *	the writers refuse, and closing frees the copy without writing.
+ *
  *	Read streams read through their decoder (KxTypedStreamDecoder.mm);
  *	each outermost read starts the count of what it allocates afresh.
  */
@@ -82,11 +88,19 @@ ArchiverVersion(void)
     return archiverVersion;
 }
 
+/* Whether this process writes the file of ts (see the file comment). */
+static int
+WritesFile(KxTypedStream *ts)
+{
+    return ts->mode == KX_WRITEONLY && ts->pid == getpid();
+}
+
 /*
  *----------------------------------------------------------------------
  * RequireStream --
  *	Raises TYPEDSTREAM_CALLER_ERROR unless ts is a stream open in mode
- *	(0 for either) that has not failed (unless failedOk).
+ *	(0 for either; KX_WRITEONLY also asks that this process writes the
+ *	file) that has not failed (unless failedOk).
  *----------------------------------------------------------------------
  */
 static void
@@ -98,6 +112,11 @@ RequireStream(KxTypedStream *ts, int mode, int failedOk, const char *function)
     if (mode != 0 && ts->mode != mode) {
 	KxTSRaise(TYPEDSTREAM_CALLER_ERROR, "%s: the stream is open for %s", function,
 		  ts->mode == KX_READONLY ? "reading" : "writing");
+    }
+    if (mode == KX_WRITEONLY && !WritesFile(ts)) {
+	KxTSRaise(TYPEDSTREAM_CALLER_ERROR,
+		  "%s: the stream was opened by process %ld, which alone writes its file",
+		  function, (long) ts->pid);
     }
     if (ts->failed && !failedOk) {
 	KxTSRaise(TYPEDSTREAM_CALLER_ERROR,
@@ -416,6 +435,7 @@ OpenForWriting(const char *path)
     }
     ts->mode = KX_WRITEONLY;
     ts->fd = fd;
+    ts->pid = getpid();
     ts->zone = KxDefaultMallocZone();
     ts->archive = [[NSMutableData alloc] init];
     ts->archiver = [[KxTSArchiver alloc] initForWritingWithMutableData: ts->archive];
@@ -521,8 +541,9 @@ KxOpenTypedStreamForFile(const char *path, int mode)
 /*
  *----------------------------------------------------------------------
  * KxCloseTypedStream --
- *	Writes the file of a write stream, frees the stream, and only then
- *	raises when the write failed.
+ *	Writes the file of a write stream (unless this process is a fork
+ *	of the one that opened it), frees the stream, and only then raises
+ *	when the write failed.
  *----------------------------------------------------------------------
  */
 void
@@ -533,7 +554,7 @@ KxCloseTypedStream(KxTypedStream *ts)
 
     int status = 0;
     if (ts->mode == KX_WRITEONLY) {
-	status = KxTSWriteFile(ts->fd, ts->archive, ts->goodLength);
+	status = WritesFile(ts) ? KxTSWriteFile(ts->fd, ts->archive, ts->goodLength) : 0;
 	if (close(ts->fd) != 0 && status == 0 && errno != EINTR) {
 	    status = errno;
 	}

@@ -134,13 +134,12 @@ enum { OBJECT_BUILDING, OBJECT_DONE, OBJECT_FAILED };
 typedef struct ObjectEntry {
     id object;			/* not retained here (see kept) */
     int state;
-    int referred;		/* references read while it was building */
+    int referred;		/* references handed out while it was building
+				 * and not given back (see GiveBack) */
 } ObjectEntry;
 
-enum { POINTER_STRING, POINTER_SELECTOR, POINTER_MEMORY };
-
 typedef struct PointerEntry {
-    int kind;
+    int kind;			/* _GSC_SEL, _GSC_CHARPTR or _GSC_PTR */
     void *value;		/* string: malloc'd master copy */
     char *type;			/* memory: the pointed-to type, malloc'd */
 } PointerEntry;
@@ -148,6 +147,8 @@ typedef struct PointerEntry {
 /* An object whose initWithCoder: is running; the innermost is current. */
 typedef struct Frame {
     struct Frame *outer;
+    id object;			/* as allocated */
+    unsigned number;		/* its entry */
     int guard;
     int values;			/* values it asked for so far */
     int objects;		/* objects it received */
@@ -620,23 +621,52 @@ CheckCallerType(State *ds, const char *type, KxTSLayout *layout)
 
 /*
  *----------------------------------------------------------------------
+ * GiveBack --
+ *	Releases a reference to an object that the decoder handed out and
+ *	whose receiver never got to own it (it was stored in a value that
+ *	failed to read).  A reference to an object under construction no
+ *	longer counts as referred (see DropAllocation), unless two objects
+ *	under construction share the address (a class's shared
+ *	placeholder): which one it stood for cannot be told then.
+ *----------------------------------------------------------------------
+ */
+static void
+GiveBack(State *ds, id object)
+{
+    Frame *owner = NULL;
+    int owners = 0;
+    for (Frame *f = ds->frame; f != NULL && object != nil; f = f->outer) {
+	if (f->object == object) {
+	    owner = f;
+	    owners++;
+	}
+    }
+    if (owners == 1) {
+	ENTRY(ds->objects, ObjectEntry, owner->number).referred--;
+    }
+    [object release];
+}
+
+/*
+ *----------------------------------------------------------------------
  * DropObjects, DropMembers --
- *	Release and clear every object, and free every C string, of a
+ *	Give back and clear every object, and free every C string, of a
  *	value of checked type (not behind pointers): the part of a value
  *	read before a failure, which the caller never gets to own.
  *	DropMembers does it for the members of a structure before stop
  *	(null: all of them).
  *----------------------------------------------------------------------
  */
-static void DropMembers(const char *type, unsigned char *address, const char *stop);
+static void DropMembers(State *ds, const char *type, unsigned char *address,
+			const char *stop);
 
 static void
-DropObjects(const char *type, unsigned char *address)
+DropObjects(State *ds, const char *type, unsigned char *address)
 {
     KxTSLayout layout;
     const char *t = KxTSSkipQualifiers(type);
     if (*t == '@') {
-	[*(id *) address release];
+	GiveBack(ds, *(id *) address);
 	*(id *) address = nil;
     } else if (*t == '*') {
 	free(*(char **) address);
@@ -647,15 +677,15 @@ DropObjects(const char *type, unsigned char *address)
 	unsigned long count = strtoul(t + 1, &element, 10);
 	KxTSCheckType(element, KX_TS_TYPE_POINTERS, &layout, &why);
 	for (unsigned long i = 0; i < count; i++) {
-	    DropObjects(element, address + i * layout.size);
+	    DropObjects(ds, element, address + i * layout.size);
 	}
     } else if (*t == '{') {
-	DropMembers(t, address, NULL);
+	DropMembers(ds, t, address, NULL);
     }
 }
 
 static void
-DropMembers(const char *type, unsigned char *address, const char *stop)
+DropMembers(State *ds, const char *type, unsigned char *address, const char *stop)
 {
     size_t offset = 0;
     for (const char *m = KxTSMemberType(KxTSFirstMember(type)); *m != '}' && m != stop;) {
@@ -663,25 +693,10 @@ DropMembers(const char *type, unsigned char *address, const char *stop)
 	const char *why;
 	const char *end = KxTSCheckType(m, KX_TS_TYPE_POINTERS, &layout, &why);
 	offset = KxTSAlignUp(offset, layout.align);
-	DropObjects(m, address + offset);
+	DropObjects(ds, m, address + offset);
 	offset += layout.size;
 	m = KxTSMemberType(end);
     }
-}
-
-/* Whether the checked type from type to end holds objects or C strings
- * (quoted names skipped). */
-static int
-HoldsObjects(const char *type, const char *end)
-{
-    for (const char *p = type; p < end; p++) {
-	if (*p == '"') {
-	    p = strchr(p + 1, '"');
-	} else if (*p == '@' || *p == '*') {
-	    return 1;
-	}
-    }
-    return 0;
 }
 
 /*
@@ -857,8 +872,9 @@ GuardOf(const char *name)
  *	own reference (held was the retain count with it) and, unless
  *	initWithCoder: gave up the allocation's reference before raising
  *	(as GNUstep's classes do on errors of their own), that one too.
- *	When objects read meanwhile refer to the object, whether it did
- *	cannot be told, and the allocation's reference is left to them.
+ *	When references to the object handed out meanwhile are still held
+ *	(referred), whether it did cannot be told, and the allocation's
+ *	reference is left to their holders.
  *----------------------------------------------------------------------
  */
 static void
@@ -919,7 +935,7 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
     entry->object = object;
     entry->state = OBJECT_BUILDING;
 
-    Frame frame = { ds->frame, guard, 0, 0, nil };
+    Frame frame = { ds->frame, object, xref, guard, 0, 0, nil };
     int nilRefused = ds->nilRefused;
     ds->frame = &frame;
     ds->depth++;
@@ -930,6 +946,9 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
 	    made = [made awakeAfterUsingCoder: coder];
 	}
     } @catch (id thrown) {
+	if ((guard & GUARD_PAIRS) && frame.objects % 2 == 1) {
+	    GiveBack(ds, frame.lastObject);	/* a key whose value failed */
+	}
 	ds->frame = frame.outer;
 	ds->depth--;
 	if (!ds->broken) {
@@ -941,9 +960,6 @@ MakeObject(State *ds, KxTSDecoder *coder, NSUInteger at, unsigned xref)
 	entry = &ENTRY(ds->objects, ObjectEntry, xref);
 	entry->state = OBJECT_FAILED;
 	entry->object = nil;
-	if ((guard & GUARD_PAIRS) && frame.objects % 2 == 1) {
-	    [frame.lastObject release];	/* a key whose value failed */
-	}
 	DropAllocation(object, held, entry->referred);
 	@throw;
     }
@@ -1022,64 +1038,58 @@ DecodeObject(State *ds, KxTSDecoder *coder)
 
 /*
  *----------------------------------------------------------------------
- * Pointer items --
- *	Selectors, C strings and pointers share one table of numbers; a
- *	reference must name an item of the kind asked for.  NewPointer
- *	checks a new item's number and adds its entry.
+ * PointerItem --
+ *	Selectors, C strings and pointers share one table of numbers.
+ *	Reads the tag of such an item where the caller expects one of kind
+ *	(_GSC_SEL, _GSC_CHARPTR or _GSC_PTR; what names it).  Answers null
+ *	for a null item; else the item's entry: the entry of an item of
+ *	that kind read before, for a reference, or a new one whose value
+ *	follows in the archive (*isNewPtr set).
  *----------------------------------------------------------------------
  */
 static PointerEntry *
-NewPointer(State *ds, NSUInteger at, unsigned xref, int kind)
+PointerItem(State *ds, int kind, const char *what, int *isNewPtr)
 {
+    NSUInteger at = ds->cursor;
+    unsigned xref;
+    unsigned char tag = ReadTag(ds, &xref);
+    *isNewPtr = 0;
+    if ((tag & _GSC_MASK) != kind) {
+	Unexpected(ds, at, tag, what);
+    }
+    if ((tag & _GSC_SIZE) == 0) {
+	return NULL;
+    }
+    if (tag & _GSC_XREF) {
+	if (xref == 0 || xref > ds->pointers.count) {
+	    DAMAGED(ds, at, "a reference to item %u when %lu were read", xref,
+		    (unsigned long) ds->pointers.count);
+	}
+	PointerEntry *entry = &ENTRY(ds->pointers, PointerEntry, xref);
+	if (entry->kind != kind) {
+	    DAMAGED(ds, at, "a reference to item %u, which is not %s", xref, what);
+	}
+	return entry;
+    }
     if (xref != ds->pointers.count + 1) {
 	DAMAGED(ds, at, "item number %u where %lu was next", xref,
 		(unsigned long) ds->pointers.count + 1);
     }
     PointerEntry *entry = (PointerEntry *) AddEntry(ds, &ds->pointers, sizeof(PointerEntry));
     entry->kind = kind;
+    *isNewPtr = 1;
     return entry;
-}
-
-static PointerEntry *
-OldPointer(State *ds, NSUInteger at, unsigned xref, int kind, const char *what)
-{
-    if (xref == 0 || xref > ds->pointers.count) {
-	DAMAGED(ds, at, "a reference to item %u when %lu were read", xref,
-		(unsigned long) ds->pointers.count);
-    }
-    PointerEntry *entry = &ENTRY(ds->pointers, PointerEntry, xref);
-    if (entry->kind != kind) {
-	DAMAGED(ds, at, "a reference to item %u, which is not %s", xref, what);
-    }
-    return entry;
-}
-
-/* Reads a tag of kind (the caller's expectation what); answers 0 for a
- * null item, else the tag, with *xrefPtr set. */
-static unsigned char
-PointerTag(State *ds, int kind, const char *what, NSUInteger *atPtr, unsigned *xrefPtr)
-{
-    *atPtr = ds->cursor;
-    unsigned char tag = ReadTag(ds, xrefPtr);
-    if ((tag & _GSC_MASK) != kind) {
-	Unexpected(ds, *atPtr, tag, what);
-    }
-    return (tag & _GSC_SIZE) == 0 ? 0 : tag;
 }
 
 static SEL
 DecodeSelector(State *ds)
 {
-    NSUInteger at;
-    unsigned xref;
-    unsigned char tag = PointerTag(ds, _GSC_SEL, "a selector", &at, &xref);
-    if (tag == 0) {
-	return NULL;
+    NSUInteger at = ds->cursor;
+    int isNew;
+    PointerEntry *entry = PointerItem(ds, _GSC_SEL, "a selector", &isNew);
+    if (!isNew) {
+	return entry != NULL ? (SEL) entry->value : NULL;
     }
-    if (tag & _GSC_XREF) {
-	return (SEL) OldPointer(ds, at, xref, POINTER_SELECTOR, "a selector")->value;
-    }
-    PointerEntry *entry = NewPointer(ds, at, xref, POINTER_SELECTOR);
     NSUInteger nameLength = (NSUInteger) ReadBig(ds, 2, "a selector name length");
     NSUInteger typesLength = (NSUInteger) ReadBig(ds, 2, "a selector types length");
     if (nameLength + typesLength > Left(ds)) {
@@ -1115,17 +1125,12 @@ CopyString(State *ds, NSUInteger at, const char *text)
 static char *
 DecodeCString(State *ds)
 {
-    NSUInteger at;
-    unsigned xref;
-    unsigned char tag = PointerTag(ds, _GSC_CHARPTR, "a C string", &at, &xref);
-    if (tag == 0) {
-	return NULL;
+    NSUInteger at = ds->cursor;
+    int isNew;
+    PointerEntry *entry = PointerItem(ds, _GSC_CHARPTR, "a C string", &isNew);
+    if (!isNew) {
+	return entry != NULL ? CopyString(ds, at, (const char *) entry->value) : NULL;
     }
-    if (tag & _GSC_XREF) {
-	PointerEntry *old = OldPointer(ds, at, xref, POINTER_STRING, "a C string");
-	return CopyString(ds, at, (const char *) old->value);
-    }
-    PointerEntry *entry = NewPointer(ds, at, xref, POINTER_STRING);
     NSUInteger lengthAt = ds->cursor;
     int32_t length = (int32_t) (uint32_t) ReadBig(ds, 4, "a C string length");
     if (length == -1) {
@@ -1152,24 +1157,20 @@ DecodeCString(State *ds)
 static void *
 DecodePointer(State *ds, KxTSDecoder *coder, const char *type)
 {
-    NSUInteger at;
-    unsigned xref;
-    unsigned char tag = PointerTag(ds, _GSC_PTR, "a pointer", &at, &xref);
     const char *target = KxTSSkipQualifiers(type) + 1;
     KxTSLayout layout;
     const char *end = CheckCallerType(ds, target, &layout);
     size_t typeLength = (size_t) (end - target);
-    if (tag == 0) {
-	return NULL;
-    }
-    if (tag & _GSC_XREF) {
-	PointerEntry *old = OldPointer(ds, at, xref, POINTER_MEMORY, "a pointer");
-	if (strlen(old->type) != typeLength || strncmp(old->type, target, typeLength) != 0) {
-	    DAMAGED(ds, at, "a reference to item %u, which points to another type", xref);
+    NSUInteger at = ds->cursor;
+    int isNew;
+    PointerEntry *entry = PointerItem(ds, _GSC_PTR, "a pointer", &isNew);
+    if (!isNew) {
+	if (entry != NULL && (strlen(entry->type) != typeLength
+			      || strncmp(entry->type, target, typeLength) != 0)) {
+	    DAMAGED(ds, at, "a reference to a pointer to another type");
 	}
-	return old->value;
+	return entry != NULL ? entry->value : NULL;
     }
-    PointerEntry *entry = NewPointer(ds, at, xref, POINTER_MEMORY);
     Charge(ds, layout.size + typeLength + 1);
     entry->type = strndup(target, typeLength);
     NSMutableData *memory = [NSMutableData dataWithLength: layout.size > 0 ? layout.size : 1];
@@ -1206,7 +1207,7 @@ DecodeStruct(State *ds, KxTSDecoder *coder, const char *type, unsigned char *add
 	@try {
 	    DecodeValue(ds, coder, member, address + offset);
 	} @catch (id thrown) {
-	    DropMembers(type, address, member);
+	    DropMembers(ds, type, address, member);
 	    @throw;
 	}
 	offset += layout.size;
@@ -1302,8 +1303,9 @@ GuardTypeText(State *ds, NSUInteger at, const char *text, NSUInteger count)
  *----------------------------------------------------------------------
  * DecodeArray --
  *	Reads an array item of count elements of checked type into
- *	address: numbers as one run, anything else element by element.
- *	direct: asked for by an initWithCoder: itself.
+ *	address: numbers as one run, anything else element by element;
+ *	when an element fails, what the elements before it hold is
+ *	dropped.  direct: asked for by an initWithCoder: itself.
  *----------------------------------------------------------------------
  */
 static void
@@ -1311,7 +1313,7 @@ DecodeArray(State *ds, KxTSDecoder *coder, const char *type, NSUInteger count,
 	    void *address, int direct)
 {
     KxTSLayout layout;
-    const char *end = CheckCallerType(ds, type, &layout);
+    CheckCallerType(ds, type, &layout);
     const char *t = KxTSSkipQualifiers(type);
 
     NSUInteger at = ds->cursor;
@@ -1353,18 +1355,12 @@ DecodeArray(State *ds, KxTSDecoder *coder, const char *type, NSUInteger count,
 		(unsigned long) count, (unsigned long) Left(ds));
     }
     ChargeElements(ds, count, layout.size);
-    int objects = HoldsObjects(type, end);
     for (NSUInteger i = 0; i < count; i++) {
-	unsigned char *element = (unsigned char *) address + i * layout.size;
-	if (!objects) {
-	    DecodeValue(ds, coder, type, element);
-	    continue;
-	}
 	@try {
-	    DecodeValue(ds, coder, type, element);
+	    DecodeValue(ds, coder, type, (unsigned char *) address + i * layout.size);
 	} @catch (id thrown) {
 	    for (NSUInteger j = 0; j < i; j++) {
-		DropObjects(type, (unsigned char *) address + j * layout.size);
+		DropObjects(ds, type, (unsigned char *) address + j * layout.size);
 	    }
 	    @throw;
 	}
@@ -1494,7 +1490,7 @@ ReadHeader(State *ds, unsigned version)
 	}
 	for (NSUInteger i = 1; i <= ds->pointers.count; i++) {
 	    PointerEntry *entry = &ENTRY(ds->pointers, PointerEntry, i);
-	    if (entry->kind == POINTER_STRING) {
+	    if (entry->kind == _GSC_CHARPTR) {
 		free(entry->value);
 	    }
 	    free(entry->type);

@@ -15,6 +15,7 @@
 #include "KxTypedStream.h"
 
 #include <stddef.h>
+#include <sys/types.h>
 
 /*
  * Limits.  A type encoding's canonical form is at most
@@ -94,6 +95,8 @@ struct KxTypedStream {
     int mode;			/* KX_READONLY or KX_WRITEONLY */
     int fd;			/* write streams: the file, open for the
 				 * stream's life; -1 for read streams */
+    pid_t pid;			/* write streams: the process that opened
+				 * the file, the only one that writes it */
     KxZone *zone;		/* what KxGetTypedStreamZone answers */
     int busy;			/* calls on this stream in progress */
     int failed;			/* a call failed half way: no more values */

@@ -206,15 +206,6 @@ ParseArray(Parse *ps, const char *p, KxTSLayout *layout)
     return p + 1;
 }
 
-/*
- *----------------------------------------------------------------------
- * ParseStruct --
- *	p at '{'.  Reads the name, the '=', the members (each with an
- *	optional quoted name) and the '}', placing the members as the C
- *	compiler does.  A structure needs at least one member: without
- *	them its size is unknown.
- *----------------------------------------------------------------------
- */
 /* Whether c may stand in a structure's name as the runtime's layout
  * functions read it: they take a '{', '(' or '[' for the start of a
  * member. */
@@ -225,6 +216,15 @@ IsPlainNameChar(char c)
 	|| c == '_' || c == '?';
 }
 
+/*
+ *----------------------------------------------------------------------
+ * ParseStruct --
+ *	p at '{'.  Reads the name, the '=', the members (each with an
+ *	optional quoted name) and the '}', placing the members as the C
+ *	compiler does.  A structure needs at least one member: without
+ *	them its size is unknown.
+ *----------------------------------------------------------------------
+ */
 static const char *
 ParseStruct(Parse *ps, const char *p, KxTSLayout *layout)
 {

@@ -38,7 +38,6 @@
 #include "PerlPointer.h"
 #include "ErrorText.h"
 #include "KxTypedStream.h"
-#include "KxUniqueString.h"
 #include "TypeEncoding.h"
 
 #include <string.h>
@@ -251,6 +250,28 @@ StreamArgument(pTHX_ SV *sv, const char *subName, KxTypedStream **streamPtr,
 
 /*
  *----------------------------------------------------------------------
+ * EnterStreamSub --
+ *	The start of every sub whose first argument is a stream: makes the
+ *	interpreter current, croaks "Usage: <sub><usage>" unless there are
+ *	wanted arguments, and answers the stream of the first, or croaks
+ *	as StreamArgument says (*markPtr as there).
+ *----------------------------------------------------------------------
+ */
+static KxTypedStream *
+EnterStreamSub(pTHX_ I32 ax, I32 items, I32 wanted, const char *subName, const char *usage,
+	MAGIC **markPtr = NULL)
+{
+    BqCPerl_SetInterp(aTHX);
+    if (items != wanted) {
+	croak("Usage: %s%s", subName, usage);
+    }
+    KxTypedStream *ts = NULL;
+    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts, markPtr));
+    return ts;
+}
+
+/*
+ *----------------------------------------------------------------------
  * KxOpenTypedStreamForFile(filename, mode) --
  *	A new stream on the file, for reading ("r", "KX_READONLY") or
  *	writing ("w", "KX_WRITEONLY").
@@ -281,7 +302,7 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxOpenTypedStreamForFile)
     }
     KxTypedStream *ts = NULL;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] {
-	ts = KxOpenTypedStreamForFile(KxUniqueString(fileName), platformMode);
+	ts = KxOpenTypedStreamForFile(fileName, platformMode);
     }));
     if (ts == NULL) {
 	croak("cannot open file %s for %s", fileName, doing);
@@ -305,14 +326,9 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxOpenTypedStreamForFile)
 XS_INTERNAL(XS_Vantle__TypedStream__KxCloseTypedStream)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxCloseTypedStream";
-    if (items != 1) {
-	croak("Usage: %s(ts)", subName);
-    }
-    KxTypedStream *ts = NULL;
     MAGIC *streamMark = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts, &streamMark));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 1, subName, "(ts)", &streamMark);
     int code = 0;
     SV *failure = Platform(aTHX_ subName, &code, [&] { KxCloseTypedStream(ts); });
     if (code != TYPEDSTREAM_CALLER_ERROR) {
@@ -326,13 +342,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxCloseTypedStream)
 XS_INTERNAL(XS_Vantle__TypedStream__KxFlushTypedStream)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxFlushTypedStream";
-    if (items != 1) {
-	croak("Usage: %s(ts)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 1, subName, "(ts)");
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { KxFlushTypedStream(ts); }));
     XSRETURN(1);
 }
@@ -349,12 +360,7 @@ TS_ReturnInt(pTHX_ CV *cv, const char *subName, int (*function)(KxTypedStream *)
 {
     dXSARGS;
     PERL_UNUSED_VAR(cv);
-    BqCPerl_SetInterp(aTHX);
-    if (items != 1) {
-	croak("Usage: %s(ts)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 1, subName, "(ts)");
     int value = 0;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { value = function(ts); }));
     ST(0) = sv_2mortal(newSViv(value));
@@ -374,13 +380,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxSystemVersion)
 XS_INTERNAL(XS_Vantle__TypedStream__KxTypedStreamClassVersion)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxTypedStreamClassVersion";
-    if (items != 2) {
-	croak("Usage: %s(ts,classname)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,classname)");
     const char *className = SvPV_nolen(ST(1));
     int value = 0;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] {
@@ -424,13 +425,8 @@ NewValueBuffer(pTHX_ const char *type)
 XS_INTERNAL(XS_Vantle__TypedStream__KxWriteType)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxWriteType";
-    if (items != 3) {
-	croak("Usage: %s(ts,type,val)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 3, subName, "(ts,type,val)");
     SV *typeSV = sv_2mortal(newSVsv(ST(1)));
     const char *type = SvPV_nolen(typeSV);
     SV *failure = NULL;
@@ -463,7 +459,9 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxWriteType)
  * ReadString --
  *	Reads a string value: its length, then its characters into storage
  *	freed with the caller's temporaries.  *stringPtr is null for the
- *	null string.
+ *	null string.  The length comes from the file: the storage is made
+ *	only when it is within the stream's allocation limit, as the
+ *	platform's own reads are.
  */
 static SV *
 ReadString(pTHX_ const char *subName, KxTypedStream *ts, char **stringPtr)
@@ -477,6 +475,16 @@ ReadString(pTHX_ const char *subName, KxTypedStream *ts, char **stringPtr)
     if (length > MAX_STRING_LENGTH) {
 	return sv_2mortal(newSVpvf("%s: exception %s (string length %d out of range)",
 		subName, TS_getExceptionName(TYPEDSTREAM_FILE_INCONSISTENCY), length));
+    }
+    size_t limit = 0;
+    failure = Platform(aTHX_ subName, NULL, [&] { limit = KxGetTypedStreamAllocationLimit(ts); });
+    if (failure == NULL && (size_t) length >= limit) {
+	failure = sv_2mortal(newSVpvf("%s: exception %s (out of memory: the read would allocate "
+		"more than its limit of %lu bytes)", subName,
+		TS_getExceptionName(TYPEDSTREAM_INTERNAL_ERROR), (unsigned long) limit));
+    }
+    if (failure != NULL) {
+	return failure;
     }
     char *string;
     Newx(string, (size_t) length + 1, char);
@@ -498,13 +506,8 @@ ReadString(pTHX_ const char *subName, KxTypedStream *ts, char **stringPtr)
 XS_INTERNAL(XS_Vantle__TypedStream__KxReadType)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxReadType";
-    if (items != 2) {
-	croak("Usage: %s(ts,type)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,type)");
     SV *typeSV = sv_2mortal(newSVsv(ST(1)));
     const char *type = SvPV_nolen(typeSV);
     SV *result = sv_newmortal();
@@ -547,11 +550,7 @@ typedef enum ObjectWrite {
 static void
 WriteObject(pTHX_ I32 ax, I32 items, const char *subName, ObjectWrite how)
 {
-    if (items != 2) {
-	croak("Usage: %s(ts,obj)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,obj)");
     Tcl_DString errors;
     Tcl_DStringInit(&errors);
     char failed = 0;
@@ -580,7 +579,6 @@ WriteObject(pTHX_ I32 ax, I32 items, const char *subName, ObjectWrite how)
 XS_INTERNAL(XS_Vantle__TypedStream__KxWriteObject)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     WriteObject(aTHX_ ax, items, "Vantle::TypedStream::KxWriteObject", WritePlain);
     XSRETURN(1);
 }
@@ -588,7 +586,6 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxWriteObject)
 XS_INTERNAL(XS_Vantle__TypedStream__KxWriteRootObject)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     WriteObject(aTHX_ ax, items, "Vantle::TypedStream::KxWriteRootObject", WriteRoot);
     XSRETURN(1);
 }
@@ -596,7 +593,6 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxWriteRootObject)
 XS_INTERNAL(XS_Vantle__TypedStream__KxWriteObjectReference)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     WriteObject(aTHX_ ax, items, "Vantle::TypedStream::KxWriteObjectReference",
 	    WriteReference);
     XSRETURN(1);
@@ -605,13 +601,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxWriteObjectReference)
 XS_INTERNAL(XS_Vantle__TypedStream__KxReadObject)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxReadObject";
-    if (items != 1) {
-	croak("Usage: %s(ts)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 1, subName, "(ts)");
     id object = nil;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { object = KxReadObject(ts); }));
     SV *result = sv_newmortal();
@@ -631,13 +622,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxReadObject)
 XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamZone)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxSetTypedStreamZone";
-    if (items != 2) {
-	croak("Usage: %s(ts,z)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,z)");
     const char *type;
     void *address;
     Tcl_DString errors;
@@ -664,13 +650,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamZone)
 XS_INTERNAL(XS_Vantle__TypedStream__KxGetTypedStreamZone)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxGetTypedStreamZone";
-    if (items != 1) {
-	croak("Usage: %s(ts)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 1, subName, "(ts)");
     KxZone *zone = NULL;
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { zone = KxGetTypedStreamZone(ts); }));
     SV *result = sv_newmortal();
@@ -690,13 +671,8 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxGetTypedStreamZone)
 XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllowedClasses)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxSetTypedStreamAllowedClasses";
-    if (items != 2) {
-	croak("Usage: %s(ts,classes)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,classes)");
     SV *classes = ST(1);
     SvGETMAGIC(classes);
     const char **names = NULL;
@@ -733,26 +709,25 @@ XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllowedClasses)
  *----------------------------------------------------------------------
  * KxSetTypedStreamAllocationLimit(ts, bytes) --
  *	Sets how much one read of a read stream may allocate; 0 restores
- *	the default.
+ *	the default, a number beyond the largest size sets the largest.
  *----------------------------------------------------------------------
  */
 XS_INTERNAL(XS_Vantle__TypedStream__KxSetTypedStreamAllocationLimit)
 {
     dXSARGS;
-    BqCPerl_SetInterp(aTHX);
     const char *subName = "Vantle::TypedStream::KxSetTypedStreamAllocationLimit";
-    if (items != 2) {
-	croak("Usage: %s(ts,bytes)", subName);
-    }
-    KxTypedStream *ts = NULL;
-    CROAK_IF(StreamArgument(aTHX_ ST(0), subName, &ts));
+    KxTypedStream *ts = EnterStreamSub(aTHX_ ax, items, 2, subName, "(ts,bytes)");
     SV *bytes = ST(1);
     SvGETMAGIC(bytes);
-    if (!looks_like_number(bytes) || SvNV_nomg(bytes) < 0
-	    || SvNV_nomg(bytes) != (NV) (UV) SvNV_nomg(bytes)) {
+    /* A number from 2^64 up (UV_MAX rounds to it) cannot be converted to
+     * an integer: it stands for the largest limit. */
+    NV number = SvNV_nomg(bytes);
+    int huge = number >= (NV) UV_MAX;
+    if (!looks_like_number(bytes) || !(number >= 0)
+	    || (!huge && number != (NV) (UV) number)) {
 	croak("%s: the limit is not a whole number of bytes", subName);
     }
-    size_t limit = (size_t) SvUV_nomg(bytes);
+    size_t limit = huge ? SIZE_MAX : (size_t) SvUV_nomg(bytes);
     CROAK_IF(Platform(aTHX_ subName, NULL, [&] { KxSetTypedStreamAllocationLimit(ts, limit); }));
     XSRETURN_EMPTY;
 }
