@@ -14,6 +14,7 @@
 
 #include "BqVantleInterp.h"
 #include "EmbeddedPerl.h"
+#include "embed_perl.h"
 #include "BqOsmo.h"
 #include "KxError.h"
 #include "List.h"
@@ -728,6 +729,35 @@ ShareObjects(Checks &c)
     c.Expect(c.Text([second eval: "$main::text->length" errorCode: NULL]) == "11",
 	     "handles outlive another interpreter");
     [second release];
+}
+
+/*
+ * A host that embeds Perl itself and destroys its interpreter: the
+ * object the module made for it goes too, so an interpreter made later
+ * (perhaps at the same address) never meets it.
+ */
+static void
+EmbedAndDestroy(Checks &c)
+{
+    PerlInterpreter *host = EmbedPerl_Start("bq_tests", environ);
+    BqVantleInterp *object = [BqVantleInterp findObjectForPerlInterpreter: host];
+    c.Expect(host != NULL && object != nil && [BqVantleInterp defaultInterp] == object,
+	     "the module made the object of the host's interpreter");
+    perl_destruct(host);
+    perl_free(host);
+    c.Expect([BqVantleInterp findObjectForPerlInterpreter: host] == nil
+	     && [BqVantleInterp defaultInterp] == nil, "it went with the interpreter");
+    BqVantleInterp *own = [[BqVantleInterp alloc] init];
+    c.Expect(c.Text([own eval: "6 * 7" errorCode: NULL]) == "42", "a later interpreter works");
+    BqVantleSV *published = [own getVar: "$Vantle::interp"];
+    c.Expect([published idValue] == own, "and is published with its own object");
+    [published free];
+    [own release];
+}
+
+TEST(OwnInterpreterTest, TheObjectOfADestroyedInterpreterGoesWithIt)
+{
+    EXPECT_IN_FRESH_PROCESS(EmbedAndDestroy);
 }
 
 /* Each interpreter has a handle registry of its own: an object published

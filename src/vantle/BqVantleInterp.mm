@@ -231,6 +231,30 @@ StartPerlOnce(void)
     PERL_SYS_INIT3(&argc, &argv, &env);
 }
 
+/*
+ * GivenInterpreterEnds --
+ *	Exit-list function of an interpreter that an object was given: Perl
+ *	calls it while destroying the interpreter, once no Perl code runs
+ *	in it any more.  The object is found by the interpreter rather than
+ *	passed, since a thread's interpreter starts with a copy of its
+ *	parent's exit list; a later call finds no object.
+ */
+static void
+GivenInterpreterEnds(pTHX_ void *unused)
+{
+    PERL_UNUSED_ARG(unused);
+    BqVantleInterp *interp = [BqVantleInterp findObjectForPerlInterpreter: aTHX];
+    if (interp == nil) {
+	return;
+    }
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    if (!VantlePriv_Guard(&errors, [&] { [interp _interpreterEnded]; })) {
+	BqOsmo_GetLogErrorFunction()("Vantle Error: %s\n", Tcl_DStringValue(&errors));
+    }
+    Tcl_DStringFree(&errors);
+}
+
 @implementation BqVantleInterp
 
 + (void) initialize
@@ -256,8 +280,13 @@ StartPerlOnce(void)
 {
     if (defaultInterp == nil) {
 	void *token = VantlePriv_GetCurrentPerlInterp();
-	defaultInterp = token != NULL ? [[self alloc] initForPerlInterpreter: token]
-				      : [[self alloc] init];
+	if (token == NULL) {
+	    defaultInterp = [[self alloc] init];
+	} else {
+	    /* The interpreter holds its object. */
+	    defaultInterp = [[self alloc] initForPerlInterpreter: token];
+	    [defaultInterp release];
+	}
     }
     return defaultInterp;
 }
@@ -330,8 +359,9 @@ StartPerlOnce(void)
  *	Makes the receiver the object of token, or answers the object that
  *	token already has (retained for the caller; the receiver is
  *	released).  A new object joins the interpreter list, runs its
- *	start-up text, ties %Vantle::CONTROL and becomes $Vantle::interp.
- *	A null token fails: logged, then raised.
+ *	start-up text, ties %Vantle::CONTROL and becomes $Vantle::interp;
+ *	the interpreter holds one count on it, which it gives up when Perl
+ *	destroys it.  A null token fails: logged, then raised.
  *----------------------------------------------------------------------
  */
 - (id) initForPerlInterpreter: (void *)token
@@ -356,7 +386,32 @@ StartPerlOnce(void)
     }
     [self _addInterp];
     [self _publish];
+    /* The interpreter holds the object until Perl destroys it. */
+    [self retain];
+    PerlInterpreter *my_perl = (PerlInterpreter *) token;
+    call_atexit(GivenInterpreterEnds, NULL);
     return self;
+}
+
+/*
+ * _interpreterEnded --
+ *	Perl is destroying the interpreter the receiver was given: the
+ *	receiver forgets it (leaves the list and the default, so an
+ *	interpreter made later at the same address gets an object of its
+ *	own) and the interpreter's count on the receiver is given up.  An
+ *	interpreter of the receiver's own is left to its dealloc.
+ */
+- (void) _interpreterEnded
+{
+    if (_reserved != NULL) {
+	return;
+    }
+    if (defaultInterp == self) {
+	defaultInterp = nil;
+    }
+    [self _removeInterp];
+    _perlInterpreter = NULL;
+    [self release];
 }
 
 /*

@@ -23,6 +23,9 @@
 /* Frees the temporaries an interpreter of the object's own keeps at the
  * host's top level, before the next call into it. */
 - (void) _freeTopTemporaries;
+/* Forgets an interpreter the object was given, which Perl is destroying,
+ * and gives up the count that interpreter held on the object. */
+- (void) _interpreterEnded;
 @end
 
 #ifdef __cplusplus
