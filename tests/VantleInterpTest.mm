@@ -21,6 +21,7 @@
 
 #include <objc/runtime.h>
 #include <pthread.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -758,6 +759,56 @@ EmbedAndDestroy(Checks &c)
 TEST(OwnInterpreterTest, TheObjectOfADestroyedInterpreterGoesWithIt)
 {
     EXPECT_IN_FRESH_PROCESS(EmbedAndDestroy);
+}
+
+/*
+ * Threads of a host that each make their first interpreter at the same
+ * moment: Perl's start-up of the process and the module's boot happen
+ * once, whichever thread comes first.  (A race: one run in a few dozen
+ * failed when they did not.)
+ */
+enum { MAKING_THREADS = 8 };
+static pthread_barrier_t makingTogether;
+
+static void *
+MakeOneTogether(void *number)
+{
+    long value = -1;
+    @autoreleasepool {
+	pthread_barrier_wait(&makingTogether);
+	BqVantleInterp *perl = [[BqVantleInterp alloc] init];
+	char text[96];
+	snprintf(text, sizeof text, "my $pool = Vantle::autorelease_pool(); %ld * 7",
+		(long) (intptr_t) number);
+	BqVantleSV *result = [perl eval: text errorCode: NULL];
+	value = [result isSV] ? [result intValue] : -1;
+	[result free];
+	[perl release];
+    }
+    return (void *) (intptr_t) value;
+}
+
+static void
+MakeOnThreadsAtOnce(Checks &c)
+{
+    pthread_barrier_init(&makingTogether, NULL, MAKING_THREADS);
+    pthread_t threads[MAKING_THREADS];
+    for (long i = 0; i < MAKING_THREADS; i++) {
+	pthread_create(&threads[i], NULL, MakeOneTogether, (void *) (intptr_t) (i + 1));
+    }
+    for (long i = 0; i < MAKING_THREADS; i++) {
+	void *value = NULL;
+	pthread_join(threads[i], &value);
+	c.Expect((intptr_t) value == (i + 1) * 7, "each thread evaluates in its interpreter");
+    }
+    pthread_barrier_destroy(&makingTogether);
+}
+
+TEST(OwnInterpreterTest, ThreadsMakeTheirFirstInterpretersAtOnce)
+{
+    for (int run = 0; run < 4; run++) {
+	EXPECT_IN_FRESH_PROCESS(MakeOnThreadsAtOnce);
+    }
 }
 
 /* Each interpreter has a handle registry of its own: an object published

@@ -68,6 +68,14 @@ static char argumentModule[] = "-MVantle", argumentDashE[] = "-e", argumentZero[
 static char *moduleArguments[8];
 static int moduleArgumentCount;
 
+/* Perl's start-up of the process, every perl_alloc and perl_construct,
+ * and the arguments above are made under this lock: interpreters may be
+ * made on several threads at once, and the first perl_alloc and
+ * perl_construct set up state of the whole process (the key of Perl's
+ * per-thread context, the hash function's seed), which two running at
+ * once would each set up anew. */
+KX_MUTEX_DEFINE(perlStartLock);
+
 void *
 VantlePriv_GetCurrentPerlInterp(void)
 {
@@ -172,6 +180,7 @@ InitXS(pTHX)
 static void
 ModuleArguments(int *count, char ***arguments)
 {
+    KxLockGuard guard(&perlStartLock);
     if (moduleArgumentCount == 0) {
 	int n = 0;
 	moduleArguments[n++] = argumentName;
@@ -206,29 +215,29 @@ ModuleArguments(int *count, char ***arguments)
 }
 
 /*
- * StartPerlOnce --
- *	Perl's start-up of the process (PERL_SYS_INIT3), unless Perl already
- *	made an interpreter in it, which means the process did it.  Perl's
- *	end (PERL_SYS_TERM) is left to the process's exit, since another
- *	interpreter may be made at any time.
+ * AllocatePerl --
+ *	A new interpreter from perl_alloc, after Perl's start-up of the process (PERL_SYS_INIT3) on the first call,
+ *	unless Perl already made an interpreter in it, which means the
+ *	process did it.  Perl's end (PERL_SYS_TERM) is left to the process's
+ *	exit, since another interpreter may be made at any time.
  */
-static void
-StartPerlOnce(void)
+static PerlInterpreter *
+AllocatePerl(void)
 {
+    KxLockGuard guard(&perlStartLock);
     /* Per-process state: Perl itself wants this once per process. */
     static int started;
-    if (started || PL_curinterp != NULL) {
-	started = 1;
-	return;
+    if (!started && PL_curinterp == NULL) {
+	static char name[] = "vantle";
+	static char *arguments[] = { name, NULL };
+	static char *environment[] = { NULL };
+	int argc = 1;
+	char **argv = arguments;
+	char **env = environment;
+	PERL_SYS_INIT3(&argc, &argv, &env);
     }
     started = 1;
-    static char name[] = "vantle";
-    static char *arguments[] = { name, NULL };
-    static char *environment[] = { NULL };
-    int argc = 1;
-    char **argv = arguments;
-    char **env = environment;
-    PERL_SYS_INIT3(&argc, &argv, &env);
+    return perl_alloc();
 }
 
 /*
@@ -588,9 +597,8 @@ GivenInterpreterEnds(pTHX_ void *unused)
  */
 - (int) _perlAlloc
 {
-    StartPerlOnce();
     OwnPerl *own = (OwnPerl *) calloc(1, sizeof (OwnPerl));
-    PerlInterpreter *perl = own != NULL ? perl_alloc() : NULL;
+    PerlInterpreter *perl = own != NULL ? AllocatePerl() : NULL;
     if (perl == NULL) {
 	free(own);
 	BqOsmo_GetLogErrorFunction()("cannot allocate perl interp!\n");
@@ -605,7 +613,10 @@ GivenInterpreterEnds(pTHX_ void *unused)
 - (int) _perlConstruct
 {
     PerlInterpreter *my_perl = [self _makeCurrent];
-    perl_construct(my_perl);
+    {
+	KxLockGuard guard(&perlStartLock);
+	perl_construct(my_perl);
+    }
     PL_exit_flags |= PERL_EXIT_DESTRUCT_END;
     return 0;
 }
