@@ -66,11 +66,15 @@ private:
     VantlePriv_CurrentScope &operator=(const VantlePriv_CurrentScope &);
 };
 
-/* Declares my_perl as the wrapper's interpreter, made current for the
- * method that uses it (doing names the method in errors). */
-#define VANTLE_dWRAPPER(doing) \
-    VantlePriv_CurrentScope vantleCurrentScope(_perl, doing); \
-    PerlInterpreter *const my_perl = _perl
+/* Declares my_perl as the interpreter perl, made current for the rest of
+ * the method that uses it (doing names the method in errors). */
+#define VANTLE_dCURRENT(perl, doing) \
+    PerlInterpreter *const my_perl = (perl); \
+    VantlePriv_CurrentScope vantleCurrentScope(my_perl, doing)
+
+/* The same for a wrapper's interpreter and for an interpreter object's. */
+#define VANTLE_dWRAPPER(doing) VANTLE_dCURRENT(_perl, doing)
+#define VANTLE_dINTERP(doing) VANTLE_dCURRENT((PerlInterpreter *) _perlInterpreter, doing)
 
 /*
  * VantlePriv_TrapSubject --

@@ -108,8 +108,7 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (id) getVar: (const char *)name
 {
-    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "getVar:");
-    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    VANTLE_dINTERP("getVar:");
     char sigil;
     SV *variable = FetchVariable(aTHX_ name, &sigil);
     return variable != NULL ? [BqVantleVar varWithSV: variable] : nil;
@@ -127,8 +126,7 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (void) setVar: (const char *)name to: (BqVantleVar *)value
 {
-    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "setVar:to:");
-    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    VANTLE_dINTERP("setVar:to:");
     if (value != nil && !VantlePriv_IsKindOfClass(value, [BqVantleVar class])) {
 	[NSException raise: NSInvalidArgumentException
 		    format: @"setVar:to:: the value is no wrapper of a Perl value"];
@@ -187,8 +185,7 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (void) setSVar: (const char *)name toValue: (const char *)text
 {
-    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "setSVar:toValue:");
-    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    VANTLE_dINTERP("setSVar:toValue:");
     if (name == NULL) {
 	return;
     }
@@ -213,9 +210,7 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (id) registerObject: (id)object asVariableName: (const char *)name
 {
-    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter,
-	    "registerObject:asVariableName:");
-    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    VANTLE_dINTERP("registerObject:asVariableName:");
     if (name == NULL || name[0] == '\0') {
 	return nil;
     }
