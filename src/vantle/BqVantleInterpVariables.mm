@@ -97,6 +97,18 @@ CopyHash(pTHX_ HV *target, HV *source)
     }
 }
 
+/* Makes scalar a handle of object; 0 when it cannot (the reason is
+ * dropped: the callers answer nil). */
+static int
+SetObjectQuietly(SV *scalar, id object)
+{
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    int made = Vantle_SVSetObject(scalar, object, &errors);
+    Tcl_DStringFree(&errors);
+    return made;
+}
+
 @implementation BqVantleInterp (Variables)
 
 /*
@@ -218,11 +230,7 @@ CopyHash(pTHX_ HV *target, HV *source)
     if (variable == NULL || SvREADONLY(variable)) {
 	return nil;
     }
-    Tcl_DString errors;
-    Tcl_DStringInit(&errors);
-    int made = Vantle_SVSetObject(variable, object, &errors);
-    Tcl_DStringFree(&errors);
-    return made ? [BqVantleVar varWithSV: variable] : nil;
+    return SetObjectQuietly(variable, object) ? [BqVantleVar varWithSV: variable] : nil;
 }
 
 /*
@@ -244,16 +252,6 @@ NewHandleVar(id object, int (*make)(SV *, id))
 	return nil;
     }
     return [BqVantleVar _varOwningSV: scalar];
-}
-
-static int
-SetObjectQuietly(SV *scalar, id object)
-{
-    Tcl_DString errors;
-    Tcl_DStringInit(&errors);
-    int made = Vantle_SVSetObject(scalar, object, &errors);
-    Tcl_DStringFree(&errors);
-    return made;
 }
 
 + (id) registerObject: (id)object
