@@ -749,7 +749,8 @@ EmbedAndDestroy(Checks &c)
     c.Expect([BqVantleInterp findObjectForPerlInterpreter: host] == nil
 	     && [BqVantleInterp defaultInterp] == nil, "it went with the interpreter");
     BqVantleInterp *own = [[BqVantleInterp alloc] init];
-    c.Expect(c.Text([own eval: "6 * 7" errorCode: NULL]) == "42", "a later interpreter works");
+    c.Expect(BqCPerl_GetInterp() == [own perlInterpreter], "a later interpreter is current");
+    c.Expect(c.Text([own eval: "6 * 7" errorCode: NULL]) == "42", "and works");
     BqVantleSV *published = [own getVar: "$Vantle::interp"];
     c.Expect([published idValue] == own, "and is published with its own object");
     [published free];

@@ -103,12 +103,13 @@ VantlePriv_IsLiveInterpreter(PerlInterpreter *perl)
 }
 
 /* PL_op is set from the start of perl_run, or of a call into Perl, until
- * that returns. */
+ * that returns.  It is read only in a live interpreter: a host that
+ * destroyed its own leaves it the current one of its thread. */
 int
 VantlePriv_IsRunning(PerlInterpreter *perl)
 {
     PerlInterpreter *my_perl = perl;
-    return perl != NULL && PL_op != NULL;
+    return VantlePriv_IsLiveInterpreter(perl) && PL_op != NULL;
 }
 
 VantlePriv_CurrentScope::VantlePriv_CurrentScope(PerlInterpreter *perl, const char *doing)

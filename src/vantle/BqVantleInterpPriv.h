@@ -38,7 +38,8 @@ void VantlePriv_MakeCurrent(PerlInterpreter *perl);
 /* Whether perl is an interpreter that an interpreter object stands for
  * and that was not destroyed. */
 int  VantlePriv_IsLiveInterpreter(PerlInterpreter *perl);
-/* Whether perl is running Perl code now (a host call from inside it). */
+/* Whether perl is a live interpreter running Perl code now (a host call
+ * from inside it). */
 int  VantlePriv_IsRunning(PerlInterpreter *perl);
 
 #ifdef __cplusplus
