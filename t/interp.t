@@ -1,10 +1,16 @@
 # The interpreter object ($Vantle::interp) used from Perl: calling subs by
 # name, refusing what is no sub, the bound on Perl calling Objective-C
-# calling Perl again, and interpreters that Perl code makes.
+# calling Perl again, interpreters that Perl code makes, and the objects
+# of the interpreters of threads.
 use strict;
 use warnings;
+use Config;
 use Test::More;
 use File::Temp qw(tempfile);
+use FindBin;
+
+use lib "$FindBin::Bin/lib";
+use ChildPerl qw(run_perl);
 
 use Vantle;
 
@@ -126,6 +132,31 @@ subtest 'Perl code makes an interpreter of its own' => sub {
     is(value_in($other, '$main::where'), 'second', 'which keeps its variables');
     $other->release;
     is(value_in($interp, '2 + 2'), 4, 'this one goes on');
+};
+
+# A thread's interpreter is destroyed when the thread ends, and the next
+# thread's is often made at the same address; in a child perl, since a
+# thread without its object dies.
+subtest 'every thread has an interpreter object of its own, also one after another' => sub {
+    plan skip_all => 'perl without threads' unless $Config{useithreads};
+    my ($status, $output) = run_perl(<<'PERL');
+        use threads; use Scalar::Util qw(blessed); use Vantle;
+        my @answers = map {
+            threads->create(sub {
+                my $interp = $Vantle::interp;
+                return 'no object' unless blessed($interp);
+                my $result = $interp->eval_errorCode_('6 * 7', undef);
+                my $value = $result->intValue;
+                $result->free;
+                return $value;
+            })->join
+        } 1 .. 5;
+        print "@answers\n", BqVantleInterp->interpList->count, "\n";
+PERL
+    is($status, 0, 'the threads end well');
+    my ($answers, $count) = split /\n/, $output;
+    is($answers, '42 42 42 42 42', 'each thread evaluates through its object');
+    is($count, 1, 'the objects of ended threads are gone') or diag $output;
 };
 
 done_testing();

@@ -14,12 +14,14 @@
 
 #include "BqVantleInterp.h"
 #include "EmbeddedPerl.h"
+#include "embed_perl.h"
 #include "BqOsmo.h"
 #include "KxError.h"
 #include "List.h"
 
 #include <objc/runtime.h>
 #include <pthread.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -728,6 +730,86 @@ ShareObjects(Checks &c)
     c.Expect(c.Text([second eval: "$main::text->length" errorCode: NULL]) == "11",
 	     "handles outlive another interpreter");
     [second release];
+}
+
+/*
+ * A host that embeds Perl itself and destroys its interpreter: the
+ * object the module made for it goes too, so an interpreter made later
+ * (perhaps at the same address) never meets it.
+ */
+static void
+EmbedAndDestroy(Checks &c)
+{
+    PerlInterpreter *host = EmbedPerl_Start("bq_tests", environ);
+    BqVantleInterp *object = [BqVantleInterp findObjectForPerlInterpreter: host];
+    c.Expect(host != NULL && object != nil && [BqVantleInterp defaultInterp] == object,
+	     "the module made the object of the host's interpreter");
+    perl_destruct(host);
+    perl_free(host);
+    c.Expect([BqVantleInterp findObjectForPerlInterpreter: host] == nil
+	     && [BqVantleInterp defaultInterp] == nil, "it went with the interpreter");
+    BqVantleInterp *own = [[BqVantleInterp alloc] init];
+    c.Expect(BqCPerl_GetInterp() == [own perlInterpreter], "a later interpreter is current");
+    c.Expect(c.Text([own eval: "6 * 7" errorCode: NULL]) == "42", "and works");
+    BqVantleSV *published = [own getVar: "$Vantle::interp"];
+    c.Expect([published idValue] == own, "and is published with its own object");
+    [published free];
+    [own release];
+}
+
+TEST(OwnInterpreterTest, TheObjectOfADestroyedInterpreterGoesWithIt)
+{
+    EXPECT_IN_FRESH_PROCESS(EmbedAndDestroy);
+}
+
+/*
+ * Threads of a host that each make their first interpreter at the same
+ * moment: Perl's start-up of the process and the module's boot happen
+ * once, whichever thread comes first.  (A race: one run in a few dozen
+ * failed when they did not.)
+ */
+enum { MAKING_THREADS = 8 };
+static pthread_barrier_t makingTogether;
+
+static void *
+MakeOneTogether(void *number)
+{
+    long value = -1;
+    @autoreleasepool {
+	pthread_barrier_wait(&makingTogether);
+	BqVantleInterp *perl = [[BqVantleInterp alloc] init];
+	char text[96];
+	snprintf(text, sizeof text, "my $pool = Vantle::autorelease_pool(); %ld * 7",
+		(long) (intptr_t) number);
+	BqVantleSV *result = [perl eval: text errorCode: NULL];
+	value = [result isSV] ? [result intValue] : -1;
+	[result free];
+	[perl release];
+    }
+    return (void *) (intptr_t) value;
+}
+
+static void
+MakeOnThreadsAtOnce(Checks &c)
+{
+    pthread_barrier_init(&makingTogether, NULL, MAKING_THREADS);
+    pthread_t threads[MAKING_THREADS];
+    for (long i = 0; i < MAKING_THREADS; i++) {
+	pthread_create(&threads[i], NULL, MakeOneTogether, (void *) (intptr_t) (i + 1));
+    }
+    for (long i = 0; i < MAKING_THREADS; i++) {
+	void *value = NULL;
+	pthread_join(threads[i], &value);
+	c.Expect((intptr_t) value == (i + 1) * 7, "each thread evaluates in its interpreter");
+    }
+    pthread_barrier_destroy(&makingTogether);
+}
+
+TEST(OwnInterpreterTest, ThreadsMakeTheirFirstInterpretersAtOnce)
+{
+    for (int run = 0; run < 4; run++) {
+	EXPECT_IN_FRESH_PROCESS(MakeOnThreadsAtOnce);
+    }
 }
 
 /* Each interpreter has a handle registry of its own: an object published

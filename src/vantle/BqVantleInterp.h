@@ -109,7 +109,9 @@
 
 /*
  * Life cycle.  initForPerlInterpreter: answers the one object of the
- * token: an existing object replaces (and frees) the receiver.  A null
+ * token: an existing object replaces (and frees) the receiver.  The
+ * interpreter holds its object until Perl destroys it; the object then
+ * leaves the list and the default.  A null
  * token (so read:) fails: it is logged and raised (Foundation's
  * "OSMO_TCLERROR_EXCEPTION" when use_ns_exceptions is on, else the
  * runtime's own error).  init makes an interpreter of the object's own

@@ -68,6 +68,14 @@ static char argumentModule[] = "-MVantle", argumentDashE[] = "-e", argumentZero[
 static char *moduleArguments[8];
 static int moduleArgumentCount;
 
+/* Perl's start-up of the process, every perl_alloc and perl_construct,
+ * and the arguments above are made under this lock: interpreters may be
+ * made on several threads at once, and the first perl_alloc and
+ * perl_construct set up state of the whole process (the key of Perl's
+ * per-thread context, the hash function's seed), which two running at
+ * once would each set up anew. */
+KX_MUTEX_DEFINE(perlStartLock);
+
 void *
 VantlePriv_GetCurrentPerlInterp(void)
 {
@@ -95,12 +103,13 @@ VantlePriv_IsLiveInterpreter(PerlInterpreter *perl)
 }
 
 /* PL_op is set from the start of perl_run, or of a call into Perl, until
- * that returns. */
+ * that returns.  It is read only in a live interpreter: a host that
+ * destroyed its own leaves it the current one of its thread. */
 int
 VantlePriv_IsRunning(PerlInterpreter *perl)
 {
     PerlInterpreter *my_perl = perl;
-    return perl != NULL && PL_op != NULL;
+    return VantlePriv_IsLiveInterpreter(perl) && PL_op != NULL;
 }
 
 VantlePriv_CurrentScope::VantlePriv_CurrentScope(PerlInterpreter *perl, const char *doing)
@@ -172,6 +181,7 @@ InitXS(pTHX)
 static void
 ModuleArguments(int *count, char ***arguments)
 {
+    KxLockGuard guard(&perlStartLock);
     if (moduleArgumentCount == 0) {
 	int n = 0;
 	moduleArguments[n++] = argumentName;
@@ -206,29 +216,53 @@ ModuleArguments(int *count, char ***arguments)
 }
 
 /*
- * StartPerlOnce --
- *	Perl's start-up of the process (PERL_SYS_INIT3), unless Perl already
- *	made an interpreter in it, which means the process did it.  Perl's
- *	end (PERL_SYS_TERM) is left to the process's exit, since another
- *	interpreter may be made at any time.
+ * AllocatePerl --
+ *	A new interpreter from perl_alloc, after Perl's start-up of the process (PERL_SYS_INIT3) on the first call,
+ *	unless Perl already made an interpreter in it, which means the
+ *	process did it.  Perl's end (PERL_SYS_TERM) is left to the process's
+ *	exit, since another interpreter may be made at any time.
  */
-static void
-StartPerlOnce(void)
+static PerlInterpreter *
+AllocatePerl(void)
 {
+    KxLockGuard guard(&perlStartLock);
     /* Per-process state: Perl itself wants this once per process. */
     static int started;
-    if (started || PL_curinterp != NULL) {
-	started = 1;
-	return;
+    if (!started && PL_curinterp == NULL) {
+	static char name[] = "vantle";
+	static char *arguments[] = { name, NULL };
+	static char *environment[] = { NULL };
+	int argc = 1;
+	char **argv = arguments;
+	char **env = environment;
+	PERL_SYS_INIT3(&argc, &argv, &env);
     }
     started = 1;
-    static char name[] = "vantle";
-    static char *arguments[] = { name, NULL };
-    static char *environment[] = { NULL };
-    int argc = 1;
-    char **argv = arguments;
-    char **env = environment;
-    PERL_SYS_INIT3(&argc, &argv, &env);
+    return perl_alloc();
+}
+
+/*
+ * GivenInterpreterEnds --
+ *	Exit-list function of an interpreter that an object was given: Perl
+ *	calls it while destroying the interpreter, once no Perl code runs
+ *	in it any more.  The object is found by the interpreter rather than
+ *	passed, since a thread's interpreter starts with a copy of its
+ *	parent's exit list; a later call finds no object.
+ */
+static void
+GivenInterpreterEnds(pTHX_ void *unused)
+{
+    PERL_UNUSED_ARG(unused);
+    BqVantleInterp *interp = [BqVantleInterp findObjectForPerlInterpreter: aTHX];
+    if (interp == nil) {
+	return;
+    }
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    if (!VantlePriv_Guard(&errors, [&] { [interp _interpreterEnded]; })) {
+	BqOsmo_GetLogErrorFunction()("Vantle Error: %s\n", Tcl_DStringValue(&errors));
+    }
+    Tcl_DStringFree(&errors);
 }
 
 @implementation BqVantleInterp
@@ -256,8 +290,13 @@ StartPerlOnce(void)
 {
     if (defaultInterp == nil) {
 	void *token = VantlePriv_GetCurrentPerlInterp();
-	defaultInterp = token != NULL ? [[self alloc] initForPerlInterpreter: token]
-				      : [[self alloc] init];
+	if (token == NULL) {
+	    defaultInterp = [[self alloc] init];
+	} else {
+	    /* The interpreter holds its object. */
+	    defaultInterp = [[self alloc] initForPerlInterpreter: token];
+	    [defaultInterp release];
+	}
     }
     return defaultInterp;
 }
@@ -330,8 +369,9 @@ StartPerlOnce(void)
  *	Makes the receiver the object of token, or answers the object that
  *	token already has (retained for the caller; the receiver is
  *	released).  A new object joins the interpreter list, runs its
- *	start-up text, ties %Vantle::CONTROL and becomes $Vantle::interp.
- *	A null token fails: logged, then raised.
+ *	start-up text, ties %Vantle::CONTROL and becomes $Vantle::interp;
+ *	the interpreter holds one count on it, which it gives up when Perl
+ *	destroys it.  A null token fails: logged, then raised.
  *----------------------------------------------------------------------
  */
 - (id) initForPerlInterpreter: (void *)token
@@ -356,7 +396,32 @@ StartPerlOnce(void)
     }
     [self _addInterp];
     [self _publish];
+    /* The interpreter holds the object until Perl destroys it. */
+    [self retain];
+    PerlInterpreter *my_perl = (PerlInterpreter *) token;
+    call_atexit(GivenInterpreterEnds, NULL);
     return self;
+}
+
+/*
+ * _interpreterEnded --
+ *	Perl is destroying the interpreter the receiver was given: the
+ *	receiver forgets it (leaves the list and the default, so an
+ *	interpreter made later at the same address gets an object of its
+ *	own) and the interpreter's count on the receiver is given up.  An
+ *	interpreter of the receiver's own is left to its dealloc.
+ */
+- (void) _interpreterEnded
+{
+    if (_reserved != NULL) {
+	return;
+    }
+    if (defaultInterp == self) {
+	defaultInterp = nil;
+    }
+    [self _removeInterp];
+    _perlInterpreter = NULL;
+    [self release];
 }
 
 /*
@@ -533,9 +598,8 @@ StartPerlOnce(void)
  */
 - (int) _perlAlloc
 {
-    StartPerlOnce();
     OwnPerl *own = (OwnPerl *) calloc(1, sizeof (OwnPerl));
-    PerlInterpreter *perl = own != NULL ? perl_alloc() : NULL;
+    PerlInterpreter *perl = own != NULL ? AllocatePerl() : NULL;
     if (perl == NULL) {
 	free(own);
 	BqOsmo_GetLogErrorFunction()("cannot allocate perl interp!\n");
@@ -550,7 +614,10 @@ StartPerlOnce(void)
 - (int) _perlConstruct
 {
     PerlInterpreter *my_perl = [self _makeCurrent];
-    perl_construct(my_perl);
+    {
+	KxLockGuard guard(&perlStartLock);
+	perl_construct(my_perl);
+    }
     PL_exit_flags |= PERL_EXIT_DESTRUCT_END;
     return 0;
 }

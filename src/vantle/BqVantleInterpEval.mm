@@ -187,8 +187,7 @@ Evaluate(BqVantleInterp *interp, const char *subName, const char *text, const Ev
     if (how->errorCode != NULL) {
 	*how->errorCode = 0;
     }
-    VantlePriv_CurrentScope current((PerlInterpreter *) [interp perlInterpreter], how->doing);
-    PerlInterpreter *my_perl = (PerlInterpreter *) [interp perlInterpreter];
+    VANTLE_dCURRENT((PerlInterpreter *) [interp perlInterpreter], how->doing);
     if (text == NULL) {
 	return Refuse(aTHX_ how, "no Perl text given");
     }
@@ -303,7 +302,7 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
     if (errorCode != NULL) {
 	*errorCode = 0;
     }
-    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "compile:errorCode:");
+    VANTLE_dINTERP("compile:errorCode:");
     if (text == NULL) {
 	return [self eval: NULL errorCode: errorCode listContext: YES];
     }
@@ -318,7 +317,7 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
 	if (errorCode != NULL) {
 	    *errorCode = 1;
 	} else {
-	    WarnTrapped((PerlInterpreter *) _perlInterpreter, "ERROR COMPILING: %s\n%s\n",
+	    WarnTrapped(aTHX_ "ERROR COMPILING: %s\n%s\n",
 		    [result descr], Tcl_DStringValue(&source));
 	}
 	[result free];
@@ -395,8 +394,7 @@ ArgumentsOf(pTHX_ id args, const char **refusal)
     if (errorCode != NULL) {
 	*errorCode = 0;
     }
-    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, how.doing);
-    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    VANTLE_dINTERP(how.doing);
     [self _freeTopTemporaries];
 
     dSP;

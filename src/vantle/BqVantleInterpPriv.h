@@ -23,6 +23,9 @@
 /* Frees the temporaries an interpreter of the object's own keeps at the
  * host's top level, before the next call into it. */
 - (void) _freeTopTemporaries;
+/* Forgets an interpreter the object was given, which Perl is destroying,
+ * and gives up the count that interpreter held on the object. */
+- (void) _interpreterEnded;
 @end
 
 #ifdef __cplusplus
@@ -35,7 +38,8 @@ void VantlePriv_MakeCurrent(PerlInterpreter *perl);
 /* Whether perl is an interpreter that an interpreter object stands for
  * and that was not destroyed. */
 int  VantlePriv_IsLiveInterpreter(PerlInterpreter *perl);
-/* Whether perl is running Perl code now (a host call from inside it). */
+/* Whether perl is a live interpreter running Perl code now (a host call
+ * from inside it). */
 int  VantlePriv_IsRunning(PerlInterpreter *perl);
 
 #ifdef __cplusplus
@@ -63,11 +67,15 @@ private:
     VantlePriv_CurrentScope &operator=(const VantlePriv_CurrentScope &);
 };
 
-/* Declares my_perl as the wrapper's interpreter, made current for the
- * method that uses it (doing names the method in errors). */
-#define VANTLE_dWRAPPER(doing) \
-    VantlePriv_CurrentScope vantleCurrentScope(_perl, doing); \
-    PerlInterpreter *const my_perl = _perl
+/* Declares my_perl as the interpreter perl, made current for the rest of
+ * the method that uses it (doing names the method in errors). */
+#define VANTLE_dCURRENT(perl, doing) \
+    PerlInterpreter *const my_perl = (perl); \
+    VantlePriv_CurrentScope vantleCurrentScope(my_perl, doing)
+
+/* The same for a wrapper's interpreter and for an interpreter object's. */
+#define VANTLE_dWRAPPER(doing) VANTLE_dCURRENT(_perl, doing)
+#define VANTLE_dINTERP(doing) VANTLE_dCURRENT((PerlInterpreter *) _perlInterpreter, doing)
 
 /*
  * VantlePriv_TrapSubject --

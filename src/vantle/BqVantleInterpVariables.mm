@@ -97,6 +97,18 @@ CopyHash(pTHX_ HV *target, HV *source)
     }
 }
 
+/* Makes scalar a handle of object; 0 when it cannot (the reason is
+ * dropped: the callers answer nil). */
+static int
+SetObjectQuietly(SV *scalar, id object)
+{
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    int made = Vantle_SVSetObject(scalar, object, &errors);
+    Tcl_DStringFree(&errors);
+    return made;
+}
+
 @implementation BqVantleInterp (Variables)
 
 /*
@@ -108,8 +120,7 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (id) getVar: (const char *)name
 {
-    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "getVar:");
-    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    VANTLE_dINTERP("getVar:");
     char sigil;
     SV *variable = FetchVariable(aTHX_ name, &sigil);
     return variable != NULL ? [BqVantleVar varWithSV: variable] : nil;
@@ -127,8 +138,7 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (void) setVar: (const char *)name to: (BqVantleVar *)value
 {
-    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "setVar:to:");
-    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    VANTLE_dINTERP("setVar:to:");
     if (value != nil && !VantlePriv_IsKindOfClass(value, [BqVantleVar class])) {
 	[NSException raise: NSInvalidArgumentException
 		    format: @"setVar:to:: the value is no wrapper of a Perl value"];
@@ -187,8 +197,7 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (void) setSVar: (const char *)name toValue: (const char *)text
 {
-    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter, "setSVar:toValue:");
-    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    VANTLE_dINTERP("setSVar:toValue:");
     if (name == NULL) {
 	return;
     }
@@ -213,9 +222,7 @@ CopyHash(pTHX_ HV *target, HV *source)
  */
 - (id) registerObject: (id)object asVariableName: (const char *)name
 {
-    VantlePriv_CurrentScope current((PerlInterpreter *) _perlInterpreter,
-	    "registerObject:asVariableName:");
-    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    VANTLE_dINTERP("registerObject:asVariableName:");
     if (name == NULL || name[0] == '\0') {
 	return nil;
     }
@@ -223,11 +230,7 @@ CopyHash(pTHX_ HV *target, HV *source)
     if (variable == NULL || SvREADONLY(variable)) {
 	return nil;
     }
-    Tcl_DString errors;
-    Tcl_DStringInit(&errors);
-    int made = Vantle_SVSetObject(variable, object, &errors);
-    Tcl_DStringFree(&errors);
-    return made ? [BqVantleVar varWithSV: variable] : nil;
+    return SetObjectQuietly(variable, object) ? [BqVantleVar varWithSV: variable] : nil;
 }
 
 /*
@@ -249,16 +252,6 @@ NewHandleVar(id object, int (*make)(SV *, id))
 	return nil;
     }
     return [BqVantleVar _varOwningSV: scalar];
-}
-
-static int
-SetObjectQuietly(SV *scalar, id object)
-{
-    Tcl_DString errors;
-    Tcl_DStringInit(&errors);
-    int made = Vantle_SVSetObject(scalar, object, &errors);
-    Tcl_DStringFree(&errors);
-    return made;
 }
 
 + (id) registerObject: (id)object

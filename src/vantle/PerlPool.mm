@@ -26,15 +26,17 @@
 #include "VantlePriv.h"
 
 #include <objc/runtime.h>
+#include <pthread.h>
 
 /*
  * The wrapped -dealloc of NSAutoreleasePool.  Process-wide by nature, as
- * the class is: installed by the first boot, then never changed.
+ * the class is: installed by the first boot (once, though interpreters
+ * may boot on several threads at once), then never changed.
  */
 static struct {
-    int installed;
+    pthread_once_t installed;
     IMP dealloc;		/* the implementation that was replaced */
-} poolWatch;
+} poolWatch = { PTHREAD_ONCE_INIT, NULL };
 
 /*
  * WatchedPoolDealloc --
@@ -56,23 +58,19 @@ WatchedPoolDealloc(id pool, SEL selector)
 
 /*
  * WatchPools --
- *	Wraps -[NSAutoreleasePool dealloc], once per process.  When the
- *	class inherits its -dealloc, the wrapper is added to the class alone
- *	and calls the inherited one.
+ *	Wraps -[NSAutoreleasePool dealloc] (pthread_once runs it once per
+ *	process).  When the class inherits its -dealloc, the wrapper is
+ *	added to the class alone and calls the inherited one.
  */
 static void
 WatchPools(void)
 {
-    if (poolWatch.installed) {
-	return;
-    }
     Class poolClass = objc_getClass("NSAutoreleasePool");
     SEL selector = sel_registerName("dealloc");
     Method method = poolClass != Nil ? class_getInstanceMethod(poolClass, selector) : NULL;
     if (method == NULL) {
 	return;
     }
-    poolWatch.installed = 1;
     IMP inherited = method_getImplementation(method);
     IMP replaced = class_replaceMethod(poolClass, selector, (IMP) WatchedPoolDealloc,
 	    method_getTypeEncoding(method));
@@ -209,7 +207,7 @@ XS_INTERNAL(XS_Vantle__AutoreleasePool__CLONE_SKIP)
 void
 VantlePriv_BootPool(pTHX)
 {
-    WatchPools();
+    pthread_once(&poolWatch.installed, WatchPools);
     newXS("Vantle::autorelease_pool", XS_Vantle__autorelease_pool, "Vantle");
     newXS("Vantle::AutoreleasePool::drain", XS_Vantle__AutoreleasePool__drain, "Vantle");
     newXS("Vantle::AutoreleasePool::DESTROY", XS_Vantle__AutoreleasePool__DESTROY, "Vantle");

@@ -272,6 +272,8 @@ VantlePriv_EnsureInterpObject(pTHX)
     if ([BqVantleInterp defaultInterp] == nil) {
 	[BqVantleInterp setDefaultInterp: interp];
     }
+    /* The interpreter holds its object until it is destroyed. */
+    [interp release];
 }
 
 /*
