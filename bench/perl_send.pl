@@ -84,6 +84,17 @@ my @rows = (
 	NSMutableArray->array for 1 .. $N;
 	$pool->release;
     }) ],
+    # Objects that were made long before they reach Perl: the validity
+    # check no longer finds them in its cache of fresh objects.
+    [ 'Vantle::pl of old objects (each)', do {
+	my $old = NSMutableArray->array;
+	$old->addObject_(NSObject->new->autorelease) for 1 .. 4096;
+	NSMutableArray->array for 1 .. 4096;	# push them out of the cache
+	best_of(sub {
+	    my $pool = NSAutoreleasePool->new;
+	    Vantle::pl($old) for 1 .. $N / 4096;
+	    $pool->release;
+	}) } ],
     # A format method: the format is read and its value passed as C
     # passes a variadic argument.
     [ 'NSString->stringWithFormat_', best_of(sub {

@@ -165,8 +165,15 @@ FillKnownClassesLocked(void)
     }
 }
 
-int
-KxIsKnownClass(const void *pointer)
+/*
+ * IsKnownClass --
+ *	Whether pointer is in the set of classes and metaclasses.  With
+ *	refresh, a miss fills the set again when the runtime has gained
+ *	classes since; counting them walks the runtime's whole class list,
+ *	so that is done only where a miss is worth it.
+ */
+static int
+IsKnownClass(const void *pointer, int refresh)
 {
     if (pointer == NULL) {
 	return 0;
@@ -174,12 +181,18 @@ KxIsKnownClass(const void *pointer)
     pthread_mutex_lock(&checkLock);
     int known = knownClassesReady
 	&& Tcl_FindHashEntry(&knownClasses, (const char *) pointer) != NULL;
-    if (!known && KxClassCount() != knownClassesCount) {
+    if (!known && refresh && KxClassCount() != knownClassesCount) {
 	FillKnownClassesLocked();
 	known = Tcl_FindHashEntry(&knownClasses, (const char *) pointer) != NULL;
     }
     pthread_mutex_unlock(&checkLock);
     return known;
+}
+
+int
+KxIsKnownClass(const void *pointer)
+{
+    return IsKnownClass(pointer, 1);
 }
 
 static inline unsigned
@@ -256,7 +269,10 @@ KxInspectPointer(const void *pointer)
     if (IsRemembered(pointer)) {
 	return KxPointerObject;
     }
-    if (KxIsKnownClass(pointer)) {
+    /* A class the set does not hold yet is found through its class word
+     * (its metaclass) below, which refreshes the set: most pointers are
+     * instances, and must not each cost a walk of the class list. */
+    if (IsKnownClass(pointer, 0)) {
 	return KxPointerObject;	/* classes are never freed */
     }
     uintptr_t classWord;
