@@ -34,6 +34,7 @@ use Time::HiRes qw(time);
 use File::Temp qw(tempdir);
 
 use Vantle;
+use Vantle::TestSupport;
 use Vantle::TypedStream;
 
 my %option = (threshold => 4096);

@@ -26,7 +26,7 @@
 #import <Foundation/Foundation.h>
 
 #include "BqOsmo.h"
-#include "Parse.h"
+#include "TypeDeclaration.h"
 #include "PerlCTypes.h"
 
 #include <stdint.h>
@@ -125,7 +125,7 @@ ExerciseDeclaration(const char *declaration)
     Tcl_DStringInit(&encoding);
     Tcl_DStringInit(&text);
     Tcl_DStringInit(&again);
-    if (VantlePriv_EncodeType(declaration, &encoding) != 0) {
+    if (BqOsmo_EncodeDeclaration(VantlePriv_CTypeTable, declaration, &encoding) != 0) {
 	Check(Tcl_DStringLength(&encoding) > 0, "a failure has a message", declaration, NULL);
     } else {
 	const char *encoded = Tcl_DStringValue(&encoding);
@@ -133,7 +133,7 @@ ExerciseDeclaration(const char *declaration)
 	int unparsed = BqOsmo_T2N(VantlePriv_CTypeTable, encoded, &text);
 	Check(unparsed == 0, "an encoding made here has a declaration", declaration,
 		Tcl_DStringValue(&text));
-	int parsed = VantlePriv_EncodeType(Tcl_DStringValue(&text), &again);
+	int parsed = BqOsmo_EncodeDeclaration(VantlePriv_CTypeTable, Tcl_DStringValue(&text), &again);
 	Check(parsed == 0, "the declaration written is accepted", declaration,
 		Tcl_DStringValue(&again));
 	Check(SameType(Tcl_DStringValue(&again), encoded),
@@ -153,10 +153,10 @@ ExerciseRawName(const char *name)
     Tcl_DStringInit(&result);
     BqOsmo_N2T(VantlePriv_CTypeTable, name, &result);
     Tcl_DStringSetLength(&result, 0);
-    VantlePriv_NormalizeDeclaration(name, &result);
+    BqOsmo_NormalizeDeclaration(name, &result);
     Tcl_DStringSetLength(&result, 0);
     unsigned bits;
-    VantlePriv_ParseQualifiers(name, &bits, &result);
+    BqOsmo_ParseQualifiers(name, &bits, &result);
     Tcl_DStringFree(&result);
 }
 

@@ -22,6 +22,7 @@
 
 #include "BqOsmo.h"
 #include "CTypes.h"
+#include "ObjectTypeCheck.h"
 #include "MethodDesc.h"
 #include "TypeEncoding.h"
 

@@ -1813,9 +1813,8 @@ in the caller's context, and a Perl error is passed on to the caller.
 
 Other subs of the packages C<Vantle>, C<Vantle::Object>, C<Vantle::Class>,
 C<Vantle::AutoreleasePool>, C<Vantle::Control>, C<Vantle::IVar>,
-C<Vantle::LinkVar>, C<Vantle::Hook>
-and C<Vantle::TestSupport> serve the module itself, its tie classes and its
-tests.
+C<Vantle::LinkVar> and C<Vantle::Hook> serve the module itself and its
+tie classes.
 
 =head1 LIMITATIONS
 

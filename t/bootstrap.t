@@ -4,6 +4,7 @@ use strict;
 use warnings;
 use Test::More;
 use Vantle;
+use Vantle::TestSupport;
 
 subtest 'super marker' => sub {
     my $first = Vantle::super();

@@ -7,6 +7,7 @@ use B ();
 use Scalar::Util qw(refaddr weaken);
 
 use Vantle;
+use Vantle::TestSupport;
 
 sub refcount { B::svref_2object($_[0])->REFCNT }
 

@@ -5,6 +5,7 @@ use warnings;
 use Test::More;
 
 use Vantle;
+use Vantle::TestSupport;
 
 my ($pairClass, $ivarsClass) = Vantle::TestSupport::test_classes();
 

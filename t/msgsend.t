@@ -8,6 +8,7 @@ use FindBin;
 use lib "$FindBin::Bin/lib";
 use ErrorCapture qw(error_of message);
 use Vantle;
+use Vantle::TestSupport;
 
 sub pl { Vantle::pl($_[0]) }
 

@@ -4,6 +4,7 @@ use warnings;
 use Test::More;
 
 use Vantle;
+use Vantle::TestSupport;
 use FindBin;
 use lib "$FindBin::Bin/lib";
 use ErrorCapture qw(message warnings_of);

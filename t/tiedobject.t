@@ -5,6 +5,7 @@ use warnings;
 use Test::More;
 
 use Vantle;
+use Vantle::TestSupport;
 use FindBin;
 use lib "$FindBin::Bin/lib";
 use ErrorCapture qw(message error_of warnings_of);

@@ -6,6 +6,7 @@ use Test::More;
 use Scalar::Util qw(blessed reftype);
 
 use Vantle;
+use Vantle::TestSupport;
 use FindBin;
 use lib "$FindBin::Bin/lib";
 use ErrorCapture qw(message warnings_of);

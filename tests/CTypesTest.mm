@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "CTypes.h"
+#include "ObjectTypeCheck.h"
+#include "TempRing.h"
 
 #include <objc/runtime.h>
 #include <pthread.h>

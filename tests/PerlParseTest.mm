@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Parse.h"
+#include "TypeDeclaration.h"
 #include "PerlCTypes.h"
 #include "BqOsmo.h"
 
@@ -43,7 +43,7 @@ protected:
     {
 	Tcl_DString result;
 	Tcl_DStringInit(&result);
-	int code = VantlePriv_EncodeType(declaration.c_str(), &result);
+	int code = BqOsmo_EncodeDeclaration(VantlePriv_CTypeTable, declaration.c_str(), &result);
 	Outcome outcome = { code, Tcl_DStringValue(&result) };
 	Tcl_DStringFree(&result);
 	return outcome;
@@ -63,7 +63,7 @@ protected:
     {
 	Tcl_DString result;
 	Tcl_DStringInit(&result);
-	int code = VantlePriv_NormalizeDeclaration(text, &result);
+	int code = BqOsmo_NormalizeDeclaration(text, &result);
 	Outcome outcome = { code, Tcl_DStringValue(&result) };
 	Tcl_DStringFree(&result);
 	return outcome;
@@ -213,12 +213,12 @@ TEST_F(PerlParse, MalformedDeclarationsAreErrors)
 TEST_F(PerlParse, NestingIsBounded)
 {
     std::string pointers = "int";
-    for (int i = 0; i < VANTLE_PARSE_MAX_DEPTH; i++) {
+    for (int i = 0; i < BQ_DECLARATION_MAX_DEPTH; i++) {
 	pointers += " *";
     }
     Outcome deepest = Encode(pointers);
     EXPECT_EQ(0, deepest.code) << "pointers as deep as encodings may be";
-    EXPECT_EQ(std::string(VANTLE_PARSE_MAX_DEPTH, '^') + "i", deepest.text);
+    EXPECT_EQ(std::string(BQ_DECLARATION_MAX_DEPTH, '^') + "i", deepest.text);
     EXPECT_EQ(1, Encode(pointers + " *").code) << "one more is refused";
 
     std::string groups = std::string(20000, '(') + "int" + std::string(20000, ')');

@@ -165,22 +165,22 @@ TEST(Platform, ListKeepsOrderAndIdentity)
 
 TEST(Platform, ClassIterationSeesEveryClass)
 {
-    KxHashState state = KxInitHashState();
+    KxClassIterator state = KxClassIteratorStart();
     int count = 0, sawNSObject = 0, sawList = 0;
     Class cls;
-    while (KxNextHashState(&state, &cls)) {
+    while (KxClassIteratorNext(&state, &cls)) {
 	count++;
 	sawNSObject |= cls == [NSObject class];
 	sawList |= cls == [List class];
     }
     EXPECT_EQ(KxClassCount(), count);
     EXPECT_TRUE(sawNSObject && sawList);
-    EXPECT_FALSE(KxNextHashState(&state, &cls)) << "an ended walk stays ended";
+    EXPECT_FALSE(KxClassIteratorNext(&state, &cls)) << "an ended walk stays ended";
 
-    state = KxInitHashState();
-    ASSERT_TRUE(KxNextHashState(&state, &cls));
-    KxEndHashState(&state);
-    EXPECT_FALSE(KxNextHashState(&state, &cls));
+    state = KxClassIteratorStart();
+    ASSERT_TRUE(KxClassIteratorNext(&state, &cls));
+    KxClassIteratorEnd(&state);
+    EXPECT_FALSE(KxClassIteratorNext(&state, &cls));
 }
 
 @protocol PlatformTestProtocol

@@ -190,10 +190,6 @@ int  BqOsmo_C2I(void *interp, Tcl_DString *errors, CTypeTable *table,
 		void *ivalue, void *cstorage, int flag, const char *type,
 		unsigned qualifiers);
 
-/* Whether object fits an object or class type; 0 or 1. */
-int  BqOsmo_CheckObjectType(id object, const char *type, const char *label,
-		const char *what, Tcl_DString *errors);
-
 /* Hooks, by table name; setters answer the previous hook, or null when
  * no table has that name. */
 BqOsmo_MsgSendHook BqOsmo_SetMsgSendHook(const char *tableName, BqOsmo_MsgSendHook hook);
@@ -204,11 +200,6 @@ BqOsmo_DefineHook  BqOsmo_SetCategoryDefineHook(const char *tableName, BqOsmo_De
 BqOsmo_DefineHook  BqOsmo_GetCategoryDefineHook(const char *tableName);
 BqOsmo_DefineHook  BqOsmo_SetProtocolDefineHook(const char *tableName, BqOsmo_DefineHook hook);
 BqOsmo_DefineHook  BqOsmo_GetProtocolDefineHook(const char *tableName);
-
-/* A zeroed temporary block of size + 128 bytes from a ring of 64 slots in
- * the temporary zone; valid until 64 further calls.  Never freed by the
- * caller. */
-void *Bqgc_malloc(size_t size);
 
 #ifdef __cplusplus
 }

@@ -2,9 +2,8 @@
  * CTypes.mm --
  *
  *	C type tables: registration of named types with their converters,
- *	lookup by encoding and by name, conversion of single values through
- *	the converters, the type fixes for the runtime's internal types, the
- *	object type check, the binding hooks and the ring of temporary blocks.
+ *	lookup by encoding and by name, and conversion of single values
+ *	through the converters.
  *
  *	Lookup by encoding is on the path of every converted argument, so it
  *	copies nothing when the type already ends the string, and consults
@@ -13,10 +12,9 @@
 #import <Foundation/Foundation.h>
 
 #include "CTypes.h"
+#include "CTypesPriv.h"
 #include "BqOsmoCore.h"
-#include "Class.h"
 #include "KxPlatform.h"
-#include "Protocol.h"
 
 #include <pthread.h>
 #include <stdint.h>
@@ -24,183 +22,7 @@
 #include <string.h>
 
 /* Every table ever created, newest first. */
-static CTypeTable *tableList;
-
-/* Encoding as the compiler emits it -> encoding it is registered under
- * (values are runtime-zone copies). */
-static Tcl_HashTable typeFixes;
-static int fixesReady;		/* the table exists */
-static int standardFixesEntered;
-/* First bytes of the fix keys: an encoding starting otherwise has none. */
-static unsigned char fixStarts[256];
-
-/*
- * The compiler's encodings of the runtime's internal types, and what they
- * are looked up as.  A pointer to a tagged structure is also found by the
- * tag-only form: "^{_objc_ivar_list}" covers "^{_objc_ivar_list=}" and
- * "^{_objc_class=...}" the complete class structure the runtime's own
- * records carry.
- */
-static const char *const standardFixes[][2] = {
-    { "^{_objc_class}",		"#" },
-    { "^{_objc_selector}",	":" },
-    { "^{_objc_object}",	"@" },
-    { "^{objc_cache}",		"^v" },
-    { "^^{_objc_protocol}",	"^v" },
-    { "^{_objc_ivar_list}",	"^v" },
-    { "^{_objc_method_list}",	"^v" },
-    { "^{?=}",			"^{?}" },
-    /* What GCC's runtime and clang -fobjc-runtime=gcc write here. */
-    { "^{objc_class}",		"#" },
-    { "^{objc_selector}",	":" },
-    { "^{objc_object}",		"@" },
-    { "^{sarray}",		"^v" },
-    { "^{objc_ivar}",		"^v" },
-    { "^{objc_method}",		"^v" },
-    { "^{objc_property}",	"^v" },
-    { "^{objc_category}",	"^v" },
-    { "^{objc_protocol_list}",	"^v" },
-    { "^{objc_method_description_list}", "^v" },
-    /* NSZone *: the runtime's zone, registered by bindings as KxZonePtr. */
-    { "^{_NSZone}",		"^{?=^?^?^?^?}" },
-};
-
-#define RING_SLOTS 64
-#define RING_EXTRA 128
-
-/* One ring per thread: a block handed out on one thread is never reused
- * by another while the first still works on it.  A thread's blocks are
- * given back when it ends. */
-typedef struct Ring {
-    void *blocks[RING_SLOTS];
-    KxZone *zones[RING_SLOTS];
-    unsigned next;
-} Ring;
-
-static pthread_key_t ringKey;
-static pthread_once_t ringKeyOnce = PTHREAD_ONCE_INIT;
-
-static void
-FreeRing(void *pointer)
-{
-    Ring *ring = (Ring *) pointer;
-    for (unsigned slot = 0; slot < RING_SLOTS; slot++) {
-	if (ring->blocks[slot] != NULL) {
-	    KxZoneFree(ring->zones[slot], ring->blocks[slot]);
-	}
-    }
-    free(ring);
-}
-
-static void
-MakeRingKey(void)
-{
-    pthread_key_create(&ringKey, FreeRing);
-}
-
-/* This thread's ring, made on first use; null when out of memory. */
-static Ring *
-ThreadRing(void)
-{
-    pthread_once(&ringKeyOnce, MakeRingKey);
-    Ring *ring = (Ring *) pthread_getspecific(ringKey);
-    if (ring == NULL) {
-	ring = (Ring *) calloc(1, sizeof *ring);
-	if (ring != NULL && pthread_setspecific(ringKey, ring) != 0) {
-	    free(ring);
-	    ring = NULL;
-	}
-    }
-    return ring;
-}
-
-static const char *
-FindFix(const char *type)
-{
-    Tcl_HashEntry *hPtr = Tcl_FindHashEntry(&typeFixes, type);
-    return hPtr != NULL ? (const char *) Tcl_GetHashValue(hPtr) : NULL;
-}
-
-/*
- *----------------------------------------------------------------------
- * BqOsmo_AddCTypeFix --
- *	Makes encoding fix be looked up as type.  A later fix for the same
- *	encoding replaces the earlier one.  Both must be given.
- *----------------------------------------------------------------------
- */
-void
-BqOsmo_AddCTypeFix(const char *fix, const char *type)
-{
-    if (fix == NULL || type == NULL || *fix == '\0') {
-	return;
-    }
-    if (!fixesReady) {
-	Tcl_InitHashTable(&typeFixes, TCL_STRING_KEYS);
-	fixesReady = 1;
-    }
-    int isNew;
-    Tcl_HashEntry *hPtr = Tcl_CreateHashEntry(&typeFixes, fix, &isNew);
-    if (!isNew) {
-	BqOsmo_RuntimeFree(Tcl_GetHashValue(hPtr));
-    }
-    Tcl_SetHashValue(hPtr, (ClientData) BqOsmo_RuntimeStrdup(type));
-    fixStarts[(unsigned char) *fix] = 1;
-}
-
-/* Enters the standard fixes (once), creating the table if need be.  A
- * fix a host entered earlier for the same encoding is kept. */
-void
-BqOsmo_CTypeInit(void)
-{
-    if (standardFixesEntered) {
-	return;
-    }
-    standardFixesEntered = 1;
-    for (size_t i = 0; i < sizeof standardFixes / sizeof standardFixes[0]; i++) {
-	if (!fixesReady || FindFix(standardFixes[i][0]) == NULL) {
-	    BqOsmo_AddCTypeFix(standardFixes[i][0], standardFixes[i][1]);
-	}
-    }
-}
-
-/*
- *----------------------------------------------------------------------
- * FixedType --
- *	The encoding one type (exactly one, NUL-terminated) is registered
- *	under: its fix, or the fix of its tag-only form when it is a pointer
- *	to a complete tagged structure ("^{tag=...}" as "^{tag}"), or the
- *	type itself.
- *----------------------------------------------------------------------
- */
-static const char *
-FixedType(const char *type)
-{
-    if (!fixesReady || !fixStarts[(unsigned char) *type]) {
-	return type;
-    }
-    const char *fixed = FindFix(type);
-    if (fixed != NULL) {
-	return fixed;
-    }
-    const char *p = type;
-    while (*p == '^') {
-	p++;
-    }
-    if (p == type || *p != '{') {
-	return type;
-    }
-    const char *equals = strpbrk(p, "=}");
-    if (equals == NULL || *equals != '=') {
-	return type;
-    }
-    Tcl_DString tagOnly;
-    Tcl_DStringInit(&tagOnly);
-    Tcl_DStringAppend(&tagOnly, type, (int) (equals - type));
-    Tcl_DStringAppend(&tagOnly, "}", 1);
-    fixed = FindFix(Tcl_DStringValue(&tagOnly));
-    Tcl_DStringFree(&tagOnly);
-    return fixed != NULL ? fixed : type;
-}
+CTypeTable *BqOsmo__CTypeTables;
 
 /*
  *----------------------------------------------------------------------
@@ -230,8 +52,8 @@ BqOsmo_NewCTypeTable(const char *name, void *clientWord,
     table->defaultToC = defaultToC;
     table->defaultFromC = defaultFromC;
     table->flag = flag;
-    table->link = tableList;
-    tableList = table;
+    table->link = BqOsmo__CTypeTables;
+    BqOsmo__CTypeTables = table;
     return table;
 }
 
@@ -311,7 +133,7 @@ BqOsmo__CTypeTFind(CTypeTable *table, const char *type)
 	Tcl_DStringInit(&copy);
 	key = Tcl_DStringAppend(&copy, start, (int) (end - start));
     }
-    Tcl_HashEntry *hPtr = Tcl_FindHashEntry(&table->byType, FixedType(key));
+    Tcl_HashEntry *hPtr = Tcl_FindHashEntry(&table->byType, BqOsmo__FixedCType(key));
     if (key != start) {
 	Tcl_DStringFree(&copy);
     }
@@ -606,216 +428,3 @@ BqOsmo_C2I(void *interp, Tcl_DString *errors, CTypeTable *table, void *ivalue,
     return Convert(0, interp, errors, table, ivalue, cstorage, flag, type, qualifiers);
 }
 
-/*
- * IsKindOfClass --
- *	Whether object is an instance of wanted or of a subclass.  A class
- *	object is an instance of its metaclass, whose chain ends in the root
- *	class; it is reached through the class chain, since this runtime may
- *	leave a metaclass's superclass link unresolved.
- */
-static int
-IsKindOfClass(id object, Class wanted)
-{
-    Class cls = object_getClass(object);
-    if (class_isMetaClass(cls)) {
-	Class root = (Class) object;
-	while (class_getSuperclass(root) != Nil) {
-	    root = class_getSuperclass(root);
-	}
-	return root == wanted;
-    }
-    for (; cls != Nil; cls = class_getSuperclass(cls)) {
-	if (cls == wanted) {
-	    return 1;
-	}
-    }
-    return 0;
-}
-
-/*
- *----------------------------------------------------------------------
- * BqOsmo_CheckObjectType --
- *	Whether object may stand where type is declared.  Nil always may.
- *	'#' wants a class; @"<P>" an object whose class (the class itself
- *	for a class object) conforms to protocol P; @"Name" an instance of
- *	class Name or of a subclass.  Other types declare nothing to check.
- *	On a mismatch appends label, what and the reason, and answers 1.
- *----------------------------------------------------------------------
- */
-int
-BqOsmo_CheckObjectType(id object, const char *type, const char *label,
-	const char *what, Tcl_DString *errors)
-{
-    if (object == nil || type == NULL) {
-	return 0;
-    }
-    label = label != NULL ? label : "";
-    what = what != NULL ? what : "";
-    const char *p = BqTypeSpec_SkipTypeQualifiers(type);
-    int isClass = class_isMetaClass(object_getClass(object));
-    if (*p == '#') {
-	if (isClass) {
-	    return 0;
-	}
-	BqTcl_DStringApp(errors, label, what, " is not a class", (char *) NULL);
-	return 1;
-    }
-    if (p[0] != '@' || p[1] != '"') {
-	return 0;
-    }
-    const char *nameStart = p + 2;
-    const char *nameEnd = strchr(nameStart, '"');
-    if (nameEnd == NULL) {
-	nameEnd = nameStart + strlen(nameStart);
-    }
-    Tcl_DString name;
-    Tcl_DStringInit(&name);
-    int failed = 0;
-    if (*nameStart == '<') {
-	const char *close = (const char *) memchr(nameStart, '>', (size_t) (nameEnd - nameStart));
-	const char *protoName = Tcl_DStringAppend(&name, nameStart + 1,
-		(int) ((close != NULL ? close : nameEnd) - nameStart - 1));
-	Protocol *protocol = BqOsmo_LookupProtocol(Nil, protoName);
-	Class cls = isClass ? (Class) object : object_getClass(object);
-	if (protocol == nil || !BqOsmo_ClassConformsTo(cls, protocol)) {
-	    BqTcl_DStringApp(errors, label, what, " does not conform to protocol ",
-		    protoName, (char *) NULL);
-	    failed = 1;
-	}
-    } else if (nameEnd > nameStart) {
-	const char *className = Tcl_DStringAppend(&name, nameStart, (int) (nameEnd - nameStart));
-	Class wanted = objc_lookUpClass(className);
-	if (wanted == Nil || !IsKindOfClass(object, wanted)) {
-	    BqTcl_DStringApp(errors, label, what, " is not a kind of ", className,
-		    (char *) NULL);
-	    failed = 1;
-	}
-    }
-    Tcl_DStringFree(&name);
-    return failed;
-}
-
-/* The newest table with that name (same pointer, or equal text). */
-static CTypeTable *
-TableNamed(const char *name)
-{
-    for (CTypeTable *table = tableList; table != NULL; table = table->link) {
-	if (table->name == name
-		|| (table->name != NULL && name != NULL && strcmp(table->name, name) == 0)) {
-	    return table;
-	}
-    }
-    return NULL;
-}
-
-BqOsmo_MsgSendHook
-BqOsmo_SetMsgSendHook(const char *tableName, BqOsmo_MsgSendHook hook)
-{
-    CTypeTable *table = TableNamed(tableName);
-    if (table == NULL) {
-	return NULL;
-    }
-    BqOsmo_MsgSendHook previous = table->msgSendHook;
-    table->msgSendHook = hook;
-    return previous;
-}
-
-BqOsmo_MsgSendHook
-BqOsmo_GetMsgSendHook(const char *tableName)
-{
-    CTypeTable *table = TableNamed(tableName);
-    return table != NULL ? table->msgSendHook : NULL;
-}
-
-/* Stores hook into the slot at offset slotOffset of the named table. */
-static BqOsmo_DefineHook
-SwapDefineHook(const char *tableName, size_t slotOffset, BqOsmo_DefineHook hook)
-{
-    CTypeTable *table = TableNamed(tableName);
-    if (table == NULL) {
-	return NULL;
-    }
-    BqOsmo_DefineHook *slot = (BqOsmo_DefineHook *) ((char *) table + slotOffset);
-    BqOsmo_DefineHook previous = *slot;
-    *slot = hook;
-    return previous;
-}
-
-static BqOsmo_DefineHook
-ReadDefineHook(const char *tableName, size_t slotOffset)
-{
-    CTypeTable *table = TableNamed(tableName);
-    return table != NULL ? *(BqOsmo_DefineHook *) ((char *) table + slotOffset) : NULL;
-}
-
-BqOsmo_DefineHook
-BqOsmo_SetClassDefineHook(const char *tableName, BqOsmo_DefineHook hook)
-{
-    return SwapDefineHook(tableName, offsetof(CTypeTable, classDefineHook), hook);
-}
-
-BqOsmo_DefineHook
-BqOsmo_GetClassDefineHook(const char *tableName)
-{
-    return ReadDefineHook(tableName, offsetof(CTypeTable, classDefineHook));
-}
-
-BqOsmo_DefineHook
-BqOsmo_SetCategoryDefineHook(const char *tableName, BqOsmo_DefineHook hook)
-{
-    return SwapDefineHook(tableName, offsetof(CTypeTable, categoryDefineHook), hook);
-}
-
-BqOsmo_DefineHook
-BqOsmo_GetCategoryDefineHook(const char *tableName)
-{
-    return ReadDefineHook(tableName, offsetof(CTypeTable, categoryDefineHook));
-}
-
-BqOsmo_DefineHook
-BqOsmo_SetProtocolDefineHook(const char *tableName, BqOsmo_DefineHook hook)
-{
-    return SwapDefineHook(tableName, offsetof(CTypeTable, protocolDefineHook), hook);
-}
-
-BqOsmo_DefineHook
-BqOsmo_GetProtocolDefineHook(const char *tableName)
-{
-    return ReadDefineHook(tableName, offsetof(CTypeTable, protocolDefineHook));
-}
-
-/*
- *----------------------------------------------------------------------
- * Bqgc_malloc --
- *	Hands out the next slot of this thread's ring: its block is resized
- *	to size + 128 bytes and zeroed.  A block made before the temporary
- *	zone existed is given back to its own zone and replaced.  Answers
- *	null only when size + 128 does not fit a size_t (or the thread's
- *	ring cannot be made).
- *----------------------------------------------------------------------
- */
-void *
-Bqgc_malloc(size_t size)
-{
-    if (size > SIZE_MAX - RING_EXTRA) {
-	return NULL;
-    }
-    Ring *ring = ThreadRing();
-    if (ring == NULL) {
-	return NULL;
-    }
-    size_t total = size + RING_EXTRA;
-    unsigned slot = ring->next;
-    KxZone *zone = BqOsmo_GetTmpZone();
-    void *block = ring->blocks[slot];
-    if (block != NULL && ring->zones[slot] != zone) {
-	KxZoneFree(ring->zones[slot], block);
-	block = NULL;
-    }
-    block = block != NULL ? KxZoneRealloc(zone, block, total) : KxZoneMalloc(zone, total);
-    memset(block, 0, total);
-    ring->blocks[slot] = block;
-    ring->zones[slot] = zone;
-    ring->next = (slot + 1) % RING_SLOTS;
-    return block;
-}

@@ -133,9 +133,9 @@ BqOsmo_CollectProtocols(void)
     Tcl_HashTable seen;
     Tcl_InitHashTable(&seen, TCL_ONE_WORD_KEYS);
     collectedClassCount = KxClassCount();
-    KxHashState state = KxInitHashState();
+    KxClassIterator state = KxClassIteratorStart();
     Class cls;
-    while (KxNextHashState(&state, &cls)) {
+    while (KxClassIteratorNext(&state, &cls)) {
 	unsigned int count = 0;
 	Protocol **protocols = class_copyProtocolList(cls, &count);
 	for (unsigned int i = 0; protocols != NULL && i < count; i++) {

@@ -30,7 +30,7 @@
 
 #include "KxObjectCheck.h"
 #include "KxAllocHooks.h"
-#include "KxClassList.h"
+#include "KxClassIterator.h"
 #include "BqTcl.h"
 
 #include <errno.h>
@@ -155,10 +155,10 @@ FillKnownClassesLocked(void)
 	Tcl_InitHashTable(&knownClasses, TCL_ONE_WORD_KEYS);
 	knownClassesReady = 1;
     }
-    KxHashState state = KxInitHashState();
+    KxClassIterator state = KxClassIteratorStart();
     knownClassesCount = state.count;
     Class cls;
-    while (KxNextHashState(&state, &cls)) {
+    while (KxClassIteratorNext(&state, &cls)) {
 	int isNew;
 	Tcl_CreateHashEntry(&knownClasses, (const char *) cls, &isNew);
 	Tcl_CreateHashEntry(&knownClasses, (const char *) object_getClass((id) cls), &isNew);

@@ -10,7 +10,7 @@
 
 #include "BqTcl.h"
 #include "KxArgs.h"
-#include "KxClassList.h"
+#include "KxClassIterator.h"
 #include "KxObjectCheck.h"
 #include "KxUniqueString.h"
 #include "KxZone.h"

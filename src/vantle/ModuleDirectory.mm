@@ -5,7 +5,6 @@
  *	host code can find files installed beside the module.
  */
 #include "VantlePriv.h"
-#include "PerlMsgSend.h"
 #include "BqOsmoCore.h"
 
 #include <string.h>
@@ -68,25 +67,4 @@ Vantle_LibraryDirectory(void)
 	libraryDirectory = Vantle_ModuleDirectory("Dravik.pm");
     }
     return libraryDirectory;
-}
-
-XS_INTERNAL(XS_Vantle__TestSupport__module_directory)
-{
-    dXSARGS;
-    PERL_UNUSED_VAR(cv);
-    BqCPerl_SetInterp(aTHX);
-    if (items != 1) {
-	croak("Usage: Vantle::TestSupport::module_directory(name)");
-    }
-    char *directory = Vantle_ModuleDirectory(SvPV_nolen(ST(0)));
-    ST(0) = directory != NULL ? sv_2mortal(newSVpv(directory, 0)) : &PL_sv_undef;
-    BqOsmo_RuntimeFree(directory);
-    XSRETURN(1);
-}
-
-void
-VantlePriv_BootModuleDirectory(pTHX)
-{
-    newXS("Vantle::TestSupport::module_directory", XS_Vantle__TestSupport__module_directory,
-	    "Vantle");
 }

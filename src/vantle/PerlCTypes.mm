@@ -28,7 +28,8 @@
 #import <Foundation/Foundation.h>
 
 #include "PerlCTypes.h"
-#include "Parse.h"
+#include "ObjectTypeCheck.h"
+#include "TypeDeclaration.h"
 #include "PerlPointer.h"
 #include "VantlePriv.h"
 #include "BqOsmo.h"
@@ -1337,8 +1338,8 @@ VantlePriv_CTypeInit(void)
 	return;
     }
     CTypeTable *table = BqOsmo_NewCTypeTable("Vantle", NULL,
-	    VantlePriv_UnParseType, VantlePriv_ParseType,
-	    VantlePriv_UnParseQualifiers, VantlePriv_ParseQualifiers,
+	    BqOsmo_UnParseType, BqOsmo_ParseType,
+	    BqOsmo_UnParseQualifiers, BqOsmo_ParseQualifiers,
 	    DefaultToC, DefaultFromC, 1);
     for (size_t i = 0; i < sizeof registrations / sizeof registrations[0]; i++) {
 	const Registration *r = &registrations[i];

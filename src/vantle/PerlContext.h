@@ -25,7 +25,7 @@ struct HandleRegistry;
 
 typedef struct VantleContext {
     PerlInterpreter *owner;		/* the interpreter it belongs to */
-    struct HandleRegistry *handles;	/* object -> referent, PerlSymtab */
+    struct HandleRegistry *handles;	/* object -> referent, PerlHandles */
     HV *objectStash;			/* Vantle::Object */
     HV *controlStash;			/* Vantle::Control */
     HV *linkStash;			/* Vantle::LinkVar */
@@ -43,10 +43,6 @@ typedef struct VantleContext {
     GV *fastSendGlob;
     GV *classSendGlob;
     SV *superMarker;
-    /* Trapped runs (PerlTrap): the interpreter's anonymous trap sub and
-     * the innermost frame it is running. */
-    CV *trapSub;
-    void *activeTrapFrame;
 } VantleContext;
 
 /* The slot of the context in Perl's per-interpreter context list (MY_CXT),

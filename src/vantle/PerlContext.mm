@@ -16,7 +16,6 @@
 
 #include "PerlContext.h"
 #include "VantlePriv.h"
-#include "BqVantleInterp.h"
 
 #define MY_CXT_KEY "Vantle::_context"
 
@@ -70,7 +69,7 @@ ContextEnd(pTHX_ void *unused)
 {
     PERL_UNUSED_ARG(unused);
     dMY_CXT;
-    VantlePriv_SymtabInterpEnd(aTHX_ &MY_CXT);
+    VantlePriv_HandleRegistryEnd(aTHX_ &MY_CXT);
 }
 
 /* Fills a context that belongs to no interpreter yet, and makes it the
@@ -80,7 +79,7 @@ StartContext(pTHX_ VantleContext *context)
 {
     memset(context, 0, sizeof *context);
     context->owner = aTHX;
-    VantlePriv_SymtabInterpInit(aTHX_ context);
+    VantlePriv_HandleRegistryInit(aTHX_ context);
     (void) hv_stores(PL_modglobal, CONTEXT_KEY, newSViv(PTR2IV(context)));
     call_atexit(ContextEnd, NULL);
 }

@@ -53,9 +53,6 @@ GV  *VantlePriv_ClassMethodHook(SV *invocant, SV *methodName);
  * in the current interpreter. */
 void VantlePriv_BootMsgSend(pTHX);
 
-/* Registers the test-support sub that reaches Vantle_ModuleDirectory. */
-void VantlePriv_BootModuleDirectory(pTHX);
-
 /* Makes the Perl package of a runtime class inherit from Vantle::Class,
  * so class messages to it route to the send; a package that Perl code
  * defined itself (with subs or parents) is left alone. */

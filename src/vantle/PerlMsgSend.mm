@@ -913,12 +913,11 @@ VantlePriv_BootMsgSend(pTHX)
     newXS("Vantle::class_msg_send", XS_Vantle__class_msg_send, "Vantle");
     newXS("Vantle::super", XS_Vantle__super, "Vantle");
     newXS("Vantle::info", XS_Vantle__info, "Vantle");
-    VantlePriv_BootModuleDirectory(aTHX);
     newXS(CLASS_ROUTES "::AUTOLOAD", XS_Vantle__ClassAutoload, "Vantle");
 
-    KxHashState state = KxInitHashState();
+    KxClassIterator state = KxClassIteratorStart();
     Class cls;
-    while (KxNextHashState(&state, &cls)) {
+    while (KxClassIteratorNext(&state, &cls)) {
 	VantlePriv_MakeClassPackage(aTHX_ class_getName(cls));
     }
 }

@@ -20,7 +20,7 @@
 
 #include "PerlPointer.h"
 #include "PerlCTypes.h"
-#include "Parse.h"
+#include "TypeDeclaration.h"
 #include "VantlePriv.h"
 #include "PerlContext.h"
 #include "KxZone.h"
@@ -275,7 +275,7 @@ XS_INTERNAL(XS_Vantle__Ptr__new)
     Tcl_DStringInit(&caught);
     int code = 1;
     if (!VantlePriv_Guard(&caught, [&] {
-	code = VantlePriv_EncodeType(declaration, &encoding);
+	code = BqOsmo_EncodeDeclaration(VantlePriv_CTypeTable, declaration, &encoding);
     })) {
 	failure = sv_2mortal(newSVpvf("Vantle::Ptr::new: %s", Tcl_DStringValue(&caught)));
     } else if (code != 0) {

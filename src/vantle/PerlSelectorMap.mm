@@ -149,9 +149,9 @@ void
 VantlePriv_CollectSelectors(void)
 {
     Progress("Collecting SELs... ");
-    KxHashState state = KxInitHashState();
+    KxClassIterator state = KxClassIteratorStart();
     Class cls;
-    while (KxNextHashState(&state, &cls)) {
+    while (KxClassIteratorNext(&state, &cls)) {
 	AddMethodsOf(cls);
 	AddMethodsOf(object_getClass((id) cls));
     }

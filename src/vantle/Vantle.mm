@@ -15,7 +15,6 @@
 #include "PerlOverload.h"
 #include "PerlTiedView.h"
 #include "BqOsmo.h"
-#include "BqVantleInterp.h"
 
 /*
  *----------------------------------------------------------------------
@@ -217,7 +216,6 @@ RegisterSubs(pTHX)
     VantlePriv_BootClass(aTHX);
     VantlePriv_BootObjectTie(aTHX);
     BqCPerl_BootHooks(aTHX);
-    VantlePriv_BootTestSupport(aTHX);
     VantlePriv_BootMsgSend(aTHX);
     VantlePriv_BootContext(aTHX);
 }
@@ -253,27 +251,30 @@ StartRuntime(void)
     }
 }
 
+/* The maker of interpreter objects, installed by the embedding side. */
+static VantlePriv_InterpObjectMaker interpObjectMaker;
+
+void
+VantlePriv_SetInterpObjectMaker(VantlePriv_InterpObjectMaker maker)
+{
+    interpObjectMaker = maker;
+}
+
 /*
  *----------------------------------------------------------------------
  * VantlePriv_EnsureInterpObject --
- *	Makes sure the running interpreter has its interpreter object (which
- *	ties %Vantle::CONTROL and sets $Vantle::interp when it is made), and
- *	makes the first one the default.  Runs under the guard of the
- *	caller; it calls into Perl only where Perl cannot die.
+ *	Makes sure the running interpreter has its interpreter object,
+ *	through the maker the embedding side installed when its class was
+ *	loaded (before any interpreter can boot the module: both live in the
+ *	one shared object).  Runs under the guard of the caller.
  *----------------------------------------------------------------------
  */
 void
 VantlePriv_EnsureInterpObject(pTHX)
 {
-    if ([BqVantleInterp findObjectForPerlInterpreter: aTHX] != nil) {
-	return;
+    if (interpObjectMaker != NULL) {
+	interpObjectMaker(aTHX);
     }
-    BqVantleInterp *interp = [[BqVantleInterp alloc] initForPerlInterpreter: aTHX];
-    if ([BqVantleInterp defaultInterp] == nil) {
-	[BqVantleInterp setDefaultInterp: interp];
-    }
-    /* The interpreter holds its object until it is destroyed. */
-    [interp release];
 }
 
 /*

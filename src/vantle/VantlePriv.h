@@ -3,15 +3,18 @@
  *
  *	What the files of the Perl binding share among themselves: the
  *	start-up steps, the cached stash and classes, the binding's control
- *	flags, the Objective-C guard, and the XS subs that the boot sub
- *	registers.  What each interpreter keeps for itself is in
+ *	flags, and the XS subs that the boot sub registers.  The guard, the
+ *	trap and the thread entry they use come from the Perl plumbing
+ *	below the binding.  What each interpreter keeps for itself is in
  *	PerlContext.h.
  */
 #ifndef VANTLE_PRIV_H
 #define VANTLE_PRIV_H
 
 #include "Vantle.h"
-#include "KxError.h"
+#include "PerlGuard.h"
+#include "PerlThread.h"
+#include "PerlTrap.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -27,20 +30,20 @@ void VantlePriv_SymtabInit(void);
  * taken out of the process-wide list when the interpreter is destroyed
  * (after which its handles are never touched again). */
 struct VantleContext;
-void VantlePriv_SymtabInterpInit(pTHX_ struct VantleContext *context);
-void VantlePriv_SymtabInterpEnd(pTHX_ struct VantleContext *context);
+void VantlePriv_HandleRegistryInit(pTHX_ struct VantleContext *context);
+void VantlePriv_HandleRegistryEnd(pTHX_ struct VantleContext *context);
 /* Forgets the object of a handle referent in the running interpreter
  * only, marking the referent as deallocated: what DESTROY does when the
  * last handle goes.  A referent that is not its object's registered one
  * (a scalar Perl code blessed itself), nil and dead ones change nothing.
  * Vantle_UnregisterObject forgets an object in every interpreter. */
 void VantlePriv_ForgetReferent(pTHX_ SV *referent);
-/* Readies the calling thread for Objective-C work the first time it
- * enters the binding: registered with GNUstep, with a bottom autorelease
- * pool of its own. */
-void VantlePriv_EnterThread(void);
 /* Makes sure the running interpreter has its interpreter object (made
- * the default when it is the first); runs under the caller's guard. */
+ * the default when it is the first); runs under the caller's guard.  The
+ * interpreter object belongs to the embedding side, above the binding:
+ * its class installs the maker when the runtime loads it. */
+typedef void (*VantlePriv_InterpObjectMaker)(pTHX);
+void VantlePriv_SetInterpObjectMaker(VantlePriv_InterpObjectMaker maker);
 void VantlePriv_EnsureInterpObject(pTHX);
 /* Fills the Foundation class caches (once the runtime is up). */
 void VantlePriv_ConvertInit(void);
@@ -100,50 +103,11 @@ extern unsigned char VantlePriv_PerlifyFoundation;
 extern unsigned char VantlePriv_HashPerlify;
 
 /*
- * Objective-C exceptions on their way to Perl.
- */
-
-/* Appends the text of a caught error: "[NSException NAME]: REASON" for
- * a Foundation exception, the message for the runtime's own errors. */
-void VantlePriv_AppendCaughtError(Tcl_DString *errors, KxErrorInfo *caught);
-/* A new mortal "SUBNAME: TEXT" for a caught error, ready for croak_sv. */
-SV  *VantlePriv_CaughtErrorMessage(pTHX_ const char *subName, KxErrorInfo *caught);
-
-/*
- * Perl code reached from the runtime side.  A Perl error must never
- * unwind through Objective-C frames: such code runs trapped, and the
- * error becomes an NSException once the Perl frame is closed.
- */
-typedef void (*VantlePriv_TrappedProc)(pTHX_ void *context);
-
-/* Runs proc(context) under G_EVAL in a scope of its own: 1 when it
- * returned, 0 when Perl died (the error is in $@). */
-int  VantlePriv_RunTrapped(pTHX_ VantlePriv_TrappedProc proc, void *context);
-/* Whether reading sv may run Perl code (magic, overloaded operators). */
-int  VantlePriv_NeedsTrap(SV *sv);
-/* Raises NSException "Perl Error" with "<doing>: <text of $@>". */
-void VantlePriv_RaisePerlError(pTHX_ const char *doing) __attribute__((noreturn));
-
-/*
- * Nesting of calls from the runtime side into Perl, counted per thread
- * (each such call stacks Perl's and the runtime's C frames on one C
- * stack).  VantlePriv_EnterPerl counts one more and answers 1, or answers
- * 0 and counts nothing when calls already nest too deep for the thread's
- * C stack: the caller then calls nothing and fails with the text
- * VANTLE_NESTING_TOO_DEEP.  Each 1 is matched by one VantlePriv_LeavePerl.
- */
-#define VANTLE_NESTING_TOO_DEEP "calls between Perl and Objective-C nesting too deep"
-int  VantlePriv_EnterPerl(void);
-void VantlePriv_LeavePerl(void);
-
-/*
  * XS subs registered by the boot sub, by file.
  */
 void VantlePriv_BootConvert(pTHX);	/* Vantle::obj, Vantle::pl, Vantle::data */
 void VantlePriv_BootPool(pTHX);		/* Vantle::autorelease_pool and its pools */
 void VantlePriv_BootControl(pTHX);	/* Vantle::Control::* */
-void VantlePriv_BootTestSupport(pTHX);	/* Vantle::TestSupport::* */
-void VantlePriv_BootTestSupportClasses(pTHX); /* ...::test_classes */
 void VantlePriv_BootPointer(pTHX);	/* Vantle::Ptr::* */
 void VantlePriv_BootClass(pTHX);	/* Vantle::class, Vantle::class_lookup,
 					 * isa, can, DOES, VERSION */
@@ -156,73 +120,6 @@ struct objc_super *VantlePriv_GetSuper(void);
 void VantlePriv_BootLinkVar(pTHX);	/* Vantle::LinkVar::FETCH, STORE */
 
 #ifdef __cplusplus
-}
-
-/*
- * VantlePriv_Guard --
- *	Runs body, a piece of Objective-C work, under the platform guard.
- *	Answers 1 when it completed; otherwise appends the caught error's
- *	text to errors and answers 0.  The body must not call into Perl in a
- *	way that can die: a Perl error must never unwind through the guard.
- */
-template <typename Body>
-static void
-VantlePriv_RunGuardedBody(void *context)
-{
-    (*static_cast<Body *>(context))();
-}
-
-template <typename Body>
-static inline int
-VantlePriv_Guard(Tcl_DString *errors, Body body)
-{
-    KxErrorInfo caught;
-    if (KxGuard(VantlePriv_RunGuardedBody<Body>, &body, &caught) == 0) {
-	return 1;
-    }
-    VantlePriv_AppendCaughtError(errors, &caught);
-    KxErrorInfoClear(&caught);
-    return 0;
-}
-
-/*
- * VantlePriv_Trapped --
- *	VantlePriv_RunTrapped for a lambda: 1 when body completed, 0 when
- *	Perl died in it (the error is in $@).  The body must hold nothing
- *	with a destructor: a Perl error leaves it by longjmp.
- */
-template <typename Body>
-static void
-VantlePriv_RunTrappedBody(pTHX_ void *context)
-{
-    PERL_UNUSED_CONTEXT;
-    (*static_cast<Body *>(context))();
-}
-
-template <typename Body>
-static inline int
-VantlePriv_Trapped(pTHX_ Body body)
-{
-    return VantlePriv_RunTrapped(aTHX_ VantlePriv_RunTrappedBody<Body>, &body);
-}
-
-/*
- * VantlePriv_OnValue --
- *	Runs body, which works on value, directly when that runs no Perl
- *	code, else trapped; a Perl error then raises "Perl Error" naming
- *	doing.  For Objective-C callers outside any Perl call.
- */
-template <typename Body>
-static inline void
-VantlePriv_OnValue(pTHX_ SV *value, const char *doing, Body body)
-{
-    if (!VantlePriv_NeedsTrap(value)) {
-	body();
-	return;
-    }
-    if (!VantlePriv_Trapped(aTHX_ body)) {
-	VantlePriv_RaisePerlError(aTHX_ doing);
-    }
 }
 #endif
 

@@ -7,7 +7,7 @@
  */
 #import <Foundation/Foundation.h>
 
-#include "VantlePriv.h"
+#include "PerlGuard.h"
 #include "ErrorText.h"
 
 

@@ -11,7 +11,7 @@
  */
 #import <Foundation/Foundation.h>
 
-#include "VantlePriv.h"
+#include "PerlThread.h"
 
 void
 VantlePriv_EnterThread(void)

@@ -8,9 +8,12 @@
  *	turns it into an NSException once the Perl call frame is closed.
  *
  *	One anonymous sub is made per interpreter, on first use, and kept in
- *	the interpreter's context; it is not reachable from Perl by any name,
- *	and it takes nothing from its Perl arguments: the work to run is the
- *	interpreter's innermost active frame, a C-side record.
+ *	the interpreter's PL_modglobal; it is not reachable from Perl by any
+ *	name, and it takes nothing from its Perl arguments: the work to run
+ *	is the thread's innermost active frame, a C-side record.  Frames nest
+ *	strictly on each thread (a trapped run in one interpreter may call
+ *	into another, never across threads), so the innermost frame is
+ *	always the one whose sub Perl is calling.
  *
  *	The file also counts how deep calls from the runtime side into Perl
  *	nest on each thread, and refuses one more before the thread's C
@@ -20,8 +23,7 @@
  */
 #import <Foundation/Foundation.h>
 
-#include "VantlePriv.h"
-#include "PerlContext.h"
+#include "PerlTrap.h"
 
 #include <pthread.h>
 #include <stdlib.h>
@@ -47,6 +49,12 @@ typedef struct TrapFrame {
     int ran;			/* set once proc returned */
 } TrapFrame;
 
+/* The innermost trapped run on this thread. */
+static __thread TrapFrame *activeFrame;
+
+/* Where an interpreter keeps its trap sub. */
+#define TRAP_SUB_KEY "Vantle::_trap"
+
 /*
  * XS_Vantle_TrapBody --
  *	The anonymous sub's body: runs the innermost active frame's work.
@@ -56,7 +64,7 @@ XS_Vantle_TrapBody(pTHX_ CV *)
 {
     dXSARGS;
     PERL_UNUSED_VAR(items);
-    TrapFrame *frame = (TrapFrame *) VantlePriv_Context(aTHX)->activeTrapFrame;
+    TrapFrame *frame = activeFrame;
     if (frame != NULL && frame->proc != NULL) {
 	frame->proc(aTHX_ frame->context);
 	frame->ran = 1;
@@ -71,11 +79,13 @@ XS_Vantle_TrapBody(pTHX_ CV *)
 static CV *
 TrapSub(pTHX)
 {
-    VantleContext *context = VantlePriv_Context(aTHX);
-    if (context->trapSub == NULL) {
-	context->trapSub = newXS(NULL, XS_Vantle_TrapBody, __FILE__);
+    SV **slot = hv_fetchs(PL_modglobal, TRAP_SUB_KEY, 0);
+    if (slot != NULL && SvROK(*slot)) {
+	return (CV *) SvRV(*slot);
     }
-    return context->trapSub;
+    CV *trapSub = newXS(NULL, XS_Vantle_TrapBody, __FILE__);
+    (void) hv_stores(PL_modglobal, TRAP_SUB_KEY, newRV_noinc((SV *) trapSub));
+    return trapSub;
 }
 
 /*
@@ -149,9 +159,8 @@ VantlePriv_RunTrapped(pTHX_ VantlePriv_TrappedProc proc, void *context)
 	return 0;
     }
     TrapFrame frame = { proc, context, 0 };
-    VantleContext *own = VantlePriv_Context(aTHX);
-    void *outer = own->activeTrapFrame;
-    own->activeTrapFrame = &frame;
+    TrapFrame *outer = activeFrame;
+    activeFrame = &frame;
 
     dSP;
     ENTER;
@@ -162,7 +171,7 @@ VantlePriv_RunTrapped(pTHX_ VantlePriv_TrappedProc proc, void *context)
     FREETMPS;
     LEAVE;
 
-    own->activeTrapFrame = outer;
+    activeFrame = outer;
     VantlePriv_LeavePerl();
     /* An error object is not asked for its truth: that could run code. */
     SV *error = ERRSV;

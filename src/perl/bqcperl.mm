@@ -12,7 +12,7 @@
  *	macro does in XS code.
  */
 #include "bqcperl.h"
-#include "VantlePriv.h"
+#include "PerlThread.h"
 
 #include <stdarg.h>
 

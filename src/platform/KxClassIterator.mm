@@ -1,9 +1,9 @@
 /*
- * KxClassList.mm --
+ * KxClassIterator.mm --
  *
  *	Class-list iteration on objc_getClassList.
  */
-#include "KxClassList.h"
+#include "KxClassIterator.h"
 
 #include <stdlib.h>
 
@@ -13,10 +13,10 @@ KxClassCount(void)
     return objc_getClassList(NULL, 0);
 }
 
-KxHashState
-KxInitHashState(void)
+KxClassIterator
+KxClassIteratorStart(void)
 {
-    KxHashState state = { NULL, 0, 0 };
+    KxClassIterator state = { NULL, 0, 0 };
     int count = objc_getClassList(NULL, 0);
     if (count <= 0) {
 	return state;
@@ -34,13 +34,13 @@ KxInitHashState(void)
 }
 
 int
-KxNextHashState(KxHashState *state, Class *classPtr)
+KxClassIteratorNext(KxClassIterator *state, Class *classPtr)
 {
     if (state->classes == NULL) {
 	return 0;
     }
     if (state->next >= state->count) {
-	KxEndHashState(state);
+	KxClassIteratorEnd(state);
 	return 0;
     }
     *classPtr = state->classes[state->next++];
@@ -48,7 +48,7 @@ KxNextHashState(KxHashState *state, Class *classPtr)
 }
 
 void
-KxEndHashState(KxHashState *state)
+KxClassIteratorEnd(KxClassIterator *state)
 {
     free(state->classes);
     state->classes = NULL;

@@ -33,7 +33,7 @@
  */
 #import <Foundation/Foundation.h>
 
-#include "VantlePriv.h"
+#include "TestSupport.h"
 #include "KxMessaging.h"
 #include "KxZone.h"
 
@@ -314,7 +314,7 @@ XS_INTERNAL(XS_Vantle__TestSupport__test_classes)
 }
 
 void
-VantlePriv_BootTestSupportClasses(pTHX)
+TestSupport_BootClasses(pTHX)
 {
-    newXS("Vantle::TestSupport::test_classes", XS_Vantle__TestSupport__test_classes, "Vantle");
+    newXS("Vantle::TestSupport::test_classes", XS_Vantle__TestSupport__test_classes, __FILE__);
 }

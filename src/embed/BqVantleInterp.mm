@@ -265,7 +265,39 @@ GivenInterpreterEnds(pTHX_ void *unused)
     Tcl_DStringFree(&errors);
 }
 
+/*
+ *----------------------------------------------------------------------
+ * MakeInterpObject --
+ *	The binding's maker of interpreter objects: makes sure the running
+ *	interpreter has its object (which ties %Vantle::CONTROL and sets
+ *	$Vantle::interp when it is made), and makes the first one the
+ *	default.  Runs under the guard of the caller; it calls into Perl only
+ *	where Perl cannot die.
+ *----------------------------------------------------------------------
+ */
+static void
+MakeInterpObject(pTHX)
+{
+    if ([BqVantleInterp findObjectForPerlInterpreter: aTHX] != nil) {
+	return;
+    }
+    BqVantleInterp *interp = [[BqVantleInterp alloc] initForPerlInterpreter: aTHX];
+    if ([BqVantleInterp defaultInterp] == nil) {
+	[BqVantleInterp setDefaultInterp: interp];
+    }
+    /* The interpreter holds its object until it is destroyed. */
+    [interp release];
+}
+
 @implementation BqVantleInterp
+
+/* The runtime loads the class with the library, before Perl can boot the
+ * module in any interpreter: the binding gets its maker of interpreter
+ * objects then. */
++ (void) load
+{
+    VantlePriv_SetInterpObjectMaker(MakeInterpObject);
+}
 
 + (void) initialize
 {

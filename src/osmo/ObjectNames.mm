@@ -1,5 +1,5 @@
 /*
- * TclSymtab.mm --
+ * ObjectNames.mm --
  *
  *	The object name registry: two Tcl hash tables kept as pairs.  The
  *	by-object index maps an instance pointer to its name, which is the key

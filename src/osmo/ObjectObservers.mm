@@ -1,5 +1,5 @@
 /*
- * Symtab.mm --
+ * ObjectObservers.mm --
  *
  *	Observers of object allocation and deallocation, and the check that
  *	tells whether a pointer is plausibly a live object.

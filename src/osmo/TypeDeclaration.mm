@@ -1,5 +1,5 @@
 /*
- * Parse.mm --
+ * TypeDeclaration.mm --
  *
  *	Type declarations to encodings and back.
  *
@@ -23,8 +23,7 @@
  */
 #import <Foundation/Foundation.h>
 
-#include "Parse.h"
-#include "PerlCTypes.h"
+#include "TypeDeclaration.h"
 #include "BqOsmoControl.h"
 #include "Protocol.h"
 
@@ -150,7 +149,7 @@ ConvertSlice(CTypeTable *table, const char *start, const char *end, Tcl_DString 
 
 /*
  *----------------------------------------------------------------------
- * VantlePriv_NormalizeDeclaration --
+ * BqOsmo_NormalizeDeclaration --
  *	Appends the tokens of text to result, separated by one blank.
  *	White space and comments ("#" or "//" to the end of the line,
  *	"/ * ... * /") only separate tokens.  Answers 1 when a '{' is never
@@ -159,7 +158,7 @@ ConvertSlice(CTypeTable *table, const char *start, const char *end, Tcl_DString 
  *----------------------------------------------------------------------
  */
 int
-VantlePriv_NormalizeDeclaration(const char *text, Tcl_DString *result)
+BqOsmo_NormalizeDeclaration(const char *text, Tcl_DString *result)
 {
     int start = Tcl_DStringLength(result);
     int braces = 0;
@@ -207,25 +206,25 @@ VantlePriv_NormalizeDeclaration(const char *text, Tcl_DString *result)
 
 /*
  *----------------------------------------------------------------------
- * VantlePriv_EncodeType --
+ * BqOsmo_EncodeDeclaration --
  *	Normalises a free-form declaration and converts it with the
- *	binding's table.  Text that cannot be normalised gives
+ *	given binding's table.  Text that cannot be normalised gives
  *	"error parsing type \"<declaration>\"".
  *----------------------------------------------------------------------
  */
 int
-VantlePriv_EncodeType(const char *declaration, Tcl_DString *result)
+BqOsmo_EncodeDeclaration(CTypeTable *table, const char *declaration, Tcl_DString *result)
 {
     const char *text = declaration != NULL ? declaration : "";
     Tcl_DString normal;
     Tcl_DStringInit(&normal);
     int code;
     if (strlen(text) > MAX_DECLARATION_LENGTH
-	    || VantlePriv_NormalizeDeclaration(text, &normal) != 0) {
+	    || BqOsmo_NormalizeDeclaration(text, &normal) != 0) {
 	BqTcl_DStringApp(result, "error parsing type \"", text, "\"", (char *) NULL);
 	code = 1;
     } else {
-	code = BqOsmo_N2T(VantlePriv_CTypeTable, Tcl_DStringValue(&normal), result);
+	code = BqOsmo_N2T(table, Tcl_DStringValue(&normal), result);
     }
     Tcl_DStringFree(&normal);
     return code;
@@ -233,7 +232,7 @@ VantlePriv_EncodeType(const char *declaration, Tcl_DString *result)
 
 /*
  *----------------------------------------------------------------------
- * VantlePriv_ParseQualifiers --
+ * BqOsmo_ParseQualifiers --
  *	Takes qualifier keywords off the front of name: in repeated passes,
  *	each keyword in turn is passed when the name begins with it, until a
  *	pass adds no bit.  Stores the bits and appends the rest of the name
@@ -241,7 +240,7 @@ VantlePriv_EncodeType(const char *declaration, Tcl_DString *result)
  *----------------------------------------------------------------------
  */
 int
-VantlePriv_ParseQualifiers(const char *name, unsigned *bitsPtr, Tcl_DString *result)
+BqOsmo_ParseQualifiers(const char *name, unsigned *bitsPtr, Tcl_DString *result)
 {
     const char *p = name != NULL ? name : "";
     unsigned bits = 0, before;
@@ -289,14 +288,14 @@ AppendQualifierKeywords(Tcl_DString *out, unsigned bits)
 
 /*
  *----------------------------------------------------------------------
- * VantlePriv_UnParseQualifiers --
+ * BqOsmo_UnParseQualifiers --
  *	Writes the name of a qualified registered type: the keywords of
  *	bits, then the entry's name (when an entry is given).  Always
  *	answers 0.
  *----------------------------------------------------------------------
  */
 int
-VantlePriv_UnParseQualifiers(CTypeEntry *entry, unsigned bits, Tcl_DString *result)
+BqOsmo_UnParseQualifiers(CTypeEntry *entry, unsigned bits, Tcl_DString *result)
 {
     AppendQualifierKeywords(result, bits);
     if (entry != NULL) {
@@ -675,7 +674,7 @@ ParseStruct(CTypeTable *table, const char *name, unsigned bits, Tcl_DString *out
     return code;
 }
 
-/* Chooses the rule for a declaration; see VantlePriv_ParseType. */
+/* Chooses the rule for a declaration; see BqOsmo_ParseType. */
 static int
 ParseDeclaration(CTypeTable *table, const char *name, unsigned bits, Tcl_DString *out)
 {
@@ -702,7 +701,7 @@ ParseDeclaration(CTypeTable *table, const char *name, unsigned bits, Tcl_DString
 
 /*
  *----------------------------------------------------------------------
- * VantlePriv_ParseType --
+ * BqOsmo_ParseType --
  *	The table's parse-type operation: the encoding of a normalised
  *	declaration that is no registered name, with the qualifier
  *	characters of bits in front.  The first matching rule wins: a
@@ -715,12 +714,12 @@ ParseDeclaration(CTypeTable *table, const char *name, unsigned bits, Tcl_DString
  *----------------------------------------------------------------------
  */
 int
-VantlePriv_ParseType(CTypeTable *table, const char *name, unsigned bits, Tcl_DString *result)
+BqOsmo_ParseType(CTypeTable *table, const char *name, unsigned bits, Tcl_DString *result)
 {
     if (name == NULL || *name == '\0') {
 	return Fail(result, "NULL itype");
     }
-    if (parseDepth >= VANTLE_PARSE_MAX_DEPTH) {
+    if (parseDepth >= BQ_DECLARATION_MAX_DEPTH) {
 	return Fail(result, "type declaration nested too deeply");
     }
     Tcl_DString made;
@@ -930,7 +929,7 @@ UnparseStruct(CTypeTable *table, const char *t, unsigned bits, Tcl_DString *out)
 
 /*
  *----------------------------------------------------------------------
- * VantlePriv_UnParseType --
+ * BqOsmo_UnParseType --
  *	The table's unparse-type operation: the declaration of the first
  *	type of an encoding that has no registered name (or has qualifiers
  *	the registered name cannot carry).  Objects, pointers, arrays and
@@ -940,7 +939,7 @@ UnparseStruct(CTypeTable *table, const char *t, unsigned bits, Tcl_DString *out)
  *----------------------------------------------------------------------
  */
 int
-VantlePriv_UnParseType(CTypeTable *table, const char *type, unsigned bits,
+BqOsmo_UnParseType(CTypeTable *table, const char *type, unsigned bits,
 	Tcl_DString *result)
 {
     const char *t = type != NULL ? BqTypeSpec_SkipTypeQualifiers(type) : NULL;

@@ -1,5 +1,5 @@
 /*
- * PerlSymtab.mm --
+ * PerlHandles.mm --
  *
  *	Object handles and their registries.
  *
@@ -70,7 +70,7 @@ VantlePriv_SymtabInit(void)
 }
 
 void
-VantlePriv_SymtabInterpInit(pTHX_ VantleContext *context)
+VantlePriv_HandleRegistryInit(pTHX_ VantleContext *context)
 {
     PERL_UNUSED_CONTEXT;
     HandleRegistry *registry = (HandleRegistry *) safecalloc(1, sizeof *registry);
@@ -82,7 +82,7 @@ VantlePriv_SymtabInterpInit(pTHX_ VantleContext *context)
 }
 
 void
-VantlePriv_SymtabInterpEnd(pTHX_ VantleContext *context)
+VantlePriv_HandleRegistryEnd(pTHX_ VantleContext *context)
 {
     PERL_UNUSED_CONTEXT;
     HandleRegistry *registry = context->handles;

@@ -1,0 +1,104 @@
+/*
+ * TestSupport.mm --
+ *
+ *	The module Vantle::TestSupport, which serves the library's own tests
+ *	and is never installed.  Tests need objects to die on cue before
+ *	Perl can send messages: Vantle::TestSupport::push_pool opens an
+ *	autorelease pool, Vantle::TestSupport::pop_pool drains and closes the
+ *	innermost one opened this way, deallocating every object that only
+ *	the pool kept alive.  Vantle::TestSupport::module_directory reaches
+ *	Vantle_ModuleDirectory; test_classes (TestSupportClasses.mm) makes
+ *	the test classes.
+ */
+#import <Foundation/Foundation.h>
+
+#include "TestSupport.h"
+#include "BqOsmo.h"
+
+#define MAX_TEST_POOLS 64
+
+static NSAutoreleasePool *testPools[MAX_TEST_POOLS];
+static int testPoolCount;
+
+XS_INTERNAL(XS_Vantle__TestSupport__push_pool)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    if (items != 0) {
+	croak("Usage: Vantle::TestSupport::push_pool()");
+    }
+    if (testPoolCount == MAX_TEST_POOLS) {
+	croak("Vantle::TestSupport::push_pool: too many pools");
+    }
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    NSAutoreleasePool *pool = nil;
+    if (!VantlePriv_Guard(&errors, [&] { pool = [[NSAutoreleasePool alloc] init]; })) {
+	SV *message = sv_2mortal(newSVpvf("Vantle::TestSupport::push_pool: %s",
+		Tcl_DStringValue(&errors)));
+	Tcl_DStringFree(&errors);
+	croak_sv(message);
+    }
+    Tcl_DStringFree(&errors);
+    testPools[testPoolCount++] = pool;
+    XSRETURN_EMPTY;
+}
+
+XS_INTERNAL(XS_Vantle__TestSupport__pop_pool)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    if (items != 0) {
+	croak("Usage: Vantle::TestSupport::pop_pool()");
+    }
+    if (testPoolCount == 0) {
+	croak("Vantle::TestSupport::pop_pool: no pool");
+    }
+    NSAutoreleasePool *pool = testPools[--testPoolCount];
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    if (!VantlePriv_Guard(&errors, [&] { [pool release]; })) {
+	SV *message = sv_2mortal(newSVpvf("Vantle::TestSupport::pop_pool: %s",
+		Tcl_DStringValue(&errors)));
+	Tcl_DStringFree(&errors);
+	croak_sv(message);
+    }
+    Tcl_DStringFree(&errors);
+    XSRETURN_EMPTY;
+}
+
+XS_INTERNAL(XS_Vantle__TestSupport__module_directory)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    BqCPerl_SetInterp(aTHX);
+    if (items != 1) {
+	croak("Usage: Vantle::TestSupport::module_directory(name)");
+    }
+    char *directory = Vantle_ModuleDirectory(SvPV_nolen(ST(0)));
+    ST(0) = directory != NULL ? sv_2mortal(newSVpv(directory, 0)) : &PL_sv_undef;
+    BqOsmo_RuntimeFree(directory);
+    XSRETURN(1);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * boot_Vantle__TestSupport --
+ *	Perl's loader calls it for `use Vantle::TestSupport`, after Vantle
+ *	itself booted (the module's .pm loads Vantle first).
+ *----------------------------------------------------------------------
+ */
+XS_EXTERNAL(boot_Vantle__TestSupport)
+{
+    dXSBOOTARGSAPIVERCHK;
+    PERL_UNUSED_VAR(mark);
+    PERL_UNUSED_VAR(sp);
+    PERL_UNUSED_VAR(items);
+    BqCPerl_SetInterp(aTHX);
+    newXS("Vantle::TestSupport::push_pool", XS_Vantle__TestSupport__push_pool, __FILE__);
+    newXS("Vantle::TestSupport::pop_pool", XS_Vantle__TestSupport__pop_pool, __FILE__);
+    newXS("Vantle::TestSupport::module_directory", XS_Vantle__TestSupport__module_directory,
+	    __FILE__);
+    TestSupport_BootClasses(aTHX);
+    Perl_xs_boot_epilog(aTHX_ ax);
+}
