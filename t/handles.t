@@ -162,6 +162,21 @@ subtest 'scalars Perl code blessed itself are not handles' => sub {
     my $text = 'text';
     is(Vantle::object_is_bad(bless \$text, 'Vantle::Object') . '', 'Illegal id', 'a string');
 
+    # Perl code can make its own scalar read-only, but that makes no
+    # handle; and a genuine referent's value cannot be forced at all.
+    my $made = $$live;
+    my $readonly = bless \$made, 'Vantle::Object';
+    Internals::SvREADONLY($made, 1);
+    is(Vantle::object_is_bad($readonly) . '', 'Illegal id', 'a read-only copy is rejected too');
+    my $first = NSObject->new;
+    my $second = NSObject->new;
+    ok(!eval { Internals::SvREADONLY($$first, 0); $$first = $$second; 1 },
+       'a handle\'s value cannot be forced to another object');
+    is(Vantle::object_is_bad($first) + 0, 0, 'and the handle stays good');
+    $_->release for $first, $second;
+    Internals::SvREADONLY($made, 0);
+    undef $readonly;
+
     undef $forged;
     is(Vantle::object_is_bad($live) + 0, 0, 'destroying a forgery leaves the real handle alone');
     is(refaddr(Vantle::pl('NSObject')), refaddr($live), 'and registered');

@@ -452,4 +452,16 @@ subtest 'trace' => sub {
     like($trace, qr/ \[\@\w+@[0-9a-f]+ length\]  --> \(0\) 3\n/, 'instance message traced');
 };
 
+# Last: the rename changes the test class for the rest of the process.
+subtest 'a class renamed at run time is still found' => sub {
+    Vantle::TestSupport::test_classes();
+    VantleTestPair->new->release for 1 .. 2;	# the send keeps the class it found
+    Vantle::TestSupport::rename_class('VantleTestPair', 'VantleTestPairRenamed');
+    my $object = VantleTestPair->new;
+    is(pl($object->className), 'VantleTestPairRenamed', 'the old name sends to the renamed class');
+    is(${ Vantle::class('VantleTestPairRenamed') }, ${ Vantle::class('VantleTestPair') },
+       'which the new name finds as well');
+    $object->release;
+};
+
 done_testing;

@@ -576,6 +576,22 @@ NamesClass(const char *type)
 	&& type[2] != '\0');
 }
 
+/*
+ * ObjectTypeMismatch --
+ *	Checks object against the class or protocol type declares: 0 when
+ *	it fits, else 1 with label, the object's name and the reason in
+ *	errors.  The name is registered only for the message: a check that
+ *	passes, as nearly all do, leaves the name registry alone.
+ */
+static int
+ObjectTypeMismatch(id object, const char *type, const char *label, Tcl_DString *errors)
+{
+    if (BqOsmo_CheckObjectType(object, type, label, "", NULL) == 0) {
+	return 0;
+    }
+    return BqOsmo_CheckObjectType(object, type, label, Glisk_RegisterObject(object), errors);
+}
+
 static int
 StoreObject(pTHX_ SV *sv, const char *type, void *cstorage, Tcl_DString *errors)
 {
@@ -589,8 +605,7 @@ StoreObject(pTHX_ SV *sv, const char *type, void *cstorage, Tcl_DString *errors)
 	return 1;
     }
     if (object != nil && BQ_CONTROL(runtime_type_check) && NamesClass(type)
-	    && BqOsmo_CheckObjectType(object, type, "itypecheck: ",
-		Glisk_RegisterObject(object), errors)) {
+	    && ObjectTypeMismatch(object, type, "itypecheck: ", errors)) {
 	return 1;
     }
     memcpy(cstorage, &object, sizeof object);
@@ -606,8 +621,7 @@ LoadObject(pTHX_ SV *sv, const char *type, void *cstorage, Tcl_DString *errors)
      * the check below would have to look inside it. */
     if (object != nil && BQ_CONTROL(runtime_type_check) && NamesClass(type)
 	    && BqOsmo_IsIdInvalid(object) == NULL
-	    && BqOsmo_CheckObjectType(object, type, "ctypecheck: ",
-		Glisk_RegisterObject(object), errors)) {
+	    && ObjectTypeMismatch(object, type, "ctypecheck: ", errors)) {
 	return 1;
     }
     return Vantle_SVSetObject(sv, object, errors) ? 0 : 1;

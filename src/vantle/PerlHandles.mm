@@ -17,9 +17,15 @@
  *	  is freed.  The nil referent keeps one count of its own forever.
  *	- An entry and its referent's live value change together: removing
  *	  an entry sets the referent to -1 in the same step.  So a referent
- *	  whose value is a pointer P is exactly the registry's value for P,
- *	  which is how a genuine handle is told from a scalar that Perl code
- *	  blessed into Vantle::Object itself.
+ *	  whose value is a pointer P is exactly the registry's value for P.
+ *	- Every referent is protected read-only (SVf_PROTECT, which Perl code
+ *	  can neither set nor clear; only Perl's own constants carry it, and
+ *	  those cannot be blessed).  That is how a genuine handle is told,
+ *	  without the registry, from a scalar that Perl code blessed into
+ *	  Vantle::Object itself, and why its value cannot be forced to
+ *	  another address.  A referent of another interpreter is blessed into
+ *	  that interpreter's stash, so VantlePriv_HandleReferent never takes
+ *	  it.
  *	- The runtime's deallocation observer removes the entries of an
  *	  object that is being freed from every registry, so a handle never
  *	  yields a freed pointer.  Objects are freed on any thread, so the
@@ -181,18 +187,33 @@ PointAtReferent(pTHX_ SV *sv, SV *referent)
 }
 
 /*
+ * IsGenuineReferent --
+ *	Whether referent, a scalar blessed into this interpreter's
+ *	Vantle::Object, was made by the module: a flag test, no lock, no
+ *	registry.
+ */
+static inline int
+IsGenuineReferent(SV *referent)
+{
+    return (SvFLAGS(referent) & SVf_PROTECT) != 0;
+}
+
+/*
  * PointAtNewReferent --
- *	Makes a referent for object, blessed and read-only, owned by sv
- *	alone (the nil referent also keeps a count of its own, so it is never
- *	freed), and registers it.
+ *	Makes a referent for object, blessed and protected read-only, owned
+ *	by sv alone (the nil referent also keeps a count of its own, so it is
+ *	never freed), and registers it.
  */
 static void
 PointAtNewReferent(pTHX_ SV *sv, id object)
 {
-    SV *referent = newSViv(PTR2IV(object));
+    /* Made a PVMG at once, which blessing would upgrade it to. */
+    SV *referent = newSV_type(SVt_PVMG);
+    SvIV_set(referent, PTR2IV(object));
+    SvIOK_on(referent);
     sv_setrv_noinc(sv, referent);
     sv_bless(sv, VantlePriv_ObjectStash(aTHX));
-    SvREADONLY_on(referent);
+    SvFLAGS(referent) |= SVf_READONLY | SVf_PROTECT;
     if (object == nil) {
 	SvREFCNT_inc_simple_void_NN(referent);
     }
@@ -400,7 +421,7 @@ ObjectOfReferent(pTHX_ SV *referent, Tcl_DString *errors, char *errorFlag)
 	return Fail(errors, errorFlag, "Dealloc'ed object");
     }
     if ((value & HANDLE_ALIGNMENT_MASK) != 0
-	    || (value != 0 && RegisteredReferent(aTHX_ (id) INT2PTR(void *, value)) != referent)) {
+	    || (value != 0 && !IsGenuineReferent(referent))) {
 	return Fail(errors, errorFlag, "Illegal id");
     }
     SetFlag(errorFlag, 0);

@@ -28,11 +28,13 @@ extern "C" {
  * converted result in ST(0).  Croaks on failure.  pendingName and
  * pendingClass may be null; named: the name comes from a pending name or
  * from AUTOLOAD (autoloadName); super: a message to super.
- * selectorCache, when given, keeps the selectors formed from the name per
- * number of message arguments (at least four slots, zeroed at first). */
+ * namedSend, when given, is the installed per-name send that keeps the
+ * selectors formed from its name (per number of message arguments) and
+ * the class its class package names. */
+struct NamedSend;
 void VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName,
 		const char *pendingClass, int named, int super, const char *autoloadName,
-		SEL *selectorCache);
+		struct NamedSend *namedSend);
 
 /* Forms a selector name from a Perl method name for n message arguments
  * into dst (strlen(perlName) + n + 2 bytes at least); warns when colons

@@ -52,7 +52,31 @@ typedef struct NamedSend {
     const char *className;	/* interned, or null in Vantle::Object */
     SEL selectors[BQ_NAMED_SEND_CACHED_ARGS];	/* formed per argument count,
 				 * when formation is plain (see FormCached) */
+    void *cls;			/* the Class className names, once found */
 } NamedSend;
+
+/*
+ * NamedClass --
+ *	The class a class package's send is for, looked up by name until it
+ *	is found and then kept with the send.  The runtime's class table
+ *	only grows (a renamed class stays known under every name it had),
+ *	so a class once found under a name stays the class of that name.
+ *	Sends are shared by every interpreter and thread: the word is read
+ *	and written whole.
+ */
+static Class
+NamedClass(NamedSend *send, const char *className)
+{
+    if (send == NULL) {
+	return objc_lookUpClass(className);
+    }
+    Class cls = (Class) __atomic_load_n(&send->cls, __ATOMIC_RELAXED);
+    if (cls == Nil) {
+	cls = objc_lookUpClass(className);
+	__atomic_store_n(&send->cls, (void *) cls, __ATOMIC_RELAXED);
+    }
+    return cls;
+}
 
 /* Forgets the method and class names a hook handed over. */
 static void
@@ -273,7 +297,7 @@ TraceBefore(pTHX_ id receiver, KxSuper *super, SEL selector, void **argv, int ar
 
 void
 VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char *pendingClass,
-	int named, int super, const char *autoloadName, SEL *selectorCache)
+	int named, int super, const char *autoloadName, NamedSend *namedSend)
 {
     const char *entryName = super ? "Vantle::msg_send_super" : "Vantle::msg_send";
     int needed = named ? 1 : super ? 3 : 2;
@@ -298,7 +322,7 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	if (strcmp(pendingClass, "SUPER") == 0) {
 	    CROAK_AFTER_LEAVE(newSVpvf("%s: invoked outside method", entryName));
 	}
-	startClass = objc_lookUpClass(pendingClass);
+	startClass = NamedClass(namedSend, pendingClass);
 	if (startClass == Nil) {
 	    CROAK_AFTER_LEAVE(newSVpvf("%s: no class %s", entryName, pendingClass));
 	}
@@ -321,7 +345,7 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	}
 	hasPair = 1;
     } else if (pendingClass != NULL) {
-	receiver = (id) objc_lookUpClass(pendingClass);
+	receiver = (id) NamedClass(namedSend, pendingClass);
     } else {
 	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed);
 	if (failed) {
@@ -349,8 +373,8 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	argStart = super ? 3 : 2;
     }
     int n = items - argStart;
-    SEL *cached = selectorCache != NULL && n < BQ_NAMED_SEND_CACHED_ARGS
-	? &selectorCache[n] : NULL;
+    SEL *cached = namedSend != NULL && n < BQ_NAMED_SEND_CACHED_ARGS
+	? &namedSend->selectors[n] : NULL;
     SEL selector = cached != NULL && !VantlePriv_PerlSelectorMap ? *cached : NULL;
     if (selector == NULL) {
 	if (literal != NULL) {
@@ -568,8 +592,7 @@ XS_INTERNAL(XS_Vantle__NamedSend)
     BqCPerl_SetInterp(aTHX);
     NamedSend *send = (NamedSend *) CvXSUBANY(cv).any_ptr;
     int super = send->className != NULL && items > 0 && SvROK(ST(0));
-    VantlePriv_msg_send(aTHX_ ax, items, send->perlName, send->className, 1, super, NULL,
-	    send->selectors);
+    VantlePriv_msg_send(aTHX_ ax, items, send->perlName, send->className, 1, super, NULL, send);
     XSRETURN(1);
 }
 

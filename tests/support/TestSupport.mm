@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "BqOsmo.h"
+#include "Class.h"
 
 #define MAX_TEST_POOLS 64
 
@@ -67,6 +68,29 @@ XS_INTERNAL(XS_Vantle__TestSupport__pop_pool)
     XSRETURN_EMPTY;
 }
 
+/* Vantle::TestSupport::rename_class(name, new_name): renames a class
+ * through the runtime layer; croaks with the reason when it refuses. */
+XS_INTERNAL(XS_Vantle__TestSupport__rename_class)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    BqCPerl_SetInterp(aTHX);
+    if (items != 2) {
+	croak("Usage: Vantle::TestSupport::rename_class(name, new_name)");
+    }
+    Class cls = objc_lookUpClass(SvPV_nolen(ST(0)));
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    if (BqOsmo_ClassRename(cls, SvPV_nolen(ST(1)), &errors) != 0) {
+	SV *message = sv_2mortal(newSVpvf("Vantle::TestSupport::rename_class: %s",
+		Tcl_DStringValue(&errors)));
+	Tcl_DStringFree(&errors);
+	croak_sv(message);
+    }
+    Tcl_DStringFree(&errors);
+    XSRETURN_EMPTY;
+}
+
 XS_INTERNAL(XS_Vantle__TestSupport__module_directory)
 {
     dXSARGS;
@@ -97,6 +121,7 @@ XS_EXTERNAL(boot_Vantle__TestSupport)
     BqCPerl_SetInterp(aTHX);
     newXS("Vantle::TestSupport::push_pool", XS_Vantle__TestSupport__push_pool, __FILE__);
     newXS("Vantle::TestSupport::pop_pool", XS_Vantle__TestSupport__pop_pool, __FILE__);
+    newXS("Vantle::TestSupport::rename_class", XS_Vantle__TestSupport__rename_class, __FILE__);
     newXS("Vantle::TestSupport::module_directory", XS_Vantle__TestSupport__module_directory,
 	    __FILE__);
     TestSupport_BootClasses(aTHX);
