@@ -6,7 +6,7 @@
  *	A handle is a reference blessed into Vantle::Object whose referent is
  *	a read-only integer scalar: the object pointer, 0 for nil, -1 once the
  *	object was deallocated.  Each interpreter has a registry (a one-word-
- *	key Tcl hash table) that maps each object that has handles there to
+ *	key pointer map) that maps each object that has handles there to
  *	its one referent, so every handle of an object in one interpreter
  *	shares that referent.
  *
@@ -42,18 +42,20 @@
 #include "PerlMsgSend.h"
 #include "BqOsmo.h"
 #include "KxLock.h"
+#include "KxPointerMap.h"
 
 #include <stdint.h>
 
 typedef struct HandleRegistry {
-    Tcl_HashTable table;		/* id -> referent (SV *) */
+    KxPointerMap referents;		/* id -> referent (SV *) */
+    SV *nilReferent;			/* nil's, which no map can key */
     struct HandleRegistry *next;	/* every live interpreter's */
 } HandleRegistry;
 
 /* A spin lock, not the mutex the other registries use: it is taken
  * around a few table operations on the path of every message.  Nothing
  * done under it reaches Perl, Objective-C or this lock again (only
- * Tcl's table code and the allocator). */
+ * the map's code and the allocator). */
 static KxSpinLock registriesLock = KX_SPIN_LOCK_INITIALIZER;
 static HandleRegistry *registries;
 
@@ -80,7 +82,7 @@ VantlePriv_HandleRegistryInit(pTHX_ VantleContext *context)
 {
     PERL_UNUSED_CONTEXT;
     HandleRegistry *registry = (HandleRegistry *) safecalloc(1, sizeof *registry);
-    Tcl_InitHashTable(&registry->table, TCL_ONE_WORD_KEYS);
+    KxPointerMapInit(&registry->referents);
     KxSpinGuard guard(&registriesLock);
     registry->next = registries;
     registries = registry;
@@ -105,7 +107,7 @@ VantlePriv_HandleRegistryEnd(pTHX_ VantleContext *context)
 	}
 	context->handles = NULL;
     }
-    Tcl_DeleteHashTable(&registry->table);
+    KxPointerMapFree(&registry->referents);
     safefree(registry);
 }
 
@@ -163,8 +165,10 @@ FindReferentLocked(HandleRegistry *registry, id object)
     if (registry == NULL) {
 	return NULL;
     }
-    Tcl_HashEntry *entry = Tcl_FindHashEntry(&registry->table, (const char *) object);
-    return entry != NULL ? (SV *) Tcl_GetHashValue(entry) : NULL;
+    if (object == nil) {
+	return registry->nilReferent;
+    }
+    return (SV *) KxPointerMapGet(&registry->referents, object);
 }
 
 /* The registered referent of object in the running interpreter, or null. */
@@ -217,12 +221,20 @@ PointAtNewReferent(pTHX_ SV *sv, id object)
     if (object == nil) {
 	SvREFCNT_inc_simple_void_NN(referent);
     }
-    KxSpinGuard guard(&registriesLock);
-    HandleRegistry *registry = OwnRegistry(aTHX);
-    if (registry != NULL) {
-	int isNew;
-	Tcl_HashEntry *entry = Tcl_CreateHashEntry(&registry->table, (const char *) object, &isNew);
-	Tcl_SetHashValue(entry, (ClientData) referent);
+    int registered = 1;
+    {
+	KxSpinGuard guard(&registriesLock);
+	HandleRegistry *registry = OwnRegistry(aTHX);
+	if (registry != NULL && object == nil) {
+	    registry->nilReferent = referent;
+	} else if (registry != NULL) {
+	    registered = KxPointerMapPut(&registry->referents, object, referent) == 0;
+	}
+    }
+    /* An unregistered handle would outlive its object unmarked: running
+     * out of memory here ends the program, as it does anywhere in Perl. */
+    if (!registered) {
+	Perl_croak_no_mem();
     }
 }
 
@@ -290,12 +302,7 @@ Vantle_SVLookupObject(SV *sv, id object)
 static void
 MarkDeallocatedLocked(HandleRegistry *registry, id object)
 {
-    Tcl_HashEntry *entry = Tcl_FindHashEntry(&registry->table, (const char *) object);
-    if (entry == NULL) {
-	return;
-    }
-    SV *referent = (SV *) Tcl_GetHashValue(entry);
-    Tcl_DeleteHashEntry(entry);
+    SV *referent = (SV *) KxPointerMapRemove(&registry->referents, object);
     if (referent != NULL) {
 	__atomic_store_n(&((XPVIV *) SvANY(referent))->xiv_iv, DEALLOCATED_VALUE,
 		__ATOMIC_RELAXED);
