@@ -65,6 +65,26 @@ subtest 'text crosses as characters' => sub {
     like($@, qr/^Vantle::obj: string is not valid UTF-8 at /, 'and is refused');
 };
 
+subtest 'short strings converted again and again' => sub {
+    # The same bytes with and without Perl's UTF-8 flag are two strings.
+    my $bytes = "\xc3\xa9";
+    my $text = "é";
+    is(Vantle::obj($bytes)->length, 2, 'bytes read as Latin-1');
+    is(Vantle::obj($text)->length, 1, 'the same bytes as characters');
+    is(Vantle::obj($bytes)->length, 2, 'and as Latin-1 again');
+
+    # A string another conversion pushed out stays good until the pool
+    # drains, as an autoreleased one would.
+    { my $first = Vantle::autorelease_pool; Vantle::obj('kept') }	# made, and its pool drained
+    my $pool = Vantle::autorelease_pool;
+    my $kept = Vantle::obj('kept');
+    Vantle::obj("other $_") for 1 .. 500;
+    is(Vantle::object_is_bad($kept) + 0, 0, 'a string pushed out is still live');
+    is(Vantle::pl($kept), 'kept', 'and still holds its text');
+    my $long = 'x' x 200;
+    is(Vantle::pl(Vantle::obj($long)), $long, 'a long string converts as well');
+};
+
 subtest 'integers keep all 64 bits' => sub {
     for my $n (0, 1, -1, 2147483648, -2147483649, 4294967296, 9007199254740993,
                9223372036854775807, -9223372036854775808, 9223372036854775808,

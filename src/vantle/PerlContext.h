@@ -22,10 +22,12 @@ extern "C" {
 #endif
 
 struct HandleRegistry;
+struct StringCache;
 
 typedef struct VantleContext {
     PerlInterpreter *owner;		/* the interpreter it belongs to */
     struct HandleRegistry *handles;	/* object -> referent, PerlHandles */
+    struct StringCache *strings;	/* recent short strings, PerlStringCache */
     HV *objectStash;			/* Vantle::Object */
     HV *controlStash;			/* Vantle::Control */
     HV *linkStash;			/* Vantle::LinkVar */

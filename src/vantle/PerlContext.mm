@@ -15,6 +15,7 @@
 #import <Foundation/Foundation.h>
 
 #include "PerlContext.h"
+#include "PerlStringCache.h"
 #include "VantlePriv.h"
 
 #define MY_CXT_KEY "Vantle::_context"
@@ -70,6 +71,7 @@ ContextEnd(pTHX_ void *unused)
     PERL_UNUSED_ARG(unused);
     dMY_CXT;
     VantlePriv_HandleRegistryEnd(aTHX_ &MY_CXT);
+    VantlePriv_StringCacheEnd(&MY_CXT);
 }
 
 /* Fills a context that belongs to no interpreter yet, and makes it the

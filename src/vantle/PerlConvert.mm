@@ -29,6 +29,7 @@
 
 #include "VantlePriv.h"
 #include "PerlContext.h"
+#include "PerlStringCache.h"
 #include "BqNil.h"
 
 #include <limits.h>
@@ -153,27 +154,6 @@ VantlePriv_EnterConversion(pTHX_ Tcl_DString *errors)
 {
     Tcl_DStringInit(errors);
     SAVEDESTRUCTOR_X(FreeDStringDestructor, errors);
-}
-
-/*
- * NewString --
- *	An autoreleased NSString of the bytes, read as UTF-8 or as Latin-1.
- *	Nil (with the error appended) for bytes that are no valid UTF-8,
- *	such as surrogates Perl lets a string hold.
- */
-static id
-NewString(const char *bytes, STRLEN length, int isUTF8, Tcl_DString *errors)
-{
-    id string = nil;
-    int completed = VantlePriv_Guard(errors, [&] {
-	string = [[[VantlePriv_NSStringClass alloc] initWithBytes: bytes length: length
-		encoding: isUTF8 ? NSUTF8StringEncoding : NSISOLatin1StringEncoding]
-		autorelease];
-    });
-    if (completed && string == nil) {
-	BqTcl_DStringApp(errors, "string is not valid UTF-8", (char *) NULL);
-    }
-    return string;
 }
 
 /*
@@ -331,7 +311,7 @@ ObjectForPlainValue(pTHX_ SV *sv, Tcl_DString *errors, char *errorFlag)
     if (SvPOKp(sv)) {
 	STRLEN length;
 	const char *bytes = SvPV_nomg_const(sv, length);
-	id string = NewString(bytes, length, SvUTF8(sv) != 0, errors);
+	id string = VantlePriv_StringForBytes(aTHX_ bytes, length, SvUTF8(sv) != 0, errors);
 	if (string == nil) {
 	    SetFlag(errorFlag, 1);
 	}
@@ -465,7 +445,7 @@ Vantle_DictionaryForHV(HV *hv, Tcl_DString *errors, char *errorFlag)
 	 * this hash's iterator on. */
 	STRLEN keyLength;
 	const char *keyBytes = HePV(entry, keyLength);
-	id key = NewString(keyBytes, keyLength, HeUTF8(entry) != 0, errors);
+	id key = VantlePriv_StringForBytes(aTHX_ keyBytes, keyLength, HeUTF8(entry) != 0, errors);
 	if (key == nil) {
 	    SetFlag(errorFlag, 1);
 	    return nil;
