@@ -95,6 +95,18 @@ my @rows = (
 	    Vantle::pl($old) for 1 .. $N / 4096;
 	    $pool->release;
 	}) } ],
+    # A dictionary read through its tied view: the hash dereference
+    # hook, the tie method, the key made an NSString and the value a
+    # handle.
+    [ '$d->{k} (view read)', do {
+	my $view_dict = NSMutableDictionary->dictionary;
+	$view_dict->setObject_forKey_(NSString->stringWithCString_('v'), 'k');
+	my $value;
+	best_of(sub {
+	    my $pool = NSAutoreleasePool->new;
+	    $value = $view_dict->{k} for 1 .. $N;
+	    $pool->release;
+	}) } ],
     # A format method: the format is read and its value passed as C
     # passes a variadic argument.
     [ 'NSString->stringWithFormat_', best_of(sub {

@@ -598,8 +598,14 @@ StoreObject(pTHX_ SV *sv, const char *type, void *cstorage, Tcl_DString *errors)
     /* Converting Perl data by value makes Foundation objects, never a
      * class: a class is taken from a handle or a class name. */
     char failed = 0;
-    id object = VantlePriv_PerlAutoConvert && type[0] != '#'
-	? Vantle_ObjectForSV(sv, errors, &failed) : Vantle_SVGetObject2(sv, errors, &failed);
+    id object;
+    /* A handle, the common argument, needs none of the conversions below
+     * unless a converter hook wants to see every value. */
+    if (SvGMAGICAL(sv) || Vantle_ObjectForSVHook != NULL
+	    || !VantlePriv_LiveHandleObject(aTHX_ sv, &object)) {
+	object = VantlePriv_PerlAutoConvert && type[0] != '#'
+	    ? Vantle_ObjectForSV(sv, errors, &failed) : Vantle_SVGetObject2(sv, errors, &failed);
+    }
     if (failed) {
 	BqTcl_DStringApp(errors, " (while converting to id)", (char *) NULL);
 	return 1;

@@ -435,6 +435,28 @@ ObjectOfReferent(pTHX_ SV *referent, Tcl_DString *errors, char *errorFlag)
     return (id) INT2PTR(void *, value);
 }
 
+/*
+ *----------------------------------------------------------------------
+ * VantlePriv_LiveHandleObject --
+ *	The fast path of every conversion of a handle: when sv is a genuine
+ *	handle of this interpreter whose object is live (or nil), stores the
+ *	object and answers 1.  Anything else answers 0 and is left to the
+ *	full conversions, which say what is wrong with it.  Runs no magic.
+ *----------------------------------------------------------------------
+ */
+int
+VantlePriv_LiveHandleObject(pTHX_ SV *sv, id *objectPtr)
+{
+    SV *referent = VantlePriv_HandleReferent(aTHX_ sv);
+    IV value;
+    if (referent == NULL || !IsGenuineReferent(referent) || !ReadReferent(referent, &value)
+	    || value == DEALLOCATED_VALUE || (value & HANDLE_ALIGNMENT_MASK) != 0) {
+	return 0;
+    }
+    *objectPtr = (id) INT2PTR(void *, value);
+    return 1;
+}
+
 /* The class named by a string value, or Nil.  A name with an embedded
  * NUL names no class. */
 static Class

@@ -261,6 +261,11 @@ NulInName(pTHX_ const char *entryName, const char *name, STRLEN length)
 static id
 ConvertReceiver(pTHX_ SV *sv, Tcl_DString *errors, char *failed)
 {
+    id object;
+    if (!SvGMAGICAL(sv) && VantlePriv_LiveHandleObject(aTHX_ sv, &object)) {
+	*failed = 0;
+	return object;
+    }
     if (!SvGMAGICAL(sv) && SvROK(sv) && VantlePriv_HandleReferent(aTHX_ sv) != NULL) {
 	return Vantle_SVGetObject2NM(sv, errors, failed);
     }

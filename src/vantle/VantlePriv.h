@@ -60,6 +60,10 @@ HV  *VantlePriv_ObjectStash(pTHX);
 /* The referent of sv when sv is a handle (a reference to a referent
  * blessed into Vantle::Object), else null.  No magic is run. */
 SV  *VantlePriv_HandleReferent(pTHX_ SV *sv);
+/* When sv is a genuine handle of the running interpreter whose object is
+ * live (or nil), stores the object and answers 1; otherwise answers 0,
+ * leaving the reason to the full conversions.  Runs no magic. */
+int  VantlePriv_LiveHandleObject(pTHX_ SV *sv, id *objectPtr);
 /* Vantle_SVIsNil and Vantle_SVIsObject for a value whose get-magic has
  * already run. */
 int  VantlePriv_SVIsNilNM(pTHX_ SV *sv);
