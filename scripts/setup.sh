@@ -5,7 +5,7 @@ set -e
 cd "$(dirname "$0")/.."
 
 PACKAGES="clang cmake make libobjc-12-dev libgnustep-base-dev libffi-dev tcl-dev
-libperl-dev perl perl-doc libgtest-dev googletest valgrind libclang-rt-14-dev"
+libperl-dev perl perl-doc libgtest-dev googletest valgrind libclang-rt-14-dev pkgconf"
 
 missing=""
 for p in $PACKAGES; do

@@ -170,12 +170,57 @@ InitXS(pTHX)
 
 /*
  *----------------------------------------------------------------------
+ * InstalledModuleArgument --
+ *	For the arch directory of an installed library, the -I argument of
+ *	the directory Vantle.pm was installed in: <arch>/VANTLE_PERL_ARCH_TO_LIB
+ *	(the install rules' path from Perl's arch directory to its lib
+ *	directory, which may lie elsewhere), resolved, when it holds
+ *	Vantle.pm.  Writes it into argument (size bytes) and answers 1, or
+ *	answers 0 when there is no such directory or it is <arch> itself.
+ *----------------------------------------------------------------------
+ */
+static int
+InstalledModuleArgument(const char *arch, char *argument, size_t size)
+{
+#ifdef VANTLE_PERL_ARCH_TO_LIB
+    static const char relative[] = VANTLE_PERL_ARCH_TO_LIB;
+    if (relative[0] == '\0' || strcmp(relative, ".") == 0) {
+	return 0;
+    }
+    char candidate[MODULE_PATH_SIZE];
+    int length = snprintf(candidate, sizeof candidate, "%s/%s", arch, relative);
+    if (length < 0 || (size_t) length >= sizeof candidate) {
+	return 0;
+    }
+    char *directory = realpath(candidate, NULL);
+    if (directory == NULL) {
+	return 0;
+    }
+    int found = 0;
+    length = snprintf(candidate, sizeof candidate, "%s/Vantle.pm", directory);
+    if (length > 0 && (size_t) length < sizeof candidate && access(candidate, R_OK) == 0) {
+	length = snprintf(argument, size, "-I%s", directory);
+	found = length > 0 && (size_t) length < size;
+    }
+    free(directory);
+    return found;
+#else
+    (void) arch;
+    (void) argument;
+    (void) size;
+    return 0;
+#endif
+}
+
+/*
+ *----------------------------------------------------------------------
  * ModuleArguments --
  *	The arguments of perl_parse (see moduleArguments), found on the
  *	first call: the library lies in <arch>/auto/Vantle/, and Vantle.pm
- *	in <arch> (as installed) or, when <arch> is a build's <blib>/arch,
- *	in <blib>/lib; both go first on @INC.  Without a library path only
- *	-MVantle -e 0, so Perl searches its own @INC.
+ *	in <blib>/lib when <arch> is a build's <blib>/arch, else in Perl's
+ *	lib directory as installed (InstalledModuleArgument) or in <arch>;
+ *	both go first on @INC.  Without a library path only -MVantle -e 0,
+ *	so Perl searches its own @INC.
  *----------------------------------------------------------------------
  */
 static void
@@ -200,6 +245,9 @@ ModuleArguments(int *count, char ***arguments)
 		if (slash != NULL && strcmp(slash, "/arch") == 0) {
 		    strcpy(slash, "/lib");
 		    snprintf(argumentLib, sizeof argumentLib, "-I%s", path);
+		    moduleArguments[n++] = argumentLib;
+		} else if (InstalledModuleArgument(argumentArch + 2, argumentLib,
+			sizeof argumentLib)) {
 		    moduleArguments[n++] = argumentLib;
 		}
 		moduleArguments[n++] = argumentArch;
