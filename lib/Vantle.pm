@@ -188,7 +188,9 @@ From a build tree, point Perl at the build's F<blib> directory:
     perl -Mblib=build script.pl
 
 (F<build/blib/lib> holds the F<.pm> files, F<build/blib/arch/auto/Vantle>
-the shared object F<Vantle.so>.)
+the shared object F<Vantle.so>.)  Once installed (C<cmake --install build>,
+see F<README.md>), the module sits in Perl's vendor (or site) directories
+and C<use Vantle> needs no path at all.
 
 Loading the module starts the runtime once per process: it installs an
 autorelease pool for the whole process (never drained), makes a Perl
