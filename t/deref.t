@@ -75,6 +75,26 @@ subtest 'a view outlives the handles it was made from' => sub {
     is(join(',', keys %$hash), 'a', 'and its keys');
 };
 
+subtest 'a held view and the handles made after its own have gone' => sub {
+    my $outer = NSMutableArray->array;
+    $outer->addObject_(Vantle::obj({ a => 1, b => 2 }));
+    my $view = \%{ $outer->objectAtIndex_(0) };
+    my $first = each %$view;
+    my $again = $outer->objectAtIndex_(0);
+    is(refaddr(\%$again), refaddr($view), 'a new handle of the object answers the held view');
+    is(refaddr(tied %$view), refaddr($again), 'which its tie object shares');
+    isnt(scalar(each %$again), $first, 'with the iterator where it was');
+    undef $again;
+    $outer->removeAllObjects;
+    is(join(',', sort keys %$view), 'a,b', 'the view keeps its object after the container let go');
+
+    my $arrays = \@{ Vantle::obj([7]) };
+    Scalar::Util::weaken(my $tie = tied @$arrays);
+    ok(defined $tie, 'the view keeps a handle of its own');
+    undef $arrays;
+    ok(!defined $tie, 'which goes with the view');
+};
+
 subtest 'a handle tied explicitly keeps its object' => sub {
     my $object = Vantle::obj({ a => 1 });
     tie my %tied, 'Vantle::Object', $object;

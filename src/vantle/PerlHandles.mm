@@ -12,9 +12,16 @@
  *
  *	Invariants:
  *	- A registry holds no reference count.  A non-nil object's referent
- *	  is owned by its handles alone; when the last one goes, Perl calls
- *	  Vantle::Object::DESTROY, which removes the entry before the referent
- *	  is freed.  The nil referent keeps one count of its own forever.
+ *	  is owned by its handles alone; when the last one goes, the free
+ *	  hook of the referent's magic removes the entry as the referent is
+ *	  freed.  (A hook, not a DESTROY method: Perl calls a destructor
+ *	  through a full sub call inside an eval, which would cost more than
+ *	  the rest of a message that answers a fresh handle.)  The nil
+ *	  referent keeps one count of its own forever.
+ *	- When Perl code still holds a view of a referent that is being
+ *	  freed (my $keys = \@{ $d->allKeys }), the referent passes its
+ *	  registry entry and its views to an heir, a new referent of the
+ *	  same object that the held views keep alive.
  *	- An entry and its referent's live value change together: removing
  *	  an entry sets the referent to -1 in the same step.  So a referent
  *	  whose value is a pointer P is exactly the registry's value for P.
@@ -40,6 +47,7 @@
 #include "VantlePriv.h"
 #include "PerlContext.h"
 #include "PerlMsgSend.h"
+#include "PerlTiedView.h"
 #include "BqOsmo.h"
 #include "KxLock.h"
 #include "KxPointerMap.h"
@@ -202,22 +210,69 @@ IsGenuineReferent(SV *referent)
     return (SvFLAGS(referent) & SVf_PROTECT) != 0;
 }
 
+static int FreeReferent(pTHX_ SV *referent, MAGIC *mg);
+#ifdef USE_ITHREADS
+static int CloneReferentMagic(pTHX_ MAGIC *mg, CLONE_PARAMS *param);
+#else
+#define CloneReferentMagic NULL
+#endif
+
+/* The magic every genuine referent carries: its free hook forgets the
+ * object, and its pointer holds the referent's views (null until the
+ * first dereference).  svt_get, svt_set, svt_len, svt_clear, svt_free,
+ * svt_copy, svt_dup, svt_local: only freeing and cloning matter. */
+static const MGVTBL referentVtbl = {
+    NULL, NULL, NULL, NULL, FreeReferent, NULL, CloneReferentMagic, NULL
+};
+
+static MAGIC *
+AddReferentMagic(pTHX_ SV *referent)
+{
+    MAGIC *mg = sv_magicext(referent, NULL, PERL_MAGIC_ext, &referentVtbl, NULL, 0);
+    mg->mg_flags |= MGf_DUP;
+    return mg;
+}
+
+MAGIC *
+VantlePriv_ReferentMagic(pTHX_ SV *referent, int make)
+{
+    MAGIC *mg = SvTYPE(referent) >= SVt_PVMG
+	? mg_findext(referent, PERL_MAGIC_ext, &referentVtbl) : NULL;
+    if (mg == NULL && make) {
+	mg = AddReferentMagic(aTHX_ referent);
+    }
+    return mg;
+}
+
+/*
+ * MakeReferent --
+ *	Makes a new referent of value, blessed, with its magic, and
+ *	protected read-only, and points holder at it; holder owns the
+ *	referent's one count.  Not registered.
+ */
+static SV *
+MakeReferent(pTHX_ SV *holder, IV value)
+{
+    /* Made a PVMG at once, which blessing would upgrade it to. */
+    SV *referent = newSV_type(SVt_PVMG);
+    SvIV_set(referent, value);
+    SvIOK_on(referent);
+    AddReferentMagic(aTHX_ referent);
+    sv_setrv_noinc(holder, referent);
+    sv_bless(holder, VantlePriv_ObjectStash(aTHX));
+    SvFLAGS(referent) |= SVf_READONLY | SVf_PROTECT;
+    return referent;
+}
+
 /*
  * PointAtNewReferent --
- *	Makes a referent for object, blessed and protected read-only, owned
- *	by sv alone (the nil referent also keeps a count of its own, so it is
- *	never freed), and registers it.
+ *	Makes a referent for object owned by sv alone (the nil referent also
+ *	keeps a count of its own, so it is never freed), and registers it.
  */
 static void
 PointAtNewReferent(pTHX_ SV *sv, id object)
 {
-    /* Made a PVMG at once, which blessing would upgrade it to. */
-    SV *referent = newSV_type(SVt_PVMG);
-    SvIV_set(referent, PTR2IV(object));
-    SvIOK_on(referent);
-    sv_setrv_noinc(sv, referent);
-    sv_bless(sv, VantlePriv_ObjectStash(aTHX));
-    SvFLAGS(referent) |= SVf_READONLY | SVf_PROTECT;
+    SV *referent = MakeReferent(aTHX_ sv, PTR2IV(object));
     if (object == nil) {
 	SvREFCNT_inc_simple_void_NN(referent);
     }
@@ -237,6 +292,70 @@ PointAtNewReferent(pTHX_ SV *sv, id object)
 	Perl_croak_no_mem();
     }
 }
+
+/*
+ * PassToHeir --
+ *	referent, a genuine one, is being freed while Perl code holds one of
+ *	its views: a new referent of the same value takes its place in the
+ *	registry and its views, and the held views keep it alive.  Replacing
+ *	an entry never grows the registry, so this cannot fail.
+ */
+static void
+PassToHeir(pTHX_ SV *referent, VantleHandleViews *views)
+{
+    IV value = __atomic_load_n(&((XPVIV *) SvANY(referent))->xiv_iv, __ATOMIC_RELAXED);
+    SV *holder = newSV(0);
+    SV *heir = MakeReferent(aTHX_ holder, value);
+    if (value != 0 && value != DEALLOCATED_VALUE) {
+	id object = (id) INT2PTR(void *, value);
+	KxSpinGuard guard(&registriesLock);
+	HandleRegistry *registry = OwnRegistry(aTHX);
+	if (registry != NULL && FindReferentLocked(registry, object) == referent) {
+	    KxPointerMapRemove(&registry->referents, object);
+	    KxPointerMapPut(&registry->referents, object, heir);
+	}
+    }
+    VantlePriv_MoveViews(aTHX_ views, referent, heir);
+    VantlePriv_ReferentMagic(aTHX_ heir, 0)->mg_ptr = (char *) views;
+    SvREFCNT_dec_NN(holder);
+}
+
+/*
+ * FreeReferent --
+ *	svt_free of a referent's magic: its last handle is gone.  The object
+ *	is forgotten here (never released), unless Perl code still holds a
+ *	view, which an heir then serves.  Nothing is handed over at global
+ *	destruction, where Perl frees every value, nor from a scalar Perl
+ *	code blessed itself (its views just go).
+ */
+static int
+FreeReferent(pTHX_ SV *referent, MAGIC *mg)
+{
+    VantleHandleViews *views = (VantleHandleViews *) mg->mg_ptr;
+    mg->mg_ptr = NULL;
+    if (views != NULL && PL_phase != PERL_PHASE_DESTRUCT && IsGenuineReferent(referent)
+	    && VantlePriv_ViewsHeld(aTHX_ views)) {
+	PassToHeir(aTHX_ referent, views);
+	return 0;
+    }
+    VantlePriv_ForgetReferent(aTHX_ referent);
+    if (views != NULL) {
+	VantlePriv_FreeViews(aTHX_ views);
+    }
+    return 0;
+}
+
+#ifdef USE_ITHREADS
+/* svt_dup: a referent copied back by a join brings copies of its views. */
+static int
+CloneReferentMagic(pTHX_ MAGIC *mg, CLONE_PARAMS *param)
+{
+    if (mg->mg_ptr != NULL) {
+	mg->mg_ptr = (char *) VantlePriv_CloneViews(aTHX_ (VantleHandleViews *) mg->mg_ptr, param);
+    }
+    return 0;
+}
+#endif
 
 /*
  *----------------------------------------------------------------------

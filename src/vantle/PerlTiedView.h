@@ -23,11 +23,17 @@ extern "C" {
  * to keep it. */
 SV  *VantlePriv_HandleView(pTHX_ SV *referent, svtype type);
 
-/* For Vantle::Object::DESTROY, when the last handle of referent goes:
- * the views that Perl code still holds are handed over to their holders
- * and keep the referent alive.  Answers 1 when that happened (the
- * referent lives on and must stay registered), else 0. */
-int  VantlePriv_HandOverViews(pTHX_ SV *referent);
+/* The views of one referent, which its magic holds (see PerlHandles.mm).
+ * When the referent is freed, its free hook either frees them or, when
+ * Perl code still holds one (VantlePriv_ViewsHeld), moves them to an
+ * heir referent of the same object. */
+typedef struct VantleHandleViews VantleHandleViews;
+int  VantlePriv_ViewsHeld(pTHX_ VantleHandleViews *views);
+void VantlePriv_MoveViews(pTHX_ VantleHandleViews *views, SV *referent, SV *heir);
+void VantlePriv_FreeViews(pTHX_ VantleHandleViews *views);
+#ifdef USE_ITHREADS
+VantleHandleViews *VantlePriv_CloneViews(pTHX_ VantleHandleViews *views, CLONE_PARAMS *param);
+#endif
 
 #ifdef __cplusplus
 }

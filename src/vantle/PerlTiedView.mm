@@ -15,11 +15,13 @@
  *	  of the referent.  The views live as long as the object has handles
  *	  and go with the referent.
  *	- When the last handle goes while Perl code still holds a view
- *	  (my $keys = \@{ $d->allKeys }), Vantle::Object::DESTROY hands the
- *	  view over: its tie object becomes a strong handle, which keeps the
- *	  referent, and the referent's link to the view no longer counts.
- *	  The view then lives as long as its holders, as a Perl container
- *	  does, and the referent goes after it.
+ *	  (my $keys = \@{ $d->allKeys }), the referent's free hook (in
+ *	  PerlHandles.mm) makes an heir, a new referent of the same object,
+ *	  and the views move to it: the held view's tie object, which Perl
+ *	  has just undefined as a weak reference to the freed referent,
+ *	  becomes a strong handle of the heir, and the heir's link to the
+ *	  view does not count.  The view then lives as long as its holders,
+ *	  as a Perl container does, and the heir goes after it.
  *	A view's own ext magic points back at its referent (and holds its
  *	tie object), and whichever of the two is freed first clears the
  *	other's pointer.
@@ -33,32 +35,28 @@
  *	any copied handle does, and is linked to nothing.
  */
 #include "PerlTiedView.h"
+#include "VantlePriv.h"
 
-/* The views of one referent, in its ext magic.  owned[i] says whether
- * the referent holds a reference count on views[i]. */
-typedef struct HandleViews {
+/* The views of one referent, held by the referent's magic.  owned[i]
+ * says whether the referent holds a reference count on views[i]. */
+struct VantleHandleViews {
     SV *views[2];
     unsigned char owned[2];
-} HandleViews;
+};
+typedef VantleHandleViews HandleViews;
 
 enum { SLOT_HASH, SLOT_ARRAY };
 
-static int FreeHandleViews(pTHX_ SV *referent, MAGIC *mg);
 static int ForgetReferent(pTHX_ SV *view, MAGIC *mg);
 
 #ifdef USE_ITHREADS
-static int CloneHandleViews(pTHX_ MAGIC *mg, CLONE_PARAMS *param);
 static int CloneBackLink(pTHX_ MAGIC *mg, CLONE_PARAMS *param);
 #else
-#define CloneHandleViews NULL
 #define CloneBackLink NULL
 #endif
 
 /* svt_get, svt_set, svt_len, svt_clear, svt_free, svt_copy, svt_dup,
  * svt_local: only freeing and cloning matter. */
-static const MGVTBL handleViewsVtbl = {
-    NULL, NULL, NULL, NULL, FreeHandleViews, NULL, CloneHandleViews, NULL
-};
 static const MGVTBL viewVtbl = {
     NULL, NULL, NULL, NULL, ForgetReferent, NULL, CloneBackLink, NULL
 };
@@ -77,15 +75,13 @@ SlotOf(svtype type)
 static HandleViews *
 ViewsOf(pTHX_ SV *referent, int make)
 {
-    MAGIC *mg = SvTYPE(referent) >= SVt_PVMG
-	? mg_findext(referent, PERL_MAGIC_ext, &handleViewsVtbl) : NULL;
-    if (mg != NULL || !make) {
+    MAGIC *mg = VantlePriv_ReferentMagic(aTHX_ referent, make);
+    if (mg == NULL || mg->mg_ptr != NULL || !make) {
 	return mg != NULL ? (HandleViews *) mg->mg_ptr : NULL;
     }
     HandleViews *views;
     Newxz(views, 1, HandleViews);
-    mg = sv_magicext(referent, NULL, PERL_MAGIC_ext, &handleViewsVtbl, (const char *) views, 0);
-    mg->mg_flags |= MGf_DUP;
+    mg->mg_ptr = (char *) views;
     return views;
 }
 
@@ -133,20 +129,16 @@ Unlink(pTHX_ HandleViews *views, int slot)
 }
 
 /*
- * FreeHandleViews --
- *	svt_free of a referent's views record: the referent is being freed,
- *	so the views it owns lose its count (their weak tie objects are
- *	already undefined) and the others forget it.
+ *----------------------------------------------------------------------
+ * VantlePriv_FreeViews --
+ *	The referent that held views is being freed: the views it owns lose
+ *	its count (their weak tie objects are already undefined) and the
+ *	others forget it.
+ *----------------------------------------------------------------------
  */
-static int
-FreeHandleViews(pTHX_ SV *referent, MAGIC *mg)
+void
+VantlePriv_FreeViews(pTHX_ HandleViews *views)
 {
-    PERL_UNUSED_ARG(referent);
-    HandleViews *views = (HandleViews *) mg->mg_ptr;
-    mg->mg_ptr = NULL;
-    if (views == NULL) {
-	return 0;
-    }
     SV *owned[2];
     for (int slot = 0; slot < 2; slot++) {
 	owned[slot] = Unlink(aTHX_ views, slot);
@@ -155,7 +147,6 @@ FreeHandleViews(pTHX_ SV *referent, MAGIC *mg)
     for (int slot = 0; slot < 2; slot++) {
 	SvREFCNT_dec(owned[slot]);
     }
-    return 0;
 }
 
 /*
@@ -182,24 +173,24 @@ ForgetReferent(pTHX_ SV *view, MAGIC *mg)
 
 #ifdef USE_ITHREADS
 /*
- * CloneHandleViews, CloneBackLink --
- *	svt_dup: the magic of a clone points at the clone's values, with a
- *	count on the views its referent owns.
+ *----------------------------------------------------------------------
+ * VantlePriv_CloneViews --
+ *	svt_dup of a referent's magic: the copy's views record points at
+ *	the copies of the views, with a count on those its referent owns.
+ *----------------------------------------------------------------------
  */
-static int
-CloneHandleViews(pTHX_ MAGIC *mg, CLONE_PARAMS *param)
+HandleViews *
+VantlePriv_CloneViews(pTHX_ HandleViews *views, CLONE_PARAMS *param)
 {
-    HandleViews *views = (HandleViews *) mg->mg_ptr;
     HandleViews *copy;
     Newxz(copy, 1, HandleViews);
-    for (int slot = 0; views != NULL && slot < 2; slot++) {
+    for (int slot = 0; slot < 2; slot++) {
 	SV *view = views->views[slot];
 	copy->owned[slot] = views->owned[slot];
 	copy->views[slot] = view == NULL ? NULL
 	    : views->owned[slot] ? sv_dup_inc(view, param) : sv_dup(view, param);
     }
-    mg->mg_ptr = (char *) copy;
-    return 0;
+    return copy;
 }
 
 /*
@@ -293,41 +284,59 @@ VantlePriv_HandleView(pTHX_ SV *referent, svtype type)
 }
 
 /*
+ * HeldView --
+ *	The view of slot when it outlives its referent: owned by it, held by
+ *	something else too, and still tied to the tie object made for it
+ *	(the one its link back holds).  Else null.
+ */
+static SV *
+HeldView(pTHX_ HandleViews *views, int slot)
+{
+    SV *view = views->views[slot];
+    if (view == NULL || !views->owned[slot] || SvREFCNT(view) < 2) {
+	return NULL;
+    }
+    MAGIC *tie = mg_find(view, PERL_MAGIC_tied);
+    MAGIC *back = BackLink(aTHX_ view);
+    if (tie == NULL || back == NULL || tie->mg_obj == NULL || tie->mg_obj != back->mg_obj) {
+	return NULL;
+    }
+    return view;
+}
+
+int
+VantlePriv_ViewsHeld(pTHX_ HandleViews *views)
+{
+    return HeldView(aTHX_ views, SLOT_HASH) != NULL || HeldView(aTHX_ views, SLOT_ARRAY) != NULL;
+}
+
+/*
  *----------------------------------------------------------------------
- * VantlePriv_HandOverViews --
- *	Called when the last handle of referent goes.  Each view the
- *	referent owns that something else still holds gets a strong tie
- *	object, which keeps the referent alive, and the referent stops
- *	counting it.  Answers 1 when a view was handed over.  Nothing is
- *	handed over at global destruction, where Perl frees every object.
+ * VantlePriv_MoveViews --
+ *	referent is being freed and heir takes its place: each held view's
+ *	tie object becomes a strong handle of heir (which keeps heir alive)
+ *	and links back to heir, and views stops counting it; the views that
+ *	nothing else holds go.  The caller hands views to heir's magic.
  *----------------------------------------------------------------------
  */
-int
-VantlePriv_HandOverViews(pTHX_ SV *referent)
+void
+VantlePriv_MoveViews(pTHX_ HandleViews *views, SV *referent, SV *heir)
 {
-    if (PL_phase == PERL_PHASE_DESTRUCT) {
-	return 0;
-    }
-    HandleViews *views = ViewsOf(aTHX_ referent, 0);
-    if (views == NULL) {
-	return 0;
-    }
-    int kept = 0;
+    PERL_UNUSED_ARG(referent);
+    SV *dropped[2] = { NULL, NULL };
     for (int slot = 0; slot < 2; slot++) {
-	SV *view = views->views[slot];
-	if (view == NULL || !views->owned[slot] || SvREFCNT(view) < 2) {
+	SV *view = HeldView(aTHX_ views, slot);
+	if (view == NULL) {
+	    dropped[slot] = Unlink(aTHX_ views, slot);
 	    continue;
 	}
-	SV *tie = TieObjectOf(aTHX_ view, referent);
-	if (tie == NULL) {
-	    continue;
-	}
-	if (SvWEAKREF(tie)) {
-	    sv_rvunweaken(tie);
-	}
+	MAGIC *back = BackLink(aTHX_ view);
+	sv_setrv_inc(back->mg_obj, heir);
+	back->mg_ptr = (char *) heir;
 	views->owned[slot] = 0;
 	SvREFCNT_dec_NN(view);
-	kept = 1;
     }
-    return kept;
+    for (int slot = 0; slot < 2; slot++) {
+	SvREFCNT_dec(dropped[slot]);
+    }
 }

@@ -168,12 +168,15 @@ XS_INTERNAL(XS_Vantle__object_is_bad)
 /*
  *----------------------------------------------------------------------
  * Vantle::Object::DESTROY --
- *	Perl calls it when a handle referent is about to be freed: the last
- *	handle of its object is gone, so the object is unregistered.  It is
- *	never released.  Dealloc'ed and nil handles have nothing to forget;
- *	neither has a value that is no handle.  A view of the handle that
- *	Perl code still holds keeps the referent, which then stays
- *	registered.
+ *	Unregisters the object of a handle in this interpreter (its handles
+ *	then read as deallocated).  It is never released.  Dealloc'ed and
+ *	nil handles have nothing to forget; neither has a value that is no
+ *	handle.
+ *
+ *	Perl does not call it when a handle referent is freed: the sub is
+ *	flagged constant (see RegisterSubs), and the free hook of the
+ *	referent's magic forgets the object then (PerlHandles.mm).  It
+ *	answers explicit calls.
  *----------------------------------------------------------------------
  */
 XS_INTERNAL(XS_Vantle__Object__DESTROY)
@@ -184,7 +187,7 @@ XS_INTERNAL(XS_Vantle__Object__DESTROY)
 	croak("Usage: Vantle::Object::DESTROY(obj)");
     }
     SV *referent = VantlePriv_HandleReferent(aTHX_ ST(0));
-    if (referent != NULL && !VantlePriv_HandOverViews(aTHX_ referent)) {
+    if (referent != NULL) {
 	VantlePriv_ForgetReferent(aTHX_ referent);
     }
     XSRETURN_EMPTY;
@@ -207,6 +210,14 @@ RegisterSubs(pTHX)
     for (size_t i = 0; i < sizeof moduleSubs / sizeof moduleSubs[0]; i++) {
 	newXS(moduleSubs[i].name, moduleSubs[i].fn, "Vantle");
     }
+    /* Perl calls no destructor that is flagged constant ("a constant
+     * subroutine can have no side effects"), and a destructor call costs
+     * a sub call inside an eval, more than the rest of a message that
+     * answers a fresh handle: freed handles are seen by their referent's
+     * magic instead.  The flag changes nothing else for an XS sub that
+     * keeps no constant (nothing is inlined; explicit calls run it). */
+    CV *destructor = get_cv("Vantle::Object::DESTROY", 0);
+    CvCONST_on(destructor);
     VantlePriv_BootControl(aTHX);
     VantlePriv_BootConvert(aTHX);
     VantlePriv_BootPool(aTHX);

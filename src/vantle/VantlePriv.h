@@ -33,8 +33,8 @@ struct VantleContext;
 void VantlePriv_HandleRegistryInit(pTHX_ struct VantleContext *context);
 void VantlePriv_HandleRegistryEnd(pTHX_ struct VantleContext *context);
 /* Forgets the object of a handle referent in the running interpreter
- * only, marking the referent as deallocated: what DESTROY does when the
- * last handle goes.  A referent that is not its object's registered one
+ * only, marking the referent as deallocated: what the referent's free
+ * hook does when the last handle goes.  A referent that is not its object's registered one
  * (a scalar Perl code blessed itself), nil and dead ones change nothing.
  * Vantle_UnregisterObject forgets an object in every interpreter. */
 void VantlePriv_ForgetReferent(pTHX_ SV *referent);
@@ -60,6 +60,10 @@ HV  *VantlePriv_ObjectStash(pTHX);
 /* The referent of sv when sv is a handle (a reference to a referent
  * blessed into Vantle::Object), else null.  No magic is run. */
 SV  *VantlePriv_HandleReferent(pTHX_ SV *sv);
+/* The magic of a handle referent (whose pointer holds the referent's
+ * views); when it has none (a scalar Perl code blessed itself), a new
+ * one if make is set, else null. */
+MAGIC *VantlePriv_ReferentMagic(pTHX_ SV *referent, int make);
 /* When sv is a genuine handle of the running interpreter whose object is
  * live (or nil), stores the object and answers 1; otherwise answers 0,
  * leaving the reason to the full conversions.  Runs no magic. */
