@@ -15,15 +15,30 @@
 #include "BqOsmoError.h"
 #include "Glisk.h"
 #include "KxPlatform.h"
+#include "KxThreadStorage.h"
 
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-/* The message of the latest unrecognised selector on this thread.  It is
+/* The message of the latest unrecognised selector on each thread.  It is
  * reused: the raise copies the text before anything can change it. */
-static __thread Tcl_DString unrecognizedText;
-static __thread int unrecognizedTextReady;
+typedef struct UnrecognizedText {
+    int ready;
+    Tcl_DString text;
+} UnrecognizedText;
+
+static void
+FreeUnrecognizedText(void *block)
+{
+    UnrecognizedText *unrecognized = (UnrecognizedText *) block;
+    if (unrecognized->ready) {
+	Tcl_DStringFree(&unrecognized->text);
+    }
+}
+
+static KxThreadStorage unrecognizedTexts =
+    KX_THREAD_STORAGE_INITIALIZER(sizeof(UnrecognizedText), FreeUnrecognizedText);
 
 static const char *
 SelectorName(SEL selector)
@@ -43,17 +58,21 @@ static void __attribute__((noreturn))
 RaiseUnrecognized(id object, SEL selector, const char *instanceWord, const char *classWord,
 	int period)
 {
-    if (!unrecognizedTextReady) {
-	Tcl_DStringInit(&unrecognizedText);
-	unrecognizedTextReady = 1;
+    UnrecognizedText *unrecognized = (UnrecognizedText *) KxThreadStorageGet(&unrecognizedTexts);
+    if (unrecognized == NULL) {
+	_KxRaiseError(BQ_OSMO_DOESNOTRECOGNIZE_ERROR, "does not respond (out of memory)", NULL);
+    }
+    if (!unrecognized->ready) {
+	Tcl_DStringInit(&unrecognized->text);
+	unrecognized->ready = 1;
     }
     int isInstance = object == nil || !class_isMetaClass(object_getClass(object));
-    Tcl_DStringSetLength(&unrecognizedText, 0);
-    BqTcl_DStringPrintf(&unrecognizedText, period ? "%s %s does not respond to %s."
-						   : "%s %s does not respond to %s",
+    Tcl_DStringSetLength(&unrecognized->text, 0);
+    BqTcl_DStringPrintf(&unrecognized->text, period ? "%s %s does not respond to %s."
+						     : "%s %s does not respond to %s",
 	    isInstance ? instanceWord : classWord, Glisk_RegisterObject(object),
 	    SelectorName(selector));
-    const char *text = Tcl_DStringValue(&unrecognizedText);
+    const char *text = Tcl_DStringValue(&unrecognized->text);
     BqOsmo_GetLogErrorFunction()("%s\n", text);
     if (BQ_CONTROL(use_ns_exceptions)) {
 	KxRaiseCodedException(BQ_OSMO_DOESNOTRECOGNIZE_NS, BQ_OSMO_DOESNOTRECOGNIZE_NAME, text);

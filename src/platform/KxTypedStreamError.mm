@@ -6,17 +6,25 @@
  *	own code range, so the message of a typed-stream error must outlive
  *	the raise by itself: it is formatted into one of a few rotating
  *	buffers, which stays valid until that many more errors were raised
- *	on the same thread: each thread has buffers of its own, so the
- *	rotation needs no lock.
+ *	on the same thread: each thread has buffers of its own (made at its
+ *	first error), so the rotation needs no lock.
  */
 #include "KxTypedStreamPriv.h"
 #include "KxError.h"
+#include "KxThreadStorage.h"
 
 #include <stdarg.h>
 #include <stdio.h>
 
 #define MESSAGE_SLOTS	8
 #define MESSAGE_SIZE	512
+
+typedef struct MessageRing {
+    int next;
+    char messages[MESSAGE_SLOTS][MESSAGE_SIZE];
+} MessageRing;
+
+static KxThreadStorage messageRings = KX_THREAD_STORAGE_INITIALIZER(sizeof(MessageRing), NULL);
 
 static const char *const errorNames[] = {
     "TYPEDSTREAM_CALLER_ERROR",
@@ -47,17 +55,19 @@ TS_getExceptionName(int code)
  *----------------------------------------------------------------------
  * KxTSRaise --
  *	Formats the message into the next rotating buffer (cut to its size)
- *	and raises code with it as data1.  Does not return.
+ *	and raises code with it as data1.  Without memory for the buffers,
+ *	the error is raised with the format as its message.  Does not return.
  *----------------------------------------------------------------------
  */
 void
 KxTSRaise(int code, const char *format, ...)
 {
-    static __thread char messages[MESSAGE_SLOTS][MESSAGE_SIZE];
-    static __thread int next;
-
-    char *message = messages[next];
-    next = (next + 1) % MESSAGE_SLOTS;
+    MessageRing *ring = (MessageRing *) KxThreadStorageGet(&messageRings);
+    if (ring == NULL) {
+	_KxRaiseError(code, format, NULL);
+    }
+    char *message = ring->messages[ring->next];
+    ring->next = (ring->next + 1) % MESSAGE_SLOTS;
 
     va_list args;
     va_start(args, format);
