@@ -31,6 +31,11 @@ sub ratio_line {
 }
 
 package Plain { sub new { bless {}, shift } sub f { 1 } }
+package ConstantHash { sub TIEHASH { bless {}, shift } sub FETCH { 1 } }
+package HashHolder {
+    use overload '%{}' => sub { $_[0][0] }, fallback => 1;
+    sub new { bless [$_[1]], $_[0] }
+}
 
 sub best_of {
     my ($code) = @_;
@@ -84,6 +89,8 @@ my @rows = (
 	NSMutableArray->array for 1 .. $N;
 	$pool->release;
     }) ],
+    # A fresh Perl object per call, for comparison.
+    [ 'Plain->new (Perl object)', best_of(sub { Plain->new for 1 .. $N }) ],
     # Objects that were made long before they reach Perl: the validity
     # check no longer finds them in its cache of fresh objects.
     [ 'Vantle::pl of old objects (each)', do {
@@ -107,6 +114,14 @@ my @rows = (
 	    $value = $view_dict->{k} for 1 .. $N;
 	    $pool->release;
 	}) } ],
+    # What Perl itself charges for the same read through a tied hash
+    # reached by a %{} overload, with a FETCH that does nothing: the
+    # floor under the view read above.
+    [ 'Perl tied hash read (floor)', do {
+	tie my %tied, 'ConstantHash';
+	my $holder = HashHolder->new(\%tied);
+	my $value;
+	best_of(sub { $value = $holder->{k} for 1 .. $N }) } ],
     # A format method: the format is read and its value passed as C
     # passes a variadic argument.
     [ 'NSString->stringWithFormat_', best_of(sub {
