@@ -245,6 +245,12 @@ Glisk_UnregisterObject(id object)
     if (object == nil) {
 	return;
     }
+    /* Most programs name no instance, and this runs at every
+     * deallocation: with no named instance there is nothing to find, and
+     * no lock is taken.  (An object is not named while it is freed.) */
+    if (__atomic_load_n(&byObject.numEntries, __ATOMIC_RELAXED) == 0) {
+	return;
+    }
     KxLockGuard guard(&symtabLock);
     if (!symtabReady) {
 	return;

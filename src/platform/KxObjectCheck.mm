@@ -273,7 +273,10 @@ KxInspectPointer(const void *pointer)
      * (its metaclass) below, which refreshes the set: most pointers are
      * instances, and must not each cost a walk of the class list. */
     if (IsKnownClass(pointer, 0)) {
-	return KxPointerObject;	/* classes are never freed */
+	/* Classes are never freed, so the cache may answer for them too,
+	 * without the set's lock on the next message to the class. */
+	KxObjectCheckRemember(pointer);
+	return KxPointerObject;
     }
     uintptr_t classWord;
     if (!KxReadWord(pointer, &classWord)) {
