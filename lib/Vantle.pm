@@ -488,8 +488,12 @@ selector with its colons dropped and each following keyword capitalised
 (C<setObjectForKey>) to the selectors of the runtime that have that form
 and take that many arguments.  The map is filled from every method of
 every class and protocol whenever a name is not found in it and the
-receiver does not answer the selector formed from the name.  When
-several selectors fit, Perl warns
+receiver does not answer the selector formed from the name.  A name
+that no selector has with that many arguments is remembered and not
+looked for again until the runtime gains classes or methods: a class
+registered, a shared object with classes or categories loaded, or a
+change noted by the code that made it (C<BqOsmo_NoteRuntimeChange> in
+the library's C interface).  When several selectors fit, Perl warns
 C<ambiguous selectors for "name(n)": "a:" vs "b:"> and one of them is
 used.  Sends through the map are slower: it is consulted on every send.
 

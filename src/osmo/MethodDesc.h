@@ -77,6 +77,11 @@ BqMethodSignature *BqMethod_SignatureRecordForString(const char *types, Tcl_DStr
  * a message appended to errors when they cannot be completed. */
 BqMethodSignature *BqMethod_SignatureRecordForSignature(NSMethodSignature *signature,
 		Tcl_DString *errors);
+/* The whole type string a method signature object of GNUstep's own holds
+ * (owned by the object); null for nil, for no method signature, and for a
+ * signature class that reports its types itself.  Cheap: no allocation,
+ * no walk of method lists. */
+const char *BqMethod_SignatureText(NSMethodSignature *signature);
 /* Appends the completed types of a method signature object to result;
  * 0, or 1 with a message in result. */
 int  BqMethod_SignatureForSignature(NSMethodSignature *signature, Tcl_DString *result);

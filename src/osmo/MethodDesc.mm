@@ -363,10 +363,23 @@ BqMethod_SignatureForString(const char *types)
     return record != NULL ? record->types : NULL;
 }
 
+/*
+ * SignatureClass --
+ *	NSMethodSignature, looked up once: on this runtime every [Foo class]
+ *	looks the class up by its name, and the message send asks on every
+ *	forwarded message.
+ */
+static Class
+SignatureClass(void)
+{
+    static Class signatureClass = [NSMethodSignature class];
+    return signatureClass;
+}
+
 static int
 IsMethodSignature(id object)
 {
-    Class wanted = [NSMethodSignature class];
+    Class wanted = SignatureClass();
     for (Class cls = object_getClass(object); cls != Nil; cls = class_getSuperclass(cls)) {
 	if (cls == wanted) {
 	    return 1;
@@ -390,17 +403,19 @@ IsMethodSignature(id object)
 /*
  *----------------------------------------------------------------------
  * SameMethodAsBase --
- *	Whether cls answers selector with the implementation
- *	NSMethodSignature itself has (which must exist).
+ *	Whether cls, a kind of NSMethodSignature, answers selector with the
+ *	implementation NSMethodSignature itself has (which must exist).  The
+ *	implementations come from the dispatch tables, not from a walk of
+ *	every method list of the class and its superclasses.
  *----------------------------------------------------------------------
  */
 static int
 SameMethodAsBase(Class cls, SEL selector)
 {
-    Method base = class_getInstanceMethod([NSMethodSignature class], selector);
-    Method own = class_getInstanceMethod(cls, selector);
-    return base != NULL && own != NULL
-	    && method_getImplementation(own) == method_getImplementation(base);
+    Class base = SignatureClass();
+    return class_respondsToSelector(base, selector)
+	    && class_getMethodImplementation(cls, selector)
+		    == class_getMethodImplementation(base, selector);
 }
 
 /*
@@ -456,6 +471,26 @@ AppendSignatureTypes(NSMethodSignature *signature, Tcl_DString *types, Tcl_DStri
 	return 1;
     }
     return 0;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * BqMethod_SignatureText --
+ *	The whole type string of a method signature object of GNUstep's
+ *	own, as it holds it (its offsets included): null for nil, for an
+ *	object that is no method signature, and for a signature class that
+ *	reports its types through accessors of its own.  The text belongs to
+ *	the signature object.
+ *----------------------------------------------------------------------
+ */
+const char *
+BqMethod_SignatureText(NSMethodSignature *signature)
+{
+    if (signature == nil || !IsMethodSignature(signature)
+	    || !HasGNUstepTypeAccessors(signature)) {
+	return NULL;
+    }
+    return [signature methodType];
 }
 
 /*

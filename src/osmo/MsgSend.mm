@@ -10,6 +10,15 @@
  *	signature record carries the prepared libffi call (CallPlan), the
  *	frame lives on the stack, and nothing is allocated.
  *
+ *	Forwarded messages (no method; the receiver answers a signature and
+ *	forwards) are kept in the process-wide forwarding cache
+ *	(ForwardingCache.h): while the class still has no method for the
+ *	selector (a dispatch-table question, which a method added since, to
+ *	the class or a superclass, answers yes) and the runtime generation
+ *	is the one they were kept in, a send reuses the signature record and
+ *	what -isProxy said, once the receiver's signature says what it said
+ *	before (or without asking, for a class declared to answer alike).
+ *
  *	Threads: each thread has a method cache of its own (made on its first
  *	send, freed when it ends), so the hot path takes no lock and never
  *	sees an entry another thread is writing.  The signature records and
@@ -24,7 +33,9 @@
 #include "FormatArgs.h"
 #include "Glisk.h"
 #include "KxPlatform.h"
+#include "ForwardingCache.h"
 #include "MethodDesc.h"
+#include "RuntimeChange.h"
 #include "TypeEncoding.h"
 
 #include <alloca.h>
@@ -107,6 +118,11 @@ typedef struct Send {
     int isFormat;		/* the method takes a format and its values */
     int fromCache;		/* isProxy and isFormat came from the method cache */
     int fromRespondsTest;	/* the method was only known to be answered */
+    int isForwarded;		/* the receiver forwards; its signature is used */
+    const char *answer;		/* the text of that signature (the signature
+				 * object's), or null when it has none of
+				 * GNUstep's */
+    unsigned generation;	/* the runtime's before the method was sought */
     BqOsmoMethodDescription made;	/* a description made by the send */
     BqOsmoMethodDescription *method;
     BqMethodSignature *signature;
@@ -353,6 +369,89 @@ Fail(Tcl_DString *errors, const char *first, ...)
     return 1;
 }
 
+/* ---------------------------------------------------------------------
+ * Forwarded messages
+ * ------------------------------------------------------------------ */
+
+/*
+ *----------------------------------------------------------------------
+ * KnownForwarding --
+ *	Whether the forwarding cache holds the send's (class, selector),
+ *	kept in the send's generation, and the class still has no method
+ *	for the selector (class_respondsToSelector reads the dispatch table,
+ *	which a method added since, to the class or a superclass, has
+ *	entered); *known then holds what was kept.  A pair whose class has
+ *	gained a method is forgotten.
+ *----------------------------------------------------------------------
+ */
+static int
+KnownForwarding(Send *send, BqForwardedMessage *known)
+{
+    Class cls = send->receiverClass;
+    if (!BqForwarding_Find(cls, send->selector, send->generation, known)) {
+	return 0;
+    }
+    if (class_respondsToSelector(cls, send->selector)) {
+	BqForwarding_ForgetPair(cls, send->selector);
+	return 0;
+    }
+    return 1;
+}
+
+/* Whether a receiver's signature object says what the kept one said. */
+static int
+SameAnswer(const BqForwardedMessage *known, NSMethodSignature *signature)
+{
+    const char *text = BqMethod_SignatureText(signature);
+    return text != NULL && known->answer != NULL && strcmp(text, known->answer) == 0;
+}
+
+/* The send goes on with what the cache kept: no record is built and
+ * -isProxy is not asked. */
+static void
+UseForwarding(Send *send, const BqForwardedMessage *known)
+{
+    send->made.selector = send->selector;
+    send->made.types = known->signature->types;
+    send->made.implementation = NULL;
+    send->method = &send->made;
+    send->signature = known->signature;
+    send->isProxy = known->isProxy;
+    send->isFormat = known->isFormat;
+    send->isForwarded = 1;
+    send->fromCache = 1;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * RememberForwarding --
+ *	Keeps what a forwarded send learned for the next send to its class,
+ *	under the generation read before the method was sought.  A signature
+ *	object without a text of GNUstep's cannot be compared with the next
+ *	receiver's, so it is kept only for a class that answers alike for
+ *	every instance.
+ *----------------------------------------------------------------------
+ */
+static void
+RememberForwarding(Send *send)
+{
+    int classWide = BqForwarding_IsClassWide(send->receiverClass);
+    if (send->answer == NULL && !classWide) {
+	return;
+    }
+    BqForwardedMessage message;
+    message.signature = send->signature;
+    message.answer = classWide ? NULL : KxUniqueString(send->answer);
+    message.generation = send->generation;
+    message.isProxy = (char) send->isProxy;
+    message.isFormat = (char) send->isFormat;
+    BqForwarding_Remember(send->receiverClass, send->selector, &message);
+}
+
+/*
+ * A forwarded message: the record of the receiver's signature object,
+ * and the object's text for the cache.
+ */
 static int
 DescribeFromSignatureObject(Send *send, NSMethodSignature *signature, Tcl_DString *errors)
 {
@@ -365,12 +464,19 @@ DescribeFromSignatureObject(Send *send, NSMethodSignature *signature, Tcl_DStrin
     send->made.implementation = NULL;
     send->method = &send->made;
     send->signature = record;
+    send->isForwarded = 1;
+    send->answer = BqMethod_SignatureText(signature);
     return 0;
 }
 
 /*
- * An ordinary message: the class's method, the signature the receiver
- * gives for forwarding, or a plain "responds" answer.
+ *----------------------------------------------------------------------
+ * FindMethodForMessage --
+ *	An ordinary message: the class's method, the signature the receiver
+ *	gives for forwarding (reused from the forwarding cache when it says
+ *	what it said before, or not asked for at all from a class that
+ *	answers alike), or a plain "responds" answer.
+ *----------------------------------------------------------------------
  */
 static int
 FindMethodForMessage(Send *send, Tcl_DString *errors)
@@ -379,13 +485,22 @@ FindMethodForMessage(Send *send, Tcl_DString *errors)
 	return 0;
     }
     Class cls = send->receiverClass;
-    Method method = class_getInstanceMethod(cls, send->selector);
-    if (method != NULL) {
-	send->made.selector = send->selector;
-	send->made.types = method_getTypeEncoding(method);
-	send->made.implementation = NULL;
-	send->method = &send->made;
+    send->generation = BqOsmo_RuntimeGeneration();
+    BqForwardedMessage known;
+    int isKnown = KnownForwarding(send, &known);
+    if (isKnown && known.answer == NULL) {
+	UseForwarding(send, &known);
 	return 0;
+    }
+    if (!isKnown) {
+	Method method = class_getInstanceMethod(cls, send->selector);
+	if (method != NULL) {
+	    send->made.selector = send->selector;
+	    send->made.types = method_getTypeEncoding(method);
+	    send->made.implementation = NULL;
+	    send->method = &send->made;
+	    return 0;
+	}
     }
 
     Question q = { send->object, @selector(methodSignatureForSelector:), send->selector, { nil } };
@@ -402,6 +517,10 @@ FindMethodForMessage(Send *send, Tcl_DString *errors)
 	    return Fail(errors, class_isMetaClass((Class) send->object) ? "metaclass " : "class ",
 		    Glisk_LookupObject(send->object), " does not respond to ",
 		    SelectorName(send->selector), " (no method signature)", (char *) NULL);
+	}
+	if (isKnown && SameAnswer(&known, (NSMethodSignature *) q.answer.object)) {
+	    UseForwarding(send, &known);
+	    return 0;
 	}
 	return DescribeFromSignatureObject(send, (NSMethodSignature *) q.answer.object, errors);
     }
@@ -906,6 +1025,8 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	if (found != NULL) {
 	    RememberMethod(&send, found);
 	}
+    } else if (send.isForwarded && !send.fromCache) {
+	RememberForwarding(&send);
     }
     int named = plan->numberOfArguments;
     if (argc != named && !(send.isFormat && argc > named)) {

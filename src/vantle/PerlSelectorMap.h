@@ -35,8 +35,10 @@ void VantlePriv_CollectSelectors(void);
 SEL  VantlePriv_QuickFindSelector(const char *perlName, int nargs);
 
 /* The quick lookup; failing that, the formed selector when the receiver
- * responds to it; failing that, the quick lookup after a full collection.
- * cls is not consulted. */
+ * responds to it; failing that, the quick lookup after a full collection,
+ * unless a collection already missed perlName with nargs arguments and
+ * the runtime has neither more classes nor a noted change since
+ * (RuntimeChange.h).  cls is not consulted. */
 SEL  VantlePriv_FindSelector(id receiver, Class cls, const char *formedName,
 		const char *perlName, int nargs);
 

@@ -8,6 +8,16 @@
  *	One map serves every interpreter of the process; it grows whenever a
  *	lookup misses, so it is read and changed under its lock.  Nothing
  *	that can reach Perl (a warning may die) runs while the lock is held.
+ *
+ *	A lookup that misses walks every method of every class and protocol
+ *	(some milliseconds).  A name that still misses after the walk can
+ *	only be found once the runtime has more methods, so it is remembered
+ *	(with its number of arguments) and not walked for again while the
+ *	runtime has as many classes as at the walk and no change was noted
+ *	(RuntimeChange.h).  The remembered names have a lock of their own and
+ *	are forgotten all at once, when the runtime changes or when there are
+ *	MAX_MISSES of them, so a program that sends ever new unknown names
+ *	does not grow the process.
  */
 #import <Foundation/Foundation.h>
 
@@ -18,6 +28,7 @@
 #include "Protocol.h"
 #include "PerlCTypes.h"
 #include "TypeEncoding.h"
+#include "RuntimeChange.h"
 #include "KxLock.h"
 
 #include <ctype.h>
@@ -162,6 +173,81 @@ VantlePriv_CollectSelectors(void)
     Progress("done.\n");
 }
 
+/* Perl names no selector had: name -> a mask of argument counts (bit
+ * nargs + 1, -1 standing for any count), as of the generation and the
+ * class count of the walk that missed. */
+#define MAX_MISSES 1024
+#define MAX_MISS_ARGS 62
+
+KX_MUTEX_DEFINE(missesLock);
+static Tcl_HashTable misses;
+static int missesReady;
+static unsigned missesGeneration;
+static int missesClassCount;
+
+/* Empties the remembered misses and dates them (missesLock held). */
+static void
+ResetMissesLocked(unsigned generation, int classCount)
+{
+    if (missesReady) {
+	Tcl_DeleteHashTable(&misses);
+    }
+    Tcl_InitHashTable(&misses, TCL_STRING_KEYS);
+    missesReady = 1;
+    missesGeneration = generation;
+    missesClassCount = classCount;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * IsKnownMiss --
+ *	Whether a walk of every class and protocol found no selector of
+ *	perlName with nargs arguments, and the runtime has had no classes
+ *	registered nor changes noted since.
+ *----------------------------------------------------------------------
+ */
+static int
+IsKnownMiss(const char *perlName, int nargs)
+{
+    if (nargs + 1 > MAX_MISS_ARGS) {
+	return 0;
+    }
+    unsigned generation = BqOsmo_RuntimeGeneration();
+    int classCount = KxClassCount();
+    KxLockGuard guard(&missesLock);
+    if (!missesReady || missesGeneration != generation || missesClassCount != classCount) {
+	return 0;
+    }
+    Tcl_HashEntry *entry = Tcl_FindHashEntry(&misses, perlName);
+    uintptr_t mask = entry != NULL ? (uintptr_t) Tcl_GetHashValue(entry) : 0;
+    return (mask & ((uintptr_t) 1 << (nargs + 1))) != 0;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * RememberMiss --
+ *	Records that a walk begun under generation and classCount found no
+ *	selector of perlName with nargs arguments.  Misses remembered under
+ *	another generation or class count are forgotten first.
+ *----------------------------------------------------------------------
+ */
+static void
+RememberMiss(const char *perlName, int nargs, unsigned generation, int classCount)
+{
+    if (nargs + 1 > MAX_MISS_ARGS) {
+	return;
+    }
+    KxLockGuard guard(&missesLock);
+    if (!missesReady || missesGeneration != generation || missesClassCount != classCount
+	    || misses.numEntries >= MAX_MISSES) {
+	ResetMissesLocked(generation, classCount);
+    }
+    int isNew;
+    Tcl_HashEntry *entry = Tcl_CreateHashEntry(&misses, perlName, &isNew);
+    uintptr_t mask = isNew ? 0 : (uintptr_t) Tcl_GetHashValue(entry);
+    Tcl_SetHashValue(entry, (ClientData) (mask | ((uintptr_t) 1 << (nargs + 1))));
+}
+
 static int
 CountColons(const char *name)
 {
@@ -244,8 +330,19 @@ VantlePriv_FindSelector(id receiver, Class, const char *formedName, const char *
 	    return (SEL) question[2];
 	}
     }
+    if (perlName == NULL || IsKnownMiss(perlName, nargs)) {
+	return NULL;
+    }
+    /* Dated before the walk: a class registered during it makes the
+     * miss out of date at once. */
+    unsigned generation = BqOsmo_RuntimeGeneration();
+    int classCount = KxClassCount();
     VantlePriv_CollectSelectors();
-    return VantlePriv_QuickFindSelector(perlName, nargs);
+    found = VantlePriv_QuickFindSelector(perlName, nargs);
+    if (found == NULL) {
+	RememberMiss(perlName, nargs, generation, classCount);
+    }
+    return found;
 }
 
 /* Notifications the binding's type table keeps for definitions made

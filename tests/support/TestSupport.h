@@ -11,4 +11,7 @@
 /* Registers Vantle::TestSupport::test_classes. */
 void TestSupport_BootClasses(pTHX);
 
+/* Registers Vantle::TestSupport::add_class and add_method. */
+void TestSupport_BootRuntime(pTHX);
+
 #endif /* TEST_SUPPORT_H */

@@ -8,7 +8,8 @@
  *	innermost one opened this way, deallocating every object that only
  *	the pool kept alive.  Vantle::TestSupport::module_directory reaches
  *	Vantle_ModuleDirectory; test_classes (TestSupportClasses.mm) makes
- *	the test classes.
+ *	the test classes; add_class and add_method (TestSupportRuntime.mm)
+ *	change the runtime's classes.
  */
 #import <Foundation/Foundation.h>
 
@@ -125,5 +126,6 @@ XS_EXTERNAL(boot_Vantle__TestSupport)
     newXS("Vantle::TestSupport::module_directory", XS_Vantle__TestSupport__module_directory,
 	    __FILE__);
     TestSupport_BootClasses(aTHX);
+    TestSupport_BootRuntime(aTHX);
     Perl_xs_boot_epilog(aTHX_ ax);
 }
