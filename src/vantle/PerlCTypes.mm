@@ -216,7 +216,7 @@ IntegerFromC(void *, Tcl_DString *errors, void *ivalue, void *cstorage, int,
     uint64_t raw = 0;
     memcpy(&raw, cstorage, (size_t) width);
     uint64_t value = CutToType(code, raw);
-    if (IsSignedCode(code)) {
+    if (IsSignedCode(code) || value <= (uint64_t) IV_MAX) {
 	sv_setiv(sv, (IV) (int64_t) value);
     } else {
 	sv_setuv(sv, (UV) value);

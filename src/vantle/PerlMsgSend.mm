@@ -411,7 +411,10 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     for (int i = 0; i < n; i++) {
 	argv[i + 2] = ST(argStart + i);
     }
-    SV *result = sv_newmortal();
+    /* Made an integer scalar at once: most results are integers or
+     * handles (references), which then need no upgrade; others upgrade
+     * as from undef. */
+    SV *result = newSV_type_mortal(SVt_IV);
     KxSuper superRecord = { receiver, startClass };
     int trace = BQ_CONTROL(message_trace);
     if (trace) {
