@@ -407,6 +407,16 @@ TEST_F(VantleInterpTest, ResultsAreValuesOfTheirOwnInEitherContext)
     [evaluated free];
     EXPECT_EQ("kept", Take([interp eval: "$shared" errorCode: &code]));
 
+    /* An XS sub may answer an argument itself rather than a copy. */
+    BqVantleAV *args = [interp eval: "require List::Util; (sub { 1 }, 'argument')" errorCode: &code];
+    BqVantleSV *found = [interp call: (BqVantleVar *) @"List::Util::first" args: args
+			  errorCode: &code listContext: NO];
+    EXPECT_EQ("argument", std::string([found stringValue]));
+    [found setStringValue: "changed"];
+    [found free];
+    EXPECT_EQ("argument", Take([args fetchVarAtIndex: 1]));
+    [args free];
+
     EXPECT_EQ("list", Take([interp call: (BqVantleVar *) @"main::context" args: nil
 			       errorCode: &code listContext: YES]));
     EXPECT_EQ("scalar", Take([interp call: (BqVantleVar *) @"main::context" args: nil
