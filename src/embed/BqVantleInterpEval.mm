@@ -516,15 +516,25 @@ SubToCall(pTHX_ BqVantleInterp *interp, const GivenSub *given)
     return sv_2mortal(newSVpvn_flags(given->name, given->length, SVf_UTF8));
 }
 
-/* The plain array of an argument wrapper; null with *refusal when args
- * is anything else (nil is no arguments, and no refusal). */
+/*
+ * ArgumentsOf --
+ *	The plain array of an argument wrapper; null with *refusal when args
+ *	is anything else (nil is no arguments, and no refusal).  A wrapper
+ *	of this interpreter's value is read as it is; one of another
+ *	interpreter is read through the check that raises when that
+ *	interpreter was destroyed.
+ */
 static AV *
 ArgumentsOf(pTHX_ id args, const char **refusal)
 {
     if (args == nil) {
 	return NULL;
     }
-    SV *value = VantlePriv_IsWrapper(args) ? VantlePriv_VarValue((BqVantleVar *) args) : NULL;
+    SV *value = NULL;
+    if (VantlePriv_IsWrapper(args)) {
+	value = VantlePriv_VarPerl((BqVantleVar *) args) == aTHX
+	    ? VantlePriv_VarSV((BqVantleVar *) args) : VantlePriv_VarValue((BqVantleVar *) args);
+    }
     if (value == NULL || SvTYPE(value) != SVt_PVAV || SvRMAGICAL(value)) {
 	*refusal = "the arguments are no plain array";
 	return NULL;

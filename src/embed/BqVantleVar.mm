@@ -307,14 +307,16 @@ GiveUp(BqVantleVar *var)
  *	The root's free, one release, done here for the wrapper classes
  *	themselves (one message fewer for each result host code gives up);
  *	a subclass, which may have release or dealloc of its own, is sent
- *	release.
+ *	release.  The caller's reference is the last one when there is no
+ *	other to count down: nobody else can take one at the same time.
  */
 - (id) free
 {
     Class cls = object_getClass(self);
     if (cls != VantlePriv_SVClass && cls != VantlePriv_AVClass) {
 	[self release];
-    } else if (NSDecrementExtraRefCountWasZero(self) && !GiveUp(self)) {
+    } else if ((NSExtraRefCount(self) == 0 || NSDecrementExtraRefCountWasZero(self))
+	    && !GiveUp(self)) {
 	[self dealloc];
     }
     return nil;
