@@ -1,7 +1,7 @@
 # The interpreter object ($Vantle::interp) used from Perl: calling subs by
-# name, refusing what is no sub, the bound on Perl calling Objective-C
-# calling Perl again, interpreters that Perl code makes, and the objects
-# of the interpreters of threads.
+# name, handles of results given up, refusing what is no sub, the bound on
+# Perl calling Objective-C calling Perl again, interpreters that Perl code
+# makes, and the objects of the interpreters of threads.
 use strict;
 use warnings;
 use Config;
@@ -61,6 +61,21 @@ subtest 'a sub is called by its name' => sub {
     $result->free;
     $args->free;
     Vantle::Ptr::free($code);
+};
+
+# Results are given up as fast as they are made; a handle of one given up
+# reads as deallocated, also once the next result is made.
+subtest 'a handle of a result given up is dead' => sub {
+    my $result = $interp->eval_errorCode_('41', undef);
+    my $handle = $result;
+    $result->free;
+    my $next = $interp->eval_errorCode_('42', undef);
+    ok(!$handle, 'the handle is false');
+    like(Vantle::object_is_bad($handle), qr/Dealloc'ed object/, 'and names why');
+    ok(!eval { $handle->intValue; 1 }, 'a message to it croaks');
+    like($@, qr/Dealloc'ed object/, 'saying so');
+    is($next->intValue, 42, 'the next result is its own');
+    $next->free;
 };
 
 subtest 'objects of other kinds are refused, not sent messages' => sub {

@@ -3,10 +3,12 @@
  *
  *	The interpreter object seen from a host program: its one object per
  *	interpreter, every evaluation form with values, empty results and
- *	errors, compiling and calling, variables, publishing objects, the
+ *	errors, compiling and calling, subs called by name whatever Perl
+ *	did to the name, results of their own in either context, $@, the
+ *	deallocation of results given up, variables, publishing objects, the
  *	ownership of result values, the Perl stacks after failures, the bound
  *	on calls nested between Perl and Objective-C, and interpreter objects
- *	that make interpreters of their own.
+ *	that make interpreters of their own (and keep their subs apart).
  */
 #import <Foundation/Foundation.h>
 
@@ -26,7 +28,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -314,6 +318,185 @@ TEST_F(VantleInterpTest, ASubIsCalledByAWrapperOrAName)
     }));
     EXPECT_EQ("BqVantleInterp: the arguments are no plain array\n", Take(result));
     [args free];
+}
+
+/*
+ * The interpreter object finds a sub it calls by name again without
+ * looking the name up: whatever Perl code did to the name in between,
+ * the call reaches the sub that has the name now, or fails as a call by
+ * name fails.
+ */
+TEST_F(VantleInterpTest, ASubCalledByNameIsTheOneThatHasTheNameNow)
+{
+    int code = -1;
+    auto byName = [&](NSString *name) {
+	code = -1;
+	return Take([interp call: (BqVantleVar *) name args: nil errorCode: &code
+		      listContext: NO]);
+    };
+    [[interp eval: "sub main::kept { 'first' }" errorCode: NULL] free];
+    EXPECT_EQ("first", byName(@"main::kept"));
+    EXPECT_EQ("first", byName(@"main::kept"));
+
+    [[interp eval: "no warnings; *main::kept = sub { 'assigned' }" errorCode: NULL] free];
+    EXPECT_EQ("assigned", byName(@"main::kept")) << "a glob assignment";
+    [[interp eval: "no warnings; eval 'sub main::kept { q{redefined} }'" errorCode: NULL] free];
+    EXPECT_EQ("redefined", byName(@"main::kept")) << "a redefinition";
+    BqVantleSV *name = [[BqVantleSV alloc] init];
+    [name setStringValue: "main::kept"];
+    EXPECT_EQ("redefined", Take([interp call: name args: nil errorCode: &code listContext: NO]))
+	<< "a wrapper of the name";
+
+    [[interp eval: "delete $main::{kept}" errorCode: NULL] free];
+    EXPECT_EQ(0, byName(@"main::kept").find("Undefined subroutine &main::kept called"))
+	<< "a deleted glob";
+    EXPECT_EQ(1, code);
+    EXPECT_EQ(0, Take([interp call: name args: nil errorCode: &code listContext: NO])
+		     .find("Undefined subroutine &main::kept called"));
+    [[interp eval: "sub main::kept { 'new glob' }" errorCode: NULL] free];
+    EXPECT_EQ("new glob", byName(@"main::kept"));
+    EXPECT_EQ(0, code);
+    [[interp eval: "undef &main::kept" errorCode: NULL] free];
+    EXPECT_EQ(0, byName(@"main::kept").find("Undefined subroutine &main::kept called"));
+    [name free];
+
+    [[interp eval: "sub Kept::Inner::sub { 'inner' }" errorCode: NULL] free];
+    EXPECT_EQ("inner", byName(@"Kept::Inner::sub"));
+    [[interp eval: "delete $Kept::{'Inner::'}" errorCode: NULL] free];
+    EXPECT_EQ(0, byName(@"Kept::Inner::sub").find("Undefined subroutine &Kept::Inner::sub called"))
+	<< "a deleted package";
+
+    /* A name without a package is looked up in the package of the code
+     * that calls, as Perl looks it up. */
+    [[interp eval: "sub Elsewhere::who { 'elsewhere' } sub main::who { 'main' }" errorCode: NULL]
+	free];
+    const char *fromElsewhere =
+	"package Elsewhere;"
+	" my $r = $Vantle::interp->call_args_errorCode_listContext_('who', undef, undef, 0);"
+	" my $text = $r->stringValue; $r->free; $text";
+    for (int round = 0; round < 2; round++) {
+	EXPECT_EQ("main", byName(@"who"));
+	EXPECT_EQ("elsewhere", Take([interp eval: fromElsewhere errorCode: &code]));
+    }
+}
+
+/*
+ * A result is the value the sub or the text answered in the context
+ * asked for, of its own: changing it changes nothing in Perl.
+ */
+TEST_F(VantleInterpTest, ResultsAreValuesOfTheirOwnInEitherContext)
+{
+    [[interp eval: "our $shared = 'kept';"
+		   " sub main::shared { $shared } sub main::twice { ($shared, $shared) }"
+		   " sub main::context { wantarray ? 'list' : 'scalar' }"
+		   errorCode: NULL] free];
+    int code = -1;
+    BqVantleSV *one = [interp call: (BqVantleVar *) @"main::shared" args: nil errorCode: &code
+			listContext: NO];
+    EXPECT_EQ(1, [one refCount]);
+    [one setStringValue: "changed"];
+    [one free];
+    BqVantleAV *two = [interp call: (BqVantleVar *) @"main::twice" args: nil errorCode: &code
+			listContext: YES];
+    BqVantleSV *first = [two fetchVarAtIndex: 0];
+    [first setStringValue: "changed"];
+    [first free];
+    EXPECT_EQ("changed,kept", Elements(two));
+    BqVantleSV *evaluated = [interp eval: "$shared" errorCode: &code listContext: NO];
+    [evaluated setStringValue: "changed"];
+    [evaluated free];
+    EXPECT_EQ("kept", Take([interp eval: "$shared" errorCode: &code]));
+
+    /* An XS sub may answer an argument itself rather than a copy. */
+    BqVantleAV *args = [interp eval: "require List::Util; (sub { 1 }, 'argument')" errorCode: &code];
+    BqVantleSV *found = [interp call: (BqVantleVar *) @"List::Util::first" args: args
+			  errorCode: &code listContext: NO];
+    EXPECT_EQ("argument", std::string([found stringValue]));
+    [found setStringValue: "changed"];
+    [found free];
+    EXPECT_EQ("argument", Take([args fetchVarAtIndex: 1]));
+    [args free];
+
+    EXPECT_EQ("list", Take([interp call: (BqVantleVar *) @"main::context" args: nil
+			       errorCode: &code listContext: YES]));
+    EXPECT_EQ("scalar", Take([interp call: (BqVantleVar *) @"main::context" args: nil
+				 errorCode: &code listContext: NO]));
+    EXPECT_EQ("list", Take([interp eval: "wantarray ? 'list' : 'scalar'" errorCode: &code
+			   listContext: YES]));
+    EXPECT_EQ("scalar", Take([interp eval: "wantarray ? 'list' : 'scalar'" errorCode: &code
+			     listContext: NO]));
+    EXPECT_EQ("3", Take([interp eval: "my @a = (1, 2, 3); @a" errorCode: &code listContext: NO]));
+}
+
+/*
+ * $@ after an evaluation is what Perl's own eval leaves: the error after
+ * a failure (an error object as it was thrown), empty after a success,
+ * also for Perl code that evaluates through the interpreter object.
+ */
+TEST_F(VantleInterpTest, DollarAtIsWhatPerlsEvalLeaves)
+{
+    int code = -1;
+    EXPECT_EQ(0, Take([interp eval: "die 'x'" errorCode: &code]).find("x at (eval "));
+    EXPECT_EQ(0, Take([interp getVar: "$@"]).find("x at (eval "));
+    EXPECT_EQ("2", Take([interp eval: "1 + 1" errorCode: &code]));
+    EXPECT_EQ(0, code);
+    EXPECT_EQ("", Take([interp getVar: "$@"]));
+
+    BqVantleSV *thrown = [interp eval: "die { code => 7 }" errorCode: &code];
+    EXPECT_EQ(1, code);
+    BqVantleHV *object = [thrown referenceValue];
+    ASSERT_TRUE([object isKindOfClass: [BqVantleHV class]]);
+    EXPECT_EQ("7", Take([object fetchKey: "code"]));
+    [object free];
+    [thrown free];
+
+    const char *nested =
+	"eval { die qq{outer\\n} };"
+	" my $r = $Vantle::interp->eval_errorCode_('die qq{inner\\n}', undef);"
+	" my $failed = $@; $r->free;"
+	" $r = $Vantle::interp->eval_errorCode_('3', undef);"
+	" my $succeeded = $@; my $value = $r->intValue; $r->free;"
+	" qq{$failed|$succeeded|$value}";
+    EXPECT_EQ("inner\n||3", Take([interp eval: nested errorCode: &code]));
+    EXPECT_EQ(0, code);
+}
+
+/* What a deallocation observer saw. */
+static std::vector<id> deallocated;
+
+static void
+NoteDeallocation(id object)
+{
+    deallocated.push_back(object);
+}
+
+/*
+ * Results are made and given up all the time; whatever the interpreter
+ * object does to make that cheap, a result given up is deallocated for
+ * everyone who watches objects: observers hear of it, its name is gone,
+ * and the next result is a new object with a reference count of one.
+ */
+TEST_F(VantleInterpTest, AResultGivenUpIsDeallocatedForObservers)
+{
+    int code = -1;
+    deallocated.clear();
+    BqOsmo_RegisterUnregister(NoteDeallocation);
+    BqVantleSV *first = [interp eval: "41" errorCode: &code];
+    std::string name = Glisk_RegisterObject(first);
+    [first free];
+    BqOsmo_RegisterUnregisterRemove(NoteDeallocation);
+    EXPECT_NE(deallocated.end(), std::find(deallocated.begin(), deallocated.end(), first));
+    EXPECT_EQ(nil, Glisk_LookupObjectName(name.c_str()));
+
+    BqVantleSV *second = [interp eval: "42" errorCode: &code];
+    EXPECT_EQ(nullptr, Glisk_LookupObject(second)) << "a name carried over";
+    EXPECT_EQ(42, [second intValue]);
+    EXPECT_EQ(1U, [second retainCount]);
+    EXPECT_EQ(1, [second refCount]);
+    [second retain];
+    [second free];
+    EXPECT_EQ(42, [second intValue]) << "a result retained elsewhere lives on";
+    [second release];
 }
 
 /*
@@ -707,6 +890,43 @@ UseTwoInTurn(Checks &c)
 TEST(OwnInterpreterTest, TwoInterpretersWorkInTurn)
 {
     EXPECT_IN_FRESH_PROCESS(UseTwoInTurn);
+}
+
+/* The text of what name answers in perl, called by name and evaluated. */
+static std::string
+CallSame(Checks &c, BqVantleInterp *perl)
+{
+    std::string called = c.Text([perl call: (BqVantleVar *) @"main::same" args: nil
+				errorCode: NULL listContext: NO]);
+    std::string evaluated = c.Text([perl eval: "same()" errorCode: NULL]);
+    return called == evaluated ? called : called + " but " + evaluated;
+}
+
+static void
+KeepSubsApart(Checks &c)
+{
+    BqVantleInterp *first = [[BqVantleInterp alloc] init];
+    BqVantleInterp *second = [[BqVantleInterp alloc] init];
+    [[first eval: "sub same { 'first' }" errorCode: NULL] free];
+    [[second eval: "sub same { 'second' }" errorCode: NULL] free];
+    for (int round = 0; round < 3; round++) {
+	c.Expect(CallSame(c, first) == "first", "first's sub");
+	c.Expect(CallSame(c, second) == "second", "second's sub");
+    }
+    [first release];
+    BqVantleInterp *third = [[BqVantleInterp alloc] init];
+    [[third eval: "sub same { 'third' }" errorCode: NULL] free];
+    for (int round = 0; round < 3; round++) {
+	c.Expect(CallSame(c, third) == "third", "an interpreter made later has its own sub");
+	c.Expect(CallSame(c, second) == "second", "second's sub after first went");
+    }
+    [third release];
+    [second release];
+}
+
+TEST(OwnInterpreterTest, InterpretersKeepTheirSubsApart)
+{
+    EXPECT_IN_FRESH_PROCESS(KeepSubsApart);
 }
 
 static void

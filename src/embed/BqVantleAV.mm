@@ -26,6 +26,11 @@ static __thread int arrayDescriptionReady;
 
 @implementation BqVantleAV
 
++ (void) load
+{
+    VantlePriv_AVClass = self;
+}
+
 /* The array, or null when the value is none. */
 - (AV *) _array
 {
@@ -80,7 +85,7 @@ static __thread int arrayDescriptionReady;
 	    }
 	}
     });
-    return [BqVantleVar _varOwningSV: element];
+    return VantlePriv_WrapOwned(aTHX_ element);
 }
 
 /*
@@ -131,7 +136,8 @@ static __thread int arrayDescriptionReady;
  */
 - (id) _wrapRemoved: (SV *)element
 {
-    return [BqVantleVar _varOwningSV: element];
+    BQCPERL_dTHX;
+    return VantlePriv_WrapOwned(aTHX_ element);
 }
 
 - (id) pop

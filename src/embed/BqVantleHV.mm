@@ -27,6 +27,11 @@ static __thread int hashDescriptionReady;
 
 @implementation BqVantleHV
 
++ (void) load
+{
+    VantlePriv_HVClass = self;
+}
+
 - (HV *) _hash
 {
     SV *value = [self _value];
@@ -87,7 +92,7 @@ static __thread int hashDescriptionReady;
 	    value = SvREFCNT_inc_simple_NN(*slot);
 	}
     });
-    return [BqVantleVar _varOwningSV: value];
+    return VantlePriv_WrapOwned(aTHX_ value);
 }
 
 - (void) iterInit
@@ -140,7 +145,7 @@ static __thread int hashDescriptionReady;
     VantlePriv_OnValue(aTHX_ (SV *) hv, "iterValue", [&] {
 	value = SvREFCNT_inc(hv_iterval(hv, entry));
     });
-    return [BqVantleVar _varOwningSV: value];
+    return VantlePriv_WrapOwned(aTHX_ value);
 }
 
 - (void) clear

@@ -86,6 +86,11 @@
     id _interactor;		/* attached for one evaluation; not retained */
     void *_reserved;		/* what the object keeps about an interpreter
 				 * of its own; null for one it was given */
+    void *_calls;		/* the subs it calls (BqVantleInterpCallsPriv.h);
+				 * null until the first call */
+    void *_wrappers;		/* wrappers kept for reuse
+				 * (BqVantleWrapperPoolPriv.h); null until
+				 * the first is kept */
 }
 
 /*

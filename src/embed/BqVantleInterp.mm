@@ -43,6 +43,21 @@
  * under its lock. */
 KX_MUTEX_DEFINE(interpListLock);
 static List *interpList;
+
+/* Counts the objects that left the list (changed under its lock, read
+ * atomically): what a thread found live is checked anew after a change.
+ * Each thread remembers the last interpreter it found live, since every
+ * use of a wrapper of another interpreter than the current one, and
+ * every wrapper's dealloc, asks. */
+static unsigned long interpListDepartures;
+
+typedef struct KnownLive {
+    PerlInterpreter *perl;
+    BqVantleInterp *object;	/* perl's, in the list (not retained) */
+    unsigned long departures;	/* interpListDepartures when it was found */
+} KnownLive;
+
+static __thread KnownLive knownLive;
 static id defaultInterp;
 static id defaultInteractor;
 
@@ -96,10 +111,57 @@ VantlePriv_MakeCurrent(PerlInterpreter *perl)
     }
 }
 
+/*
+ * FindObject --
+ *	The object of token in the list, or nil; the caller holds the
+ *	list's lock.
+ */
+static BqVantleInterp *
+FindObject(void *token)
+{
+    unsigned count = [interpList count];
+    for (unsigned i = 0; i < count; i++) {
+	BqVantleInterp *candidate = [interpList objectAt: i];
+	if ([candidate perlInterpreter] == token) {
+	    return candidate;
+	}
+    }
+    return nil;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * VantlePriv_LiveInterpObject --
+ *	The object in the list that stands for perl, or nil.  The thread's
+ *	last answer for the same interpreter holds while no object has left
+ *	the list since; otherwise the list is searched under its lock.
+ *----------------------------------------------------------------------
+ */
+BqVantleInterp *
+VantlePriv_LiveInterpObject(PerlInterpreter *perl)
+{
+    if (perl == NULL) {
+	return nil;
+    }
+    KnownLive *known = &knownLive;
+    if (known->perl == perl
+	    && known->departures == __atomic_load_n(&interpListDepartures, __ATOMIC_ACQUIRE)) {
+	return known->object;
+    }
+    KxLockGuard guard(&interpListLock);
+    BqVantleInterp *object = FindObject(perl);
+    if (object != nil) {
+	known->perl = perl;
+	known->object = object;
+	known->departures = interpListDepartures;
+    }
+    return object;
+}
+
 int
 VantlePriv_IsLiveInterpreter(PerlInterpreter *perl)
 {
-    return perl != NULL && [BqVantleInterp findObjectForPerlInterpreter: perl] != nil;
+    return VantlePriv_LiveInterpObject(perl) != nil;
 }
 
 /* PL_op is set from the start of perl_run, or of a call into Perl, until
@@ -112,8 +174,14 @@ VantlePriv_IsRunning(PerlInterpreter *perl)
     return VantlePriv_IsLiveInterpreter(perl) && PL_op != NULL;
 }
 
-VantlePriv_CurrentScope::VantlePriv_CurrentScope(PerlInterpreter *perl, const char *doing)
-    : restore(NULL)
+/*
+ * VantlePriv_CurrentScope::Switch --
+ *	Makes perl current for the scope when it is not: raises for a
+ *	missing or destroyed interpreter, and notes the running interpreter
+ *	to restore.
+ */
+void
+VantlePriv_CurrentScope::Switch(PerlInterpreter *perl, const char *doing)
 {
     PerlInterpreter *current = _bqcperl_interp;
     if (perl == NULL || (perl != current && !VantlePriv_IsLiveInterpreter(perl))) {
@@ -125,13 +193,6 @@ VantlePriv_CurrentScope::VantlePriv_CurrentScope(PerlInterpreter *perl, const ch
 	restore = current;
     }
     VantlePriv_MakeCurrent(perl);
-}
-
-VantlePriv_CurrentScope::~VantlePriv_CurrentScope()
-{
-    if (restore != NULL) {
-	VantlePriv_MakeCurrent(restore);
-    }
 }
 
 /*
@@ -429,14 +490,7 @@ MakeInterpObject(pTHX)
 + (id) findObjectForPerlInterpreter: (void *)token
 {
     KxLockGuard guard(&interpListLock);
-    unsigned count = [interpList count];
-    for (unsigned i = 0; i < count; i++) {
-	BqVantleInterp *candidate = [interpList objectAt: i];
-	if ([candidate perlInterpreter] == token) {
-	    return candidate;
-	}
-    }
-    return nil;
+    return FindObject(token);
 }
 
 + (void) _xsInit
@@ -496,10 +550,12 @@ MakeInterpObject(pTHX)
     if (_reserved != NULL) {
 	return;
     }
+    VantlePriv_CallsRelease((PerlInterpreter *) _perlInterpreter, (VantleInterpCalls *) _calls);
     if (defaultInterp == self) {
 	defaultInterp = nil;
     }
     [self _removeInterp];
+    [self _freeWrappers];
     _perlInterpreter = NULL;
     [self release];
 }
@@ -611,9 +667,13 @@ MakeInterpObject(pTHX)
     [self _perlDestruct];
     [self _perlFree];
     [self _removeInterp];
+    [self _freeWrappers];
     if (own) {
 	VantlePriv_MakeCurrent(VantlePriv_IsLiveInterpreter(previous) ? previous : NULL);
     }
+    /* The interpreter is gone: its globs went with it, uncounted. */
+    VantlePriv_CallsFree((VantleInterpCalls *) _calls);
+    _calls = NULL;
     [super dealloc];
 }
 
@@ -653,20 +713,67 @@ MakeInterpObject(pTHX)
 }
 
 /*
- * _freeTopTemporaries --
+ * VantlePriv_FreeTopTemporaries, _freeTopTemporaries --
  *	In an interpreter of the object's own, at the host's top level (no
  *	Perl code running, no scope of the host's open), frees the
  *	temporaries left there: the values of wrappers given up since the
  *	last call.  A host that opens a scope of its own frees them itself.
  */
-- (void) _freeTopTemporaries
+void
+VantlePriv_FreeTopTemporaries(BqVantleInterp *interp)
 {
-    OwnPerl *own = (OwnPerl *) _reserved;
-    PerlInterpreter *my_perl = (PerlInterpreter *) _perlInterpreter;
+    OwnPerl *own = (OwnPerl *) interp->_reserved;
+    PerlInterpreter *my_perl = (PerlInterpreter *) interp->_perlInterpreter;
     if (own != NULL && PL_op == NULL && PL_scopestack_ix == own->topScope
 	    && PL_tmps_floor == own->topFloor && PL_tmps_ix > PL_tmps_floor) {
 	FREETMPS;
     }
+}
+
+- (void) _freeTopTemporaries
+{
+    VantlePriv_FreeTopTemporaries(self);
+}
+
+/*
+ * VantlePriv_InterpCalls --
+ *	The object's table of the subs it calls, made on first use; null
+ *	once the table gave up its globs, and when it cannot be made.
+ */
+VantleInterpCalls *
+VantlePriv_InterpCalls(BqVantleInterp *interp)
+{
+    VantleInterpCalls *calls = (VantleInterpCalls *) interp->_calls;
+    if (calls == NULL) {
+	calls = VantlePriv_CallsNew();
+	interp->_calls = calls;
+    }
+    return calls != NULL && !calls->released ? calls : NULL;
+}
+
+/*
+ * VantlePriv_InterpWrappers --
+ *	The object's pool of wrappers kept for reuse, made on first use;
+ *	null when it cannot be made.  Asked only of an object in the list.
+ */
+VantleWrapperPool *
+VantlePriv_InterpWrappers(BqVantleInterp *interp)
+{
+    if (interp->_wrappers == NULL) {
+	interp->_wrappers = VantlePriv_PoolNew();
+    }
+    return (VantleWrapperPool *) interp->_wrappers;
+}
+
+/*
+ * _freeWrappers --
+ *	Frees the wrappers kept for reuse, once the receiver has left the
+ *	list: no wrapper is retired into its pool any more.
+ */
+- (void) _freeWrappers
+{
+    VantlePriv_PoolFree((VantleWrapperPool *) _wrappers);
+    _wrappers = NULL;
 }
 
 /*
@@ -735,13 +842,15 @@ MakeInterpObject(pTHX)
 }
 
 /* Destroys an interpreter of the receiver's own (END blocks run, every
- * value is freed); does nothing for one it was given. */
+ * value is freed); does nothing for one it was given.  The table of subs
+ * gives up its globs first and keeps none while END blocks call. */
 - (void) _perlDestruct
 {
     if (_reserved == NULL || _perlInterpreter == NULL) {
 	return;
     }
     PerlInterpreter *my_perl = [self _makeCurrent];
+    VantlePriv_CallsRelease(my_perl, (VantleInterpCalls *) _calls);
     perl_destruct(my_perl);
 }
 
@@ -774,7 +883,9 @@ MakeInterpObject(pTHX)
 - (void) _removeInterp
 {
     KxLockGuard guard(&interpListLock);
-    [interpList removeObject: self];
+    if ([interpList removeObject: self] != nil) {
+	__atomic_add_fetch(&interpListDepartures, 1, __ATOMIC_RELEASE);
+    }
 }
 
 - (BOOL) linkObjectAt: (id *)address asVariableName: (const char *)name readOnly: (BOOL)readOnly

@@ -1,9 +1,12 @@
 /*
  * BqVantleInterpEval.mm --
  *
- *	Evaluation by the interpreter object: Perl text (through the Perl sub
- *	Vantle::EVAL), Perl files (through Vantle::SOURCE), compilation into
- *	an anonymous sub, and calls of subs with arguments.
+ *	Evaluation by the interpreter object: Perl text (by the eval of the
+ *	Perl sub Vantle::Eval::text), Perl files (through Vantle::SOURCE),
+ *	compilation into an anonymous sub, and calls of subs with
+ *	arguments.  Those subs, and subs called by name, are found through
+ *	the object's table of the subs it calls (BqVantleInterpCallsPriv.h)
+ *	rather than by a lookup per call.
  *
  *	Every call runs with G_EVAL in a scope of its own, and leaves the
  *	Perl stacks as it found them whether it succeeded or not.  The result
@@ -11,7 +14,8 @@
  *	- failure: error code 1 and a wrapper of a copy of $@ (nil without an
  *	  error code); the mortal forms raise "Perl Error" instead;
  *	- success: nil for no value, a wrapper of a copy of one value, a
- *	  BqVantleAV of copies of several, in order;
+ *	  BqVantleAV of copies of several, in order (a returned temporary
+ *	  that nothing else holds is taken over rather than copied);
  *	- the wrap forms (eval2:, evalFile2:) always answer an array: [undef,
  *	  values...] on success, [error text] on failure.
  *
@@ -53,101 +57,155 @@ ErrorIsSet(pTHX)
 }
 
 /*
- * NewResult --
- *	The wrapper of the count values on top of the stack: nil for none,
- *	a copy of one, an array of copies of several.  Copies are made
- *	without magic, so no Perl code runs here.
+ * TakeValue --
+ *	A value of the caller's own that equals value: value itself when
+ *	it is a plain temporary that only the temporaries stack holds (the
+ *	usual return value, which FREETMPS would free next; not a weak
+ *	reference, which a copy makes strong), else a copy made without
+ *	magic, so no Perl code runs here.  A value taken once
+ *	is held twice, so a second place on the stack gets a copy.
  */
-static id
-NewResult(pTHX_ SV **top, I32 count)
+static SV *
+TakeValue(pTHX_ SV *value)
+{
+    const U32 kept = SVs_GMG | SVs_SMG | SVs_RMG | SVf_READONLY | SVf_PROTECT | SVs_OBJECT;
+    if (SvTEMP(value) && SvREFCNT(value) == 1 && SvTYPE(value) <= SVt_PVMG
+	    && (SvFLAGS(value) & kept) == 0 && !(SvROK(value) && SvWEAKREF(value))) {
+	return SvREFCNT_inc_simple_NN(value);
+    }
+    return newSVsv_nomg(value);
+}
+
+/*
+ * TakeResult --
+ *	The count values on top of the stack as a value the caller owns:
+ *	null for none, a scalar for one, an array for several (see
+ *	TakeValue).
+ */
+static SV *
+TakeResult(pTHX_ SV **top, I32 count)
 {
     if (count == 0) {
-	return nil;
+	return NULL;
     }
     if (count == 1) {
-	return [BqVantleVar _varOwningSV: newSVsv_nomg(*top)];
+	return TakeValue(aTHX_ *top);
     }
     AV *values = newAV();
     av_extend(values, count - 1);
     for (I32 i = 0; i < count; i++) {
-	av_push(values, newSVsv_nomg(top[i - count + 1]));
+	av_push(values, TakeValue(aTHX_ top[i - count + 1]));
     }
-    return [BqVantleVar _varOwningSV: (SV *) values];
+    return (SV *) values;
+}
+
+/*
+ * OpenTemporaries, CloseTemporaries --
+ *	The temporaries of one call: Open raises their floor to the top of
+ *	the temporaries stack, as SAVETMPS does, and answers the floor it
+ *	replaced; Close frees those made since and restores that floor.
+ *	Unlike SAVETMPS in a scope of its own, nothing goes on the save
+ *	stack: nothing between the two leaves the C frame, as every call
+ *	into Perl made there is trapped.
+ */
+static SSize_t
+OpenTemporaries(pTHX)
+{
+    SSize_t floor = PL_tmps_floor;
+    PL_tmps_floor = PL_tmps_ix;
+    return floor;
+}
+
+static void
+CloseTemporaries(pTHX_ SSize_t floor)
+{
+    FREETMPS;
+    PL_tmps_floor = floor;
 }
 
 /*
  *----------------------------------------------------------------------
  * FinishCall --
- *	Steps after a call made with G_EVAL inside ENTER/SAVETMPS: reads
- *	$@, makes the result (the error's copy when wanted), pops the count
- *	returned values and closes the scope.  *failed tells whether $@ was
- *	true.
+ *	Steps after a call made with G_EVAL between OpenTemporaries, which
+ *	answered floor, and CloseTemporaries: reads $@, takes the result
+ *	(the values, or a copy of $@ when keepError after a failure), pops
+ *	the count returned values and closes the temporaries.  *failed
+ *	tells whether $@ was true.  The caller owns the result (null for
+ *	none).
  *----------------------------------------------------------------------
  */
-static id
-FinishCall(pTHX_ I32 count, BOOL keepError, int *failed)
+static SV *
+FinishCall(pTHX_ I32 count, BOOL keepError, SSize_t floor, int *failed)
 {
     dSP;
-    id result = nil;
+    SV *result = NULL;
     *failed = ErrorIsSet(aTHX);
     if (*failed) {
 	if (keepError) {
-	    result = [BqVantleVar _varOwningSV: newSVsv_nomg(ERRSV)];
+	    result = newSVsv_nomg(ERRSV);
 	}
     } else {
-	result = NewResult(aTHX_ SP, count);
+	result = TakeResult(aTHX_ SP, count);
     }
     SP -= count;
     PUTBACK;
-    FREETMPS;
-    LEAVE;
+    CloseTemporaries(aTHX_ floor);
     return result;
 }
 
 /*
- * Reshape --
- *	The wrap shape of a result: [error] after a failure, [undef,
- *	values...] after success.  Consumes result.
+ * Shape --
+ *	The wrap shape of a result of count values (consumed): [error] after
+ *	a failure, [undef, values...] after success, the undef being a hole
+ *	as av_unshift leaves it.  A single value that never had one (a copy
+ *	of undef) is left out, as it has no wrapper.
  */
-static id
-Reshape(id result, int failed)
+static SV *
+Shape(pTHX_ SV *result, I32 count, int failed)
 {
-    if ([result isAV] && !failed) {
-	[result unshift: 1];
+    if (!failed && count > 1) {
+	av_unshift((AV *) result, 1);
 	return result;
     }
-    BqVantleAV *shaped = [[BqVantleAV alloc] init];
-    if (result != nil) {
-	[shaped push: result];
-	[result free];
+    AV *shaped = newAV();
+    if (result != NULL && SvTYPE(result) != SVt_NULL) {
+	av_push(shaped, result);
+    } else {
+	SvREFCNT_dec(result);
     }
     if (!failed) {
-	[shaped unshift: 1];
+	av_unshift(shaped, 1);
     }
-    return shaped;
+    return (SV *) shaped;
 }
 
 /*
  *----------------------------------------------------------------------
  * Conclude --
- *	Reports a finished call as the evaluation asks: sets the error code,
- *	raises for the mortal forms (the Perl frame is closed by now), and
- *	reshapes for the wrap forms.
+ *	Reports a finished call of interp as the evaluation asks: sets the
+ *	error code, raises for the mortal forms (the Perl frame is closed
+ *	by now), shapes for the wrap forms, and answers the wrapper of the
+ *	result (consumed; nil for none).  This is the one Objective-C
+ *	object a call makes.
  *----------------------------------------------------------------------
  */
 static id
-Conclude(pTHX_ const Evaluation *how, id result, int failed)
+Conclude(BqVantleInterp *interp, pTHX_ const Evaluation *how, SV *result, I32 count,
+	int failed)
 {
     if (failed) {
 	if (how->mode == FAILURE_RAISED) {
-	    [result free];
+	    SvREFCNT_dec(result);
 	    VantlePriv_RaisePerlError(aTHX_ how->doing);
 	}
 	if (how->errorCode != NULL) {
 	    *how->errorCode = 1;
 	}
     }
-    return how->wrap ? Reshape(result, failed) : result;
+    if (how->wrap) {
+	result = Shape(aTHX_ result, count, failed);
+    }
+    return VantlePriv_WrapResult(interp, aTHX_ result);
 }
 
 /* Whether the error's copy is part of the result. */
@@ -166,46 +224,82 @@ KeepsError(const Evaluation *how)
  *----------------------------------------------------------------------
  */
 static id
-Refuse(pTHX_ const Evaluation *how, const char *message)
+Refuse(BqVantleInterp *interp, pTHX_ const Evaluation *how, const char *message)
 {
     sv_setpvf(ERRSV, "BqVantleInterp: %s\n", message);
-    id result = KeepsError(how) ? [BqVantleVar _varOwningSV: newSVsv_nomg(ERRSV)] : nil;
-    return Conclude(aTHX_ how, result, 1);
+    SV *result = KeepsError(how) ? newSVsv_nomg(ERRSV) : NULL;
+    return Conclude(interp, aTHX_ how, result, 0, 1);
+}
+
+/* How the interpreter object evaluates. */
+typedef enum Evaluator {
+    EVALUATE_TEXT,		/* Perl text */
+    EVALUATE_FILE		/* a Perl file, through Vantle::SOURCE */
+} Evaluator;
+
+/*
+ *----------------------------------------------------------------------
+ * EvaluatorCall --
+ *	Calls the Perl sub that evaluates the one argument pushed as the
+ *	evaluator says, with flags (the context and G_EVAL); answers the
+ *	count of values.  Text goes straight to Vantle::Eval::text, whose
+ *	eval traps every error of the text and leaves it in $@: the call
+ *	keeps $@ as that eval left it (G_KEEPERR) instead of clearing it.
+ *	Should that sub not be defined, Vantle::EVAL evaluates, throwing the
+ *	error on.  Files go to Vantle::SOURCE.  The subs are found through
+ *	the object's table.
+ *----------------------------------------------------------------------
+ */
+static I32
+EvaluatorCall(pTHX_ BqVantleInterp *interp, Evaluator evaluator, I32 flags)
+{
+    VantleInterpCalls *calls = VantlePriv_InterpCalls(interp);
+    if (evaluator == EVALUATE_FILE) {
+	CV *source = VantlePriv_CallsFixed(aTHX_ calls, calls != NULL ? &calls->source : NULL,
+		"Vantle::SOURCE");
+	return source != NULL ? call_sv((SV *) source, flags) : call_pv("Vantle::SOURCE", flags);
+    }
+    CV *text = VantlePriv_CallsFixed(aTHX_ calls, calls != NULL ? &calls->text : NULL,
+	    "Vantle::Eval::text");
+    if (text != NULL && CvROOT(text) != NULL) {
+	return call_sv((SV *) text, flags | G_KEEPERR);
+    }
+    return call_pv("Vantle::EVAL", flags);
 }
 
 /*
  *----------------------------------------------------------------------
  * Evaluate --
- *	The evaluation core: calls the Perl sub subName with a copy of text
- *	as its one argument, under G_EVAL, in the evaluation's context, and
- *	concludes.
+ *	The evaluation core: calls the evaluator's Perl sub with a copy of
+ *	text as its one argument, under G_EVAL, in the evaluation's context,
+ *	and concludes.
  *----------------------------------------------------------------------
  */
 static id
-Evaluate(BqVantleInterp *interp, const char *subName, const char *text, const Evaluation *how)
+Evaluate(BqVantleInterp *interp, PerlInterpreter *perl, Evaluator evaluator, const char *text,
+	const Evaluation *how)
 {
     if (how->errorCode != NULL) {
 	*how->errorCode = 0;
     }
-    VANTLE_dCURRENT((PerlInterpreter *) [interp perlInterpreter], how->doing);
+    VANTLE_dCURRENT(perl, how->doing);
     if (text == NULL) {
-	return Refuse(aTHX_ how, "no Perl text given");
+	return Refuse(interp, aTHX_ how, "no Perl text given");
     }
-    [interp _freeTopTemporaries];
+    VantlePriv_FreeTopTemporaries(interp);
     if (!VantlePriv_EnterPerl()) {
-	return Refuse(aTHX_ how, VANTLE_NESTING_TOO_DEEP);
+	return Refuse(interp, aTHX_ how, VANTLE_NESTING_TOO_DEEP);
     }
     dSP;
-    ENTER;
-    SAVETMPS;
+    SSize_t floor = OpenTemporaries(aTHX);
     PUSHMARK(SP);
     XPUSHs(sv_2mortal(newSVpv(text, 0)));
     PUTBACK;
-    I32 count = call_pv(subName, (how->list ? G_LIST : G_SCALAR) | G_EVAL);
+    I32 count = EvaluatorCall(aTHX_ interp, evaluator, (how->list ? G_LIST : G_SCALAR) | G_EVAL);
     VantlePriv_LeavePerl();
     int failed = 0;
-    id result = FinishCall(aTHX_ count, KeepsError(how), &failed);
-    return Conclude(aTHX_ how, result, failed);
+    SV *result = FinishCall(aTHX_ count, KeepsError(how), floor, &failed);
+    return Conclude(interp, aTHX_ how, result, count, failed);
 }
 
 /*
@@ -238,20 +332,20 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
 - (id) mortalEval: (const char *)text
 {
     Evaluation how = { FAILURE_RAISED, YES, NO, NULL, "mortalEval:" };
-    return Evaluate(self, "Vantle::EVAL", text, &how);
+    return Evaluate(self, (PerlInterpreter *) _perlInterpreter, EVALUATE_TEXT, text, &how);
 }
 
 - (id) eval: (const char *)text errorCode: (int *)errorCode
 {
     Evaluation how = { FAILURE_RETURNED, YES, NO, errorCode, "eval:errorCode:" };
-    return Evaluate(self, "Vantle::EVAL", text, &how);
+    return Evaluate(self, (PerlInterpreter *) _perlInterpreter, EVALUATE_TEXT, text, &how);
 }
 
 - (id) eval: (const char *)text errorCode: (int *)errorCode listContext: (BOOL)listContext
 {
     Evaluation how = { FAILURE_RETURNED, listContext, NO, errorCode,
 		       "eval:errorCode:listContext:" };
-    return Evaluate(self, "Vantle::EVAL", text, &how);
+    return Evaluate(self, (PerlInterpreter *) _perlInterpreter, EVALUATE_TEXT, text, &how);
 }
 
 - (id) eval: (const char *)text errorCode: (int *)errorCode listContext: (BOOL)listContext
@@ -267,25 +361,25 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
 - (id) eval2: (const char *)text
 {
     Evaluation how = { FAILURE_RETURNED, YES, YES, NULL, "eval2:" };
-    return Evaluate(self, "Vantle::EVAL", text, &how);
+    return Evaluate(self, (PerlInterpreter *) _perlInterpreter, EVALUATE_TEXT, text, &how);
 }
 
 - (id) mortalEvalFile: (const char *)fileName
 {
     Evaluation how = { FAILURE_RAISED, YES, NO, NULL, "mortalEvalFile:" };
-    return Evaluate(self, "Vantle::SOURCE", fileName, &how);
+    return Evaluate(self, (PerlInterpreter *) _perlInterpreter, EVALUATE_FILE, fileName, &how);
 }
 
 - (id) evalFile: (const char *)fileName errorCode: (int *)errorCode
 {
     Evaluation how = { FAILURE_RETURNED, YES, NO, errorCode, "evalFile:errorCode:" };
-    return Evaluate(self, "Vantle::SOURCE", fileName, &how);
+    return Evaluate(self, (PerlInterpreter *) _perlInterpreter, EVALUATE_FILE, fileName, &how);
 }
 
 - (id) evalFile2: (const char *)fileName
 {
     Evaluation how = { FAILURE_RETURNED, YES, YES, NULL, "evalFile2:" };
-    return Evaluate(self, "Vantle::SOURCE", fileName, &how);
+    return Evaluate(self, (PerlInterpreter *) _perlInterpreter, EVALUATE_FILE, fileName, &how);
 }
 
 /*
@@ -328,52 +422,128 @@ WarnTrapped(pTHX_ const char *format, const char *first, const char *second)
 }
 
 /*
- * SubOf --
- *	The Perl value to call for sub: the value of a wrapper (a code
- *	reference, a code value or a sub's name), or a new mortal holding
- *	the name an NSString gives (from Perl, a string argument arrives as
- *	one).  Null for anything else, with *refusal saying why.
+ * A sub as host code gives it, taken apart before anything is called:
+ * the value of a wrapper (a code reference, a code value or a sub's
+ * name), or the bytes of a name an NSString gives (from Perl, a string
+ * argument arrives as one).
  */
-static SV *
-SubOf(pTHX_ id sub, const char **refusal)
+typedef struct GivenSub {
+    SV *value;			/* the wrapper's value; null for a name */
+    const char *name;		/* the name's bytes, UTF-8 */
+    STRLEN length;
+    char text[VANTLE_CALLS_NAME_MAX + 1];	/* holds a name that fits */
+} GivenSub;
+
+/*
+ * TakeSub --
+ *	Fills given from sub; 0 for anything but a wrapper of this
+ *	interpreter or an NSString, with *refusal saying why.  A name is
+ *	copied into given when it fits, else taken as a C string that lives
+ *	as long as the autorelease pool.
+ */
+static int
+TakeSub(pTHX_ id sub, GivenSub *given, const char **refusal)
 {
+    given->value = NULL;
+    given->name = NULL;
+    given->length = 0;
     if (sub == nil) {
 	*refusal = "no sub given";
-	return NULL;
+	return 0;
     }
-    if (VantlePriv_IsKindOfClass(sub, [BqVantleVar class])) {
-	if ([(BqVantleVar *) sub _perl] != aTHX) {
+    if (VantlePriv_IsWrapper(sub)) {
+	if (VantlePriv_VarPerl((BqVantleVar *) sub) != aTHX) {
 	    *refusal = "the sub belongs to another Perl interpreter";
-	    return NULL;
+	    return 0;
 	}
-	return [(BqVantleVar *) sub sValue];
+	given->value = VantlePriv_VarSV((BqVantleVar *) sub);
+	return 1;
     }
     if (VantlePriv_IsKindOfClass(sub, VantlePriv_NSStringClass)) {
-	const char *name = [(NSString *) sub UTF8String];
-	return sv_2mortal(newSVpvn_flags(name, strlen(name), SVf_UTF8));
+	NSString *name = (NSString *) sub;
+	if ([name getCString: given->text maxLength: sizeof given->text
+		    encoding: NSUTF8StringEncoding]) {
+	    given->name = given->text;
+	} else {
+	    given->name = [name UTF8String];
+	}
+	given->length = strlen(given->name);
+	return 1;
     }
     *refusal = "a sub is given as a wrapper or as a name, not as an object of another kind";
-    return NULL;
+    return 0;
 }
 
-/* The plain array of an argument wrapper; null with *refusal when args
- * is anything else (nil is no arguments, and no refusal). */
+/*
+ * IsPlainName --
+ *	Whether calling value calls the sub its string names, with nothing
+ *	that reading it may run or change: a plain string (no magic, no
+ *	reference, not the immortal yes that Perl treats apart).
+ */
+static int
+IsPlainName(pTHX_ SV *value)
+{
+    return SvTYPE(value) <= SVt_PVMG && SvPOK(value) && !SvGMAGICAL(value)
+	&& value != &PL_sv_yes;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * SubToCall --
+ *	The Perl value to call for a sub taken by TakeSub.  A name calls the
+ *	sub the interpreter object keeps for it, when there is one;
+ *	otherwise the call is made by name (a new mortal holding the name
+ *	of an NSString), so Perl finds, makes or refuses the sub itself.
+ *----------------------------------------------------------------------
+ */
+static SV *
+SubToCall(pTHX_ BqVantleInterp *interp, const GivenSub *given)
+{
+    SV *value = given->value;
+    if (value != NULL && !IsPlainName(aTHX_ value)) {
+	return value;
+    }
+    VantleInterpCalls *calls = VantlePriv_InterpCalls(interp);
+    CV *kept = value != NULL
+	? VantlePriv_CallsNamed(aTHX_ calls, SvPVX(value), SvCUR(value), SvUTF8(value))
+	: VantlePriv_CallsNamed(aTHX_ calls, given->name, given->length, SVf_UTF8);
+    if (kept != NULL) {
+	return (SV *) kept;
+    }
+    if (value != NULL) {
+	return value;
+    }
+    return sv_2mortal(newSVpvn_flags(given->name, given->length, SVf_UTF8));
+}
+
+/*
+ * ArgumentsOf --
+ *	The plain array of an argument wrapper; null with *refusal when args
+ *	is anything else (nil is no arguments, and no refusal).  A wrapper
+ *	of this interpreter's value is read as it is; one of another
+ *	interpreter is read through the check that raises when that
+ *	interpreter was destroyed.
+ */
 static AV *
 ArgumentsOf(pTHX_ id args, const char **refusal)
 {
     if (args == nil) {
 	return NULL;
     }
-    if (!VantlePriv_IsKindOfClass(args, [BqVantleVar class]) || ![args isAV]
-	    || SvRMAGICAL([(BqVantleVar *) args sValue])) {
+    SV *value = NULL;
+    if (VantlePriv_IsWrapper(args)) {
+	value = VantlePriv_VarPerl((BqVantleVar *) args) == aTHX
+	    ? VantlePriv_VarSV((BqVantleVar *) args) : VantlePriv_VarValue((BqVantleVar *) args);
+    }
+    if (value == NULL || SvTYPE(value) != SVt_PVAV || SvRMAGICAL(value)) {
 	*refusal = "the arguments are no plain array";
 	return NULL;
     }
-    if ([(BqVantleVar *) args _perl] != aTHX) {
+    if (VantlePriv_VarPerl((BqVantleVar *) args) != aTHX) {
 	*refusal = "the arguments belong to another Perl interpreter";
 	return NULL;
     }
-    return (AV *) [(BqVantleVar *) args sValue];
+    return (AV *) value;
 }
 
 /*
@@ -395,22 +565,20 @@ ArgumentsOf(pTHX_ id args, const char **refusal)
 	*errorCode = 0;
     }
     VANTLE_dINTERP(how.doing);
-    [self _freeTopTemporaries];
+    VantlePriv_FreeTopTemporaries(self);
 
-    dSP;
-    ENTER;
-    SAVETMPS;
     const char *refusal = NULL;
-    SV *code = SubOf(aTHX_ sub, &refusal);
-    AV *arguments = code != NULL ? ArgumentsOf(aTHX_ args, &refusal) : NULL;
+    GivenSub given;
+    AV *arguments = TakeSub(aTHX_ sub, &given, &refusal) ? ArgumentsOf(aTHX_ args, &refusal) : NULL;
     if (refusal == NULL && !VantlePriv_EnterPerl()) {
 	refusal = VANTLE_NESTING_TOO_DEEP;
     }
     if (refusal != NULL) {
-	FREETMPS;
-	LEAVE;
-	return Refuse(aTHX_ &how, refusal);
+	return Refuse(self, aTHX_ &how, refusal);
     }
+    dSP;
+    SSize_t floor = OpenTemporaries(aTHX);
+    SV *code = SubToCall(aTHX_ self, &given);
     PUSHMARK(SP);
     if (arguments != NULL) {
 	SSize_t count = av_len(arguments) + 1;
@@ -424,8 +592,8 @@ ArgumentsOf(pTHX_ id args, const char **refusal)
     I32 count = call_sv(code, (listContext ? G_LIST : G_SCALAR) | G_EVAL);
     VantlePriv_LeavePerl();
     int failed = 0;
-    id result = FinishCall(aTHX_ count, KeepsError(&how), &failed);
-    return Conclude(aTHX_ &how, result, failed);
+    SV *result = FinishCall(aTHX_ count, KeepsError(&how), floor, &failed);
+    return Conclude(self, aTHX_ &how, result, count, failed);
 }
 
 @end

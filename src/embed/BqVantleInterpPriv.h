@@ -10,6 +10,8 @@
 #define BQ_VANTLE_INTERP_PRIV_H
 
 #include "BqVantleInterp.h"
+#include "BqVantleInterpCallsPriv.h"
+#include "BqVantleWrapperPoolPriv.h"
 #include "VantlePriv.h"
 
 @interface BqVantleInterp (Internal)
@@ -26,6 +28,9 @@
 /* Forgets an interpreter the object was given, which Perl is destroying,
  * and gives up the count that interpreter held on the object. */
 - (void) _interpreterEnded;
+/* Frees the wrappers the object keeps for reuse (after it left the
+ * interpreter list). */
+- (void) _freeWrappers;
 @end
 
 #ifdef __cplusplus
@@ -38,9 +43,47 @@ void VantlePriv_MakeCurrent(PerlInterpreter *perl);
 /* Whether perl is an interpreter that an interpreter object stands for
  * and that was not destroyed. */
 int  VantlePriv_IsLiveInterpreter(PerlInterpreter *perl);
+/* The object in the interpreter list that stands for perl; nil when
+ * there is none (perl null, destroyed or never published). */
+BqVantleInterp *VantlePriv_LiveInterpObject(PerlInterpreter *perl);
 /* Whether perl is a live interpreter running Perl code now (a host call
  * from inside it). */
 int  VantlePriv_IsRunning(PerlInterpreter *perl);
+
+/* The wrapper classes, set as the runtime loads them: a class named in
+ * the source costs a lookup by name at every use with this runtime. */
+extern Class VantlePriv_VarClass;
+extern Class VantlePriv_SVClass;
+extern Class VantlePriv_AVClass;
+extern Class VantlePriv_HVClass;
+
+/* A new wrapper of value (one count added), of the class its type
+ * selects; nil for a null value or one that never had one. */
+id   VantlePriv_Wrap(SV *value);
+/* The same taking over the caller's count on value; a value that gives
+ * no wrapper is freed. */
+id   VantlePriv_WrapOwned(pTHX_ SV *value);
+/* The same for a result of the interpreter object owner (whose
+ * interpreter is aTHX, current). */
+id   VantlePriv_WrapResult(BqVantleInterp *owner, pTHX_ SV *value);
+/* Whether object is a wrapper (BqVantleVar or a subclass); nil is not. */
+int  VantlePriv_IsWrapper(id object);
+/* A wrapper's value and interpreter, read without a check. */
+SV  *VantlePriv_VarSV(BqVantleVar *var);
+PerlInterpreter *VantlePriv_VarPerl(BqVantleVar *var);
+/* The value for reading it: raises NSInternalInconsistencyException when
+ * its interpreter was destroyed. */
+SV  *VantlePriv_VarValue(BqVantleVar *var);
+
+/* The interpreter object's table of the subs it calls, made on first
+ * use; null once the object gave it up (its interpreter is ending) or
+ * when memory is short.  For the object's own interpreter only. */
+VantleInterpCalls *VantlePriv_InterpCalls(BqVantleInterp *interp);
+/* -[BqVantleInterp _freeTopTemporaries] as a function call. */
+void VantlePriv_FreeTopTemporaries(BqVantleInterp *interp);
+/* The object's pool of wrappers kept for reuse, made on first use; null
+ * when memory is short.  For an object in the interpreter list. */
+VantleWrapperPool *VantlePriv_InterpWrappers(BqVantleInterp *interp);
 
 #ifdef __cplusplus
 }
@@ -59,10 +102,26 @@ int  VantlePriv_IsRunning(PerlInterpreter *perl);
  */
 class VantlePriv_CurrentScope {
 public:
-    VantlePriv_CurrentScope(PerlInterpreter *perl, const char *doing);
-    ~VantlePriv_CurrentScope();
+    /* An interpreter that is current already stays so: nothing is
+     * checked or restored (the common case, inline). */
+    VantlePriv_CurrentScope(PerlInterpreter *perl, const char *doing)
+	: restore(NULL)
+    {
+	if (perl == NULL || perl != _bqcperl_interp) {
+	    Switch(perl, doing);
+	} else if (PERL_GET_CONTEXT != perl) {
+	    PERL_SET_CONTEXT(perl);
+	}
+    }
+    ~VantlePriv_CurrentScope()
+    {
+	if (restore != NULL) {
+	    VantlePriv_MakeCurrent(restore);
+	}
+    }
 private:
     PerlInterpreter *restore;
+    void Switch(PerlInterpreter *perl, const char *doing);
     VantlePriv_CurrentScope(const VantlePriv_CurrentScope &);
     VantlePriv_CurrentScope &operator=(const VantlePriv_CurrentScope &);
 };

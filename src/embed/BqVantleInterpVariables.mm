@@ -123,7 +123,7 @@ SetObjectQuietly(SV *scalar, id object)
     VANTLE_dINTERP("getVar:");
     char sigil;
     SV *variable = FetchVariable(aTHX_ name, &sigil);
-    return variable != NULL ? [BqVantleVar varWithSV: variable] : nil;
+    return variable != NULL ? VantlePriv_Wrap(variable) : nil;
 }
 
 /*
@@ -139,7 +139,7 @@ SetObjectQuietly(SV *scalar, id object)
 - (void) setVar: (const char *)name to: (BqVantleVar *)value
 {
     VANTLE_dINTERP("setVar:to:");
-    if (value != nil && !VantlePriv_IsKindOfClass(value, [BqVantleVar class])) {
+    if (value != nil && !VantlePriv_IsWrapper(value)) {
 	[NSException raise: NSInvalidArgumentException
 		    format: @"setVar:to:: the value is no wrapper of a Perl value"];
     }
@@ -230,7 +230,7 @@ SetObjectQuietly(SV *scalar, id object)
     if (variable == NULL || SvREADONLY(variable)) {
 	return nil;
     }
-    return SetObjectQuietly(variable, object) ? [BqVantleVar varWithSV: variable] : nil;
+    return SetObjectQuietly(variable, object) ? VantlePriv_Wrap(variable) : nil;
 }
 
 /*
@@ -251,7 +251,7 @@ NewHandleVar(id object, int (*make)(SV *, id))
 	SvREFCNT_dec(scalar);
 	return nil;
     }
-    return [BqVantleVar _varOwningSV: scalar];
+    return VantlePriv_WrapOwned(aTHX_ scalar);
 }
 
 + (id) registerObject: (id)object

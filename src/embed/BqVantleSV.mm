@@ -51,47 +51,93 @@ ReadNumber(pTHX_ SV *value, NumberKind kind)
     return number;
 }
 
+/* The scalar of a wrapper, for reading it; null when the value is no
+ * scalar.  Raises when the wrapper's interpreter was destroyed. */
+static SV *
+ScalarOf(BqVantleVar *var)
+{
+    SV *value = VantlePriv_VarValue(var);
+    return value != NULL && VantlePriv_IsScalarType(value) ? value : NULL;
+}
+
+/*
+ * ReadyNumber --
+ *	Whether value holds its number of the given kind already, without
+ *	get-magic (so without conversion, interpreter or Perl code), as
+ *	Perl's own SvIV, SvUV and SvNV find it; the number goes to *number.
+ */
+static int
+ReadyNumber(SV *value, NumberKind kind, Number *number)
+{
+    switch (kind) {
+    case NUMBER_SIGNED:
+	if (SvIOK_nog(value)) {
+	    number->iv = SvIVX(value);
+	    return 1;
+	}
+	return 0;
+    case NUMBER_UNSIGNED:
+	if (SvIOK_nog(value)) {
+	    number->uv = SvIsUV(value) ? SvUVX(value) : (UV) SvIVX(value);
+	    return 1;
+	}
+	return 0;
+    default:
+	if (SvNOK_nog(value)) {
+	    number->nv = SvNVX(value);
+	    return 1;
+	}
+	return 0;
+    }
+}
+
+/*
+ * NumberOf --
+ *	The scalar's number of the given kind (0 for a value that is no
+ *	scalar): read directly when it is ready, else converted in the
+ *	wrapper's interpreter, with magic and overloading trapped when they
+ *	may run Perl code.
+ */
+static Number
+NumberOf(BqVantleVar *var, NumberKind kind, const char *doing)
+{
+    Number number;
+    number.uv = 0;
+    SV *value = ScalarOf(var);
+    if (value == NULL || ReadyNumber(value, kind, &number)) {
+	return number;
+    }
+    VANTLE_dCURRENT(VantlePriv_VarPerl(var), doing);
+    VantlePriv_OnValue(aTHX_ value, doing, [&] { number = ReadNumber(aTHX_ value, kind); });
+    return number;
+}
+
 @implementation BqVantleSV
+
++ (void) load
+{
+    VantlePriv_SVClass = self;
+}
 
 /* The scalar to read, or null when the value is no scalar. */
 - (SV *) _scalar
 {
-    SV *value = [self _value];
-    return value != NULL && VantlePriv_IsScalarType(value) ? value : NULL;
+    return ScalarOf(self);
 }
 
 /* The scalar to write, or null; raises for a read-only value. */
 - (SV *) _writableScalar: (const char *)doing
 {
-    SV *value = [self _scalar];
+    SV *value = ScalarOf(self);
     if (value != NULL) {
 	VantlePriv_CheckWritable(value, doing);
     }
     return value;
 }
 
-/*
- * _number:doing: --
- *	The scalar's number of the given kind (0 for a value that is no
- *	scalar), with magic and overloading trapped when they may run Perl
- *	code.
- */
-- (Number) _number: (NumberKind)kind doing: (const char *)doing
-{
-    Number number;
-    number.uv = 0;
-    SV *value = [self _scalar];
-    if (value == NULL) {
-	return number;
-    }
-    VANTLE_dWRAPPER(doing);
-    VantlePriv_OnValue(aTHX_ value, doing, [&] { number = ReadNumber(aTHX_ value, kind); });
-    return number;
-}
-
 - (const char *) stringValue
 {
-    SV *value = [self _scalar];
+    SV *value = ScalarOf(self);
     if (value == NULL) {
 	return NULL;
     }
@@ -110,7 +156,7 @@ ReadNumber(pTHX_ SV *value, NumberKind kind)
 
 - (int) intValue
 {
-    return (int) [self _number: NUMBER_SIGNED doing: "intValue"].iv;
+    return (int) NumberOf(self, NUMBER_SIGNED, "intValue").iv;
 }
 
 - (void) setIntValue: (int)integer
@@ -125,7 +171,7 @@ ReadNumber(pTHX_ SV *value, NumberKind kind)
 /* The full 64-bit integer: Perl's integer value of the scalar. */
 - (long long) longLongValue
 {
-    return (long long) [self _number: NUMBER_SIGNED doing: "longLongValue"].iv;
+    return (long long) NumberOf(self, NUMBER_SIGNED, "longLongValue").iv;
 }
 
 - (void) setLongLongValue: (long long)integer
@@ -141,8 +187,7 @@ ReadNumber(pTHX_ SV *value, NumberKind kind)
  * and negative ones as C converts them. */
 - (unsigned long long) unsignedLongLongValue
 {
-    return (unsigned long long) [self _number: NUMBER_UNSIGNED
-					doing: "unsignedLongLongValue"].uv;
+    return (unsigned long long) NumberOf(self, NUMBER_UNSIGNED, "unsignedLongLongValue").uv;
 }
 
 - (void) setUnsignedLongLongValue: (unsigned long long)integer
@@ -156,7 +201,7 @@ ReadNumber(pTHX_ SV *value, NumberKind kind)
 
 - (double) doubleValue
 {
-    return (double) [self _number: NUMBER_FLOATING doing: "doubleValue"].nv;
+    return (double) NumberOf(self, NUMBER_FLOATING, "doubleValue").nv;
 }
 
 - (void) setDoubleValue: (double)number
@@ -188,7 +233,7 @@ ReadNumber(pTHX_ SV *value, NumberKind kind)
  */
 - (id) idValue
 {
-    SV *value = [self _scalar];
+    SV *value = ScalarOf(self);
     if (value == NULL) {
 	return nil;
     }
@@ -241,7 +286,7 @@ ReadNumber(pTHX_ SV *value, NumberKind kind)
  */
 - (id) referenceValue
 {
-    SV *value = [self _scalar];
+    SV *value = ScalarOf(self);
     if (value == NULL) {
 	return nil;
     }

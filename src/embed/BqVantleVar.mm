@@ -4,10 +4,13 @@
  *	The wrapper of any Perl value: creation by Perl type, the one
  *	reference count it holds, type queries, truth and the string form.
  *
- *	Invariant: from _initWithSV: until dealloc, sv is non-null and the
+ *	Invariant: from its making until dealloc, sv is non-null and the
  *	wrapper owns exactly one of its reference counts.  The count is
  *	given up in dealloc, so a wrapper retained by someone else keeps its
- *	value alive too; free (the root's) is one release.
+ *	value alive too; free is one release.  Wrappers the interpreter
+ *	object and the containers make for values are of the class the
+ *	value's type selects, and their objects may be ones the
+ *	interpreter's object kept for reuse (BqVantleWrapperPoolPriv.h).
  */
 #import <Foundation/Foundation.h>
 
@@ -63,7 +66,38 @@ VantlePriv_CheckWritable(SV *value, const char *doing)
     }
 }
 
+/* Set as the runtime loads each class (see BqVantleInterpPriv.h). */
+Class VantlePriv_VarClass;
+Class VantlePriv_SVClass;
+Class VantlePriv_AVClass;
+Class VantlePriv_HVClass;
+
+/*
+ * WrapperClass --
+ *	The class of a wrapper of value: the one its Perl type selects, or
+ *	other for types no subclass takes (code, globs of IO ...).
+ */
+static Class
+WrapperClass(SV *value, Class other)
+{
+    if (VantlePriv_IsScalarType(value)) {
+	return VantlePriv_SVClass;
+    }
+    if (SvTYPE(value) == SVt_PVAV) {
+	return VantlePriv_AVClass;
+    }
+    if (SvTYPE(value) == SVt_PVHV) {
+	return VantlePriv_HVClass;
+    }
+    return other;
+}
+
 @implementation BqVantleVar
+
++ (void) load
+{
+    VantlePriv_VarClass = self;
+}
 
 + (void) initialize
 {
@@ -85,26 +119,112 @@ VantlePriv_CheckWritable(SV *value, const char *doing)
     if (value == NULL || SvTYPE(value) == SVt_NULL) {
 	return nil;
     }
-    Class cls = self;
-    if (VantlePriv_IsScalarType(value)) {
-	cls = [BqVantleSV class];
-    } else if (SvTYPE(value) == SVt_PVAV) {
-	cls = [BqVantleAV class];
-    } else if (SvTYPE(value) == SVt_PVHV) {
-	cls = [BqVantleHV class];
-    }
-    return [[cls alloc] _initWithSV: value];
+    return [[WrapperClass(value, self) alloc] _initWithSV: value];
 }
 
 + (id) _varOwningSV: (SV *)value
 {
+    BQCPERL_dTHX;
+    return VantlePriv_WrapOwned(aTHX_ value);
+}
+
+/*
+ *----------------------------------------------------------------------
+ * NewWrapper --
+ *	A new wrapper of value (one count added) for perl, whose object is
+ *	owner (nil when it has none): an object owner kept for reuse when
+ *	there is one, else a new one made as +alloc makes it (the class is
+ *	one of ours, and its -init is not the one to run).
+ *----------------------------------------------------------------------
+ */
+static id
+NewWrapper(BqVantleInterp *owner, PerlInterpreter *perl, SV *value)
+{
+    Class cls = WrapperClass(value, VantlePriv_VarClass);
+    BqVantleVar *var = owner != nil
+	? VantlePriv_PoolTake(VantlePriv_InterpWrappers(owner), cls) : nil;
+    if (var == nil) {
+	var = (BqVantleVar *) NSAllocateObject(cls, 0, NSDefaultMallocZone());
+    }
+    var->_perl = perl;
+    var->sv = SvREFCNT_inc_simple_NN(value);
+    return var;
+}
+
+/*
+ * VantlePriv_Wrap, VantlePriv_WrapOwned, VantlePriv_WrapResult --
+ *	+[BqVantleVar varWithSV:] and +[BqVantleVar _varOwningSV:] as
+ *	function calls, for the paths that make a wrapper per value; the
+ *	last for the interpreter object's results, whose object is known.
+ */
+id
+VantlePriv_Wrap(SV *value)
+{
+    if (value == NULL || SvTYPE(value) == SVt_NULL) {
+	return nil;
+    }
+    PerlInterpreter *perl = _bqcperl_interp;
+    return NewWrapper(VantlePriv_LiveInterpObject(perl), perl, value);
+}
+
+id
+VantlePriv_WrapOwned(pTHX_ SV *value)
+{
+    return VantlePriv_WrapResult(VantlePriv_LiveInterpObject(aTHX), aTHX_ value);
+}
+
+id
+VantlePriv_WrapResult(BqVantleInterp *owner, pTHX_ SV *value)
+{
     if (value == NULL) {
 	return nil;
     }
-    BQCPERL_dTHX;
-    id var = [self varWithSV: value];
-    SvREFCNT_dec(value);
+    id var = SvTYPE(value) != SVt_NULL ? NewWrapper(owner, aTHX, value) : nil;
+    SvREFCNT_dec_NN(value);
     return var;
+}
+
+/*
+ * VantlePriv_IsWrapper --
+ *	Whether object is a wrapper: of one of the wrapper classes, or of a
+ *	subclass of BqVantleVar.
+ */
+int
+VantlePriv_IsWrapper(id object)
+{
+    Class cls = object_getClass(object);
+    if (cls == VantlePriv_SVClass || cls == VantlePriv_AVClass || cls == VantlePriv_HVClass) {
+	return 1;
+    }
+    return VantlePriv_IsKindOfClass(object, VantlePriv_VarClass);
+}
+
+/*
+ * VantlePriv_VarSV, VantlePriv_VarPerl, VantlePriv_VarValue --
+ *	-sValue, -_perl and -_value as function calls.
+ */
+SV *
+VantlePriv_VarSV(BqVantleVar *var)
+{
+    return var->sv;
+}
+
+PerlInterpreter *
+VantlePriv_VarPerl(BqVantleVar *var)
+{
+    return var->_perl;
+}
+
+SV *
+VantlePriv_VarValue(BqVantleVar *var)
+{
+    if (var->sv != NULL && var->_perl != _bqcperl_interp
+	    && !VantlePriv_IsLiveInterpreter(var->_perl)) {
+	[NSException raise: NSInternalInconsistencyException
+		    format: @"%s: the Perl interpreter of this value was destroyed",
+	    class_getName(object_getClass(var))];
+    }
+    return var->sv;
 }
 
 - (id) _initWithSV: (SV *)value
@@ -145,25 +265,61 @@ VantlePriv_CurrentPerl(const char *doing)
 
 /*
  *----------------------------------------------------------------------
- * dealloc --
- *	Gives up the wrapper's count.  The last count makes the value a
- *	temporary, so text read from it stays valid until the current
- *	Perl scope frees its temporaries.
+ * GiveUp --
+ *	The end of a wrapper whose last reference went: gives up its count
+ *	(the last count makes the value a temporary, so text read from it
+ *	stays valid until the current Perl scope frees its temporaries),
+ *	then retires the object into its interpreter object's pool when
+ *	that keeps it.  Answers 1 when it was retired, 0 when it is to be
+ *	freed.  A wrapper of a destroyed interpreter gives up nothing: the
+ *	value went with the interpreter.
  *----------------------------------------------------------------------
  */
+static int
+GiveUp(BqVantleVar *var)
+{
+    BqVantleInterp *owner = var->sv != NULL ? VantlePriv_LiveInterpObject(var->_perl) : nil;
+    if (owner == nil) {
+	return 0;
+    }
+    SV *value = var->sv;
+    var->sv = NULL;
+    {
+	VANTLE_dCURRENT(var->_perl, "dealloc");
+	if (SvREFCNT(value) == 1) {
+	    sv_2mortal(value);
+	} else {
+	    SvREFCNT_dec_NN(value);
+	}
+    }
+    return VantlePriv_PoolRetire(VantlePriv_InterpWrappers(owner), var);
+}
+
 - (void) dealloc
 {
-    /* A value outlives no interpreter: a destroyed one freed it already. */
-    if (sv != NULL && VantlePriv_IsLiveInterpreter(_perl)) {
-	VANTLE_dWRAPPER("dealloc");
-	if (SvREFCNT(sv) == 1) {
-	    sv_2mortal(sv);
-	} else {
-	    SvREFCNT_dec(sv);
-	}
-	sv = NULL;
+    if (!GiveUp(self)) {
+	[super dealloc];
     }
-    [super dealloc];
+}
+
+/*
+ * free --
+ *	The root's free, one release, done here for the wrapper classes
+ *	themselves (one message fewer for each result host code gives up);
+ *	a subclass, which may have release or dealloc of its own, is sent
+ *	release.  The caller's reference is the last one when there is no
+ *	other to count down: nobody else can take one at the same time.
+ */
+- (id) free
+{
+    Class cls = object_getClass(self);
+    if (cls != VantlePriv_SVClass && cls != VantlePriv_AVClass) {
+	[self release];
+    } else if ((NSExtraRefCount(self) == 0 || NSDecrementExtraRefCountWasZero(self))
+	    && !GiveUp(self)) {
+	[self dealloc];
+    }
+    return nil;
 }
 
 - (PerlInterpreter *) _perl
@@ -179,12 +335,7 @@ VantlePriv_CurrentPerl(const char *doing)
  */
 - (SV *) _value
 {
-    if (sv != NULL && _perl != _bqcperl_interp && !VantlePriv_IsLiveInterpreter(_perl)) {
-	[NSException raise: NSInternalInconsistencyException
-		    format: @"%s: the Perl interpreter of this value was destroyed",
-	    class_getName(object_getClass(self))];
-    }
-    return sv;
+    return VantlePriv_VarValue(self);
 }
 
 - (SV *) sValue
