@@ -83,8 +83,8 @@ sub TO_JSON {
 }
 
 # The Perl side of the interpreter object (BqVantleInterp): it evaluates
-# text through Vantle::EVAL and files through Vantle::SOURCE, in the
-# caller's context.  An error is thrown on, so that the caller's trapped
+# text through Vantle::Eval::text (Vantle::EVAL when that is gone) and
+# files through Vantle::SOURCE, in the caller's context.  An error is thrown on, so that the caller's trapped
 # call finds it in $@.
 
 package Vantle;
@@ -1811,9 +1811,11 @@ The marker of sends to super from a method (L</Messages to super>).
 
 =item Vantle::EVAL($text), Vantle::SOURCE($file)
 
-Used by the interpreter object to evaluate text and files for Objective-C
-code: the text runs in package C<main>, without C<strict> or C<warnings>,
-in the caller's context, and a Perl error is passed on to the caller.
+Evaluate text and files for Objective-C code as the interpreter object
+does (it calls the sub behind C<Vantle::EVAL> directly, and C<Vantle::EVAL>
+itself only when that sub was undefined): the text runs in package
+C<main>, without C<strict> or C<warnings>, in the caller's context, and a
+Perl error is passed on to the caller.
 
 =back
 

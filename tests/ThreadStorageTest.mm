@@ -91,3 +91,26 @@ TEST(ThreadStorage, TypedStreamMessagesAreKeptPerThread)
 }
 
 }  // namespace
+
+namespace {
+
+KxThreadStorage texts = KX_THREAD_DSTRING_STORAGE;
+
+TEST(ThreadStorage, TextBuffersAreReusedPerThread)
+{
+    Tcl_DString *mine = KxThreadDStringGet(&texts);
+    ASSERT_NE(mine, nullptr);
+    Tcl_DStringAppend(mine, "kept", -1);
+    EXPECT_EQ(KxThreadDStringGet(&texts), mine);
+    std::thread other([&] {
+	Tcl_DString *theirs = KxThreadDStringGet(&texts);
+	EXPECT_NE(theirs, mine);
+	EXPECT_EQ(Tcl_DStringLength(theirs), 0);
+	Tcl_DStringAppend(theirs, "a long text that leaves the static space of the buffer"
+		" behind, so that the thread's exit has storage to free", -1);
+    });
+    other.join();
+    EXPECT_STREQ(Tcl_DStringValue(mine), "kept");
+}
+
+}  // namespace

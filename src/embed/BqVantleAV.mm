@@ -18,11 +18,11 @@
 #include "BqVantleVar.h"
 #include "BqVantleInterpPriv.h"
 #include "VantlePriv.h"
+#include "KxThreadStorage.h"
 
 /* The buffer of array descriptions, reused by every description made on
  * the same thread. */
-static __thread Tcl_DString arrayDescription;
-static __thread int arrayDescriptionReady;
+static KxThreadStorage arrayDescriptions = KX_THREAD_DSTRING_STORAGE;
 
 @implementation BqVantleAV
 
@@ -210,27 +210,27 @@ static __thread int arrayDescriptionReady;
     if (av == NULL) {
 	return NULL;
     }
-    if (!arrayDescriptionReady) {
-	Tcl_DStringInit(&arrayDescription);
-	arrayDescriptionReady = 1;
+    Tcl_DString *arrayDescription = KxThreadDStringGet(&arrayDescriptions);
+    if (arrayDescription == NULL) {
+	return NULL;
     }
-    Tcl_DStringSetLength(&arrayDescription, 0);
+    Tcl_DStringSetLength(arrayDescription, 0);
     int count = [self count];
     int shown = limit < count ? limit : count;
     for (int i = 0; i < shown; i++) {
 	char number[32];
 	snprintf(number, sizeof number, "%d: ", i);
-	Tcl_DStringAppend(&arrayDescription, number, -1);
+	Tcl_DStringAppend(arrayDescription, number, -1);
 	BqVantleVar *element = [self fetchVarAtIndex: i];
 	const char *text = element != nil ? [element descr] : "-- NULL --";
-	Tcl_DStringAppend(&arrayDescription, text != NULL ? text : "", -1);
+	Tcl_DStringAppend(arrayDescription, text != NULL ? text : "", -1);
 	[element release];
-	Tcl_DStringAppend(&arrayDescription, "\n", 1);
+	Tcl_DStringAppend(arrayDescription, "\n", 1);
     }
     if (count > limit) {
-	Tcl_DStringAppend(&arrayDescription, "...\n", -1);
+	Tcl_DStringAppend(arrayDescription, "...\n", -1);
     }
-    return Tcl_DStringValue(&arrayDescription);
+    return Tcl_DStringValue(arrayDescription);
 }
 
 - (const char *) descr

@@ -17,13 +17,13 @@
 #include "BqVantleVar.h"
 #include "BqVantleInterpPriv.h"
 #include "VantlePriv.h"
+#include "KxThreadStorage.h"
 
 #include <string.h>
 
 /* The buffer of hash descriptions, reused by every description made on
  * the same thread. */
-static __thread Tcl_DString hashDescription;
-static __thread int hashDescriptionReady;
+static KxThreadStorage hashDescriptions = KX_THREAD_DSTRING_STORAGE;
 
 @implementation BqVantleHV
 
@@ -174,11 +174,11 @@ static __thread int hashDescriptionReady;
     if ([self _hash] == NULL) {
 	return NULL;
     }
-    if (!hashDescriptionReady) {
-	Tcl_DStringInit(&hashDescription);
-	hashDescriptionReady = 1;
+    Tcl_DString *hashDescription = KxThreadDStringGet(&hashDescriptions);
+    if (hashDescription == NULL) {
+	return NULL;
     }
-    Tcl_DStringSetLength(&hashDescription, 0);
+    Tcl_DStringSetLength(hashDescription, 0);
     [self iterInit];
     int written = 0;
     while ([self iterNext]) {
@@ -188,17 +188,17 @@ static __thread int hashDescriptionReady;
 	const char *key = [self iterKey];
 	BqVantleVar *value = [self iterValue];
 	const char *text = value != nil ? [value descr] : NULL;
-	Tcl_DStringAppend(&hashDescription, key != NULL ? key : "", -1);
-	Tcl_DStringAppend(&hashDescription, ": ", 2);
-	Tcl_DStringAppend(&hashDescription, text != NULL ? text : "", -1);
-	Tcl_DStringAppend(&hashDescription, "\n", 1);
+	Tcl_DStringAppend(hashDescription, key != NULL ? key : "", -1);
+	Tcl_DStringAppend(hashDescription, ": ", 2);
+	Tcl_DStringAppend(hashDescription, text != NULL ? text : "", -1);
+	Tcl_DStringAppend(hashDescription, "\n", 1);
 	[value release];
 	written++;
     }
     if (he != NULL) {
-	Tcl_DStringAppend(&hashDescription, "...\n", -1);
+	Tcl_DStringAppend(hashDescription, "...\n", -1);
     }
-    return Tcl_DStringValue(&hashDescription);
+    return Tcl_DStringValue(hashDescription);
 }
 
 - (const char *) descr

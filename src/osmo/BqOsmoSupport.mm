@@ -23,22 +23,7 @@
 
 /* The message of the latest unrecognised selector on each thread.  It is
  * reused: the raise copies the text before anything can change it. */
-typedef struct UnrecognizedText {
-    int ready;
-    Tcl_DString text;
-} UnrecognizedText;
-
-static void
-FreeUnrecognizedText(void *block)
-{
-    UnrecognizedText *unrecognized = (UnrecognizedText *) block;
-    if (unrecognized->ready) {
-	Tcl_DStringFree(&unrecognized->text);
-    }
-}
-
-static KxThreadStorage unrecognizedTexts =
-    KX_THREAD_STORAGE_INITIALIZER(sizeof(UnrecognizedText), FreeUnrecognizedText);
+static KxThreadStorage unrecognizedTexts = KX_THREAD_DSTRING_STORAGE;
 
 static const char *
 SelectorName(SEL selector)
@@ -58,21 +43,17 @@ static void __attribute__((noreturn))
 RaiseUnrecognized(id object, SEL selector, const char *instanceWord, const char *classWord,
 	int period)
 {
-    UnrecognizedText *unrecognized = (UnrecognizedText *) KxThreadStorageGet(&unrecognizedTexts);
+    Tcl_DString *unrecognized = KxThreadDStringGet(&unrecognizedTexts);
     if (unrecognized == NULL) {
 	_KxRaiseError(BQ_OSMO_DOESNOTRECOGNIZE_ERROR, "does not respond (out of memory)", NULL);
     }
-    if (!unrecognized->ready) {
-	Tcl_DStringInit(&unrecognized->text);
-	unrecognized->ready = 1;
-    }
     int isInstance = object == nil || !class_isMetaClass(object_getClass(object));
-    Tcl_DStringSetLength(&unrecognized->text, 0);
-    BqTcl_DStringPrintf(&unrecognized->text, period ? "%s %s does not respond to %s."
-						     : "%s %s does not respond to %s",
+    Tcl_DStringSetLength(unrecognized, 0);
+    BqTcl_DStringPrintf(unrecognized, period ? "%s %s does not respond to %s."
+					      : "%s %s does not respond to %s",
 	    isInstance ? instanceWord : classWord, Glisk_RegisterObject(object),
 	    SelectorName(selector));
-    const char *text = Tcl_DStringValue(&unrecognized->text);
+    const char *text = Tcl_DStringValue(unrecognized);
     BqOsmo_GetLogErrorFunction()("%s\n", text);
     if (BQ_CONTROL(use_ns_exceptions)) {
 	KxRaiseCodedException(BQ_OSMO_DOESNOTRECOGNIZE_NS, BQ_OSMO_DOESNOTRECOGNIZE_NAME, text);

@@ -12,6 +12,7 @@
 
 #include <pthread.h>
 #include <stddef.h>
+#include <tcl.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -30,6 +31,18 @@ typedef struct KxThreadStorage {
  * asks, freed (after cleanup) when the thread exits.  Null only when
  * memory ran out. */
 void *KxThreadStorageGet(KxThreadStorage *storage);
+
+/* A text buffer per thread, reused by every text made on that thread (the
+ * caller empties it): storage made with KX_THREAD_DSTRING_STORAGE.  Null
+ * only when memory ran out. */
+typedef struct KxThreadDString {
+    int ready;
+    Tcl_DString text;
+} KxThreadDString;
+void KxThreadDStringFree(void *block);
+#define KX_THREAD_DSTRING_STORAGE \
+    KX_THREAD_STORAGE_INITIALIZER(sizeof(KxThreadDString), KxThreadDStringFree)
+Tcl_DString *KxThreadDStringGet(KxThreadStorage *storage);
 
 #ifdef __cplusplus
 }

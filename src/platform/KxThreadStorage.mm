@@ -67,3 +67,26 @@ KxThreadStorageGet(KxThreadStorage *storage)
     }
     return header + 1;
 }
+
+void
+KxThreadDStringFree(void *block)
+{
+    KxThreadDString *buffer = (KxThreadDString *) block;
+    if (buffer->ready) {
+	Tcl_DStringFree(&buffer->text);
+    }
+}
+
+Tcl_DString *
+KxThreadDStringGet(KxThreadStorage *storage)
+{
+    KxThreadDString *buffer = (KxThreadDString *) KxThreadStorageGet(storage);
+    if (buffer == NULL) {
+	return NULL;
+    }
+    if (!buffer->ready) {
+	Tcl_DStringInit(&buffer->text);
+	buffer->ready = 1;
+    }
+    return &buffer->text;
+}
