@@ -19,55 +19,12 @@
 #include "MsgSend.h"
 #include "RuntimeChange.h"
 #include "TypeEncoding.h"
+#include "ByteValues.h"
 
 #include <objc/runtime.h>
 #include <string.h>
 #include <string>
 #include <vector>
-
-/* An interpreter value: the C value's bytes, and the qualifiers the
- * result converter was given. */
-typedef struct Bytes {
-    unsigned qualifiers;
-    unsigned char bytes[16];
-} Bytes;
-
-static int
-BytesToC(void *, Tcl_DString *, CTypeTable *, void *ivalue, void *cstorage, int,
-	const char *type, CTypeEntry *, unsigned)
-{
-    memcpy(cstorage, ((Bytes *) ivalue)->bytes, (size_t) BqTypeSpec_SizeOfType(type));
-    return 0;
-}
-
-static int
-BytesFromC(void *, Tcl_DString *, CTypeTable *, void *ivalue, void *cstorage, int,
-	const char *type, CTypeEntry *, unsigned qualifiers)
-{
-    Bytes *value = (Bytes *) ivalue;
-    value->qualifiers = qualifiers;
-    memcpy(value->bytes, cstorage, (size_t) BqTypeSpec_SizeOfType(type));
-    return 0;
-}
-
-template <typename T>
-static Bytes
-B(T x)
-{
-    Bytes value;
-    memset(&value, 0, sizeof value);
-    memcpy(value.bytes, &x, sizeof x);
-    return value;
-}
-
-template <typename T>
-static T
-As(const Bytes &value)
-{
-    T x;
-    memcpy(&x, value.bytes, sizeof x);
-    return x;
-}
 
 /* Times a forwarder below was asked for a signature, and -isProxy. */
 static int asks;
@@ -244,7 +201,7 @@ protected:
     }
 
     /* Sends -scaled: with one argument; answers the send's code. */
-    int Scaled(id receiver, Bytes argument, Bytes *result)
+    int Scaled(id receiver, Value argument, Value *result)
     {
 	void *argv[3] = { NULL, NULL, &argument };
 	return BqOsmo_MsgSend(NULL, &errors, Table(), BQ_SEND_MESSAGE, receiver,
@@ -255,8 +212,8 @@ protected:
      * message recorded as a failure when the send fails). */
     int ScaledInt(id receiver, int x)
     {
-	Bytes result;
-	if (Scaled(receiver, B(x), &result) != 0) {
+	Value result;
+	if (Scaled(receiver, V(x), &result) != 0) {
 	    ADD_FAILURE() << Errors();
 	    return -1;
 	}
@@ -265,8 +222,8 @@ protected:
 
     double ScaledDouble(id receiver, double x)
     {
-	Bytes result;
-	if (Scaled(receiver, B(x), &result) != 0) {
+	Value result;
+	if (Scaled(receiver, V(x), &result) != 0) {
 	    ADD_FAILURE() << Errors();
 	    return -1;
 	}
@@ -301,12 +258,12 @@ TEST_F(ForwardingCache, RepeatedSendsAndOtherSignatures)
      * succeed. */
     FwdScaler *silent = [[[FwdScaler alloc] init] autorelease];
     silent->answer = ANSWER_NONE;
-    Bytes result;
-    EXPECT_EQ(1, Scaled(silent, B(1), &result));
+    Value result;
+    EXPECT_EQ(1, Scaled(silent, V(1), &result));
     EXPECT_EQ("FwdScaler does not respond to -scaled: (no method signature)", Errors());
     Tcl_DStringSetLength(&errors, 0);
     EXPECT_EQ(9, ScaledInt(ints, 3));
-    EXPECT_EQ(1, Scaled(silent, B(1), &result));
+    EXPECT_EQ(1, Scaled(silent, V(1), &result));
     EXPECT_EQ("FwdScaler does not respond to -scaled: (no method signature)", Errors());
 }
 
@@ -317,19 +274,19 @@ TEST_F(ForwardingCache, ProxiesStayProxies)
     FwdHalver *halver = [[[FwdHalver alloc] init] autorelease];
     FwdProxy *ofHalver = [[FwdProxy alloc] initWithTarget: halver];
     for (int round = 0; round < 3; round++) {
-	Bytes result;
-	ASSERT_EQ(0, Scaled(proxy, B(5), &result)) << Errors();
+	Value result;
+	ASSERT_EQ(0, Scaled(proxy, V(5), &result)) << Errors();
 	EXPECT_EQ(1005, As<int>(result));
 	EXPECT_EQ(BQ_QUAL_RESULT | BQ_QUAL_OWNED, result.qualifiers)
 		<< "results from proxies are owned, round " << round;
 
 	/* A proxy and an object of another class that answer the same
 	 * signature: each keeps its own -isProxy answer. */
-	ASSERT_EQ(0, Scaled(ofHalver, B(9.0), &result)) << Errors();
+	ASSERT_EQ(0, Scaled(ofHalver, V(9.0), &result)) << Errors();
 	EXPECT_EQ(4.5, As<double>(result)) << "a proxy of the same class, whose target "
 		"answers another signature";
 	EXPECT_EQ(BQ_QUAL_RESULT | BQ_QUAL_OWNED, result.qualifiers);
-	ASSERT_EQ(0, Scaled(halver, B(9.0), &result)) << Errors();
+	ASSERT_EQ(0, Scaled(halver, V(9.0), &result)) << Errors();
 	EXPECT_EQ(4.5, As<double>(result));
 	EXPECT_EQ(BQ_QUAL_RESULT, result.qualifiers) << "no proxy, round " << round;
     }

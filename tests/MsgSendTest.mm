@@ -17,6 +17,7 @@
 #include "FormatArgs.h"
 #include "MsgSend.h"
 #include "TypeEncoding.h"
+#include "ByteValues.h"
 
 #include <float.h>
 #include <limits.h>
@@ -27,39 +28,6 @@
 #include <unistd.h>
 #include <string>
 #include <vector>
-
-/* An interpreter value of the test table. */
-typedef struct Value {
-    int refuse;			/* the to-C converter fails */
-    unsigned qualifiers;	/* what the from-C converter was given */
-    unsigned char bytes[256];
-} Value;
-
-static int
-BytesToC(void *, Tcl_DString *errors, CTypeTable *, void *ivalue, void *cstorage,
-	int, const char *type, CTypeEntry *, unsigned)
-{
-    Value *value = (Value *) ivalue;
-    if (value == NULL || value->refuse) {
-	BqTcl_DStringApp(errors, "refused value", (char *) NULL);
-	return 1;
-    }
-    memcpy(cstorage, value->bytes, (size_t) BqTypeSpec_SizeOfType(type));
-    return 0;
-}
-
-static int
-BytesFromC(void *, Tcl_DString *, CTypeTable *, void *ivalue, void *cstorage,
-	int, const char *type, CTypeEntry *, unsigned qualifiers)
-{
-    Value *value = (Value *) ivalue;
-    value->qualifiers = qualifiers;
-    int size = BqTypeSpec_SizeOfType(type);
-    if (size > 0) {
-	memcpy(value->bytes, cstorage, (size_t) size);
-    }
-    return 0;
-}
 
 static int
 RefuseFromC(void *, Tcl_DString *errors, CTypeTable *, void *, void *, int, const char *,
@@ -78,25 +46,6 @@ TestTable(void)
 		BytesToC, BytesFromC, 0);
     }
     return table;
-}
-
-template <typename T>
-static Value
-V(T x)
-{
-    Value value;
-    memset(&value, 0, sizeof value);
-    memcpy(value.bytes, &x, sizeof x);
-    return value;
-}
-
-template <typename T>
-static T
-As(const Value &value)
-{
-    T x;
-    memcpy(&x, value.bytes, sizeof x);
-    return x;
 }
 
 typedef struct Pair { int a; int b; } Pair;

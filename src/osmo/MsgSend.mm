@@ -469,6 +469,20 @@ DescribeFromSignatureObject(Send *send, NSMethodSignature *signature, Tcl_DStrin
     return 0;
 }
 
+/* The send's description from a runtime method; answers 0 for none. */
+static int
+DescribeFromMethod(Send *send, Method method)
+{
+    if (method == NULL) {
+	return 0;
+    }
+    send->made.selector = send->selector;
+    send->made.types = method_getTypeEncoding(method);
+    send->made.implementation = NULL;
+    send->method = &send->made;
+    return 1;
+}
+
 /*
  *----------------------------------------------------------------------
  * FindMethodForMessage --
@@ -493,12 +507,7 @@ FindMethodForMessage(Send *send, Tcl_DString *errors)
 	return 0;
     }
     if (!isKnown) {
-	Method method = class_getInstanceMethod(cls, send->selector);
-	if (method != NULL) {
-	    send->made.selector = send->selector;
-	    send->made.types = method_getTypeEncoding(method);
-	    send->made.implementation = NULL;
-	    send->method = &send->made;
+	if (DescribeFromMethod(send, class_getInstanceMethod(cls, send->selector))) {
 	    return 0;
 	}
     }
@@ -546,12 +555,7 @@ static int
 FindMethodForSuper(Send *send, Tcl_DString *errors)
 {
     Class start = send->super->super_class;
-    Method method = class_getInstanceMethod(start, send->selector);
-    if (method != NULL) {
-	send->made.selector = send->selector;
-	send->made.types = method_getTypeEncoding(method);
-	send->made.implementation = NULL;
-	send->method = &send->made;
+    if (DescribeFromMethod(send, class_getInstanceMethod(start, send->selector))) {
 	return 0;
     }
     send->fromRespondsTest = 1;
