@@ -80,7 +80,7 @@ subtest 'a handle of a result given up is dead' => sub {
 
 subtest 'objects of other kinds are refused, not sent messages' => sub {
     my $code = error_code();
-    my $object = NSObject->alloc->init;
+    my $object = NSObject->alloc->init->autorelease;
     my ($written, $result) = with_stderr_captured(sub {
         $interp->call_args_errorCode_listContext_($object, undef, $code, 0);
     });

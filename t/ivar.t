@@ -10,7 +10,7 @@ use Vantle::TestSupport;
 my ($pairClass, $ivarsClass) = Vantle::TestSupport::test_classes();
 
 subtest 'every kind of variable keeps what was stored' => sub {
-    my $o = $ivarsClass->new;
+    my $o = $ivarsClass->new->autorelease;
     my $array = Vantle::obj([1]);
     my %values = (
         ch => -5, uch => 200, sh => -300, ush => 60000, in => -70000,
@@ -41,7 +41,7 @@ subtest 'every kind of variable keeps what was stored' => sub {
 };
 
 subtest 'ivar_get and ivar_set' => sub {
-    my $p = $pairClass->new;
+    my $p = $pairClass->new->autorelease;
     ok(Vantle::ivar_set($p, 'a', 12) == $p, 'ivar_set answers the object');
     is(Vantle::ivar_get($p, 'a'), 12, 'ivar_get reads it');
     is($p->{a}, 12, 'so does the hash');
@@ -54,7 +54,7 @@ subtest 'ivar_get and ivar_set' => sub {
     ok(!eval { Vantle::ivar_set($pairClass, 'name', 'x'); 1 }, 'a class');
     like($@, qr/^Vantle::ivar_set: refusing to modify class vars at /, 'is never written');
     is(Vantle::ivar_get($pairClass, 'name'), 'VantleTestPair', 'but can be read');
-    my $o = $ivarsClass->new;
+    my $o = $ivarsClass->new->autorelease;
     ok(!eval { Vantle::ivar_set($o, 'pt', 5); 1 }, 'a value that does not convert');
     like($@, qr/^Vantle::ivar_set: perl type is not a hash reference at /,
         'croaks with the converter\'s text');
@@ -65,7 +65,7 @@ subtest 'ivar_get and ivar_set' => sub {
 };
 
 subtest "an object's class pointer is never written" => sub {
-    my $p = $pairClass->new;
+    my $p = $pairClass->new->autorelease;
     my $message = "Vantle::ivar_set: refusing to modify isa, the object's class";
     Vantle::ivar(my $linked, $p, 'isa');
     tie my %view, 'Vantle::Object', $p;
@@ -89,7 +89,7 @@ subtest "an object's class pointer is never written" => sub {
 };
 
 subtest 'a linked scalar reads and writes the variable' => sub {
-    my $p = $pairClass->new;
+    my $p = $pairClass->new->autorelease;
     $p->{a} = 1;
     Vantle::ivar(my $a, $p, 'a');
     is($a, 1, 'reads the current value');
@@ -107,8 +107,8 @@ subtest 'a linked scalar reads and writes the variable' => sub {
 };
 
 subtest 'made-up link objects are refused' => sub {
-    my $p = $pairClass->new;
-    my $o = $ivarsClass->new;
+    my $p = $pairClass->new->autorelease;
+    my $o = $ivarsClass->new->autorelease;
     Vantle::ivar(my $a, $p, 'a');
     my $record = (@{ tied $a })[2];
     my @cases = (
@@ -130,7 +130,7 @@ subtest 'made-up link objects are refused' => sub {
 };
 
 subtest 'the instance variable view' => sub {
-    my $p = $pairClass->new;
+    my $p = $pairClass->new->autorelease;
     is_deeply([keys %$p], [qw(a b isa)], 'own variables first, then the superclass\'s');
     ok(exists $p->{a}, 'exists');
     ok(!exists $p->{c}, 'does not exist');

@@ -135,7 +135,7 @@ subtest 'misuse' => sub {
     is(error_of(sub { my $p = Vantle::autorelease_pool(1) }),
        'Usage: Vantle::autorelease_pool()', 'arguments');
 
-    my $object = NSObject->new;
+    my $object = NSObject->new->autorelease;
     my $fake = \(my $copy = $object);
     bless $fake, 'Vantle::AutoreleasePool';
     is_deeply([warnings_of(sub { undef $fake })], [], 'a made-up pool of another object');

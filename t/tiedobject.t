@@ -228,7 +228,7 @@ subtest 'an abandoned walk is let go with its handle' => sub {
 };
 
 subtest 'the key-value view' => sub {
-    my $k = $keyedClass->new;
+    my $k = $keyedClass->new->autorelease;
     local $Vantle::CONTROL{hash_perlify} = 1;
     $k->{b} = 'bee';
     $k->{a} = 'ay';
