@@ -182,6 +182,22 @@ subtest 'scalars Perl code blessed itself are not handles' => sub {
     is(refaddr(Vantle::pl('NSObject')), refaddr($live), 'and registered');
 };
 
+subtest 'a handle made with the validity check off is checked once it is on' => sub {
+    ok(!eval { Vantle::TestSupport::non_object(); 1 }, 'a pointer that is no object is refused');
+    like($@, qr/^Vantle::TestSupport::non_object: \S/, 'with the reason');
+    my $unchecked = do {
+        local $Vantle::CONTROL{bad_object_check} = 0;
+        Vantle::TestSupport::non_object();
+    };
+    ok(!eval { $unchecked->description; 1 }, 'a method call on it fails');
+    ok(!eval { Vantle::msg_send($unchecked, 'description'); 1 }, 'so does a message');
+    like($@, qr/^Not an object nor a class at /, 'with the check\'s reason');
+    ok(!eval { Vantle::TestSupport::non_object(); 1 },
+        'and the same pointer as a result is still refused while its handle lives');
+    my $checked = Vantle::pl('NSObject');
+    ok(defined $checked->description, 'a checked object is sent to as before');
+};
+
 subtest 'DESTROY' => sub {
     ok(!eval { Vantle::Object::DESTROY(); 1 }, 'no argument');
     like($@, qr/^Usage: Vantle::Object::DESTROY\(obj\) at /, 'croaks with the usage');

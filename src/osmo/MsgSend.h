@@ -23,6 +23,11 @@ extern "C" {
 #define BQ_SEND_MESSAGE  0	/* receiver is the object (instance or class) */
 #define BQ_SEND_SUPER    1	/* receiver is a KxSuper record */
 #define BQ_SEND_FUNCTION 2	/* method (with its implementation) is called */
+/* Added to BQ_SEND_MESSAGE or BQ_SEND_SUPER by a caller that knows the
+ * receiver passed the validity check and is alive (an object handle whose
+ * object was checked when it was made and is unregistered as it is
+ * freed): the send does not check it again.  Hooks see the plain kind. */
+#define BQ_SEND_RECEIVER_CHECKED 0x100
 
 /* A runtime error with this code ends a send that reports success. */
 #define BQ_ERROR_SILENT           136661308

@@ -114,6 +114,7 @@ typedef struct Send {
     KxSuper *super;		/* kind 1 */
     SEL selector;
     int isInstance;		/* object's class pointer is a class */
+    int receiverChecked;	/* the caller vouches for the object */
     int isProxy;
     int isFormat;		/* the method takes a format and its values */
     int fromCache;		/* isProxy and isFormat came from the method cache */
@@ -897,7 +898,7 @@ CheckReceiver(Send *send, Tcl_DString *errors)
     if ((uintptr_t) object == UINTPTR_MAX) {
 	return Fail(errors, "illegal object", (char *) NULL);
     }
-    if (BQ_CONTROL(bad_object_check)) {
+    if (!send->receiverChecked && BQ_CONTROL(bad_object_check)) {
 	const char *problem = BqOsmo_IsIdInvalid(object);
 	if (problem != NULL) {
 	    return Fail(errors, problem, (char *) NULL);
@@ -934,6 +935,9 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
     }
     Send send;
     memset(&send, 0, sizeof send);
+    int vouched = (kind & BQ_SEND_RECEIVER_CHECKED) != 0;
+    kind &= ~BQ_SEND_RECEIVER_CHECKED;
+    send.receiverChecked = vouched && kind != BQ_SEND_FUNCTION;
     send.kind = kind;
     send.selector = selector;
     send.method = method;

@@ -602,7 +602,7 @@ StoreObject(pTHX_ SV *sv, const char *type, void *cstorage, Tcl_DString *errors)
     /* A handle, the common argument, needs none of the conversions below
      * unless a converter hook wants to see every value. */
     if (SvGMAGICAL(sv) || Vantle_ObjectForSVHook != NULL
-	    || !VantlePriv_LiveHandleObject(aTHX_ sv, &object)) {
+	    || !VantlePriv_LiveHandleObject(aTHX_ sv, &object, NULL)) {
 	object = VantlePriv_PerlAutoConvert && type[0] != '#'
 	    ? Vantle_ObjectForSV(sv, errors, &failed) : Vantle_SVGetObject2(sv, errors, &failed);
     }

@@ -218,12 +218,16 @@ static int CloneReferentMagic(pTHX_ MAGIC *mg, CLONE_PARAMS *param);
 #endif
 
 /* The magic every genuine referent carries: its free hook forgets the
- * object, and its pointer holds the referent's views (null until the
- * first dereference).  svt_get, svt_set, svt_len, svt_clear, svt_free,
+ * object, its pointer holds the referent's views (null until the first
+ * dereference), and its private word says whether the object passed the
+ * validity check when a handle of it was made (REFERENT_CHECKED): such
+ * an object, while its handles read it as live, needs no check again.  svt_get, svt_set, svt_len, svt_clear, svt_free,
  * svt_copy, svt_dup, svt_local: only freeing and cloning matter. */
 static const MGVTBL referentVtbl = {
     NULL, NULL, NULL, NULL, FreeReferent, NULL, CloneReferentMagic, NULL
 };
+
+#define REFERENT_CHECKED 1
 
 static MAGIC *
 AddReferentMagic(pTHX_ SV *referent)
@@ -236,8 +240,14 @@ AddReferentMagic(pTHX_ SV *referent)
 MAGIC *
 VantlePriv_ReferentMagic(pTHX_ SV *referent, int make)
 {
-    MAGIC *mg = SvTYPE(referent) >= SVt_PVMG
-	? mg_findext(referent, PERL_MAGIC_ext, &referentVtbl) : NULL;
+    if (SvTYPE(referent) < SVt_PVMG) {
+	return make ? AddReferentMagic(aTHX_ referent) : NULL;
+    }
+    /* Usually the first (and only) magic of the referent. */
+    MAGIC *mg = SvMAGIC(referent);
+    if (mg != NULL && mg->mg_virtual != &referentVtbl) {
+	mg = mg_findext(referent, PERL_MAGIC_ext, &referentVtbl);
+    }
     if (mg == NULL && make) {
 	mg = AddReferentMagic(aTHX_ referent);
     }
@@ -246,18 +256,18 @@ VantlePriv_ReferentMagic(pTHX_ SV *referent, int make)
 
 /*
  * MakeReferent --
- *	Makes a new referent of value, blessed, with its magic, and
- *	protected read-only, and points holder at it; holder owns the
- *	referent's one count.  Not registered.
+ *	Makes a new referent of value, blessed, with its magic (marked
+ *	checked as told), and protected read-only, and points holder at it;
+ *	holder owns the referent's one count.  Not registered.
  */
 static SV *
-MakeReferent(pTHX_ SV *holder, IV value)
+MakeReferent(pTHX_ SV *holder, IV value, int checked)
 {
     /* Made a PVMG at once, which blessing would upgrade it to. */
     SV *referent = newSV_type(SVt_PVMG);
     SvIV_set(referent, value);
     SvIOK_on(referent);
-    AddReferentMagic(aTHX_ referent);
+    AddReferentMagic(aTHX_ referent)->mg_private = checked ? REFERENT_CHECKED : 0;
     sv_setrv_noinc(holder, referent);
     sv_bless(holder, VantlePriv_ObjectStash(aTHX));
     SvFLAGS(referent) |= SVf_READONLY | SVf_PROTECT;
@@ -270,9 +280,9 @@ MakeReferent(pTHX_ SV *holder, IV value)
  *	keeps a count of its own, so it is never freed), and registers it.
  */
 static void
-PointAtNewReferent(pTHX_ SV *sv, id object)
+PointAtNewReferent(pTHX_ SV *sv, id object, int checked)
 {
-    SV *referent = MakeReferent(aTHX_ sv, PTR2IV(object));
+    SV *referent = MakeReferent(aTHX_ sv, PTR2IV(object), checked);
     if (object == nil) {
 	SvREFCNT_inc_simple_void_NN(referent);
     }
@@ -301,11 +311,11 @@ PointAtNewReferent(pTHX_ SV *sv, id object)
  *	an entry never grows the registry, so this cannot fail.
  */
 static void
-PassToHeir(pTHX_ SV *referent, VantleHandleViews *views)
+PassToHeir(pTHX_ SV *referent, MAGIC *mg, VantleHandleViews *views)
 {
     IV value = __atomic_load_n(&((XPVIV *) SvANY(referent))->xiv_iv, __ATOMIC_RELAXED);
     SV *holder = newSV(0);
-    SV *heir = MakeReferent(aTHX_ holder, value);
+    SV *heir = MakeReferent(aTHX_ holder, value, mg->mg_private & REFERENT_CHECKED);
     if (value != 0 && value != DEALLOCATED_VALUE) {
 	id object = (id) INT2PTR(void *, value);
 	KxSpinGuard guard(&registriesLock);
@@ -335,7 +345,7 @@ FreeReferent(pTHX_ SV *referent, MAGIC *mg)
     mg->mg_ptr = NULL;
     if (views != NULL && PL_phase != PERL_PHASE_DESTRUCT && IsGenuineReferent(referent)
 	    && VantlePriv_ViewsHeld(aTHX_ views)) {
-	PassToHeir(aTHX_ referent, views);
+	PassToHeir(aTHX_ referent, mg, views);
 	return 0;
     }
     VantlePriv_ForgetReferent(aTHX_ referent);
@@ -357,6 +367,24 @@ CloneReferentMagic(pTHX_ MAGIC *mg, CLONE_PARAMS *param)
 }
 #endif
 
+/* Whether referent's object passed the validity check. */
+static int
+IsCheckedReferent(pTHX_ SV *referent)
+{
+    MAGIC *mg = VantlePriv_ReferentMagic(aTHX_ referent, 0);
+    return mg != NULL && (mg->mg_private & REFERENT_CHECKED) != 0;
+}
+
+/* Notes that referent's object passed the validity check. */
+static void
+MarkChecked(pTHX_ SV *referent)
+{
+    MAGIC *mg = VantlePriv_ReferentMagic(aTHX_ referent, 0);
+    if (mg != NULL) {
+	mg->mg_private |= REFERENT_CHECKED;
+    }
+}
+
 /*
  *----------------------------------------------------------------------
  * Vantle_SVSetObject --
@@ -370,7 +398,16 @@ int
 Vantle_SVSetObject(SV *sv, id object, Tcl_DString *errors)
 {
     BQCPERL_dTHX;
-    if (object != nil && BQ_CONTROL(bad_object_check)) {
+    int checking = object != nil && BQ_CONTROL(bad_object_check);
+    SV *referent = RegisteredReferent(aTHX_ object);
+    /* An object that has a handle here is alive (it would have been
+     * unregistered as it was freed); if it passed the check then, it
+     * needs none now. */
+    if (referent != NULL && (!checking || IsCheckedReferent(aTHX_ referent))) {
+	PointAtReferent(aTHX_ sv, referent);
+	return 1;
+    }
+    if (checking) {
 	const char *problem = BqOsmo_IsIdInvalid(object);
 	if (problem != NULL) {
 	    sv_setsv(sv, &PL_sv_undef);
@@ -382,20 +419,23 @@ Vantle_SVSetObject(SV *sv, id object, Tcl_DString *errors)
 	    return 0;
 	}
     }
-    SV *referent = RegisteredReferent(aTHX_ object);
+    /* Nil needs no check; anything else passed it just now if it is on. */
+    int checked = object == nil || checking;
     if (referent != NULL) {
 	PointAtReferent(aTHX_ sv, referent);
-    } else {
-	/* A class first seen here (registered after the module booted)
-	 * gets its Perl package, so class messages to it route.  Only a
-	 * checked pointer is looked into. */
-	if (object != nil && BQ_CONTROL(bad_object_check)
-		&& class_isMetaClass(object_getClass(object))
-		&& !class_isMetaClass((Class) object)) {
-	    VantlePriv_MakeClassPackage(aTHX_ class_getName((Class) object));
+	if (checked) {
+	    MarkChecked(aTHX_ referent);
 	}
-	PointAtNewReferent(aTHX_ sv, object);
+	return 1;
     }
+    /* A class first seen here (registered after the module booted) gets
+     * its Perl package, so class messages to it route.  Only a checked
+     * pointer is looked into. */
+    if (checking && class_isMetaClass(object_getClass(object))
+	    && !class_isMetaClass((Class) object)) {
+	VantlePriv_MakeClassPackage(aTHX_ class_getName((Class) object));
+    }
+    PointAtNewReferent(aTHX_ sv, object, checked);
     return 1;
 }
 
@@ -564,7 +604,7 @@ ObjectOfReferent(pTHX_ SV *referent, Tcl_DString *errors, char *errorFlag)
  *----------------------------------------------------------------------
  */
 int
-VantlePriv_LiveHandleObject(pTHX_ SV *sv, id *objectPtr)
+VantlePriv_LiveHandleObject(pTHX_ SV *sv, id *objectPtr, int *checkedPtr)
 {
     SV *referent = VantlePriv_HandleReferent(aTHX_ sv);
     IV value;
@@ -573,6 +613,9 @@ VantlePriv_LiveHandleObject(pTHX_ SV *sv, id *objectPtr)
 	return 0;
     }
     *objectPtr = (id) INT2PTR(void *, value);
+    if (checkedPtr != NULL) {
+	*checkedPtr = IsCheckedReferent(aTHX_ referent);
+    }
     return 1;
 }
 

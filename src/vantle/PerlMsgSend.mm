@@ -256,13 +256,15 @@ NulInName(pTHX_ const char *entryName, const char *name, STRLEN length)
 /*
  * The receiver's object.  A handle is read directly: every conversion of a
  * handle gives its object, so the converter hooks are not consulted for
- * the common receiver.
+ * the common receiver.  *checked says whether the object is known to have
+ * passed the validity check (so the send need not check it again).
  */
 static id
-ConvertReceiver(pTHX_ SV *sv, Tcl_DString *errors, char *failed)
+ConvertReceiver(pTHX_ SV *sv, Tcl_DString *errors, char *failed, int *checked)
 {
     id object;
-    if (!SvGMAGICAL(sv) && VantlePriv_LiveHandleObject(aTHX_ sv, &object)) {
+    *checked = 0;
+    if (!SvGMAGICAL(sv) && VantlePriv_LiveHandleObject(aTHX_ sv, &object, checked)) {
 	*failed = 0;
 	return object;
     }
@@ -314,12 +316,13 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     Tcl_DStringInit(&errors);
     char failed = 0;
     id receiver = nil;
+    int receiverChecked = 0;	/* passed the validity check, and alive */
     Class startClass = Nil;
     int hasPair = 0;
 
     /* The receiver and the target. */
     if (super && pendingClass != NULL) {
-	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed);
+	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed, &receiverChecked);
 	if (failed) {
 	    CROAK_AFTER_LEAVE(newSVpvf("%s: receiver arg: %s", entryName,
 		    Tcl_DStringValue(&errors)));
@@ -335,7 +338,7 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     } else if (super && named) {
 	CROAK_AFTER_LEAVE(newSVpvf("%s: invoked outside method", entryName));
     } else if (super) {
-	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed);
+	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed, &receiverChecked);
 	if (failed) {
 	    CROAK_AFTER_LEAVE(newSVpvf("%s: receiver arg: %s", entryName,
 		    Tcl_DStringValue(&errors)));
@@ -351,8 +354,9 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	hasPair = 1;
     } else if (pendingClass != NULL) {
 	receiver = (id) NamedClass(namedSend, pendingClass);
+	receiverChecked = 1;	/* a class the runtime looked up */
     } else {
-	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed);
+	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed, &receiverChecked);
 	if (failed) {
 	    CROAK_AFTER_LEAVE(newSVpvf("%s: %s", entryName, Tcl_DStringValue(&errors)));
 	}
@@ -423,7 +427,9 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 
     int code = 0;
     if (receiver != nil) {
-	code = BqOsmo_MsgSend(NULL, &errors, VantlePriv_CTypeTable, hasPair ? BQ_SEND_SUPER : BQ_SEND_MESSAGE,
+	int kind = (hasPair ? BQ_SEND_SUPER : BQ_SEND_MESSAGE)
+	    | (receiverChecked ? BQ_SEND_RECEIVER_CHECKED : 0);
+	code = BqOsmo_MsgSend(NULL, &errors, VantlePriv_CTypeTable, kind,
 		hasPair ? (void *) &superRecord : (void *) receiver, selector, NULL, n + 2, argv,
 		result);
     }

@@ -66,8 +66,10 @@ SV  *VantlePriv_HandleReferent(pTHX_ SV *sv);
 MAGIC *VantlePriv_ReferentMagic(pTHX_ SV *referent, int make);
 /* When sv is a genuine handle of the running interpreter whose object is
  * live (or nil), stores the object and answers 1; otherwise answers 0,
- * leaving the reason to the full conversions.  Runs no magic. */
-int  VantlePriv_LiveHandleObject(pTHX_ SV *sv, id *objectPtr);
+ * leaving the reason to the full conversions.  Runs no magic.  With
+ * checkedPtr, also says whether the object passed the validity check when
+ * a handle of it was made (it needs none again while it lives). */
+int  VantlePriv_LiveHandleObject(pTHX_ SV *sv, id *objectPtr, int *checkedPtr);
 /* Vantle_SVIsNil and Vantle_SVIsObject for a value whose get-magic has
  * already run. */
 int  VantlePriv_SVIsNilNM(pTHX_ SV *sv);

@@ -107,6 +107,36 @@ XS_INTERNAL(XS_Vantle__TestSupport__module_directory)
 }
 
 /*
+ * Vantle::TestSupport::non_object --
+ *	A handle of a block no object lives in, made as any result is
+ *	(refused while bad_object_check is on; a handle of it when it is
+ *	off), for the tests of what a later check finds.
+ */
+XS_INTERNAL(XS_Vantle__TestSupport__non_object)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(cv);
+    BqCPerl_SetInterp(aTHX);
+    if (items != 0) {
+	croak("Usage: Vantle::TestSupport::non_object()");
+    }
+    static void *block[4];
+    SV *result = sv_newmortal();
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    int made = Vantle_SVSetObject(result, (id) block, &errors);
+    if (!made) {
+	SV *message = sv_2mortal(newSVpvf("Vantle::TestSupport::non_object: %s",
+		Tcl_DStringValue(&errors)));
+	Tcl_DStringFree(&errors);
+	croak_sv(message);
+    }
+    Tcl_DStringFree(&errors);
+    ST(0) = result;
+    XSRETURN(1);
+}
+
+/*
  *----------------------------------------------------------------------
  * boot_Vantle__TestSupport --
  *	Perl's loader calls it for `use Vantle::TestSupport`, after Vantle
@@ -125,6 +155,7 @@ XS_EXTERNAL(boot_Vantle__TestSupport)
     newXS("Vantle::TestSupport::rename_class", XS_Vantle__TestSupport__rename_class, __FILE__);
     newXS("Vantle::TestSupport::module_directory", XS_Vantle__TestSupport__module_directory,
 	    __FILE__);
+    newXS("Vantle::TestSupport::non_object", XS_Vantle__TestSupport__non_object, __FILE__);
     TestSupport_BootClasses(aTHX);
     TestSupport_BootRuntime(aTHX);
     Perl_xs_boot_epilog(aTHX_ ax);
