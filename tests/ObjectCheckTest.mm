@@ -128,6 +128,31 @@ TEST(ObjectCheck, FreshObjectsPassWithoutAskingTheKernel)
     }
 }
 
+TEST(ObjectCheck, ObjectsMadeBeforeThousandsOfOthersPassWithoutAskingTheKernel)
+{
+    KxEnsureAllocationHooks();
+    enum { OLD = 100, NEWER = 4000 };
+    id old[OLD];
+    for (id &object : old) {
+	object = [[NSObject alloc] init];
+    }
+    id newer[NEWER];
+    for (id &object : newer) {
+	object = [[NSObject alloc] init];
+    }
+    unsigned long before = KxKernelReadCount();
+    for (id object : old) {
+	EXPECT_EQ(nullptr, BqOsmo_IsIdInvalid(object));
+    }
+    EXPECT_EQ(before, KxKernelReadCount());
+    for (id object : newer) {
+	[object release];
+    }
+    for (id object : old) {
+	[object release];
+    }
+}
+
 /* Objects made and freed on other threads while this one checks them:
  * no check may fault, and the cache must stay consistent (run under the
  * sanitizer build, which reports any use of freed memory). */

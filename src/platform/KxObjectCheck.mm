@@ -11,13 +11,17 @@
  *
  *	Asking the kernel costs a system call, far too much for a check made
  *	before every message or for every object that crosses to a script.
- *	So live instances are remembered in a small direct-mapped cache: the
+ *	So live instances are remembered in a four-way set-associative cache: the
  *	allocation forwarder enters every object NSAllocateObject makes, a
  *	check that passed enters the instance it read, and the deallocation
  *	forwarder takes an object out before its memory is freed.  Only
  *	instances whose root class frees through NSDeallocateObject
  *	(NSObject, NSProxy) are cached: their deallocation is always seen.
- *	A fresh object therefore passes without any system call.
+ *	A fresh object therefore passes without any system call, and so does
+ *	one made or checked before unless four newer objects took its set.
+ *	The cache keeps its pointers obscured (XOR with a constant): a leak
+ *	checker that scans memory for pointers must not find a leaked object
+ *	reachable just because it was checked once.
  *
  *	Threads: the cache slots are changed with atomic operations only, so
  *	an object freed on one thread leaves the cache whatever another thread
@@ -42,9 +46,14 @@
 
 #include <objc/runtime.h>
 
-#define CHECKED_CACHE_SIZE 1024	/* a power of two */
+#define CHECKED_CACHE_SETS 8192	/* a power of two; 256 KB of slots */
+#define CHECKED_CACHE_WAYS 4	/* a power of two */
 
-static const void *checkedObjects[CHECKED_CACHE_SIZE];	/* atomic slots */
+/* Atomic slots, each 0 or an obscured object pointer. */
+static uintptr_t checkedObjects[CHECKED_CACHE_SETS][CHECKED_CACHE_WAYS];
+
+/* An aligned pointer never obscures to 0. */
+#define OBSCURING_KEY ((uintptr_t) 0xa5c3e1f00f1e3c5bULL)
 
 /* Guards the class set and the pipe fallback. */
 static pthread_mutex_t checkLock = PTHREAD_MUTEX_INITIALIZER;
@@ -195,30 +204,67 @@ KxIsKnownClass(const void *pointer)
     return IsKnownClass(pointer, 1);
 }
 
-static inline unsigned
-CacheSlot(const void *pointer)
+static inline uintptr_t *
+CacheSet(const void *pointer)
 {
-    return (unsigned) (((uintptr_t) pointer >> 4) & (CHECKED_CACHE_SIZE - 1));
+    uintptr_t bits = (uintptr_t) pointer >> 4;
+    return checkedObjects[(bits ^ (bits >> 13)) & (CHECKED_CACHE_SETS - 1)];
+}
+
+static inline uintptr_t
+Obscured(const void *pointer)
+{
+    return (uintptr_t) pointer ^ OBSCURING_KEY;
 }
 
 void
 KxObjectCheckForget(const void *object)
 {
-    const void *expected = object;
-    __atomic_compare_exchange_n(&checkedObjects[CacheSlot(object)], &expected, NULL, 0,
-	    __ATOMIC_ACQ_REL, __ATOMIC_RELAXED);
+    uintptr_t *set = CacheSet(object);
+    for (int way = 0; way < CHECKED_CACHE_WAYS; way++) {
+	uintptr_t expected = Obscured(object);
+	__atomic_compare_exchange_n(&set[way], &expected, (uintptr_t) 0, 0,
+		__ATOMIC_ACQ_REL, __ATOMIC_RELAXED);
+    }
 }
 
+/*
+ * KxObjectCheckRemember --
+ *	Enters object in its set: nothing when it is there, else into an
+ *	empty way, else over the way its address picks.  Two threads may
+ *	enter one object twice; forgetting clears every way.
+ */
 void
 KxObjectCheckRemember(const void *object)
 {
-    __atomic_store_n(&checkedObjects[CacheSlot(object)], object, __ATOMIC_RELEASE);
+    uintptr_t *set = CacheSet(object);
+    uintptr_t entry = Obscured(object);
+    for (int way = 0; way < CHECKED_CACHE_WAYS; way++) {
+	uintptr_t present = __atomic_load_n(&set[way], __ATOMIC_ACQUIRE);
+	if (present == entry) {
+	    return;
+	}
+	uintptr_t empty = 0;
+	if (present == 0 && __atomic_compare_exchange_n(&set[way], &empty, entry, 0,
+		__ATOMIC_ACQ_REL, __ATOMIC_RELAXED)) {
+	    return;
+	}
+    }
+    int victim = (int) (((uintptr_t) object >> 4) & (CHECKED_CACHE_WAYS - 1));
+    __atomic_store_n(&set[victim], entry, __ATOMIC_RELEASE);
 }
 
 static int
 IsRemembered(const void *pointer)
 {
-    return __atomic_load_n(&checkedObjects[CacheSlot(pointer)], __ATOMIC_ACQUIRE) == pointer;
+    uintptr_t *set = CacheSet(pointer);
+    uintptr_t entry = Obscured(pointer);
+    for (int way = 0; way < CHECKED_CACHE_WAYS; way++) {
+	if (__atomic_load_n(&set[way], __ATOMIC_ACQUIRE) == entry) {
+	    return 1;
+	}
+    }
+    return 0;
 }
 
 /* True when instances of cls are freed through NSDeallocateObject. */
