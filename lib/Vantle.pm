@@ -1348,7 +1348,7 @@ C<at FILE line N.>.
     eval { $exception->raise };
     print "2: ", reason($@), "\n";
 
-    eval { NSObject->new->fly };
+    eval { NSObject->new->autorelease->fly };
     print "3: ", reason($@), "\n";
 
     eval { Vantle::obj(sub { 1 }) };

@@ -78,7 +78,9 @@ subtest 'packages the program defines are its own' => sub {
 };
 
 subtest 'class packages' => sub {
-    is(List->new->count, 0, 'a namespace that only held other packages is the class\'s');
+    my $list = List->new;
+    is($list->count, 0, 'a namespace that only held other packages is the class\'s');
+    $list->free;
     ok(NSObject->isa('NSObject') && NSObject->can('new'), 'it answers for the class');
     is_deeply([warnings_of(sub { NSObject->DESTROY })], [], 'DESTROY is never a message');
     package My::Array { our @ISA = ('NSMutableArray') }

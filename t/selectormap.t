@@ -63,7 +63,7 @@ subtest 'names no selector has, until the runtime gains them' => sub {
     ($walks, $error) = walks_and_error_of { $array->vantleLateReply("a", "b") };
     is($walks, 1, 'a class registered since makes another walk');
     like($error, qr/ does not respond to -vantleLate:reply: /, 'which finds the selector');
-    my $late = Vantle::class("VantleLateClass")->new;
+    my $late = Vantle::class("VantleLateClass")->new->autorelease;
     is(Vantle::pl($late->vantleLateReply("a", "b")), "vantleLate:reply:",
 	'and the class answers it');
     ok($late->can("vantleLateReply"), 'can finds it');

@@ -51,7 +51,9 @@ my $t = threads->create(sub {
     return 'same interp' if "$Vantle::interp" eq $parent;
     my $code = 0;
     my $r = $Vantle::interp->eval_errorCode_("6 * 7", undef);
-    return "eval gave " . $r->intValue;
+    my $value = $r->intValue;
+    $r->free;
+    return "eval gave $value";
 });
 my $got = $t->join;
 print $got eq 'eval gave 42' ? "ok\n" : "$got\n";

@@ -6,6 +6,8 @@
  *	typed-stream error messages that live in such blocks: a message
  *	raised on one thread is not overwritten by errors on another.
  */
+#import <Foundation/Foundation.h>
+
 #include <gtest/gtest.h>
 
 #include "KxThreadStorage.h"
@@ -79,11 +81,17 @@ TEST(ThreadStorage, TypedStreamMessagesAreKeptPerThread)
     KxErrorInfo error = {};
     const char *kept = RaisedMessage("first", &error);
     std::thread other([] {
-	for (int i = 0; i < 20; i++) {
-	    KxErrorInfo theirs = {};
-	    EXPECT_STREQ(RaisedMessage("elsewhere", &theirs), "elsewhere");
-	    KxErrorInfoClear(&theirs);
+	/* The raised exceptions are autoreleased: GNUstep needs to know
+	 * the thread for its pools. */
+	GSRegisterCurrentThread();
+	@autoreleasepool {
+	    for (int i = 0; i < 20; i++) {
+		KxErrorInfo theirs = {};
+		EXPECT_STREQ(RaisedMessage("elsewhere", &theirs), "elsewhere");
+		KxErrorInfoClear(&theirs);
+	    }
 	}
+	GSUnregisterCurrentThread();
     });
     other.join();
     EXPECT_STREQ(kept, "first");
