@@ -38,6 +38,11 @@
  *	  yields a freed pointer.  Objects are freed on any thread, so the
  *	  registries are only touched under one process-wide lock, and the
  *	  observer changes a referent's integer alone, never its flags.
+ *	- A referent's magic says whether its object passed the validity
+ *	  check when a handle was made.  Such an object needs no check again
+ *	  while the referent reads it as live: it would have been marked
+ *	  deallocated first.  A handle made while the check was off is checked
+ *	  (and then marked) once the check is on.
  *	- A registry leaves the list when its interpreter is destroyed,
  *	  before the referents are freed.
  *	- Handles never retain or release their objects.
