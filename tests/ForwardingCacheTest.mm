@@ -20,6 +20,7 @@
 #include "RuntimeChange.h"
 #include "TypeEncoding.h"
 #include "ByteValues.h"
+#include "TargetProxy.h"
 
 #include <objc/runtime.h>
 #include <string.h>
@@ -127,24 +128,6 @@ static enum Answer classWideAnswer = ANSWER_INT;
 @end
 
 /* A proxy whose signatures are its target's. */
-@interface FwdProxy : NSProxy
-{
-    id _target;
-}
-- (id) initWithTarget: (id)target;
-@end
-@implementation FwdProxy
-- (id) initWithTarget: (id)target { _target = target; return self; }
-- (NSMethodSignature *) methodSignatureForSelector: (SEL)selector
-{
-    return [_target methodSignatureForSelector: selector];
-}
-- (void) forwardInvocation: (NSInvocation *)invocation
-{
-    [invocation invokeWithTarget: _target];
-}
-@end
-
 @interface FwdProxyTarget : NSObject
 - (int) scaled: (int)x;
 @end
@@ -270,9 +253,9 @@ TEST_F(ForwardingCache, RepeatedSendsAndOtherSignatures)
 TEST_F(ForwardingCache, ProxiesStayProxies)
 {
     FwdProxyTarget *target = [[[FwdProxyTarget alloc] init] autorelease];
-    FwdProxy *proxy = [[FwdProxy alloc] initWithTarget: target];
+    TargetProxy *proxy = [[TargetProxy alloc] initWithTarget: target];
     FwdHalver *halver = [[[FwdHalver alloc] init] autorelease];
-    FwdProxy *ofHalver = [[FwdProxy alloc] initWithTarget: halver];
+    TargetProxy *ofHalver = [[TargetProxy alloc] initWithTarget: halver];
     for (int round = 0; round < 3; round++) {
 	Value result;
 	ASSERT_EQ(0, Scaled(proxy, V(5), &result)) << Errors();

@@ -18,6 +18,7 @@
 #include "MsgSend.h"
 #include "TypeEncoding.h"
 #include "ByteValues.h"
+#include "TargetProxy.h"
 
 #include <float.h>
 #include <limits.h>
@@ -211,24 +212,6 @@ static int formatCalls;
     [invocation getArgument: &x atIndex: 2];
     int result = x * 3;
     [invocation setReturnValue: &result];
-}
-@end
-
-@interface SendProxy : NSProxy
-{
-    id _target;
-}
-- (id) initWithTarget: (id)target;
-@end
-@implementation SendProxy
-- (id) initWithTarget: (id)target { _target = target; return self; }
-- (NSMethodSignature *) methodSignatureForSelector: (SEL)selector
-{
-    return [_target methodSignatureForSelector: selector];
-}
-- (void) forwardInvocation: (NSInvocation *)invocation
-{
-    [invocation invokeWithTarget: _target];
 }
 @end
 
@@ -513,7 +496,7 @@ TEST_F(MsgSend, ForwardingAndProxies)
     Tcl_DStringSetLength(&errors, 0);
 
     SendTarget *target = [[[SendTarget alloc] init] autorelease];
-    SendProxy *proxy = [[SendProxy alloc] initWithTarget: target];
+    TargetProxy *proxy = [[TargetProxy alloc] initWithTarget: target];
     a = V<int>(-5);
     ASSERT_EQ(0, Send(proxy, "echoInt:", &r, { &a })) << Errors();
     EXPECT_EQ(-5, As<int>(r));
