@@ -718,8 +718,11 @@ IsFormatMethod(Send *send, BqCallPlan *plan)
 static void
 ReadObjectText(void *context)
 {
+    /* Looked up once: this runtime finds a class named in code by its
+     * name at every use. */
+    static Class stringClass = [NSString class];
     FormatText *format = (FormatText *) context;
-    format->isString = [format->object isKindOfClass: [NSString class]] ? 1 : 0;
+    format->isString = [format->object isKindOfClass: stringClass] ? 1 : 0;
     if (format->isString) {
 	format->text = [format->object UTF8String];
 	format->units = [format->object length];
