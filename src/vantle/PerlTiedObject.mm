@@ -772,8 +772,11 @@ KeyAfter(pTHX_ TieCall *call, SV *lastSV)
 	    if (text == NULL) {
 		StartWalk(walk, object, view);
 	    } else {
-		ResumeWalk(walk, object, view, [[[NSString alloc] initWithBytes: text
-			length: length encoding: NSUTF8StringEncoding] autorelease]);
+		/* The cached class: a class named in code is looked up by
+		 * name at every use in this runtime. */
+		ResumeWalk(walk, object, view, [[[(id) VantlePriv_NSStringClass alloc]
+			initWithBytes: text length: length encoding: NSUTF8StringEncoding]
+			autorelease]);
 	    }
 	    key = NextWalkKey(walk, view);
 	});
