@@ -226,8 +226,9 @@ static int CloneReferentMagic(pTHX_ MAGIC *mg, CLONE_PARAMS *param);
  * object, its pointer holds the referent's views (null until the first
  * dereference), and its private word says whether the object passed the
  * validity check when a handle of it was made (REFERENT_CHECKED): such
- * an object, while its handles read it as live, needs no check again.  svt_get, svt_set, svt_len, svt_clear, svt_free,
- * svt_copy, svt_dup, svt_local: only freeing and cloning matter. */
+ * an object, while its handles read it as live, needs no check again.
+ * svt_get, svt_set, svt_len, svt_clear, svt_free, svt_copy, svt_dup,
+ * svt_local: only freeing and cloning matter. */
 static const MGVTBL referentVtbl = {
     NULL, NULL, NULL, NULL, FreeReferent, NULL, CloneReferentMagic, NULL
 };
@@ -330,7 +331,7 @@ PassToHeir(pTHX_ SV *referent, MAGIC *mg, VantleHandleViews *views)
 	    KxPointerMapPut(&registry->referents, object, heir);
 	}
     }
-    VantlePriv_MoveViews(aTHX_ views, referent, heir);
+    VantlePriv_MoveViews(aTHX_ views, heir);
     VantlePriv_ReferentMagic(aTHX_ heir, 0)->mg_ptr = (char *) views;
     SvREFCNT_dec_NN(holder);
 }
@@ -380,16 +381,6 @@ IsCheckedReferent(pTHX_ SV *referent)
     return mg != NULL && (mg->mg_private & REFERENT_CHECKED) != 0;
 }
 
-/* Notes that referent's object passed the validity check. */
-static void
-MarkChecked(pTHX_ SV *referent)
-{
-    MAGIC *mg = VantlePriv_ReferentMagic(aTHX_ referent, 0);
-    if (mg != NULL) {
-	mg->mg_private |= REFERENT_CHECKED;
-    }
-}
-
 /*
  *----------------------------------------------------------------------
  * Vantle_SVSetObject --
@@ -403,16 +394,13 @@ int
 Vantle_SVSetObject(SV *sv, id object, Tcl_DString *errors)
 {
     BQCPERL_dTHX;
-    int checking = object != nil && BQ_CONTROL(bad_object_check);
     SV *referent = RegisteredReferent(aTHX_ object);
     /* An object that has a handle here is alive (it would have been
      * unregistered as it was freed); if it passed the check then, it
-     * needs none now. */
-    if (referent != NULL && (!checking || IsCheckedReferent(aTHX_ referent))) {
-	PointAtReferent(aTHX_ sv, referent);
-	return 1;
-    }
-    if (checking) {
+     * needs none now.  Nil needs none. */
+    MAGIC *mg = referent != NULL ? VantlePriv_ReferentMagic(aTHX_ referent, 0) : NULL;
+    int checked = object == nil || (mg != NULL && (mg->mg_private & REFERENT_CHECKED));
+    if (!checked && BQ_CONTROL(bad_object_check)) {
 	const char *problem = BqOsmo_IsIdInvalid(object);
 	if (problem != NULL) {
 	    sv_setsv(sv, &PL_sv_undef);
@@ -423,20 +411,19 @@ Vantle_SVSetObject(SV *sv, id object, Tcl_DString *errors)
 	    }
 	    return 0;
 	}
+	checked = 1;
+	if (mg != NULL) {
+	    mg->mg_private |= REFERENT_CHECKED;
+	}
     }
-    /* Nil needs no check; anything else passed it just now if it is on. */
-    int checked = object == nil || checking;
     if (referent != NULL) {
 	PointAtReferent(aTHX_ sv, referent);
-	if (checked) {
-	    MarkChecked(aTHX_ referent);
-	}
 	return 1;
     }
     /* A class first seen here (registered after the module booted) gets
      * its Perl package, so class messages to it route.  Only a checked
      * pointer is looked into. */
-    if (checking && class_isMetaClass(object_getClass(object))
+    if (checked && object != nil && class_isMetaClass(object_getClass(object))
 	    && !class_isMetaClass((Class) object)) {
 	VantlePriv_MakeClassPackage(aTHX_ class_getName((Class) object));
     }

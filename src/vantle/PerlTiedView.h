@@ -29,7 +29,7 @@ SV  *VantlePriv_HandleView(pTHX_ SV *referent, svtype type);
  * heir referent of the same object. */
 typedef struct VantleHandleViews VantleHandleViews;
 int  VantlePriv_ViewsHeld(pTHX_ VantleHandleViews *views);
-void VantlePriv_MoveViews(pTHX_ VantleHandleViews *views, SV *referent, SV *heir);
+void VantlePriv_MoveViews(pTHX_ VantleHandleViews *views, SV *heir);
 void VantlePriv_FreeViews(pTHX_ VantleHandleViews *views);
 #ifdef USE_ITHREADS
 VantleHandleViews *VantlePriv_CloneViews(pTHX_ VantleHandleViews *views, CLONE_PARAMS *param);

@@ -313,16 +313,16 @@ VantlePriv_ViewsHeld(pTHX_ HandleViews *views)
 /*
  *----------------------------------------------------------------------
  * VantlePriv_MoveViews --
- *	referent is being freed and heir takes its place: each held view's
- *	tie object becomes a strong handle of heir (which keeps heir alive)
- *	and links back to heir, and views stops counting it; the views that
- *	nothing else holds go.  The caller hands views to heir's magic.
+ *	The referent that held views is being freed and heir takes its
+ *	place: each held view's tie object becomes a strong handle of heir
+ *	(which keeps heir alive) and links back to heir, and views stops
+ *	counting it; the views that nothing else holds go.  The caller hands
+ *	views to heir's magic.
  *----------------------------------------------------------------------
  */
 void
-VantlePriv_MoveViews(pTHX_ HandleViews *views, SV *referent, SV *heir)
+VantlePriv_MoveViews(pTHX_ HandleViews *views, SV *heir)
 {
-    PERL_UNUSED_ARG(referent);
     SV *dropped[2] = { NULL, NULL };
     for (int slot = 0; slot < 2; slot++) {
 	SV *view = HeldView(aTHX_ views, slot);
