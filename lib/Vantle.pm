@@ -72,7 +72,7 @@ use overload
     '-'    => \&Vantle::Object::Id_Subtract,
     fallback => 1;
 
-# isa, can, DOES and VERSION (XS subs here and in Vantle::Class, the
+# isa, can, DOES and VERSION (XS subs here and in Vantle::RuntimeClass, the
 # parent of every class's package) answer for the runtime's classes.
 # JSON encoders that convert blessed objects (JSON::PP's convert_blessed)
 # call TO_JSON: a handle gives its Perl data by value, and an object that
@@ -297,7 +297,7 @@ A class name used as an invocant sends a class message:
 Loading the module makes a package for every class the runtime knows; a
 class made later (by code loaded afterwards) gets its package as soon as a
 handle of it is made, for instance with C<Vantle::class('NewClass')>.
-These packages inherit from C<Vantle::Class>, whose C<AUTOLOAD> sends
+These packages inherit from C<Vantle::RuntimeClass>, whose C<AUTOLOAD> sends
 what they do not define.  A name that is no class is left to Perl, which
 fails with its usual C<Can't locate object method "alloc" via package
 "NoSuchClass">.
@@ -1819,7 +1819,7 @@ Perl error is passed on to the caller.
 
 =back
 
-Other subs of the packages C<Vantle>, C<Vantle::Object>, C<Vantle::Class>,
+Other subs of the packages C<Vantle>, C<Vantle::Object>, C<Vantle::RuntimeClass>,
 C<Vantle::AutoreleasePool>, C<Vantle::Control>, C<Vantle::IVar>,
 C<Vantle::LinkVar> and C<Vantle::Hook> serve the module itself and its
 tie classes.
@@ -1849,10 +1849,10 @@ touched yet uses those classes once first (L</THREADS AND FORK>).
 =item *
 
 A package that the program defines under a class's name after loading the
-module (L</Class messages>) keeps C<Vantle::Class> in its C<@ISA> until
+module (L</Class messages>) keeps C<Vantle::RuntimeClass> in its C<@ISA> until
 the module is first asked to answer for it (a method the package lacks,
 C<isa>, C<can> ...); until then a function call such as
-C<UNIVERSAL::isa('List', 'Vantle::Class')> still sees that parent.
+C<UNIVERSAL::isa('List', 'Vantle::RuntimeClass')> still sees that parent.
 
 =back
 

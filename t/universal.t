@@ -59,7 +59,7 @@ subtest 'can' => sub {
     is(ref(NSMutableArray->$alloc->init->autorelease), 'Vantle::Object', 'whose sub sends to that class');
     is(NSString->can('stringWithString_')->('NSString', 'made'), 'made', 'with arguments');
     ok(!defined NSString->can('count'), 'undef for an instance message');
-    is(NSString->can('isa'), \&Vantle::Class::isa, "Perl's own methods for class names");
+    is(NSString->can('isa'), \&Vantle::RuntimeClass::isa, "Perl's own methods for class names");
     ok(NSString->class->can('stringWithString_') && !defined NSString->class->can('length'),
        'a class handle agrees with its name');
     ok(!defined Vantle::Object->can('count'), 'the handle package itself sends nothing');

@@ -64,6 +64,12 @@ void BqOsmo_AppendArgumentCount(Tcl_DString *errors, const char *name, int takes
 void                BqOsmo_SetMessageHook2(BqOsmo_MessageHook2 hook);
 BqOsmo_MessageHook2 BqOsmo_GetMessageHook2(void);
 
+/* The exception that ended this thread's last send that failed on one,
+ * retained for the caller, or nil; taking it clears it.  A binding that
+ * turns the failure into an error of its own language takes it, so code
+ * of that language can later hand the very exception on. */
+id   BqOsmo_TakeSendException(void);
+
 /* The process-wide slots that receive float and double results. */
 float  *BqOsmo_FloatResultSlot(void);
 double *BqOsmo_DoubleResultSlot(void);

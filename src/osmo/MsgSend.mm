@@ -154,6 +154,38 @@ BqOsmo_DoubleResultSlot(void)
     return &doubleResult;
 }
 
+/* The exception that ended this thread's last send that failed on one. */
+static __thread id sendException;
+
+/* Keeps a caught exception for BqOsmo_TakeSendException (only
+ * Foundation exceptions: nothing else can be raised again). */
+static void
+KeepSendException(id exception)
+{
+    static Class exceptionClass;
+    if (exceptionClass == Nil) {
+	exceptionClass = [NSException class];
+    }
+    Class walk = exception != nil ? object_getClass(exception) : Nil;
+    while (walk != Nil && walk != exceptionClass) {
+	walk = class_getSuperclass(walk);
+    }
+    if (walk == Nil) {
+	return;
+    }
+    id previous = sendException;
+    sendException = [exception retain];
+    [previous release];
+}
+
+id
+BqOsmo_TakeSendException(void)
+{
+    id exception = sendException;
+    sendException = nil;
+    return exception;
+}
+
 /* ---------------------------------------------------------------------
  * Messages
  * ------------------------------------------------------------------ */
@@ -1114,6 +1146,7 @@ BqOsmo_MsgSend(void *interp, Tcl_DString *errors, CTypeTable *table, int kind,
 	int code = error.code;
 	if (code != BQ_ERROR_SILENT) {
 	    BqOsmo_AppendErrorMessage(errors, &error, NULL);
+	    KeepSendException(error.exception);
 	}
 	KxErrorInfoClear(&error);
 	ReleaseArguments(table, plan, stacked, named);

@@ -10,6 +10,7 @@
 #import <Foundation/Foundation.h>
 
 #include "VantlePriv.h"
+#include "PerlContext.h"
 #include "PerlMsgSend.h"
 #include "PerlSelectorMap.h"
 #include "Protocol.h"
@@ -21,15 +22,15 @@
 /*
  *----------------------------------------------------------------------
  * VantlePriv_GetSuper --
- *	The method context (receiver, class whose method is running) of a
- *	message to super.  Nothing in this binding runs Perl code as a
- *	method of a runtime class, so there never is one.
+ *	The method context (receiver, class where a message to super starts)
+ *	of a message to super: the innermost method defined in Perl that is
+ *	running in this interpreter, or null.
  *----------------------------------------------------------------------
  */
-struct objc_super *
-VantlePriv_GetSuper(void)
+VantleMethodFrame *
+VantlePriv_GetSuper(pTHX)
 {
-    return NULL;
+    return VantlePriv_Context(aTHX)->methodFrame;
 }
 
 /*
@@ -108,7 +109,7 @@ XS_INTERNAL(XS_Vantle__class_lookup)
  * The universal methods.
  *
  * isa, can, DOES and VERSION of Vantle::Object (for handles) and of
- * Vantle::Class (for the packages of runtime classes, whose parent it
+ * Vantle::RuntimeClass (for the packages of runtime classes, whose parent it
  * is) answer as UNIVERSAL's do, extended to the runtime's classes.  A
  * handle of an object is a kind of the object's class and its
  * superclasses, a handle or the package of a class a kind of that class
@@ -377,7 +378,7 @@ VantlePriv_BootClass(pTHX)
 	{ "can", XS_Vantle__can, 0 },
 	{ "VERSION", XS_Vantle__VERSION, 0 },
     };
-    static const char *const packages[] = { "Vantle::Object", "Vantle::Class" };
+    static const char *const packages[] = { "Vantle::Object", "Vantle::RuntimeClass" };
     newXS("Vantle::class", XS_Vantle__class, "Vantle");
     newXS("Vantle::class_lookup", XS_Vantle__class_lookup, "Vantle");
     for (size_t i = 0; i < sizeof universal / sizeof universal[0]; i++) {

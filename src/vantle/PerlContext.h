@@ -16,6 +16,7 @@
 #define PERL_CONTEXT_H
 
 #include "bqcperl.h"
+#include "KxMessaging.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -23,6 +24,20 @@ extern "C" {
 
 struct HandleRegistry;
 struct StringCache;
+
+/*
+ * VantleMethodFrame --
+ *	A Perl sub running as a method of a class defined in Perl: where
+ *	messages to super start (the receiver, and the superclass of the
+ *	method's class, or its metaclass for a class method), and whether
+ *	the method is the class's dealloc (whose superclass's dealloc runs
+ *	after it by itself).  Frames live on the C stack of the call and
+ *	nest with the calls.
+ */
+typedef struct VantleMethodFrame {
+    struct objc_super super;
+    int inDealloc;
+} VantleMethodFrame;
 
 typedef struct VantleContext {
     PerlInterpreter *owner;		/* the interpreter it belongs to */
@@ -45,6 +60,13 @@ typedef struct VantleContext {
     GV *fastSendGlob;
     GV *classSendGlob;
     SV *superMarker;
+    /* The innermost Perl method running (PerlMethodCall), or null. */
+    VantleMethodFrame *methodFrame;
+    /* The exception that ended the last failed send, retained, and the
+     * message the send died with: a Perl method that lets that message
+     * through raises the exception itself to its caller. */
+    id sendException;
+    SV *sendErrorText;
 } VantleContext;
 
 /* The slot of the context in Perl's per-interpreter context list (MY_CXT),

@@ -15,6 +15,7 @@
 #import <Foundation/Foundation.h>
 
 #include "PerlContext.h"
+#include "PerlDefinedClass.h"
 #include "PerlStringCache.h"
 #include "VantlePriv.h"
 
@@ -70,8 +71,13 @@ ContextEnd(pTHX_ void *unused)
 {
     PERL_UNUSED_ARG(unused);
     dMY_CXT;
+    VantlePriv_DefinedClassesEnd(aTHX);
     VantlePriv_HandleRegistryEnd(aTHX_ &MY_CXT);
     VantlePriv_StringCacheEnd(&MY_CXT);
+    [MY_CXT.sendException release];
+    MY_CXT.sendException = nil;
+    SvREFCNT_dec(MY_CXT.sendErrorText);
+    MY_CXT.sendErrorText = NULL;
 }
 
 /* Fills a context that belongs to no interpreter yet, and makes it the

@@ -6,7 +6,7 @@
  *	Vantle::Object::AUTOLOAD, which installs an XS sub of that name in
  *	Vantle::Object, so every later call of the name goes straight to the
  *	send through Perl's method cache.  Every class of the runtime has a
- *	Perl package of its name, inheriting from Vantle::Class, whose
+ *	Perl package of its name, inheriting from Vantle::RuntimeClass, whose
  *	AUTOLOAD does the same for class messages (NSString->string) and for
  *	calls qualified with a class name ($h->NSObject::description), which
  *	send to super starting at that class.  The fetch-method and
@@ -55,14 +55,18 @@ GV  *VantlePriv_ClassMethodHook(SV *invocant, SV *methodName);
  * in the current interpreter. */
 void VantlePriv_BootMsgSend(pTHX);
 
-/* Makes the Perl package of a runtime class inherit from Vantle::Class,
+/* The parent of the Perl packages of runtime classes, whose AUTOLOAD
+ * routes what a package does not define. */
+#define VANTLE_CLASS_ROUTES "Vantle::RuntimeClass"
+
+/* Makes the Perl package of a runtime class inherit from Vantle::RuntimeClass,
  * so class messages to it route to the send; a package that Perl code
  * defined itself (with subs or parents) is left alone. */
 void VantlePriv_MakeClassPackage(pTHX_ const char *className);
 
 /* The class a stash stands for when it is the package of a runtime class
  * made by this module, else Nil.  A package that Perl code has made its
- * own since is given up here: it stops inheriting from Vantle::Class. */
+ * own since is given up here: it stops inheriting from Vantle::RuntimeClass. */
 Class VantlePriv_ClassPackageClass(pTHX_ HV *stash);
 
 /* Calls sub with the arguments of the running XS sub (ax, items), in

@@ -22,6 +22,7 @@
 #include "PerlSelectorMap.h"
 #include "VantlePriv.h"
 #include "PerlContext.h"
+#include "PerlDefinedClass.h"
 #include "BqOsmoControl.h"
 #include "BqOsmoCore.h"
 #include "CTypes.h"
@@ -302,6 +303,30 @@ TraceBefore(pTHX_ id receiver, KxSuper *super, SEL selector, void **argv, int ar
     fflush(stdout);
 }
 
+/*
+ * NoteFailedSend --
+ *	Keeps the exception that ended a failed send, with the message the
+ *	send dies with, so a Perl method that lets the message through hands
+ *	its caller the exception itself (PerlMethodCall).
+ */
+static void
+NoteFailedSend(pTHX_ SV *message)
+{
+    id exception = BqOsmo_TakeSendException();
+    VantleContext *context = VantlePriv_Context(aTHX);
+    id previous = context->sendException;
+    context->sendException = exception;
+    [previous release];
+    if (exception == nil) {
+	return;
+    }
+    if (context->sendErrorText == NULL) {
+	context->sendErrorText = newSVsv(message);
+    } else {
+	sv_setsv(context->sendErrorText, message);
+    }
+}
+
 void
 VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char *pendingClass,
 	int named, int super, const char *autoloadName, NamedSend *namedSend)
@@ -315,6 +340,7 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
     Tcl_DString errors;
     Tcl_DStringInit(&errors);
     char failed = 0;
+    VantleMethodFrame *frame = NULL;	/* the method a super send is made in */
     id receiver = nil;
     int receiverChecked = 0;	/* passed the validity check, and alive */
     Class startClass = Nil;
@@ -328,15 +354,28 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 		    Tcl_DStringValue(&errors)));
 	}
 	if (strcmp(pendingClass, "SUPER") == 0) {
-	    CROAK_AFTER_LEAVE(newSVpvf("%s: invoked outside method", entryName));
+	    frame = VantlePriv_GetSuper(aTHX);
+	    if (frame == NULL) {
+		CROAK_AFTER_LEAVE(newSVpvf("%s: invoked outside method", entryName));
+	    }
+	    startClass = frame->super.super_class;
+	} else {
+	    startClass = NamedClass(namedSend, pendingClass);
 	}
-	startClass = NamedClass(namedSend, pendingClass);
 	if (startClass == Nil) {
 	    CROAK_AFTER_LEAVE(newSVpvf("%s: no class %s", entryName, pendingClass));
 	}
 	hasPair = 1;
     } else if (super && named) {
-	CROAK_AFTER_LEAVE(newSVpvf("%s: invoked outside method", entryName));
+	/* Vantle::super->name(...): the running Perl method's receiver. */
+	frame = VantlePriv_GetSuper(aTHX);
+	if (frame == NULL) {
+	    CROAK_AFTER_LEAVE(newSVpvf("%s: invoked outside method", entryName));
+	}
+	receiver = frame->super.self;
+	receiverChecked = 1;	/* alive: its method is running */
+	startClass = frame->super.super_class;
+	hasPair = 1;
     } else if (super) {
 	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed, &receiverChecked);
 	if (failed) {
@@ -408,6 +447,15 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	}
     }
 
+    /* The superclass's dealloc runs after a Perl dealloc by itself: sent
+     * from the dealloc too, it would free the object twice. */
+    if (frame != NULL && frame->inDealloc && frame->super.self == receiver
+	    && strcmp(sel_getName(selector), "dealloc") == 0) {
+	Tcl_DStringFree(&errors);
+	ST(0) = &PL_sv_undef;
+	return;
+    }
+
     void *stackArgv[BQ_STACK_ARGS + 2];
     void **argv = (void **) Scratch(aTHX_ stackArgv, sizeof stackArgv,
 	    sizeof(void *) * (size_t) (n + 2));
@@ -438,7 +486,9 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	fflush(stdout);
     }
     if (code != 0) {
-	CROAK_AFTER_LEAVE(newSVpvn(Tcl_DStringValue(&errors), (STRLEN) Tcl_DStringLength(&errors)));
+	SV *message = newSVpvn(Tcl_DStringValue(&errors), (STRLEN) Tcl_DStringLength(&errors));
+	NoteFailedSend(aTHX_ message);
+	CROAK_AFTER_LEAVE(message);
     }
     ST(0) = result;
     if (Tcl_DStringLength(&errors) > 0) {
@@ -657,16 +707,16 @@ XS_INTERNAL(XS_Vantle__Super__AUTOLOAD)
 /* ---------------------------------------------------------------------
  * Class packages
  *
- * The Perl package of a runtime class inherits from Vantle::Class, whose
+ * The Perl package of a runtime class inherits from Vantle::RuntimeClass, whose
  * AUTOLOAD sends what the package does not define, and whose isa, can,
  * DOES and VERSION answer for the class (PerlClass.mm).  A package that
  * Perl code defined itself under a class's name is the program's: it has
  * subs or an @ISA of its own.  One found so at boot is left alone; one
- * made so later loses Vantle::Class, and the subs installed in it, the
- * first time the module is asked to answer for it.
+ * made so later loses Vantle::RuntimeClass, and the subs installed in it, the
+ * first time the module is asked to answer for it.  The package of a
+ * class defined in Perl (Vantle::Class) holds that class's subs and still
+ * routes the messages it does not define.
  * ------------------------------------------------------------------ */
-
-#define CLASS_ROUTES "Vantle::Class"
 
 int
 VantlePriv_IsMessageSub(CV *cv)
@@ -685,7 +735,7 @@ IsaOf(pTHX_ HV *stash)
 static int
 IsClassRoutes(SV *name)
 {
-    return name != NULL && SvPOK(name) && strEQ(SvPVX(name), CLASS_ROUTES);
+    return name != NULL && SvPOK(name) && strEQ(SvPVX(name), VANTLE_CLASS_ROUTES);
 }
 
 /* Whether a stash's @ISA names Vantle::Class (others zero), or names
@@ -777,6 +827,9 @@ VantlePriv_ClassPackageClass(pTHX_ HV *stash)
     if (cls == Nil || !IsaNames(aTHX_ stash, 0)) {
 	return Nil;
     }
+    if (VantlePriv_DefinedClassOfPackage(aTHX_ stash) == cls) {
+	return cls;
+    }
     if (IsUserPackage(aTHX_ stash)) {
 	GiveUpPackage(aTHX_ stash);
 	return Nil;
@@ -858,6 +911,16 @@ XS_INTERNAL(XS_Vantle__ClassAutoload)
 	XSRETURN_EMPTY;
     }
     const char *package = HvNAME(stash);
+    if (SvROK(ST(0)) && VantlePriv_DefinedClassOfPackage(aTHX_ stash) != Nil) {
+	/* Perl found no sub of the class's own: $self->SUPER::name in a
+	 * method, or a qualified call, both of which mean the inherited
+	 * method. */
+	VantleMethodFrame *frame = VantlePriv_GetSuper(aTHX);
+	const char *start = frame != NULL ? "SUPER"
+	    : class_getName(class_getSuperclass(objc_lookUpClass(package)));
+	VantlePriv_msg_send(aTHX_ ax, items, name, start, 1, 1, NULL, NULL);
+	XSRETURN(1);
+    }
     if (SvROK(ST(0))) {
 	InstallNamedSend(aTHX_ package, name, package);
 	VantlePriv_msg_send(aTHX_ ax, items, name, package, 1, 1, NULL, NULL);
@@ -895,7 +958,7 @@ VantlePriv_MakeClassPackage(pTHX_ const char *className)
 	? stack : (char *) safemalloc(length + sizeof "::ISA");
     memcpy(name, className, length);
     memcpy(name + length, "::ISA", sizeof "::ISA");
-    av_push(get_av(name, GV_ADD), newSVpvs(CLASS_ROUTES));
+    av_push(get_av(name, GV_ADD), newSVpvs(VANTLE_CLASS_ROUTES));
     if (name != stack) {
 	safefree(name);
     }
@@ -950,7 +1013,7 @@ VantlePriv_BootMsgSend(pTHX)
     newXS("Vantle::class_msg_send", XS_Vantle__class_msg_send, "Vantle");
     newXS("Vantle::super", XS_Vantle__super, "Vantle");
     newXS("Vantle::info", XS_Vantle__info, "Vantle");
-    newXS(CLASS_ROUTES "::AUTOLOAD", XS_Vantle__ClassAutoload, "Vantle");
+    newXS(VANTLE_CLASS_ROUTES "::AUTOLOAD", XS_Vantle__ClassAutoload, "Vantle");
 
     KxClassIterator state = KxClassIteratorStart();
     Class cls;

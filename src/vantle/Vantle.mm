@@ -226,6 +226,7 @@ RegisterSubs(pTHX)
     VantlePriv_BootIVar(aTHX);
     VantlePriv_BootClass(aTHX);
     VantlePriv_BootObjectTie(aTHX);
+    VantlePriv_BootDefinedClass(aTHX);
     BqCPerl_BootHooks(aTHX);
     VantlePriv_BootMsgSend(aTHX);
     VantlePriv_BootContext(aTHX);

@@ -123,10 +123,12 @@ void VantlePriv_BootClass(pTHX);	/* Vantle::class, Vantle::class_lookup,
 					 * isa, can, DOES, VERSION */
 void VantlePriv_BootIVar(pTHX);		/* Vantle::ivar*, Vantle::IVar::* */
 void VantlePriv_BootObjectTie(pTHX);	/* Vantle::Object tie methods */
+void VantlePriv_BootDefinedClass(pTHX);	/* Vantle::Class::*, perl_data */
 
-/* The method context of a message to super: always null, as no Perl
- * code runs as a method of a runtime class. */
-struct objc_super *VantlePriv_GetSuper(void);
+/* The method context of a message to super: the innermost method
+ * defined in Perl running in the interpreter, or null. */
+struct VantleMethodFrame;
+struct VantleMethodFrame *VantlePriv_GetSuper(pTHX);
 void VantlePriv_BootLinkVar(pTHX);	/* Vantle::LinkVar::FETCH, STORE */
 
 #ifdef __cplusplus

@@ -1,0 +1,314 @@
+/*
+ * PerlMethodCall.mm --
+ *
+ *	A message to a method defined in Perl: the closure hands the call
+ *	here; the arguments are converted by the method's types into Perl
+ *	values, the sub runs with the receiver's handle first, and its
+ *	answer is converted back to the method's result type.
+ *
+ *	Everything that touches Perl runs inside one trapped call (an eval
+ *	frame, PerlTrap.h), so no Perl error ever unwinds through the
+ *	Objective-C frames of the method's caller.  What went wrong becomes
+ *	an exception raised only after that frame is closed:
+ *	- a Perl die: an NSException named "Perl Error" whose reason names
+ *	  the method and gives the Perl message;
+ *	- a die that is the unchanged message of a send that failed on an
+ *	  exception (the method did not catch it): that very exception;
+ *	- a result that its type cannot hold: "Perl Error" naming the class,
+ *	  the method and the type.
+ */
+#import <Foundation/Foundation.h>
+
+#include "PerlDefinedClass.h"
+#include "PerlContext.h"
+#include "PerlCTypes.h"
+
+#include <string.h>
+
+/* The largest result kept on the C stack: wider results that are not
+ * aggregates (which libffi gives storage for) do not exist. */
+#define RESULT_BUFFER 32
+
+/* "-[Class selector]" or "+[Class selector]" for a method. */
+static NSString *
+MethodName(VantleMethod *method)
+{
+    BqMethodClosure *closure = method->closure;
+    return [NSString stringWithFormat: @"%c[%s %s]", closure->classMethod ? '+' : '-',
+	class_getName(closure->definingClass), sel_getName(closure->selector)];
+}
+
+static NSException *
+PerlError(NSString *reason)
+{
+    return [NSException exceptionWithName: @"Perl Error" reason: reason userInfo: nil];
+}
+
+/*
+ * ResolveConversions --
+ *	Resolves the conversions of a method's arguments and result in the
+ *	binding's table, when its generation moved since they were.
+ */
+static void
+ResolveConversions(VantleMethod *method)
+{
+    CTypeTable *table = VantlePriv_CTypeTable;
+    if (method->arguments != NULL && method->generation == table->generation) {
+	return;
+    }
+    BqCallPlan *plan = method->closure->plan;
+    if (method->arguments == NULL) {
+	method->arguments = (BqOsmoCTypeConversion *) calloc((size_t) plan->numberOfArguments,
+		sizeof(BqOsmoCTypeConversion));
+	if (method->arguments == NULL) {
+	    return;
+	}
+    }
+    for (int i = 2; i < plan->numberOfArguments; i++) {
+	BqOsmo_ResolveCType(table, plan->argTypes[i], &method->arguments[i]);
+    }
+    BqOsmo_ResolveCType(table, plan->returnType, &method->result);
+    method->generation = table->generation;
+}
+
+/* What one call needs inside and after its trapped run. */
+typedef struct MethodCall {
+    VantleMethod *method;
+    CV *code;
+    void **arguments;
+    void *value;		/* the converted result's C storage */
+    int inDealloc;
+    int failed;			/* a conversion failed: errors says why */
+    Tcl_DString *errors;
+    char *copiedString;		/* a C string result's own copy, or null */
+} MethodCall;
+
+/*
+ * SelfValue --
+ *	A new mortal handle of the receiver: a reference to the handle the
+ *	instance (or the class) keeps while it lives, made once; a plain
+ *	conversion for receivers that keep none here.
+ */
+static SV *
+SelfValue(pTHX_ VantleMethod *method, id receiver)
+{
+    VantleDefinedClass *record = method->definedClass;
+    SV *kept = NULL;
+    if (record->owner == aTHX) {
+	if (method->closure->classMethod) {
+	    kept = record->classHandle;
+	} else {
+	    VantleInstanceState *state = VantlePriv_InstanceState(aTHX_ receiver, record, 1);
+	    kept = state != NULL ? state->self : NULL;
+	}
+    }
+    if (kept != NULL && SvROK(kept)) {
+	return sv_2mortal(newRV_inc(SvRV(kept)));
+    }
+    SV *self = sv_newmortal();
+    Vantle_SVSetObject(self, receiver, NULL);
+    return self;
+}
+
+/*
+ * CallInside --
+ *	The trapped part: converts the arguments, pushes them after self,
+ *	calls the sub with the method frame set, and converts its answer.
+ *	A Perl error leaves by longjmp to the trap, which restores the
+ *	frame on the way (it was saved on Perl's save stack).
+ */
+static void
+CallInside(pTHX_ MethodCall *call)
+{
+    VantleMethod *method = call->method;
+    BqMethodClosure *closure = method->closure;
+    BqCallPlan *plan = closure->plan;
+    int argc = plan->numberOfArguments;
+    id receiver = *(id *) call->arguments[0];
+
+    SV *stackValues[16];
+    SV **values = argc <= 16 ? stackValues
+	: (SV **) SvPVX(sv_2mortal(newSV(sizeof(SV *) * (size_t) argc)));
+    values[0] = SelfValue(aTHX_ method, receiver);
+    for (int i = 2; i < argc; i++) {
+	SV *value = sv_newmortal();
+	if (BqOsmo_ConvertResolved(0, NULL, call->errors, &method->arguments[i], value,
+		call->arguments[i], 0, 0) != 0) {
+	    call->failed = 1;
+	    return;
+	}
+	values[i - 1] = value;
+    }
+
+    VantleContext *context = VantlePriv_Context(aTHX);
+    VantleMethodFrame frame;
+    frame.super.self = receiver;
+    frame.super.super_class = class_getSuperclass(closure->classMethod
+	    ? object_getClass((id) closure->definingClass) : closure->definingClass);
+    frame.inDealloc = call->inDealloc;
+    ENTER;
+    SAVEVPTR(context->methodFrame);
+    context->methodFrame = &frame;
+
+    dSP;
+    PUSHMARK(SP);
+    EXTEND(SP, argc - 1);
+    for (int i = 0; i < argc - 1; i++) {
+	PUSHs(values[i]);
+    }
+    PUTBACK;
+    int wantsResult = call->value != NULL;
+    int count = call_sv((SV *) call->code, wantsResult ? G_SCALAR : G_VOID | G_DISCARD);
+    SV *answer = &PL_sv_undef;
+    if (wantsResult) {
+	SPAGAIN;
+	if (count > 0) {
+	    answer = POPs;
+	}
+	PUTBACK;
+    }
+    LEAVE;
+
+    if (wantsResult && BqOsmo_ConvertResolved(1, NULL, call->errors, &method->result, answer,
+	    call->value, 0, BQ_QUAL_RESULT) != 0) {
+	call->failed = 2;
+	return;
+    }
+    /* A C string result points into the answer, which the frame frees:
+     * it is copied, and handed to the caller autoreleased once the frame
+     * is closed (RunPerlMethod). */
+    if (wantsResult && closure->plan->returnCode == '*' && *(char **) call->value != NULL) {
+	call->copiedString = strdup(*(char **) call->value);
+	*(char **) call->value = call->copiedString;
+	if (call->copiedString == NULL) {
+	    Tcl_DStringAppend(call->errors, "out of memory", -1);
+	    call->failed = 2;
+	}
+    }
+}
+
+/*
+ * FailedSendException --
+ *	When $@ is the message of the last send that failed on an exception
+ *	(the method let it through, perhaps with Perl's " at FILE line N."),
+ *	that exception, taken from the context; else nil.
+ */
+static id
+FailedSendException(pTHX_ VantleContext *context, SV *error)
+{
+    id exception = context->sendException;
+    SV *text = context->sendErrorText;
+    if (exception == nil || text == NULL || SvROK(error) || !SvPOK(error)) {
+	return nil;
+    }
+    STRLEN length = SvCUR(text);
+    if (SvCUR(error) < length || memcmp(SvPVX(error), SvPVX(text), length) != 0) {
+	return nil;
+    }
+    context->sendException = nil;
+    return [exception autorelease];
+}
+
+/* The exception for a Perl error in $@ after a method's trapped run. */
+static id
+ExceptionForPerlError(pTHX_ VantleMethod *method)
+{
+    SV *error = ERRSV;
+    id original = FailedSendException(aTHX_ VantlePriv_Context(aTHX), error);
+    if (original != nil) {
+	return original;
+    }
+    STRLEN length = 0;
+    const char *text = SvROK(error) ? NULL : SvPV_nomg(error, length);
+    NSString *message = text != NULL
+	? [[[NSString alloc] initWithBytes: text length: length
+		encoding: SvUTF8(error) ? NSUTF8StringEncoding : NSISOLatin1StringEncoding]
+		autorelease]
+	: @"a Perl error object was thrown";
+    return PerlError([NSString stringWithFormat: @"%@: %@", MethodName(method), message]);
+}
+
+/* The exception for a conversion that failed (call->failed). */
+static id
+ExceptionForConversion(VantleMethod *method, MethodCall *call)
+{
+    BqCallPlan *plan = method->closure->plan;
+    const char *type = plan->returnType;
+    int typeLength = (int) (BqTypeSpec_SkipTypeSpec(type) - type);
+    NSString *what = call->failed == 2
+	? [NSString stringWithFormat: @"cannot return the Perl result as %.*s", typeLength, type]
+	: @"cannot pass an argument to Perl";
+    return PerlError([NSString stringWithFormat: @"%@: %@: %s", MethodName(method), what,
+	    Tcl_DStringValue(call->errors)]);
+}
+
+/*
+ * MethodCode --
+ *	The sub to run in the running interpreter: the defining one's own,
+ *	or the sub of the same name in another (a thread's clone).
+ */
+static CV *
+MethodCode(pTHX_ VantleMethod *method)
+{
+    if (method->definedClass->owner == aTHX) {
+	return method->code;
+    }
+    return method->subName != NULL ? get_cv(method->subName, 0) : NULL;
+}
+
+id
+VantlePriv_RunPerlMethod(VantleMethod *method, void *result, void **arguments, int inDealloc)
+{
+    PerlInterpreter *perl = _bqcperl_interp;
+    if (perl == NULL) {
+	return PerlError([NSString stringWithFormat: @"%@: no Perl interpreter runs on this "
+		"thread", MethodName(method)]);
+    }
+    dTHXa(perl);
+    CV *code = MethodCode(aTHX_ method);
+    if (code == NULL) {
+	return PerlError([NSString stringWithFormat: @"%@: no Perl sub %s in this interpreter",
+		MethodName(method), method->subName != NULL ? method->subName : "(anonymous)"]);
+    }
+    ResolveConversions(method);
+    if (method->arguments == NULL) {
+	return PerlError([NSString stringWithFormat: @"%@: out of memory", MethodName(method)]);
+    }
+
+    BqCallPlan *plan = method->closure->plan;
+    int aggregate = BqCallPlan_IsAggregateType(plan->returnType);
+    uint64_t buffer[RESULT_BUFFER / sizeof(uint64_t)] = { 0 };
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    MethodCall call = { method, code, arguments, NULL, inDealloc, 0, &errors, NULL };
+    if (result != NULL && plan->returnCode != 'v') {
+	call.value = aggregate ? result : (void *) buffer;
+    }
+    int ran = VantlePriv_Trapped(aTHX_ [&] { CallInside(aTHX_ &call); });
+    id exception = nil;
+    if (!ran) {
+	exception = ExceptionForPerlError(aTHX_ method);
+    } else if (call.failed) {
+	exception = ExceptionForConversion(method, &call);
+    } else if (call.value != NULL && !aggregate) {
+	if (call.copiedString != NULL) {
+	    [NSData dataWithBytesNoCopy: call.copiedString
+		    length: strlen(call.copiedString) + 1 freeWhenDone: YES];
+	    call.copiedString = NULL;
+	}
+	BqMethodClosure_StoreResult(method->closure, buffer, result);
+    }
+    free(call.copiedString);
+    Tcl_DStringFree(&errors);
+    return exception;
+}
+
+void
+VantlePriv_PerlMethodHandler(BqMethodClosure *closure, void *result, void **arguments)
+{
+    id exception = VantlePriv_RunPerlMethod((VantleMethod *) closure->clientData, result,
+	    arguments, 0);
+    if (exception != nil) {
+	@throw exception;
+    }
+}
