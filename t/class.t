@@ -1,92 +1,268 @@
-# Class objects by name, the Perl packages of the runtime's classes, and
-# packages of the same names that the program defines itself.
+# Classes defined in Perl (Vantle::Class): Objective-C classes whose
+# methods are Perl subs, used from Perl and by Foundation code that calls
+# back into them.
 use strict;
 use warnings;
-
-my @compileWarnings;
-BEGIN { $SIG{__WARN__} = sub { push @compileWarnings, @_ } }
-
-# Before the module loads: List::Util makes a List:: namespace that only
-# holds another package, and the program defines a package Protocol.
-use List::Util ();
-BEGIN {
-    package Protocol;
-    sub new { bless { made => 'by Perl' }, shift }
-}
-
 use Test::More;
-use Scalar::Util qw(refaddr);
-
+use File::Temp qw(tempdir);
 use Vantle;
-use FindBin;
-use lib "$FindBin::Bin/lib";
-use ErrorCapture qw(message error_of warnings_of);
 
-# After it has loaded: a package Object with subs, a package NilMarker
-# with its own AUTOLOAD.
-package Object {
-    sub new { bless {}, shift }
-    sub name { 'mine' }
-}
-package NilMarker {
-    our $AUTOLOAD;
-    sub AUTOLOAD { $AUTOLOAD =~ /::DESTROY\z/ ? () : "autoloaded $AUTOLOAD" }
-}
-BEGIN { delete $SIG{__WARN__} }
+package Tally {
+    use Vantle::Class 'Tally',
+        superclass => 'NSObject',
+        ivars      => ['int count', 'NSString *label', 'double weight'],
+        protocols  => ['NSCopying'];
 
-my $class = Vantle::class('NSObject');
-is(ref($class), 'Vantle::Object', 'a handle');
-is(refaddr($class), refaddr(Vantle::class_lookup('NSObject')),
-    'class and class_lookup give handles of one referent');
-ok(Vantle::class('NSObject') == NSObject->class, 'of the class object');
+    our @log;
 
-for my $name (qw(nil NIL Nil)) {
-    ok(Vantle::nil(Vantle::class($name)) && ref(Vantle::class($name)),
-        "class('$name') is the nil handle");
-}
-is(Vantle::class_lookup('nil'), 0, 'class_lookup gives nil no special meaning');
-
-ok(!eval { Vantle::class('NoSuchClassHere'); 1 }, 'an unknown name');
-is(message($@), 'Vantle::class: no class NoSuchClassHere', 'croaks with the name');
-my $none = Vantle::class_lookup('NoSuchClassHere');
-ok(!ref($none) && $none eq '0', 'class_lookup answers the plain 0');
-is(Vantle::class_lookup("NSObject\0junk"), 0, 'a name with a NUL names no class');
-
-for my $case (['class', []], ['class', ['a', 'b']], ['class_lookup', []],
-              ['class_lookup', ['a', 'b']]) {
-    my ($sub, $args) = @$case;
-    no strict 'refs';
-    ok(!eval { &{"Vantle::$sub"}(@$args); 1 }, "$sub with " . @$args . ' arguments');
-    is(message($@), "Usage: Vantle::$sub(classname)", 'usage message');
-}
-
-subtest 'packages the program defines are its own' => sub {
-    is(Protocol->new->{made}, 'by Perl', 'one defined before the module loaded');
-    is(Object->name, 'mine', 'one defined after');
-    is(NilMarker->anything, 'autoloaded NilMarker::anything', 'with its own AUTOLOAD');
-    is_deeply(\@compileWarnings, [], 'defined without a warning');
-    for my $package (qw(Protocol Object)) {
-	is(error_of(sub { $package->alloc }),
-	   qq{Can't locate object method "alloc" via package "$package"},
-	   "$package: a method it lacks is Perl's error, not a message");
-	ok(!defined $package->can('alloc') && !$package->isa('NSObject'),
-	   "$package: Perl's can and isa");
-	is_deeply([warnings_of(sub { my $object = bless {}, $package; undef $object })], [],
-		  "$package: its objects go without a DESTROY");
+    sub init : Method {
+        my ($self) = @_;
+        $self = Vantle::super->init or return;
+        $self->{count} = 0;
+        return $self;
     }
-    is(Vantle::class('Object') . '', 'Object', 'the class stays reachable by Vantle::class');
+    sub initWithCount_ : Method('id initWithCount: (int) n') {
+        my ($self, $n) = @_;
+        $self = $self->init;
+        $self->{count} = $n;
+        return $self;
+    }
+    sub tallyWithCount_ : ClassMethod('+ (id) tallyWithCount: (int) n') {
+        my ($class, $n) = @_;
+        return $class->alloc->initWithCount_($n)->autorelease;
+    }
+    sub increment : Method('int increment') { ++$_[0]->{count} }
+    sub add : Method('int add: (int) a to: (int) b') { $_[1] + $_[2] }
+    sub name : Method('char * name') { my $name = "tally-$_[0]->{count}"; $name }
+    sub scaled : Method('double scaled: (double) f') { $_[0]->{count} * $_[1] }
+    sub description : Method { "<Tally $_[0]->{count}>" }
+    sub isEqual_ : Method {
+        my ($self, $other) = @_;
+        return $other->isKindOfClass_(Vantle::class('Tally')) && $other->{count} == $self->{count};
+    }
+    sub hash : Method { $_[0]->{count} }
+    sub compare_ : Method { $_[0]->{count} <=> $_[1]->{count} }
+    sub copyWithZone_ : Method { Tally->alloc->initWithCount_($_[0]->{count}) }
+    sub moved : Method('struct pt { int x; int y; } moved: (struct pt { int x; int y; }) p by: (int) d') {
+        my ($self, $p, $d) = @_;
+        return { x => $p->{x} + $d, y => $p->{y} - $d };
+    }
+    sub pair_ : Method { [$_[1], $_[1]] }        # new selector: objects only
+    sub superDescription : Method('id superDescription') { Vantle::super->description }
+    sub viaSuper : Method('id viaSuper') { $_[0]->SUPER::description }
+    sub dealloc : Method {
+        my ($self) = @_;
+        push @log, "dealloc $self->{count} data=" . join(',', sort keys %{ $self->perl_data });
+    }
+}
+
+package Marker {
+    # Records its own destruction, to see when Perl data goes.
+    sub new { my ($class, $log) = @_; bless { log => $log }, $class }
+    sub DESTROY { push @{ $_[0]{log} }, 'marker freed' }
+}
+
+sub signature_of {
+    my ($class, $selector) = @_;
+    my $signature = Vantle::class($class)->instanceMethodSignatureForSelector_($selector);
+    return join '', map { $signature->getArgumentTypeAtIndex_($_) }
+        0 .. $signature->numberOfArguments - 1;
+}
+
+subtest 'a class from Perl, used from Perl' => sub {
+    ok(Vantle::class_lookup('Tally'), 'the runtime knows the class');
+    my $t = Tally->alloc->init;
+    isa_ok($t, 'Tally');
+    isa_ok($t, 'NSObject');
+    is($t->increment, 1, 'a method with a declared int result');
+    is($t->increment, 2, '... that keeps state in an instance variable');
+    is($t->add_to_(40, 2), 42, 'two int arguments');
+    is($t->scaled_(1.5), 3, 'double argument and result');
+    is($t->name, 'tally-2', 'a C string result outlives the Perl value it came from');
+    is($t->description, '<Tally 2>', 'description overridden');
+    is($t->valueForKey_('count'), 2, 'key-value coding reads the instance variable');
+    $t->{label} = 'x';
+    is($t->{label}, 'x', 'an object instance variable');
+    my $made = Tally->tallyWithCount_(7);
+    is($made->{count}, 7, 'a class method');
+    ok(Tally->respondsToSelector_('tallyWithCount:'), 'the class answers its class method');
+    is(Tally->can('increment'), \&Tally::increment, "Perl's can sees the package's subs");
+    ok(Tally->DOES('NSCopying'), 'the adopted protocol');
+    is($t->copy->autorelease->{count}, 2, 'copy goes through the protocol method');
+    $t->release;
 };
 
-subtest 'class packages' => sub {
-    my $list = List->new;
-    is($list->count, 0, 'a namespace that only held other packages is the class\'s');
-    $list->free;
-    ok(NSObject->isa('NSObject') && NSObject->can('new'), 'it answers for the class');
-    is_deeply([warnings_of(sub { NSObject->DESTROY })], [], 'DESTROY is never a message');
-    package My::Array { our @ISA = ('NSMutableArray') }
-    is(error_of(sub { My::Array->array }),
-       q{Can't locate object method "array" via package "My::Array"},
-       'a package inheriting from one is no class');
+subtest 'method types' => sub {
+    is(signature_of('Tally', 'add:to:'), '@:ii', 'declared');
+    like(signature_of('Tally', 'description'), qr/\A\@:\z/, 'inherited from NSObject');
+    like(signature_of('Tally', 'copyWithZone:'), qr/\A\@:\^\{_NSZone\b/, 'from the protocol');
+    is(signature_of('Tally', 'pair:'), '@:@', 'objects only for a new selector');
+    my $t = Tally->new;
+    my $pair = $t->pair_('a');
+    is($pair->count, 2, 'an array reference came back as an array');
+    $t->release;
 };
 
-done_testing();
+subtest 'Foundation calls back into Perl' => sub {
+    my @tallies = map { Tally->alloc->initWithCount_($_)->autorelease } 3, 1, 2, 1;
+    my $set = NSMutableSet->set;
+    $set->addObject_($_) for @tallies;
+    is($set->count, 3, 'isEqual: and hash decide set membership');
+    ok($set->containsObject_(Tally->tallyWithCount_(2)), 'an equal new instance is found');
+    my $array = NSMutableArray->array;
+    $array->addObject_($_) for @tallies;
+    my $sorted = $array->sortedArrayUsingSelector_('compare:');
+    is(join(' ', map { $sorted->objectAtIndex_($_)->{count} } 0 .. $sorted->count - 1),
+        '1 1 2 3', 'compare: sorts an array');
+    is($array->description =~ tr/<//, 4, 'the array describes its elements through Perl');
+};
+
+subtest 'structures' => sub {
+    my $t = Tally->new;
+    my $p = $t->moved_by_({ x => 10, y => 20 }, 3);
+    is_deeply([$p->{x}, $p->{y}], [13, 17], 'a structure argument and result');
+    $t->release;
+};
+
+subtest 'super' => sub {
+    my $t = Tally->new;
+    like($t->superDescription, qr/\A<Tally: ?0x[0-9a-f]+>\z/, 'Vantle::super reaches NSObject');
+    like($t->viaSuper, qr/\A<Tally: ?0x[0-9a-f]+>\z/, 'so does SUPER::');
+    eval { Vantle::super->description };
+    like($@, qr/^Vantle::msg_send_super: invoked outside method/, 'no method, no super');
+    $t->release;
+};
+
+subtest 'dealloc and Perl data' => sub {
+    @Tally::log = ();
+    my $t = Tally->alloc->initWithCount_(5);
+    $t->perl_data->{marker} = Marker->new(\@Tally::log);
+    $t->perl_data->{n} = 1;
+    is($t->perl_data->{n}, 1, 'the same hash every time');
+    $t->release;
+    is_deeply(\@Tally::log, ['dealloc 5 data=marker,n', 'marker freed'],
+        'the Perl dealloc runs, then the data is freed');
+    ok(Vantle::object_is_bad($t) || !eval { $t->count; 1 }, 'the handle reads as freed');
+    eval { NSObject->new->autorelease->perl_data };
+    like($@, qr/perl_data: NSObject is not an instance of a class defined in Perl/,
+        'perl_data of other objects');
+};
+
+package Failing {
+    use Vantle::Class 'Failing', ivars => ['int mode'];
+    sub compare_ : Method {
+        my ($self, $other) = @_;
+        die "no order\n" if $self->{mode} == 1;
+        NSArray->array->objectAtIndex_(4) if $self->{mode} == 2;
+        if ($self->{mode} == 3) {
+            return eval { NSArray->array->objectAtIndex_(4); 1 } ? 0 : -1;
+        }
+        return 0;
+    }
+    sub count : Method('int count') { 'many' }
+    sub where : Method('struct pt { int x; int y; } where') { 5 }
+}
+
+subtest 'errors between the two sides' => sub {
+    my $array = NSMutableArray->array;
+    my @items = map { my $f = Failing->new; $array->addObject_($f); $f->release; $f } 1 .. 3;
+    my $sort = sub { $_->{mode} = $_[0] for @items; eval { $array->sortedArrayUsingSelector_('compare:') } };
+
+    ok(!$sort->(1), 'a die in a method called by Foundation');
+    like($@, qr/\[NSException Perl Error\]: -\[Failing compare:\]: no order/,
+        '... becomes a Perl Error naming the method');
+    ok(!$sort->(2), 'an exception a method lets through');
+    like($@, qr/\[NSException NSRangeException\]/, '... reaches the caller as itself');
+    ok($sort->(3), 'an exception a method catches goes no further');
+    ok($sort->(0), 'and the next call works');
+
+    my $f = Failing->new;
+    {
+        my @warnings;
+        local $SIG{__WARN__} = sub { push @warnings, @_ };
+        is($f->count, 0, "a result converts as Perl's numbers do");
+        like("@warnings", qr/isn't numeric/, '... with its warning');
+    }
+    eval { $f->where };
+    like($@, qr/Perl Error\]: -\[Failing where\]: cannot return the Perl result as \{pt="x"i"y"i\}/,
+        'a result its type cannot hold names the method and the type');
+    $f->release;
+};
+
+subtest 'defining fails cleanly' => sub {
+    my @bad = (
+        [['NSString'], qr/a class named NSString already exists/],
+        [['Bad1', superclass => 'NoSuchClass'], qr/no superclass NoSuchClass for class Bad1/],
+        [['Bad2', ivars => ['int x', 'flurb y']], qr/instance variable y of class Bad2: illegal/],
+        [['Bad3', ivars => ['int x', 'int x']], qr/instance variable x of class Bad3 is declared twice/],
+        [['Bad4', ivars => ['description']], qr/"description" of class Bad4 is not a C declaration/],
+        [['Bad5', protocols => ['NoSuchProtocol']], qr/no protocol NoSuchProtocol/],
+        [['Bad6', colour => 'red'], qr/unknown option colour for class Bad6/],
+    );
+    for my $case (@bad) {
+        my ($arguments, $message) = @$case;
+        ok(!eval { Vantle::Class::define(@$arguments); 1 }, "$arguments->[0] refused");
+        like($@, $message, '... with a clear message');
+        like($@, qr/ at \Q${\__FILE__}\E line \d+/, '... reported at the caller');
+    }
+    ok(!Vantle::class_lookup("Bad$_"), "Bad$_ not made") for 1 .. 6;
+
+    my @methods = (
+        ['int add: (flurb) a', qr/-\[Tally add:\]: argument 1: illegal itype "flurb"/],
+        ['int add: (int) a (', qr/is not a method declaration/],
+        ['double add: (int) a to: (int) b', qr/has types i\S+; a defined method keeps its types/],
+    );
+    for my $case (@methods) {
+        ok(!eval { Vantle::Class::add_method('Tally', $case->[0], sub { 1 }); 1 }, $case->[0]);
+        like($@, $case->[1], '... refused');
+    }
+    ok(!eval { Vantle::Class::add_method('NSObject', 'foo', sub { 1 }); 1 }, 'a class not defined here');
+    like($@, qr/NSObject is not a class defined in Perl/, '... is left alone');
+    ok(!eval q{ package Tally; sub broken : Method('int add: (int) a to') { 1 } 1 }, 'a bad attribute declaration');
+    like($@, qr/is not a method declaration .* at \(eval \d+\) line 1/, '... is reported at the sub');
+};
+
+subtest 'loading a class file again' => sub {
+    my $dir = tempdir(CLEANUP => 1);
+    my $file = "$dir/Reloaded.pm";
+    my $write = sub {
+        my ($body, $ivars) = @_;
+        open my $fh, '>', $file or die $!;
+        print $fh "package Reloaded;\nuse Vantle::Class 'Reloaded', ivars => [$ivars];\n"
+            . "no warnings 'redefine';\n$body\n1;\n";
+        close $fh;
+        delete $INC{$file};
+        return do $file;
+    };
+    ok($write->(q{sub answer : Method('int answer') { 1 }}, q{'int n'}), 'first load');
+    my $r = Reloaded->new;
+    is($r->answer, 1, 'the first sub runs');
+    ok($write->(q{sub answer : Method('int answer') { 2 } sub other : Method('int other') { 3 }},
+        q{'int n'}), 'loaded again after a change');
+    is($r->answer, 2, 'an existing instance runs the new sub');
+    is($r->other, 3, 'a new method is added');
+    ok(!$write->(q{sub answer : Method('int answer') { 4 }}, q{'int n', 'int m'}),
+        'new instance variables');
+    like($@, qr/class Reloaded has other instance variables/, '... are refused');
+    is($r->answer, 2, '... and the class is as it was');
+    $r->release;
+};
+
+subtest 'threads' => sub {
+    require Config;
+    plan skip_all => 'perl without threads' unless $Config::Config{useithreads};
+    require threads;
+    my $thread = threads->create(sub {
+        my $t = Tally->alloc->initWithCount_(4);
+        $t->perl_data->{n} = 1;
+        my $answer = $t->add_to_(1, 2) . ' ' . $t->description;
+        $t->release;
+        return $answer;
+    });
+    is($thread->join, '3 <Tally 4>', "a thread's interpreter runs its own copies of the subs");
+    my $t = Tally->new;
+    is($t->add_to_(2, 2), 4, 'the defining interpreter is unaffected');
+    $t->release;
+};
+
+done_testing;

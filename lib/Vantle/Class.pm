@@ -241,54 +241,81 @@ Vantle::Class - Objective-C classes whose methods are Perl subs
 
 =head1 SYNOPSIS
 
-    package Counter;
+=for example begin
+
+    use strict;
+    use warnings;
     use Vantle;
-    use Vantle::Class 'Counter',
-        superclass => 'NSObject',
-        ivars      => ['int count', 'NSString *name'],
-        protocols  => ['NSCopying'];
 
-    sub init : Method {
-        my ($self) = @_;
-        $self = Vantle::super->init or return;
-        $self->{count} = 0;            # instance variables, as for any object
-        return $self;
+    package Counter {
+        use Vantle::Class 'Counter',
+            superclass => 'NSObject',
+            ivars      => ['int count', 'NSString *name'],
+            protocols  => ['NSCopying'];
+
+        sub init : Method {
+            my ($self) = @_;
+            $self = Vantle::super->init or return;
+            $self->{count} = 0;       # instance variables, as for any object
+            return $self;
+        }
+        sub increment : Method('int increment') { ++$_[0]->{count} }
+        sub add : Method('int add: (int) a to: (int) b') { $_[1] + $_[2] }
+
+        # Overrides NSObject's; Foundation calls it too.
+        sub description : Method { "<Counter $_[0]->{count}>" }
+        sub compare_ : Method { $_[0]->{count} <=> $_[1]->{count} }
+
+        # NSCopying gives the types.
+        sub copyWithZone_ : Method {
+            my ($self) = @_;
+            my $copy = Counter->alloc->init;
+            $copy->{count} = $self->{count};
+            return $copy;
+        }
+
+        sub counterWithCount_ : ClassMethod('+ (id) counterWithCount: (int) n') {
+            my ($class, $n) = @_;
+            my $counter = $class->alloc->init->autorelease;
+            $counter->{count} = $n;
+            return $counter;
+        }
+
+        # Runs before NSObject's dealloc, which follows by itself.
+        sub dealloc : Method { print "bye from $_[0]->{count}\n" }
     }
 
-    sub increment : Method('int increment') { ++$_[0]->{count} }
-
-    sub add : Method('int add: (int) a to: (int) b') {
-        my ($self, $a, $b) = @_;
-        return $a + $b;
-    }
-
-    sub description : Method { "<Counter $_[0]->{count}>" }   # overrides NSObject's
-
-    sub copyWithZone_ : Method {                # NSCopying gives the types
-        my ($self, $zone) = @_;
-        my $copy = Counter->alloc->init;
-        $copy->{count} = $self->{count};
-        return $copy;
-    }
-
-    sub counterWithCount_ : ClassMethod('id counterWithCount: (int) n') {
-        my ($class, $n) = @_;
-        my $counter = $class->alloc->init->autorelease;
-        $counter->{count} = $n;
-        return $counter;
-    }
-
-    sub dealloc : Method { my ($self) = @_; ... }   # the superclass's runs after it
-
-    package main;
     my $c = Counter->alloc->init;
-    $c->increment;
-    $c->perl_data->{notes} = [1, 2, 3];    # freed with the object
+    $c->increment for 1 .. 3;
+    print $c->add_to_(2, 3), " ", $c->description, "\n";
+    $c->perl_data->{notes} = ['kept with the object'];
 
-From Objective-C, the class is like any other:
+    my $list = NSMutableArray->array;
+    $list->addObject_(Counter->counterWithCount_($_)) for 9, 4, 6;
+    my $sorted = $list->sortedArrayUsingSelector_('compare:');
+    print join(' ', map { $sorted->objectAtIndex_($_)->description } 0 .. 2), "\n";
+    $c->release;
 
-    id c = [[NSClassFromString(@"Counter") alloc] init];
-    int sum = ((int (*)(id, SEL, int, int)) objc_msgSend)(c, @selector(add:to:), 2, 3);
+=for example end
+
+It prints:
+
+=for example output
+
+    5 <Counter 3>
+    <Counter 4> <Counter 6> <Counter 9>
+    bye from 3
+
+From Objective-C, the class is like any other; declare the methods the
+host calls, as for any class it does not link with:
+
+    @protocol Counting
+    - (int) add: (int) a to: (int) b;
+    @end
+
+    id <Counting> c = [[NSClassFromString(@"Counter") alloc] init];
+    int sum = [c add: 2 to: 3];
+    [c release];
 
 =head1 DESCRIPTION
 
