@@ -248,6 +248,59 @@ subtest 'loading a class file again' => sub {
     $r->release;
 };
 
+package Animal {
+    use Vantle::Class 'Animal', ivars => ['int legs'];
+    our @log;
+    sub init : Method { my $self = Vantle::super->init; $self->{legs} = 4; $self }
+    sub speak : Method('id speak') { 'generic ' . $_[0]->_legs }
+    sub _legs { "($_[0]->{legs})" }                  # a plain Perl helper
+    sub make : ClassMethod('+ (id) make') { $_[0]->alloc->init->autorelease }
+    sub dealloc : Method { push @log, 'Animal ' . join(',', sort keys %{ $_[0]->perl_data }) }
+}
+
+package Dog {
+    use Vantle::Class 'Dog', superclass => 'Animal', ivars => ['int tricks'];
+    sub init : Method { my $self = $_[0]->SUPER::init; $self->{tricks} = 2; $self }
+    sub speak : Method { 'woof, ' . Vantle::super->speak }
+    sub make : ClassMethod { my $dog = Vantle::super->make; $dog->{tricks} = 3; $dog }
+    sub dealloc : Method { push @Animal::log, "Dog $_[0]->{tricks}" }
+    sub list { (1, 2, 3) }
+}
+
+subtest 'a class defined in Perl under another' => sub {
+    @Animal::log = ();
+    my $dog = Dog->new;
+    is($dog->speak, 'woof, generic (4)', 'super reaches the Perl superclass, which calls a helper');
+    is_deeply([sort keys %$dog], [qw(isa legs tricks)], 'the instance variables of both');
+    $dog->perl_data->{seen} = 1;
+    $dog->release;
+    is_deeply(\@Animal::log, ['Dog 2', 'Animal seen'], 'each dealloc runs, the Perl data outlives them');
+    my $made = Dog->make;
+    ok($made->isKindOfClass_(Vantle::class('Dog')), 'a class method called from Perl runs as a message');
+    is($made->{tricks}, 3, '... whose super call reaches the superclass with the subclass');
+    is_deeply([$made->list], [1, 2, 3], 'a helper called as a method keeps the list context');
+    ok(!eval { Dog->speak; 1 }, 'an instance method called on the class name');
+    like($@, qr/does not respond to speak|class Dog does not respond/, '... is a message the class does not answer');
+    ok(!eval { $made->nothingHere; 1 }, 'a name with neither method nor sub');
+    like($@, qr/Dog does not respond to -nothingHere/, '... fails as a message');
+};
+
+package Thrower {
+    use Vantle::Class 'Thrower';
+    sub compare_ : Method { die Thrower::Error->new }
+}
+package Thrower::Error {
+    use overload '""' => sub { 'a thrown object' };
+    sub new { bless {}, shift }
+}
+
+subtest 'an error object' => sub {
+    my $array = NSMutableArray->array;
+    $array->addObject_(Thrower->new->autorelease) for 1 .. 2;
+    ok(!eval { $array->sortedArrayUsingSelector_('compare:'); 1 }, 'a method dies with an object');
+    like($@, qr/Perl Error\]: -\[Thrower compare:\]: a thrown object/, '... whose string is the reason');
+};
+
 subtest 'threads' => sub {
     require Config;
     plan skip_all => 'perl without threads' unless $Config::Config{useithreads};

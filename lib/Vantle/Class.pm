@@ -62,9 +62,9 @@ sub _add {
     $class_method = 1 if $declared_class_method;
     my $handle = ref $class ? $class : Vantle::class_lookup($class)
         or Carp::croak("Vantle::Class: no class $class");
-    eval { _add_method($handle, $selector, $types, $code, $class_method, $sub_name); 1 }
+    my $send = eval { _add_method($handle, $selector, $types, $code, $class_method, $sub_name) }
         or Carp::croak(_bare($@));
-    return;
+    return $send;
 }
 
 # Perl's " at FILE line N." of an XS croak, which Carp gives again.
@@ -196,8 +196,8 @@ sub _modify_code_attributes {
             push @rest, $attribute;
             next;
         }
-        _method_attribute($package, $code, $kind eq 'ClassMethod', $argument);
         push @{ $attributes_of{0 + $code} }, $attribute;
+        _method_attribute($package, $code, $kind eq 'ClassMethod', $argument);
     }
     return caller eq __PACKAGE__ ? ($package, $code, @rest) : @rest;
 }
@@ -224,10 +224,18 @@ sub _method_attribute {
         Carp::croak("Vantle::Class: an anonymous :Method of class $class needs a declaration");
     }
     # Reported where the sub is, not in attributes.pm.
-    eval { _add($class_method, $class, $what, $code, $full); 1 } or do {
+    my $send = eval { _add($class_method, $class, $what, $code, $full) } or do {
         my $cv = B::svref_2object($code);
         die _bare($@) . ' at ' . $cv->FILE . ' line ' . $cv->GV->LINE . ".\n";
     };
+    # The package holds the sub that sends the method, so a call Perl
+    # makes itself (Class->name) runs as a message too.
+    if (defined $full) {
+        no strict 'refs';
+        no warnings 'redefine';
+        *$full = $send;
+        $attributes_of{0 + $send} = $attributes_of{0 + $code};
+    }
     return;
 }
 

@@ -49,7 +49,12 @@ typedef struct VantleMethod {
     VantleDefinedClass *definedClass;
     BqMethodClosure *closure;
     CV *code;			/* the owner's sub, counted; null: none */
-    char *subName;		/* "Package::name" for other interpreters */
+    char *subName;		/* "Package::name", or null for an anonymous sub */
+    char *codeKey;		/* its key in %Vantle::Class::CODE, which
+				 * holds the code where every interpreter
+				 * (a thread's clone too) finds it; null
+				 * until code is set */
+    CV *send;			/* owner's sub that sends the method, made once */
     int argc;			/* receiver and selector included */
     /* Conversions of the arguments (from index 2) and of the result in
      * the binding's table, resolved again when its generation moves. */
@@ -78,6 +83,9 @@ Class VantlePriv_DefinedClassOfPackage(pTHX_ HV *stash);
  * running interpreter when make is set and there is none yet. */
 VantleInstanceState *VantlePriv_InstanceState(pTHX_ id object, VantleDefinedClass *record,
 		int make);
+
+/* The hash that holds every method's code by key, in each interpreter. */
+#define VANTLE_METHOD_CODE "Vantle::Class::CODE"
 
 /* The closure handler of every method defined in Perl (PerlMethodCall). */
 void VantlePriv_PerlMethodHandler(BqMethodClosure *closure, void *result, void **arguments);

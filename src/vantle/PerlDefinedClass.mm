@@ -234,7 +234,7 @@ DeallocHandler(BqMethodClosure *closure, void *result, void **arguments)
     VantleMethod *method = (VantleMethod *) closure->clientData;
     VantleDefinedClass *record = method->definedClass;
     id object = *(id *) arguments[0];
-    if (method->code != NULL || (record->owner != _bqcperl_interp && method->subName != NULL)) {
+    if (method->codeKey != NULL) {
 	id exception = VantlePriv_RunPerlMethod(method, NULL, arguments, 1);
 	if (exception != nil) {
 	    fprintf(stderr, "Vantle::Class: dealloc of %s: %s\n", class_getName(record->cls),
@@ -607,11 +607,49 @@ ObjectTypes(int argc, Tcl_DString *result)
     }
 }
 
+/*
+ * The sub that stands for a method in its package: Perl calls it for
+ * Class->name and $handle->Class::name, and it sends the method's
+ * selector to the invocant, so the method runs as a message (with its
+ * conversions, and with super reaching the superclass) however Perl code
+ * calls it.
+ */
+XS_INTERNAL(XS_Vantle__Class__MethodSend)
+{
+    dXSARGS;
+    BqCPerl_SetInterp(aTHX);
+    VantleMethod *method = (VantleMethod *) CvXSUBANY(cv).any_ptr;
+    const char *name = method->subName != NULL ? method->subName : "Vantle::Class method";
+    XSRETURN(VantlePriv_SendToInvocant(aTHX_ ax, items, method->closure->selector, name));
+}
+
+/* The method's sending sub (made on first use), as a new mortal
+ * reference. */
+static SV *
+MethodSendSub(pTHX_ VantleMethod *method)
+{
+    if (method->send == NULL) {
+	method->send = newXS(NULL, XS_Vantle__Class__MethodSend, __FILE__);
+	CvXSUBANY(method->send).any_ptr = method;
+    }
+    return sv_2mortal(newRV_inc((SV *) method->send));
+}
+
 /* Puts code behind a method record (counted), and its name for other
  * interpreters. */
 static void
 SetMethodCode(pTHX_ VantleMethod *method, CV *code, SV *subName)
 {
+    BqMethodClosure *closure = method->closure;
+    if (method->codeKey == NULL) {
+	SV *key = sv_2mortal(newSVpvf("%c[%s %s]", closure->classMethod ? '+' : '-',
+		class_getName(closure->definingClass), sel_getName(closure->selector)));
+	method->codeKey = strdup(SvPVX(key));
+    }
+    if (method->codeKey != NULL) {
+	(void) hv_store(get_hv(VANTLE_METHOD_CODE, GV_ADD), method->codeKey,
+		(I32) strlen(method->codeKey), newRV_inc((SV *) code), 0);
+    }
     SvREFCNT_inc_simple_void_NN(code);
     CV *old = method->code;
     method->code = code;
@@ -703,7 +741,8 @@ XS_INTERNAL(XS_Vantle__Class___add_method)
 	}
 	Tcl_DStringFree(&errors);
 	SetMethodCode(aTHX_ method, (CV *) SvRV(codeRef), ST(5));
-	XSRETURN_EMPTY;
+	ST(0) = MethodSendSub(aTHX_ method);
+	XSRETURN(1);
     }
     Tcl_DStringSetLength(&errors, 0);
     method = NewMethod(record);
@@ -725,7 +764,8 @@ XS_INTERNAL(XS_Vantle__Class___add_method)
     }
     BqOsmo_SetMethodImplementation(cls, selector, closure->types, closure->implementation,
 	    classMethod);
-    XSRETURN_EMPTY;
+    ST(0) = MethodSendSub(aTHX_ method);
+    XSRETURN(1);
 }
 
 /* ---------------------------------------------------------------------
@@ -803,6 +843,10 @@ VantlePriv_DefinedClassesEnd(pTHX)
 		if (method->code != NULL) {
 		    av_push(values, (SV *) method->code);
 		    method->code = NULL;
+		}
+		if (method->send != NULL) {
+		    av_push(values, (SV *) method->send);
+		    method->send = NULL;
 		}
 	    }
 	    VantleMethod *dealloc = record->deallocMethod;

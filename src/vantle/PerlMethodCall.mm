@@ -96,7 +96,8 @@ SelfValue(pTHX_ VantleMethod *method, id receiver)
     SV *kept = NULL;
     if (record->owner == aTHX) {
 	if (method->closure->classMethod) {
-	    kept = record->classHandle;
+	    /* A subclass's class method call reaches here too. */
+	    kept = receiver == (id) record->cls ? record->classHandle : NULL;
 	} else {
 	    VantleInstanceState *state = VantlePriv_InstanceState(aTHX_ receiver, record, 1);
 	    kept = state != NULL ? state->self : NULL;
@@ -209,6 +210,43 @@ FailedSendException(pTHX_ VantleContext *context, SV *error)
     return [exception autorelease];
 }
 
+/*
+ * ErrorText --
+ *	The text of a Perl error.  An error object is asked for its string
+ *	in a trapped run of its own (its overloaded "" may die); when that
+ *	fails too, the text only says an object was thrown.
+ */
+static NSString *
+ErrorText(pTHX_ SV *error)
+{
+    Tcl_DString text;
+    Tcl_DStringInit(&text);
+    int utf8 = 0;
+    int ok = 1;
+    if (!SvROK(error)) {
+	STRLEN length = 0;
+	const char *bytes = SvPV_nomg(error, length);
+	Tcl_DStringAppend(&text, bytes, (int) length);
+	utf8 = SvUTF8(error) != 0;
+    } else {
+	SV *thrown = newSVsv(error);	/* the trapped run resets $@ */
+	ok = VantlePriv_Trapped(aTHX_ [&] {
+	    STRLEN length = 0;
+	    const char *bytes = SvPV(thrown, length);
+	    Tcl_DStringAppend(&text, bytes, (int) length);
+	    utf8 = DO_UTF8(thrown) != 0;
+	});
+	SvREFCNT_dec(thrown);
+    }
+    NSString *message = ok
+	? [[[NSString alloc] initWithBytes: Tcl_DStringValue(&text)
+		length: (NSUInteger) Tcl_DStringLength(&text)
+		encoding: utf8 ? NSUTF8StringEncoding : NSISOLatin1StringEncoding] autorelease]
+	: @"a Perl error object was thrown";
+    Tcl_DStringFree(&text);
+    return message;
+}
+
 /* The exception for a Perl error in $@ after a method's trapped run. */
 static id
 ExceptionForPerlError(pTHX_ VantleMethod *method)
@@ -218,13 +256,7 @@ ExceptionForPerlError(pTHX_ VantleMethod *method)
     if (original != nil) {
 	return original;
     }
-    STRLEN length = 0;
-    const char *text = SvROK(error) ? NULL : SvPV_nomg(error, length);
-    NSString *message = text != NULL
-	? [[[NSString alloc] initWithBytes: text length: length
-		encoding: SvUTF8(error) ? NSUTF8StringEncoding : NSISOLatin1StringEncoding]
-		autorelease]
-	: @"a Perl error object was thrown";
+    NSString *message = ErrorText(aTHX_ error);
     return PerlError([NSString stringWithFormat: @"%@: %@", MethodName(method), message]);
 }
 
@@ -245,7 +277,8 @@ ExceptionForConversion(VantleMethod *method, MethodCall *call)
 /*
  * MethodCode --
  *	The sub to run in the running interpreter: the defining one's own,
- *	or the sub of the same name in another (a thread's clone).
+ *	or, in another (a thread's clone), the copy its %Vantle::Class::CODE
+ *	holds.
  */
 static CV *
 MethodCode(pTHX_ VantleMethod *method)
@@ -253,7 +286,11 @@ MethodCode(pTHX_ VantleMethod *method)
     if (method->definedClass->owner == aTHX) {
 	return method->code;
     }
-    return method->subName != NULL ? get_cv(method->subName, 0) : NULL;
+    HV *codes = method->codeKey != NULL ? get_hv(VANTLE_METHOD_CODE, 0) : NULL;
+    SV **slot = codes != NULL ? hv_fetch(codes, method->codeKey, (I32) strlen(method->codeKey), 0)
+	: NULL;
+    return slot != NULL && SvROK(*slot) && SvTYPE(SvRV(*slot)) == SVt_PVCV ? (CV *) SvRV(*slot)
+	: NULL;
 }
 
 id
@@ -267,8 +304,8 @@ VantlePriv_RunPerlMethod(VantleMethod *method, void *result, void **arguments, i
     dTHXa(perl);
     CV *code = MethodCode(aTHX_ method);
     if (code == NULL) {
-	return PerlError([NSString stringWithFormat: @"%@: no Perl sub %s in this interpreter",
-		MethodName(method), method->subName != NULL ? method->subName : "(anonymous)"]);
+	return PerlError([NSString stringWithFormat: @"%@: no Perl sub in this interpreter",
+		MethodName(method)]);
     }
     ResolveConversions(method);
     if (method->arguments == NULL) {

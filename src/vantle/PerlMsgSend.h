@@ -25,16 +25,25 @@ extern "C" {
 #endif
 
 /* Sends the message the Perl stack (ax, items) describes and leaves its
- * converted result in ST(0).  Croaks on failure.  pendingName and
+ * converted result in ST(0); answers 1, the number of values left.  A
+ * name that an instance of a class defined in Perl has no method for is
+ * answered by the sub of that name in the class's package, if there is
+ * one, whose values (in the caller's context) are left instead.  Croaks
+ * on failure.  pendingName and
  * pendingClass may be null; named: the name comes from a pending name or
  * from AUTOLOAD (autoloadName); super: a message to super.
  * namedSend, when given, is the installed per-name send that keeps the
  * selectors formed from its name (per number of message arguments) and
  * the class its class package names. */
 struct NamedSend;
-void VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName,
+I32  VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName,
 		const char *pendingClass, int named, int super, const char *autoloadName,
 		struct NamedSend *namedSend);
+
+/* Sends selector to ST(0), a handle or a class name, with the arguments
+ * after it; leaves the result in ST(0) and answers 1, or croaks with
+ * entryName. */
+I32  VantlePriv_SendToInvocant(pTHX_ I32 ax, I32 items, SEL selector, const char *entryName);
 
 /* Forms a selector name from a Perl method name for n message arguments
  * into dst (strlen(perlName) + n + 2 bytes at least); warns when colons

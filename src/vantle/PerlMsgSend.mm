@@ -327,7 +327,135 @@ NoteFailedSend(pTHX_ SV *message)
     }
 }
 
-void
+/*
+ * SendAndAnswer --
+ *	Sends selector to receiver (to the pair (receiver, startClass) when
+ *	startClass is set) with the n arguments at ST(argStart), leaving the
+ *	converted result in ST(0).  Answers 0; or the send's failure code,
+ *	its text in errors, for the caller to croak with.  A warning the
+ *	send left is given, and errors freed, on success.
+ */
+static int
+SendAndAnswer(pTHX_ I32 ax, int argStart, int n, id receiver, int receiverChecked,
+	Class startClass, SEL selector, Tcl_DString *errors)
+{
+    int hasPair = startClass != Nil;
+    void *stackArgv[BQ_STACK_ARGS + 2];
+    void **argv = (void **) Scratch(aTHX_ stackArgv, sizeof stackArgv,
+	    sizeof(void *) * (size_t) (n + 2));
+    argv[0] = argv[1] = NULL;
+    for (int i = 0; i < n; i++) {
+	argv[i + 2] = ST(argStart + i);
+    }
+    /* Made an integer scalar at once: most results are integers or
+     * handles (references), which then need no upgrade; others upgrade
+     * as from undef. */
+    SV *result = newSV_type_mortal(SVt_IV);
+    KxSuper superRecord = { receiver, startClass };
+    int trace = BQ_CONTROL(message_trace);
+    if (trace) {
+	TraceBefore(aTHX_ receiver, hasPair ? &superRecord : NULL, selector, argv, n + 2);
+    }
+
+    int code = 0;
+    if (receiver != nil) {
+	int kind = (hasPair ? BQ_SEND_SUPER : BQ_SEND_MESSAGE)
+	    | (receiverChecked ? BQ_SEND_RECEIVER_CHECKED : 0);
+	code = BqOsmo_MsgSend(NULL, errors, VantlePriv_CTypeTable, kind,
+		hasPair ? (void *) &superRecord : (void *) receiver, selector, NULL, n + 2, argv,
+		result);
+    }
+    if (trace) {
+	printf("--> %s(%d) %s\n", "", code, SvOK(result) ? SvPV_nolen(result) : "");
+	fflush(stdout);
+    }
+    if (code != 0) {
+	return code;
+    }
+    ST(0) = result;
+    if (Tcl_DStringLength(errors) > 0) {
+	/* A warning the send left (values a format did not read), in
+	 * the category Perl's sprintf gives the same complaint. */
+	SV *warning = sv_2mortal(newSVpvn(Tcl_DStringValue(errors),
+		(STRLEN) Tcl_DStringLength(errors)));
+	Tcl_DStringSetLength(errors, 0);
+	Perl_ck_warner(aTHX_ packWARN(WARN_REDUNDANT), "%" SVf, SVfARG(warning));
+    }
+    return 0;
+}
+
+/*
+ * CallPerlSub --
+ *	When receiver is an instance of a class defined in Perl that has no
+ *	method for selector, and the package of that class (or of a
+ *	superclass defined in Perl) has a sub named perlName, calls it in
+ *	place with the XS sub's arguments and context and answers how many
+ *	values it left; else -1.
+ */
+static I32
+CallPerlSub(pTHX_ I32 ax, I32 items, id receiver, SEL selector, const char *perlName)
+{
+    Class cls = receiver != nil ? object_getClass(receiver) : Nil;
+    if (cls == Nil || class_isMetaClass(cls) || class_respondsToSelector(cls, selector)) {
+	return -1;
+    }
+    for (VantleDefinedClass *record = VantlePriv_DefinedAncestor(cls); record != NULL;
+	    record = VantlePriv_DefinedAncestor(class_getSuperclass(record->cls))) {
+	HV *stash = gv_stashpv(record->package, 0);
+	CV *sub = stash != NULL ? get_cv(SvPVX(sv_2mortal(newSVpvf("%s::%s", record->package,
+		perlName))), 0) : NULL;
+	if (sub != NULL && !VantlePriv_IsMessageSub(sub)) {
+	    return VantlePriv_CallInPlace(aTHX_ sub, ax, items, GIMME_V);
+	}
+    }
+    return -1;
+}
+
+/*
+ *----------------------------------------------------------------------
+ * VantlePriv_SendToInvocant --
+ *	Sends selector to ST(0), a handle or the name of a class, with the
+ *	arguments after it, leaving the converted result in ST(0); answers
+ *	1.  Croaks with entryName on failure.  The sub Perl finds in the
+ *	package of a class defined in Perl for each of its methods calls
+ *	this, so a method called as a Perl method runs as a message.
+ *----------------------------------------------------------------------
+ */
+I32
+VantlePriv_SendToInvocant(pTHX_ I32 ax, I32 items, SEL selector, const char *entryName)
+{
+    if (items < 1) {
+	croak("Usage: %s(receiver, ...)", entryName);
+    }
+    Tcl_DString errors;
+    Tcl_DStringInit(&errors);
+    char failed = 0;
+    int receiverChecked = 0;
+    id receiver;
+    if (!SvROK(ST(0)) && SvOK(ST(0))) {
+	const char *name = SvPV_nolen(ST(0));
+	receiver = (id) objc_lookUpClass(name);
+	if (receiver == nil) {
+	    CROAK_AFTER_LEAVE(newSVpvf("%s: no class %s", entryName, name));
+	}
+	receiverChecked = 1;
+    } else {
+	receiver = ConvertReceiver(aTHX_ ST(0), &errors, &failed, &receiverChecked);
+	if (failed) {
+	    CROAK_AFTER_LEAVE(newSVpvf("%s: %s", entryName, Tcl_DStringValue(&errors)));
+	}
+    }
+    if (SendAndAnswer(aTHX_ ax, 1, items - 1, receiver, receiverChecked, Nil, selector,
+	    &errors) != 0) {
+	SV *message = newSVpvn(Tcl_DStringValue(&errors), (STRLEN) Tcl_DStringLength(&errors));
+	NoteFailedSend(aTHX_ message);
+	CROAK_AFTER_LEAVE(message);
+    }
+    Tcl_DStringFree(&errors);
+    return 1;
+}
+
+I32
 VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char *pendingClass,
 	int named, int super, const char *autoloadName, NamedSend *namedSend)
 {
@@ -453,54 +581,27 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	    && strcmp(sel_getName(selector), "dealloc") == 0) {
 	Tcl_DStringFree(&errors);
 	ST(0) = &PL_sv_undef;
-	return;
+	return 1;
     }
 
-    void *stackArgv[BQ_STACK_ARGS + 2];
-    void **argv = (void **) Scratch(aTHX_ stackArgv, sizeof stackArgv,
-	    sizeof(void *) * (size_t) (n + 2));
-    argv[0] = argv[1] = NULL;
-    for (int i = 0; i < n; i++) {
-	argv[i + 2] = ST(argStart + i);
-    }
-    /* Made an integer scalar at once: most results are integers or
-     * handles (references), which then need no upgrade; others upgrade
-     * as from undef. */
-    SV *result = newSV_type_mortal(SVt_IV);
-    KxSuper superRecord = { receiver, startClass };
-    int trace = BQ_CONTROL(message_trace);
-    if (trace) {
-	TraceBefore(aTHX_ receiver, hasPair ? &superRecord : NULL, selector, argv, n + 2);
-    }
-
-    int code = 0;
-    if (receiver != nil) {
-	int kind = (hasPair ? BQ_SEND_SUPER : BQ_SEND_MESSAGE)
-	    | (receiverChecked ? BQ_SEND_RECEIVER_CHECKED : 0);
-	code = BqOsmo_MsgSend(NULL, &errors, VantlePriv_CTypeTable, kind,
-		hasPair ? (void *) &superRecord : (void *) receiver, selector, NULL, n + 2, argv,
-		result);
-    }
-    if (trace) {
-	printf("--> %s(%d) %s\n", "", code, SvOK(result) ? SvPV_nolen(result) : "");
-	fflush(stdout);
-    }
+    int code = SendAndAnswer(aTHX_ ax, argStart, n, receiver, receiverChecked,
+	    hasPair ? startClass : Nil, selector, &errors);
     if (code != 0) {
+	/* A Perl sub of the receiver's class package answers a name the
+	 * class has no method for: $self->helper in a class defined in
+	 * Perl. */
+	I32 count = perlName != NULL && !hasPair ? CallPerlSub(aTHX_ ax, items, receiver,
+		selector, perlName) : -1;
+	if (count >= 0) {
+	    Tcl_DStringFree(&errors);
+	    return count;
+	}
 	SV *message = newSVpvn(Tcl_DStringValue(&errors), (STRLEN) Tcl_DStringLength(&errors));
 	NoteFailedSend(aTHX_ message);
 	CROAK_AFTER_LEAVE(message);
     }
-    ST(0) = result;
-    if (Tcl_DStringLength(&errors) > 0) {
-	/* A warning the send left (values a format did not read), in
-	 * the category Perl's sprintf gives the same complaint. */
-	SV *warning = sv_2mortal(newSVpvn(Tcl_DStringValue(&errors),
-		(STRLEN) Tcl_DStringLength(&errors)));
-	Tcl_DStringFree(&errors);
-	Perl_ck_warner(aTHX_ packWARN(WARN_REDUNDANT), "%" SVf, SVfARG(warning));
-	return;
-    }
     Tcl_DStringFree(&errors);
+    return 1;
 }
 
 /* ---------------------------------------------------------------------
@@ -584,8 +685,7 @@ XS_INTERNAL(XS_Vantle__msg_send)
     dXSARGS;
     PERL_UNUSED_VAR(cv);
     BqCPerl_SetInterp(aTHX);
-    VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 0, 0, NULL, NULL);
-    XSRETURN(1);
+    XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 0, 0, NULL, NULL));
 }
 
 XS_INTERNAL(XS_Vantle__msg_send_super)
@@ -593,8 +693,7 @@ XS_INTERNAL(XS_Vantle__msg_send_super)
     dXSARGS;
     PERL_UNUSED_VAR(cv);
     BqCPerl_SetInterp(aTHX);
-    VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 0, 1, NULL, NULL);
-    XSRETURN(1);
+    XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 0, 1, NULL, NULL));
 }
 
 XS_INTERNAL(XS_Vantle__fast_msg_send)
@@ -604,8 +703,7 @@ XS_INTERNAL(XS_Vantle__fast_msg_send)
     BqCPerl_SetInterp(aTHX);
     const char *name, *cls;
     TakePending(aTHX_ &name, &cls);
-    VantlePriv_msg_send(aTHX_ ax, items, name, cls, 1, cls != NULL, NULL, NULL);
-    XSRETURN(1);
+    XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, name, cls, 1, cls != NULL, NULL, NULL));
 }
 
 XS_INTERNAL(XS_Vantle__class_msg_send)
@@ -615,8 +713,7 @@ XS_INTERNAL(XS_Vantle__class_msg_send)
     BqCPerl_SetInterp(aTHX);
     const char *name, *cls;
     TakePending(aTHX_ &name, &cls);
-    VantlePriv_msg_send(aTHX_ ax, items, name, cls, 1, 0, NULL, NULL);
-    XSRETURN(1);
+    XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, name, cls, 1, 0, NULL, NULL));
 }
 
 /*
@@ -656,8 +753,7 @@ XS_INTERNAL(XS_Vantle__NamedSend)
     BqCPerl_SetInterp(aTHX);
     NamedSend *send = (NamedSend *) CvXSUBANY(cv).any_ptr;
     int super = send->className != NULL && items > 0 && SvROK(ST(0));
-    VantlePriv_msg_send(aTHX_ ax, items, send->perlName, send->className, 1, super, NULL, send);
-    XSRETURN(1);
+    XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, send->perlName, send->className, 1, super, NULL, send));
 }
 
 static void
@@ -689,19 +785,16 @@ XS_INTERNAL(XS_Vantle__Object__AUTOLOAD)
     TakePending(aTHX_ &method, &qualifier);
     if (routed && qualifier == NULL) {
 	InstallNamedSend(aTHX_ "Vantle::Object", method, NULL);
-	VantlePriv_msg_send(aTHX_ ax, items, method, NULL, 1, 0, NULL, NULL);
-    } else {
-	VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 1, 0, name, NULL);
+	XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, method, NULL, 1, 0, NULL, NULL));
     }
-    XSRETURN(1);
+    XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 1, 0, name, NULL));
 }
 
 XS_INTERNAL(XS_Vantle__Super__AUTOLOAD)
 {
     dXSARGS;
     BqCPerl_SetInterp(aTHX);
-    VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 1, 1, AutoloadName(aTHX_ cv), NULL);
-    XSRETURN(1);
+    XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, NULL, NULL, 1, 1, AutoloadName(aTHX_ cv), NULL));
 }
 
 /* ---------------------------------------------------------------------
@@ -918,13 +1011,11 @@ XS_INTERNAL(XS_Vantle__ClassAutoload)
 	VantleMethodFrame *frame = VantlePriv_GetSuper(aTHX);
 	const char *start = frame != NULL ? "SUPER"
 	    : class_getName(class_getSuperclass(objc_lookUpClass(package)));
-	VantlePriv_msg_send(aTHX_ ax, items, name, start, 1, 1, NULL, NULL);
-	XSRETURN(1);
+	XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, name, start, 1, 1, NULL, NULL));
     }
     if (SvROK(ST(0))) {
 	InstallNamedSend(aTHX_ package, name, package);
-	VantlePriv_msg_send(aTHX_ ax, items, name, package, 1, 1, NULL, NULL);
-	XSRETURN(1);
+	XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, name, package, 1, 1, NULL, NULL));
     }
     BqCPerl_MethodHookFunction hook = BqCPerl_GetMethodHook();
     SV *methodName = sv_2mortal(newSVpv(name, 0));
@@ -936,8 +1027,7 @@ XS_INTERNAL(XS_Vantle__ClassAutoload)
 	croak("Can't locate object method \"%s\" via package \"%s\"", name, package);
     }
     InstallNamedSend(aTHX_ package, name, package);
-    VantlePriv_msg_send(aTHX_ ax, items, name, package, 1, 0, NULL, NULL);
-    XSRETURN(1);
+    XSRETURN(VantlePriv_msg_send(aTHX_ ax, items, name, package, 1, 0, NULL, NULL));
 }
 
 void

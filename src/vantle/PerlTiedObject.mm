@@ -38,6 +38,7 @@
 
 #include "PerlIVar.h"
 #include "VantlePriv.h"
+#include "PerlDefinedClass.h"
 #include "ErrorText.h"
 #include "Ivar.h"
 #include "KxRootObject.h"
@@ -92,6 +93,21 @@ ReadExceptionText(void *context)
  *	else.  A new mortal.
  *----------------------------------------------------------------------
  */
+/*
+ * NextVisibleIvar --
+ *	BqOsmo_FindNextIvar without the variable in which a class defined in
+ *	Perl keeps each instance's state: no Perl value lives there.
+ */
+static Ivar
+NextVisibleIvar(id object, const char *name)
+{
+    Ivar ivar = BqOsmo_FindNextIvar(object, name);
+    if (ivar != NULL && strcmp(ivar_getName(ivar), VANTLE_STATE_IVAR) == 0) {
+	ivar = BqOsmo_FindNextIvar(object, VANTLE_STATE_IVAR);
+    }
+    return ivar;
+}
+
 static SV *
 CaughtMessage(pTHX_ const char *subName, KxErrorInfo *caught)
 {
@@ -561,7 +577,7 @@ Scalar(pTHX_ TieCall *call)
 	});
 	break;
     case ViewIvar:
-	for (Ivar ivar = BqOsmo_FindNextIvar(object, NULL); ivar != NULL; ) {
+	for (Ivar ivar = NextVisibleIvar(object, NULL); ivar != NULL; ) {
 	    const char *name = ivar_getName(ivar);
 	    count++;
 	    /* Past a superclass's variable hidden by a subclass's of the
@@ -569,7 +585,7 @@ Scalar(pTHX_ TieCall *call)
 	    if (BqOsmo_FindIvar(object, name) != ivar) {
 		break;
 	    }
-	    ivar = BqOsmo_FindNextIvar(object, name);
+	    ivar = NextVisibleIvar(object, name);
 	}
 	break;
     }
@@ -791,7 +807,7 @@ KeyAfter(pTHX_ TieCall *call, SV *lastSV)
 		return NULL;
 	    }
 	}
-	Ivar ivar = BqOsmo_FindNextIvar(object, name);
+	Ivar ivar = NextVisibleIvar(object, name);
 	if (ivar != NULL) {
 	    sv_setpv(call->result, ivar_getName(ivar));
 	}
