@@ -2,7 +2,7 @@
 # Soak test: for a given time, mixes every kind of work the module does
 # (sends, conversions, structures by value, dead handles, exceptions,
 # Perl errors inside Perl code the bridge runs, typed pointers, instance
-# variables, tied views, typed streams) with autorelease pools drained
+# variables, tied views, typed streams, classes defined in Perl) with autorelease pools drained
 # after every round, and checks that the resident memory stays flat.
 #
 #   perl -Mblib=build bench/soak.pl [options] [seconds]
@@ -255,6 +255,46 @@ sub work_exception {
     check(NSArray->arrayWithObject_("after $i")->count == 1, 'the next send works');
 }
 
+# Classes defined in Perl: instances made and freed with their Perl data,
+# methods called by Foundation (hash, isEqual:, compare:, description),
+# super, and errors crossing both ways.
+package SoakTally {
+    use Vantle::Class 'SoakTally', ivars => ['int n'];
+    sub initWithN_ : Method('id initWithN: (int) n') {
+        my $self = Vantle::super->init;
+        $self->{n} = $_[1];
+        $self->perl_data->{history} = [map { "n$_" } 1 .. 4];
+        return $self;
+    }
+    sub hash : Method { $_[0]->{n} }
+    sub isEqual_ : Method { $_[0]->{n} == $_[1]->{n} }
+    sub compare_ : Method {
+        NSArray->array->objectAtIndex_(1) if $_[0]->{n} == -2;
+        die "refused $_[0]->{n}\n" if $_[0]->{n} < 0;
+        $_[0]->{n} <=> $_[1]->{n}
+    }
+    sub description : Method { 'tally ' . Vantle::super->description =~ tr/<//dr }
+}
+
+sub work_perlclass {
+    my ($i) = @_;
+    my @tallies = map { SoakTally->alloc->initWithN_(($i + $_) % 5)->autorelease } 1 .. 6;
+    my $set = NSMutableSet->set;
+    $set->addObject_($_) for @tallies;
+    check($set->count == 5, 'isEqual: and hash from Foundation');
+    my $array = NSMutableArray->array;
+    $array->addObject_($_) for @tallies;
+    my $sorted = $array->sortedArrayUsingSelector_('compare:');
+    check($sorted->objectAtIndex_(0)->{n} == 0, 'compare: from Foundation');
+    check($tallies[0]->description =~ /^tally SoakTally: ?0x/, 'super from a Perl method');
+    $tallies[0]->{n} = -1;
+    dies_like(sub { $array->sortedArrayUsingSelector_('compare:') },
+	qr/Perl Error\]: -\[SoakTally compare:\]: refused -1/, 'a Perl die from Foundation');
+    $tallies[0]->{n} = -2;
+    dies_like(sub { $array->sortedArrayUsingSelector_('compare:') },
+	qr/^\[NSException NSRangeException\]/, 'an exception through a Perl method');
+}
+
 # Perl code the bridge runs, dying: a tied argument whose FETCH dies
 # during a send and during a conversion; Perl text and a compiled sub run
 # by the interpreter object from a message, failing and succeeding.
@@ -441,7 +481,7 @@ my @kinds = (
     [send => \&work_send], [struct => \&work_struct], [convert => \&work_convert],
     [stale => \&work_stale], [exception => \&work_exception], [callback => \&work_callback],
     [pointer => \&work_pointer], [ivar => \&work_ivar], [tied => \&work_tied],
-    [stream => \&work_stream],
+    [stream => \&work_stream], [perlclass => \&work_perlclass],
 );
 
 if ($option{list}) {

@@ -474,11 +474,15 @@ It prints:
     the same through msg_send_super
     NSString is not its superclass
 
+C<Vantle::super> answers a marker object for sends to super from inside a
+method of a class defined in Perl (L<Vantle::Class>):
+C<< Vantle::super->name(...) >> there sends to the superclass's
+implementation with the method's receiver, as does
+C<< $self->SUPER::name(...) >> in the class's package.  Anywhere else
+C<< Vantle::super->name >> croaks
+C<Vantle::msg_send_super: invoked outside method>, and
 C<< $obj->SUPER::name >> is Perl's own C<SUPER> (the C<@ISA> of the
-current package), not a message to super.  C<Vantle::super> answers a
-marker object for sends to super from inside a method; Perl code never runs
-as an Objective-C method in this release, so C<< Vantle::super->name >>
-always croaks C<Vantle::msg_send_super: invoked outside method>.
+current package), not a message to super.
 
 =head2 The selector map
 
