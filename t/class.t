@@ -198,6 +198,7 @@ subtest 'defining fails cleanly' => sub {
         [['Bad4', ivars => ['description']], qr/"description" of class Bad4 is not a C declaration/],
         [['Bad5', protocols => ['NoSuchProtocol']], qr/no protocol NoSuchProtocol/],
         [['Bad6', colour => 'red'], qr/unknown option colour for class Bad6/],
+        [['My::Bad7'], qr/"My::Bad7" is not a class name/],
     );
     for my $case (@bad) {
         my ($arguments, $message) = @$case;

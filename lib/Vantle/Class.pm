@@ -34,6 +34,9 @@ sub import {
 sub define {
     my ($name, %option) = @_;
     Carp::croak('Vantle::Class: a class needs a name') unless defined $name && length $name;
+    Carp::croak("Vantle::Class: \"$name\" is not a class name (letters, digits and _); "
+        . "name the class: use Vantle::Class 'Name', ...")
+        unless $name =~ /\A[A-Za-z_][A-Za-z0-9_]*\z/;
     for my $key (sort keys %option) {
         Carp::croak("Vantle::Class: unknown option $key for class $name")
             unless $known_option{$key};

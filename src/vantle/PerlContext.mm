@@ -87,6 +87,7 @@ StartContext(pTHX_ VantleContext *context)
 {
     memset(context, 0, sizeof *context);
     context->owner = aTHX;
+    VantlePriv_DefinedClassesStart(aTHX);
     VantlePriv_HandleRegistryInit(aTHX_ context);
     (void) hv_stores(PL_modglobal, CONTEXT_KEY, newSViv(PTR2IV(context)));
     call_atexit(ContextEnd, NULL);

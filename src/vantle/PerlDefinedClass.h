@@ -98,8 +98,14 @@ id   VantlePriv_RunPerlMethod(VantleMethod *method, void *result, void **argumen
 		int inDealloc);
 
 /* The interpreter is being destroyed: its classes and instance states let
- * go of its subs and values. */
+ * go of its subs and values, and no method runs in it any more. */
 void VantlePriv_DefinedClassesEnd(pTHX);
+/* The interpreter starts (again, perhaps at the address of one that
+ * ended on this thread): methods may run in it. */
+void VantlePriv_DefinedClassesStart(pTHX);
+/* Whether methods defined in Perl may run in interp, the running
+ * interpreter of this thread (null: none). */
+int  VantlePriv_MethodsMayRun(PerlInterpreter *interp);
 /* Registers Vantle::Class::_define, _add_method, Vantle::Object::perl_data. */
 void VantlePriv_BootDefinedClass(pTHX);
 

@@ -40,6 +40,11 @@ static int liveStatesReady;
 static KxPointerMap orphanStates;
 static int orphanCount;
 
+/* The interpreter that ended last on this thread: the thread may still
+ * name it as its running one (nothing clears that), but it is gone or
+ * going, and no method runs in it. */
+static __thread PerlInterpreter *endedInterpreter;
+
 /* ---------------------------------------------------------------------
  * The registry
  * ------------------------------------------------------------------ */
@@ -234,7 +239,7 @@ DeallocHandler(BqMethodClosure *closure, void *result, void **arguments)
     VantleMethod *method = (VantleMethod *) closure->clientData;
     VantleDefinedClass *record = method->definedClass;
     id object = *(id *) arguments[0];
-    if (method->codeKey != NULL) {
+    if (method->codeKey != NULL && VantlePriv_MethodsMayRun(_bqcperl_interp)) {
 	id exception = VantlePriv_RunPerlMethod(method, NULL, arguments, 1);
 	if (exception != nil) {
 	    fprintf(stderr, "Vantle::Class: dealloc of %s: %s\n", class_getName(record->cls),
@@ -818,9 +823,24 @@ XS_INTERNAL(XS_Vantle__Object__perl_data)
  * The end of an interpreter, and boot
  * ------------------------------------------------------------------ */
 
+int
+VantlePriv_MethodsMayRun(PerlInterpreter *interp)
+{
+    return interp != NULL && interp != endedInterpreter;
+}
+
+void
+VantlePriv_DefinedClassesStart(pTHX)
+{
+    if (endedInterpreter == aTHX) {
+	endedInterpreter = NULL;
+    }
+}
+
 void
 VantlePriv_DefinedClassesEnd(pTHX)
 {
+    endedInterpreter = aTHX;
     /* Classes: the subs and handles of this interpreter go; a later call
      * looks the sub up by name in its own interpreter. */
     SV *release = sv_2mortal(newSV(0));

@@ -297,7 +297,7 @@ id
 VantlePriv_RunPerlMethod(VantleMethod *method, void *result, void **arguments, int inDealloc)
 {
     PerlInterpreter *perl = _bqcperl_interp;
-    if (perl == NULL) {
+    if (!VantlePriv_MethodsMayRun(perl)) {
 	return PerlError([NSString stringWithFormat: @"%@: no Perl interpreter runs on this "
 		"thread", MethodName(method)]);
     }
