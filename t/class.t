@@ -121,6 +121,9 @@ subtest 'structures' => sub {
     my $t = Tally->new;
     my $p = $t->moved_by_({ x => 10, y => 20 }, 3);
     is_deeply([$p->{x}, $p->{y}], [13, 17], 'a structure argument and result');
+    my $signature = $t->methodSignatureForSelector_('moved:by:');
+    is($signature->methodReturnLength, 8, "Foundation reads the method's types");
+    ok(NSInvocation->invocationWithMethodSignature_($signature), '... and can build an invocation');
     $t->release;
 };
 

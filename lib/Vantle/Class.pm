@@ -17,6 +17,10 @@ our $VERSION = '3.1';
 # package => class name, for the attribute handlers.
 my %class_of_package;
 
+# "-[Class selector]" => the code of every method (filled by _add_method):
+# a thread's cloned interpreter finds its copy of the code here.
+our %CODE;
+
 my %known_option = map { $_ => 1 } qw(superclass ivars protocols package);
 
 sub import {
@@ -220,7 +224,10 @@ sub _method_attribute {
     my $full = defined $sub && $sub ne '__ANON__' ? "${package}::$sub" : undef;
     my $what;
     if (defined $argument && $argument =~ /\S/) {
-        ($what = $argument) =~ s/\A\s*(['"])(.*)\1\s*\z/$2/s;
+        # The attribute's text is not Perl code: quotes ('', "", q{})
+        # around the declaration are taken off, nothing is interpolated.
+        ($what = $argument) =~ s/\A\s*(['"])(.*)\1\s*\z/$2/s
+            or $what =~ s/\A\s*q\s*([{(\[<])(.*)[})\]>]\s*\z/$2/s;
     } elsif (defined $full) {
         $what = _selector_of_sub($sub);
     } else {

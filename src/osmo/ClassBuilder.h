@@ -57,7 +57,9 @@ const char *BqOsmo_InheritedMethodTypes(Class cls, SEL selector, int classMethod
 
 /*
  * Gives cls (its metaclass for a class method) the implementation imp
- * for selector with the given types, in place of one it has itself.
+ * for selector with the given types, in place of one it has itself.  The
+ * runtime is given the types without element names (structure members'),
+ * as compiled methods carry them.
  * Notes a runtime change and forgets what the message send learned about
  * forwarding the class's messages.
  */

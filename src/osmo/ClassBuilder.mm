@@ -8,6 +8,7 @@
 
 #include "ClassBuilder.h"
 #include "ForwardingCache.h"
+#include "KxUniqueString.h"
 #include "Protocol.h"
 #include "RuntimeChange.h"
 #include "TypeEncoding.h"
@@ -182,6 +183,25 @@ OwnMethod(Class cls, SEL selector)
     return found;
 }
 
+/* Types without element names, as compiled methods carry them (and as
+ * GNUstep's method signatures can read them); interned, so they live as
+ * long as the method. */
+static const char *
+BareTypes(const char *types)
+{
+    if (strchr(types, '"') == NULL) {
+	return types;
+    }
+    char *bare = (char *) malloc(strlen(types) + 1);
+    if (bare == NULL) {
+	return types;
+    }
+    BqTypeSpec_StripCTypeQuote(types, bare);
+    const char *interned = KxUniqueString(bare);
+    free(bare);
+    return interned;
+}
+
 void
 BqOsmo_SetMethodImplementation(Class cls, SEL selector, const char *types, IMP imp,
 	int classMethod)
@@ -193,7 +213,7 @@ BqOsmo_SetMethodImplementation(Class cls, SEL selector, const char *types, IMP i
     if (own != NULL) {
 	method_setImplementation(own, imp);
     } else {
-	class_addMethod(target, selector, imp, types);
+	class_addMethod(target, selector, imp, BareTypes(types));
     }
     BqOsmo_NoteRuntimeChange();
     BqOsmo_ForgetForwarding(cls);

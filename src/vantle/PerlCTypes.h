@@ -60,6 +60,14 @@
 extern "C" {
 #endif
 
+/* Structures declared with member names (PerlStructNames): remembers
+ * every named, tagged structure in a type string (a method's types); and
+ * for an unnamed structure encoding [type, end), the remembered named one
+ * with the same tag and members (its end in *endPtr), or null. */
+void        VantlePriv_RememberStructures(const char *types);
+const char *VantlePriv_RememberedStructure(const char *type, const char *end,
+		const char **endPtr);
+
 /* The table; null until VantlePriv_CTypeInit has run. */
 extern CTypeTable *VantlePriv_CTypeTable;
 

@@ -1244,7 +1244,12 @@ DefaultToC(void *, Tcl_DString *errors, CTypeTable *table, void *ivalue, void *c
 	return StoreObject(aTHX_ sv, type, cstorage, errors);
     case '^':
 	return PointerToC(aTHX_ sv, type, end, cstorage, qualifiers, errors);
-    case '[': case '{':
+    case '{': {
+	const char *named = VantlePriv_RememberedStructure(type, end, &end);
+	return StructToC(aTHX_ table, sv, named != NULL ? named : type, cstorage, flag,
+		qualifiers, errors);
+    }
+    case '[':
 	return AggregateToC(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors);
     default:
 	return CannotConvert(errors, "to", type);
@@ -1278,8 +1283,11 @@ DefaultFromC(void *, Tcl_DString *errors, CTypeTable *table, void *ivalue, void 
     }
     case '[':
 	return ArrayFromC(aTHX_ table, sv, type, cstorage, flag, qualifiers, errors);
-    case '{':
-	return StructFromC(aTHX_ table, sv, type, end, cstorage, flag, qualifiers, errors);
+    case '{': {
+	const char *named = VantlePriv_RememberedStructure(type, end, &end);
+	return StructFromC(aTHX_ table, sv, named != NULL ? named : type, end, cstorage, flag,
+		qualifiers, errors);
+    }
     default:
 	return CannotConvert(errors, "from", type);
     }

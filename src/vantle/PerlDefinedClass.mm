@@ -652,7 +652,7 @@ SetMethodCode(pTHX_ VantleMethod *method, CV *code, SV *subName)
 	method->codeKey = strdup(SvPVX(key));
     }
     if (method->codeKey != NULL) {
-	(void) hv_store(get_hv(VANTLE_METHOD_CODE, GV_ADD), method->codeKey,
+	(void) hv_store(get_hv(VANTLE_METHOD_CODE, GV_ADD | GV_ADDMULTI), method->codeKey,
 		(I32) strlen(method->codeKey), newRV_inc((SV *) code), 0);
     }
     SvREFCNT_inc_simple_void_NN(code);
@@ -761,6 +761,8 @@ XS_INTERNAL(XS_Vantle__Class___add_method)
     Tcl_DStringFree(&errors);
     method->closure = closure;
     method->argc = argc;
+    /* Sends from Perl see the runtime's types, without member names. */
+    VantlePriv_RememberStructures(closure->types);
     SetMethodCode(aTHX_ method, (CV *) SvRV(codeRef), ST(5));
     {
 	KxSpinGuard guard(&registryLock);
