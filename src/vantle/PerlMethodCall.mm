@@ -81,6 +81,8 @@ typedef struct MethodCall {
     int failed;			/* a conversion failed: errors says why */
     Tcl_DString *errors;
     char *copiedString;		/* a C string result's own copy, or null */
+    int direct;			/* run without a trap around it */
+    int died;			/* a direct run ended in a Perl error ($@) */
 } MethodCall;
 
 /*
@@ -112,14 +114,43 @@ SelfValue(pTHX_ VantleMethod *method, id receiver)
 }
 
 /*
- * CallInside --
- *	The trapped part: converts the arguments, pushes them after self,
- *	calls the sub with the method frame set, and converts its answer.
- *	A Perl error leaves by longjmp to the trap, which restores the
- *	frame on the way (it was saved on Perl's save stack).
+ * ConvertAnswer --
+ *	Converts the sub's answer to the method's result type into the
+ *	call's value.  A C string result points into the answer, which the
+ *	frame frees: it is copied, and handed to the caller autoreleased once
+ *	the frame is closed (RunPerlMethod).
  */
 static void
-CallInside(pTHX_ MethodCall *call)
+ConvertAnswer(pTHX_ MethodCall *call, SV *answer)
+{
+    VantleMethod *method = call->method;
+    if (BqOsmo_ConvertResolved(1, NULL, call->errors, &method->result, answer, call->value, 0,
+	    BQ_QUAL_RESULT) != 0) {
+	call->failed = 2;
+	return;
+    }
+    if (method->closure->plan->returnCode == '*' && *(char **) call->value != NULL) {
+	call->copiedString = strdup(*(char **) call->value);
+	*(char **) call->value = call->copiedString;
+	if (call->copiedString == NULL) {
+	    Tcl_DStringAppend(call->errors, "out of memory", -1);
+	    call->failed = 2;
+	}
+    }
+}
+
+/*
+ * CallMethodSub --
+ *	Converts the arguments, pushes them after self, calls the sub with
+ *	the method frame set, and converts its answer, inside the caller's
+ *	scope.  Run directly (call->direct), the sub is called under G_EVAL
+ *	and a die sets call->died; an answer that runs Perl code when read
+ *	(tied, overloaded) is converted in a trapped run of its own.  Run
+ *	trapped, a Perl error leaves by longjmp to the trap.  Either way the
+ *	frame is restored from Perl's save stack.
+ */
+static void
+CallMethodSub(pTHX_ MethodCall *call)
 {
     VantleMethod *method = call->method;
     BqMethodClosure *closure = method->closure;
@@ -159,7 +190,8 @@ CallInside(pTHX_ MethodCall *call)
     }
     PUTBACK;
     int wantsResult = call->value != NULL;
-    int count = call_sv((SV *) call->code, wantsResult ? G_SCALAR : G_VOID | G_DISCARD);
+    I32 flags = (wantsResult ? G_SCALAR : G_VOID | G_DISCARD) | (call->direct ? G_EVAL : 0);
+    int count = call_sv((SV *) call->code, flags);
     SV *answer = &PL_sv_undef;
     if (wantsResult) {
 	SPAGAIN;
@@ -169,23 +201,22 @@ CallInside(pTHX_ MethodCall *call)
 	PUTBACK;
     }
     LEAVE;
-
-    if (wantsResult && BqOsmo_ConvertResolved(1, NULL, call->errors, &method->result, answer,
-	    call->value, 0, BQ_QUAL_RESULT) != 0) {
-	call->failed = 2;
-	return;
-    }
-    /* A C string result points into the answer, which the frame frees:
-     * it is copied, and handed to the caller autoreleased once the frame
-     * is closed (RunPerlMethod). */
-    if (wantsResult && closure->plan->returnCode == '*' && *(char **) call->value != NULL) {
-	call->copiedString = strdup(*(char **) call->value);
-	*(char **) call->value = call->copiedString;
-	if (call->copiedString == NULL) {
-	    Tcl_DStringAppend(call->errors, "out of memory", -1);
-	    call->failed = 2;
+    if (call->direct) {
+	/* An error object is not asked for its truth: that could run code. */
+	SV *error = ERRSV;
+	if (SvROK(error) || SvTRUE_nomg(error)) {
+	    call->died = 1;
+	    return;
 	}
     }
+    if (!wantsResult) {
+	return;
+    }
+    if (call->direct && VantlePriv_NeedsTrap(answer)) {
+	call->died = !VantlePriv_Trapped(aTHX_ [&] { ConvertAnswer(aTHX_ call, answer); });
+	return;
+    }
+    ConvertAnswer(aTHX_ call, answer);
 }
 
 /*
@@ -293,6 +324,33 @@ MethodCode(pTHX_ VantleMethod *method)
 	: NULL;
 }
 
+/*
+ * RunCall --
+ *	Runs the call in a scope of its own: directly when converting its
+ *	arguments runs no Perl code (no converter hook is installed), so the
+ *	method's sub is the only Perl call made; else all of it trapped.
+ *	Answers 1, or 0 when Perl died ($@ says why).
+ */
+static int
+RunCall(pTHX_ MethodCall *call)
+{
+    if (Vantle_SVForObjectHook != NULL || Vantle_ObjectForSVHook != NULL) {
+	return VantlePriv_Trapped(aTHX_ [&] { CallMethodSub(aTHX_ call); });
+    }
+    if (!VantlePriv_EnterPerl()) {
+	sv_setpvs(ERRSV, VANTLE_NESTING_TOO_DEEP "\n");
+	return 0;
+    }
+    call->direct = 1;
+    ENTER;
+    SAVETMPS;
+    CallMethodSub(aTHX_ call);
+    FREETMPS;
+    LEAVE;
+    VantlePriv_LeavePerl();
+    return !call->died;
+}
+
 id
 VantlePriv_RunPerlMethod(VantleMethod *method, void *result, void **arguments, int inDealloc)
 {
@@ -317,11 +375,11 @@ VantlePriv_RunPerlMethod(VantleMethod *method, void *result, void **arguments, i
     uint64_t buffer[RESULT_BUFFER / sizeof(uint64_t)] = { 0 };
     Tcl_DString errors;
     Tcl_DStringInit(&errors);
-    MethodCall call = { method, code, arguments, NULL, inDealloc, 0, &errors, NULL };
+    MethodCall call = { method, code, arguments, NULL, inDealloc, 0, &errors, NULL, 0, 0 };
     if (result != NULL && plan->returnCode != 'v') {
 	call.value = aggregate ? result : (void *) buffer;
     }
-    int ran = VantlePriv_Trapped(aTHX_ [&] { CallInside(aTHX_ &call); });
+    int ran = RunCall(aTHX_ &call);
     id exception = nil;
     if (!ran) {
 	exception = ExceptionForPerlError(aTHX_ method);

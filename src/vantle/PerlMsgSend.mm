@@ -386,15 +386,21 @@ SendAndAnswer(pTHX_ I32 ax, int argStart, int n, id receiver, int receiverChecke
 
 /*
  * CallPerlSub --
- *	When receiver is an instance of a class defined in Perl that has no
- *	method for selector, and the package of that class (or of a
- *	superclass defined in Perl) has a sub named perlName, calls it in
- *	place with the XS sub's arguments and context and answers how many
- *	values it left; else -1.
+ *	When the receiver (ST(0), a live handle) is an instance of a class
+ *	defined in Perl that has no method for selector, and the package of
+ *	that class (or of a superclass defined in Perl) has a sub named
+ *	perlName, calls it in place with the XS sub's arguments and context
+ *	and answers how many values it left; else -1.
  */
 static I32
-CallPerlSub(pTHX_ I32 ax, I32 items, id receiver, SEL selector, const char *perlName)
+CallPerlSub(pTHX_ I32 ax, I32 items, SEL selector, const char *perlName)
 {
+    /* The failed send may have freed the receiver: it is read again from
+     * its handle, which says so. */
+    id receiver = nil;
+    if (!VantlePriv_LiveHandleObject(aTHX_ ST(0), &receiver, NULL)) {
+	return -1;
+    }
     Class cls = receiver != nil ? object_getClass(receiver) : Nil;
     if (cls == Nil || class_isMetaClass(cls) || class_respondsToSelector(cls, selector)) {
 	return -1;
@@ -590,8 +596,8 @@ VantlePriv_msg_send(pTHX_ I32 ax, I32 items, const char *pendingName, const char
 	/* A Perl sub of the receiver's class package answers a name the
 	 * class has no method for: $self->helper in a class defined in
 	 * Perl. */
-	I32 count = perlName != NULL && !hasPair ? CallPerlSub(aTHX_ ax, items, receiver,
-		selector, perlName) : -1;
+	I32 count = perlName != NULL && !hasPair && receiver != nil
+	    ? CallPerlSub(aTHX_ ax, items, selector, perlName) : -1;
 	if (count >= 0) {
 	    Tcl_DStringFree(&errors);
 	    return count;
