@@ -1,10 +1,12 @@
 /*
  * MethodClosure.h --
  *
- *	Method implementations made at run time: a libffi closure per method
- *	whose machine code the runtime calls like any compiled method, and
- *	which hands the call, with its arguments as libffi gives them, to a
- *	handler that a scripting-language binding supplies.  The call
+ *	Method implementations made at run time: per method, machine code
+ *	that the runtime calls like any compiled method, and which hands the
+ *	call, with the addresses of its arguments, to a handler that a
+ *	scripting-language binding supplies.  The code is one of a fixed set
+ *	of compiled entries for methods whose arguments and result travel in
+ *	general registers, else a libffi closure.  The call
  *	description comes from the message send's plan for the method's
  *	completed signature (CallPlan.h), so a closure and a send of the same
  *	signature share one prepared libffi interface.
@@ -48,7 +50,8 @@ typedef struct BqMethodClosure {
     int classMethod;
     BqMethodClosureHandler handler;
     void *clientData;		/* the binding's */
-    void *ffiClosure;		/* libffi's writable side */
+    void *ffiClosure;		/* libffi's writable side, or null for a
+				 * method on a direct entry */
 } BqMethodClosure;
 
 /*

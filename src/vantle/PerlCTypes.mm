@@ -217,7 +217,14 @@ IntegerFromC(void *, Tcl_DString *errors, void *ivalue, void *cstorage, int,
     memcpy(&raw, cstorage, (size_t) width);
     uint64_t value = CutToType(code, raw);
     if (IsSignedCode(code) || value <= (uint64_t) IV_MAX) {
-	sv_setiv(sv, (IV) (int64_t) value);
+	if (SvTYPE(sv) == SVt_IV && !SvTHINKFIRST(sv) && !SvMAGICAL(sv)) {
+	    /* A plain integer scalar (as the message send and method calls
+	     * make their values): set in place, as sv_setiv would. */
+	    (void) SvIOK_only(sv);
+	    SvIV_set(sv, (IV) (int64_t) value);
+	} else {
+	    sv_setiv(sv, (IV) (int64_t) value);
+	}
     } else {
 	sv_setuv(sv, (UV) value);
     }

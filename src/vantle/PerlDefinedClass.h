@@ -39,7 +39,8 @@ typedef struct VantleDefinedClass {
     PerlInterpreter *owner;	/* that defined it; null once destroyed */
     ptrdiff_t stateOffset;	/* of the hidden instance variable */
     int ownsState;		/* this class added that variable */
-    SV *classHandle;		/* owner's handle of the class, kept */
+    SV *classHandle;		/* owner's handle of the class, kept and
+				 * read-only, as an instance's */
     struct VantleMethod *methods;
     struct VantleMethod *deallocMethod;	/* the Perl dealloc, or null */
 } VantleDefinedClass;
@@ -56,6 +57,9 @@ typedef struct VantleMethod {
 				 * until code is set */
     CV *send;			/* owner's sub that sends the method, made once */
     int argc;			/* receiver and selector included */
+    Class superStart;		/* where its messages to super start: the
+				 * superclass (its metaclass for a class
+				 * method) */
     /* Conversions of the arguments (from index 2) and of the result in
      * the binding's table, resolved again when its generation moves. */
     unsigned generation;
@@ -66,7 +70,9 @@ typedef struct VantleMethod {
 
 typedef struct VantleInstanceState {
     PerlInterpreter *owner;
-    SV *self;			/* a handle of the instance */
+    SV *self;			/* a handle of the instance, read-only (it is
+				 * the first argument of the instance's
+				 * methods itself) */
     HV *data;			/* its Perl data, or null */
 } VantleInstanceState;
 

@@ -105,6 +105,17 @@ RegisterClassRecord(VantleDefinedClass *record)
  * Instance state
  * ------------------------------------------------------------------ */
 
+/* A handle of object that a record keeps: read-only, because the methods
+ * get it as their first argument itself, not a copy. */
+static SV *
+NewKeptHandle(pTHX_ id object)
+{
+    SV *handle = newSV(0);
+    Vantle_SVSetObject(handle, object, NULL);
+    SvREADONLY_on(handle);
+    return handle;
+}
+
 static VantleInstanceState **
 StateSlot(id object, VantleDefinedClass *record)
 {
@@ -163,8 +174,7 @@ VantlePriv_InstanceState(pTHX_ id object, VantleDefinedClass *record, int make)
 	return NULL;
     }
     state->owner = aTHX;
-    state->self = newSV(0);
-    Vantle_SVSetObject(state->self, object, NULL);
+    state->self = NewKeptHandle(aTHX_ object);
     {
 	KxSpinGuard guard(&statesLock);
 	if (!liveStatesReady) {
@@ -418,8 +428,8 @@ NewClassRecord(pTHX_ Class cls, const char *package, int ownsState, Tcl_DString 
 	return NULL;
     }
     record->deallocMethod = dealloc;
-    record->classHandle = newSV(0);
-    Vantle_SVSetObject(record->classHandle, (id) cls, NULL);
+    dealloc->superStart = class_getSuperclass(cls);
+    record->classHandle = NewKeptHandle(aTHX_ (id) cls);
     BqOsmo_SetMethodImplementation(cls, selector, dealloc->closure->types,
 	    dealloc->closure->implementation, 0);
     return record;
@@ -453,8 +463,7 @@ RedefineClass(pTHX_ VantleDefinedClass *record, Class superclass, const BqIvarSp
     }
     if (record->owner == NULL) {
 	record->owner = aTHX;
-	record->classHandle = newSV(0);
-	Vantle_SVSetObject(record->classHandle, (id) cls, NULL);
+	record->classHandle = NewKeptHandle(aTHX_ (id) cls);
     }
 }
 
@@ -761,6 +770,7 @@ XS_INTERNAL(XS_Vantle__Class___add_method)
     Tcl_DStringFree(&errors);
     method->closure = closure;
     method->argc = argc;
+    method->superStart = class_getSuperclass(classMethod ? object_getClass((id) cls) : cls);
     /* Sends from Perl see the runtime's types, without member names. */
     VantlePriv_RememberStructures(closure->types);
     SetMethodCode(aTHX_ method, (CV *) SvRV(codeRef), ST(5));

@@ -87,9 +87,9 @@ typedef struct MethodCall {
 
 /*
  * SelfValue --
- *	A new mortal handle of the receiver: a reference to the handle the
- *	instance (or the class) keeps while it lives, made once; a plain
- *	conversion for receivers that keep none here.
+ *	The receiver's handle for the sub's first argument: the read-only
+ *	handle the instance (or the class) keeps while it lives, itself; a
+ *	new mortal handle for receivers that keep none here.
  */
 static SV *
 SelfValue(pTHX_ VantleMethod *method, id receiver)
@@ -105,8 +105,8 @@ SelfValue(pTHX_ VantleMethod *method, id receiver)
 	    kept = state != NULL ? state->self : NULL;
 	}
     }
-    if (kept != NULL && SvROK(kept)) {
-	return sv_2mortal(newRV_inc(SvRV(kept)));
+    if (kept != NULL) {
+	return kept;
     }
     SV *self = sv_newmortal();
     Vantle_SVSetObject(self, receiver, NULL);
@@ -147,7 +147,7 @@ ConvertAnswer(pTHX_ MethodCall *call, SV *answer)
  *	and a die sets call->died; an answer that runs Perl code when read
  *	(tied, overloaded) is converted in a trapped run of its own.  Run
  *	trapped, a Perl error leaves by longjmp to the trap.  Either way the
- *	frame is restored from Perl's save stack.
+ *	outer method frame is back when this returns or the error unwinds.
  */
 static void
 CallMethodSub(pTHX_ MethodCall *call)
@@ -163,7 +163,9 @@ CallMethodSub(pTHX_ MethodCall *call)
 	: (SV **) SvPVX(sv_2mortal(newSV(sizeof(SV *) * (size_t) argc)));
     values[0] = SelfValue(aTHX_ method, receiver);
     for (int i = 2; i < argc; i++) {
-	SV *value = sv_newmortal();
+	/* An integer scalar at once: most arguments are numbers or
+	 * handles (references), which then need no upgrade. */
+	SV *value = newSV_type_mortal(SVt_IV);
 	if (BqOsmo_ConvertResolved(0, NULL, call->errors, &method->arguments[i], value,
 		call->arguments[i], 0, 0) != 0) {
 	    call->failed = 1;
@@ -175,11 +177,15 @@ CallMethodSub(pTHX_ MethodCall *call)
     VantleContext *context = VantlePriv_Context(aTHX);
     VantleMethodFrame frame;
     frame.super.self = receiver;
-    frame.super.super_class = class_getSuperclass(closure->classMethod
-	    ? object_getClass((id) closure->definingClass) : closure->definingClass);
+    frame.super.super_class = method->superStart;
     frame.inDealloc = call->inDealloc;
-    ENTER;
-    SAVEVPTR(context->methodFrame);
+    /* Restored below: call_sv returns under G_EVAL whatever the sub
+     * does.  Run trapped, a die may leave through this function, so the
+     * save stack restores it then. */
+    VantleMethodFrame *outerFrame = context->methodFrame;
+    if (!call->direct) {
+	SAVEVPTR(context->methodFrame);
+    }
     context->methodFrame = &frame;
 
     dSP;
@@ -192,6 +198,7 @@ CallMethodSub(pTHX_ MethodCall *call)
     int wantsResult = call->value != NULL;
     I32 flags = (wantsResult ? G_SCALAR : G_VOID | G_DISCARD) | (call->direct ? G_EVAL : 0);
     int count = call_sv((SV *) call->code, flags);
+    context->methodFrame = outerFrame;
     SV *answer = &PL_sv_undef;
     if (wantsResult) {
 	SPAGAIN;
@@ -200,7 +207,6 @@ CallMethodSub(pTHX_ MethodCall *call)
 	}
 	PUTBACK;
     }
-    LEAVE;
     if (call->direct) {
 	/* An error object is not asked for its truth: that could run code. */
 	SV *error = ERRSV;
@@ -393,8 +399,12 @@ VantlePriv_RunPerlMethod(VantleMethod *method, void *result, void **arguments, i
 	}
 	BqMethodClosure_StoreResult(method->closure, buffer, result);
     }
-    free(call.copiedString);
-    Tcl_DStringFree(&errors);
+    if (call.copiedString != NULL) {
+	free(call.copiedString);
+    }
+    if (Tcl_DStringValue(&errors) != errors.staticSpace) {	/* it grew */
+	Tcl_DStringFree(&errors);
+    }
     return exception;
 }
 
