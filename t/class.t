@@ -305,6 +305,32 @@ subtest 'an error object' => sub {
     like($@, qr/Perl Error\]: -\[Thrower compare:\]: a thrown object/, '... whose string is the reason');
 };
 
+subtest 'the receiver argument' => sub {
+    package Selfish {
+        use Vantle::Class 'Selfish';
+        sub replace : Method('id replace') { $_[0] = 1 }
+        sub copy_and_change : Method('int copyAndChange') { my $self = shift; $self = 42; $self }
+    }
+    my $s = Selfish->new;
+    is($s->copyAndChange, 42, 'a copy of self is an ordinary variable');
+    ok(!eval { $s->replace; 1 }, 'assigning to $_[0] itself');
+    like($@, qr/Modification of a read-only value/, '... is refused, not a changed handle');
+    isa_ok($s, 'Selfish', 'and the handle is unharmed');
+    $s->release;
+};
+
+subtest 'many methods' => sub {
+    # More than the compiled entries the fastest methods use: the rest
+    # run through libffi closures, alike.
+    Vantle::Class::define('Many');
+    Vantle::Class::add_method('Many', "int m${_}: (int) x", eval "sub { \$_[1] + $_ }")
+        for 1 .. 1100;
+    my $many = Many->new;
+    is(join(' ', map { my $m = "m${_}_"; $many->$m(1) } 1, 500, 1024, 1025, 1100),
+        '2 501 1025 1026 1101', 'every method answers');
+    $many->release;
+};
+
 subtest 'threads' => sub {
     require Config;
     plan skip_all => 'perl without threads' unless $Config::Config{useithreads};

@@ -416,9 +416,12 @@ reference; DECLARATION is a declaration as above or a bare selector.
 =head2 Inside a method
 
 The sub receives the receiver's handle (the class's, for a class method)
-and then the arguments, converted from C by their types as for any
-message result: numbers, strings, structures (as array references),
-selectors, typed pointers, objects as handles. Its value is converted to
+and then the arguments.  The handle in C<$_[0]> is the one the instance
+keeps for itself and is read-only: copy it (C<< my $self = shift >>) to
+use the variable for something else.  The arguments are converted from
+C by their types as for any message result: numbers, strings, structures
+(hash references keyed by member name), selectors, typed pointers,
+objects as handles. Its value is converted to
 the result type as any message argument is; a value that type cannot hold
 raises an C<NSException> named "Perl Error" whose reason names the class,
 the method and the type.
