@@ -41,8 +41,18 @@ RunDirect(BqMethodClosure *closure, uintptr_t a0, uintptr_t a1, uintptr_t a2, ui
     return (uintptr_t) result;
 }
 
+/* The runtime calls an entry through whatever type the method's selector
+ * has for the caller, as it calls every method: the entry carries no
+ * function-type check for the undefined-behaviour sanitizer to compare
+ * against. */
+#if defined(__clang__)
+#define BQ_CALLED_AS_ANY_METHOD __attribute__((no_sanitize("function")))
+#else
+#define BQ_CALLED_AS_ANY_METHOD
+#endif
+
 template <int K>
-static uintptr_t
+BQ_CALLED_AS_ANY_METHOD static uintptr_t
 DirectEntry(uintptr_t a0, uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4, uintptr_t a5)
 {
     return RunDirect(directClosures[K], a0, a1, a2, a3, a4, a5);
