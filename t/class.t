@@ -319,6 +319,25 @@ subtest 'the receiver argument' => sub {
     $s->release;
 };
 
+subtest 'answers that run Perl code when read' => sub {
+    package Dying::Scalar {
+        sub TIESCALAR { bless {}, shift }
+        sub FETCH { die "fetch died\n" }
+    }
+    package Tricky {
+        use Vantle::Class 'Tricky';
+        sub tiedAnswer : Method('int tiedAnswer') { tie my $t, 'Dying::Scalar'; $t }
+        sub inside : Method('id inside') { tie my $t, 'Dying::Scalar'; [1, $t] }
+    }
+    my $t = Tricky->new;
+    for my $method (qw(tiedAnswer inside)) {
+        ok(!eval { $t->$method; 1 }, "$method: reading the answer dies");
+        like($@, qr/Perl Error\]: -\[Tricky $method\]: .*fetch died/s,
+            '... and becomes the Perl Error of the method');
+    }
+    $t->release;
+};
+
 subtest 'many methods' => sub {
     # More than the compiled entries the fastest methods use: the rest
     # run through libffi closures, alike.

@@ -140,6 +140,29 @@ ConvertAnswer(pTHX_ MethodCall *call, SV *answer)
 }
 
 /*
+ * ArgumentsMayRunPerl --
+ *	Whether converting the method's arguments may run Perl code: only a
+ *	converter hook can, and only objects (or aggregates holding them)
+ *	go through it.
+ */
+static int
+ArgumentsMayRunPerl(VantleMethod *method)
+{
+    if (Vantle_SVForObjectHook == NULL) {
+	return 0;
+    }
+    BqCallPlan *plan = method->closure->plan;
+    for (int i = 2; i < plan->numberOfArguments; i++) {
+	const char *type = plan->argTypes[i];
+	const char *end = BqTypeSpec_SkipTypeSpec(type);
+	if (end != NULL && memchr(type, '@', (size_t) (end - type)) != NULL) {
+	    return 1;
+	}
+    }
+    return 0;
+}
+
+/*
  * CallMethodSub --
  *	Converts the arguments, pushes them after self, calls the sub with
  *	the method frame set, and converts its answer, inside the caller's
@@ -218,6 +241,8 @@ CallMethodSub(pTHX_ MethodCall *call)
     if (!wantsResult) {
 	return;
     }
+    /* Reading the answer itself may run Perl code (tied, overloaded);
+     * the converters trap what they read inside it themselves. */
     if (call->direct && VantlePriv_NeedsTrap(answer)) {
 	call->died = !VantlePriv_Trapped(aTHX_ [&] { ConvertAnswer(aTHX_ call, answer); });
 	return;
@@ -333,14 +358,14 @@ MethodCode(pTHX_ VantleMethod *method)
 /*
  * RunCall --
  *	Runs the call in a scope of its own: directly when converting its
- *	arguments runs no Perl code (no converter hook is installed), so the
- *	method's sub is the only Perl call made; else all of it trapped.
- *	Answers 1, or 0 when Perl died ($@ says why).
+ *	arguments runs no Perl code, so the method's sub is the only Perl
+ *	call made; else all of it trapped.  Answers 1, or 0 when Perl died
+ *	($@ says why).
  */
 static int
 RunCall(pTHX_ MethodCall *call)
 {
-    if (Vantle_SVForObjectHook != NULL || Vantle_ObjectForSVHook != NULL) {
+    if (ArgumentsMayRunPerl(call->method)) {
 	return VantlePriv_Trapped(aTHX_ [&] { CallMethodSub(aTHX_ call); });
     }
     if (!VantlePriv_EnterPerl()) {
