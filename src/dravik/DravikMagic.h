@@ -56,12 +56,17 @@ enum {
 BOOL  Dravik_IsMagic(SV *container, int kind);
 
 /* A retaining container of kind whose inner container is container:
- * container itself when it already is a retaining container of kind,
- * null for null.  Otherwise a new container (empty array, hash or
- * scalar) tied to a new mortal tie object that refers to container
- * without adding a count to it; a blessed container hands its blessing
- * to the new one.  The caller puts the answer in place of container
- * (the answer has one count, which the caller owns). */
+ * container itself when it already is a retaining container of kind.
+ * Otherwise a new container (empty array, hash or scalar) tied to a new
+ * mortal tie object that takes over the caller's count of container; a
+ * blessed container hands its blessing to the new one, and the handles
+ * container already holds are retained ("selfObject" excepted), as the
+ * inner container releases them when it goes.  The caller puts the
+ * answer in place of container and owns its one count.  Null, with
+ * nothing changed, for null and for a container that cannot be the
+ * inner one of kind: another Perl type (a hash for 2, an array for 1, a
+ * plain scalar for 0), read-only, or already an inner container.  A
+ * retain that raises is undone and the exception goes on. */
 SV   *Dravik_MakeMagic(SV *container, int kind);
 
 /* The kind of a tie object: its referent's type (hash 2, array 1,
@@ -71,13 +76,19 @@ int   Dravik_GetMagicType(SV *tieObject);
 /* The tie object of container's tie magic of kind's type, or null. */
 SV   *Dravik_GetMagic(SV *container, int kind);
 
+/* Keys are given as hv_fetch takes them: a negative length marks a
+ * UTF-8 key.  A tieObject that is not one of a hash acts as null. */
+
 /* The slot of key in the inner hash of tieObject (hv_fetch, lval as
  * there), or null when absent or tieObject is null. */
 SV  **Dravik_Magic_fetch(SV *tieObject, const char *key, I32 length, I32 lval);
 
 /* Stores value (whose count the inner hash takes) under key.  With
- * retain, the object of the value it replaces is released and the
- * object of value retained. */
+ * retain, the object of value is retained and the object of the value
+ * it replaces released; a retain that raises stores nothing and leaves
+ * the count the caller's.  Without retain the container takes over a
+ * retain the caller made: it is released like any other when the value
+ * leaves.  "selfObject" is never retained nor released. */
 void  Dravik_Magic_store(SV *tieObject, const char *key, I32 length, SV *value, BOOL retain);
 
 /* Whether key is in the inner hash of tieObject; NO for null. */
