@@ -20,6 +20,7 @@ TieMagicType(int kind)
     return kind == DRAVIK_MAGIC_SCALAR ? PERL_MAGIC_tiedscalar : PERL_MAGIC_tied;
 }
 
+/* Whether key is "selfObject", given as hv_fetch takes it. */
 int
 DravikPriv_IsSelfKey(const char *key, I32 length)
 {
@@ -28,6 +29,7 @@ DravikPriv_IsSelfKey(const char *key, I32 length)
 	&& memcmp(key, DRAVIK_MAGIC_SELF_KEY, (size_t) selfLength) == 0;
 }
 
+/* The kind an inner container's Perl type gives. */
 int
 DravikPriv_KindOf(SV *inner)
 {
@@ -41,6 +43,7 @@ DravikPriv_KindOf(SV *inner)
     }
 }
 
+/* The referent of tieObject when that is blessed into Dravik::Magic. */
 SV *
 DravikPriv_Inner(pTHX_ SV *tieObject)
 {
@@ -71,6 +74,7 @@ HandleObject(pTHX_ SV *value)
     return SvROK(value) ? object : nil;
 }
 
+/* Retains the object of a handle value; may raise. */
 void
 DravikPriv_Retain(pTHX_ SV *value)
 {
@@ -80,6 +84,7 @@ DravikPriv_Retain(pTHX_ SV *value)
     }
 }
 
+/* Autoreleases the object of a handle value; may raise. */
 void
 DravikPriv_Release(pTHX_ SV *value)
 {
@@ -89,6 +94,13 @@ DravikPriv_Release(pTHX_ SV *value)
     }
 }
 
+/*
+ * DravikPriv_StoreInHash --
+ *	Stores value under key, the hash taking a count of its own.  With
+ *	retain (and another key than "selfObject") the new object is
+ *	retained first, so a raise there changes nothing; the replaced
+ *	value is kept as a mortal until its object is released.
+ */
 void
 DravikPriv_StoreInHash(pTHX_ HV *inner, const char *key, I32 length, SV *value, BOOL retain)
 {
@@ -105,6 +117,13 @@ DravikPriv_StoreInHash(pTHX_ HV *inner, const char *key, I32 length, SV *value, 
     }
 }
 
+/*
+ * DravikPriv_EmptyHash --
+ *	Takes "selfObject" out (unreleased), releases the objects of the
+ *	other values and clears the hash; "selfObject" goes back in when
+ *	keepSelf.  The walk resets the hash's iterator, so it is no longer
+ *	the last walked.
+ */
 void
 DravikPriv_EmptyHash(pTHX_ HV *inner, int keepSelf)
 {
@@ -123,6 +142,7 @@ DravikPriv_EmptyHash(pTHX_ HV *inner, int keepSelf)
     }
 }
 
+/* Releases the objects of an array's elements and clears it. */
 void
 DravikPriv_EmptyArray(pTHX_ AV *inner)
 {
@@ -278,6 +298,7 @@ Dravik_MakeMagic(SV *container, int kind)
     return outer;
 }
 
+/* The kind of a tie object: its referent's type; 0 without one. */
 int
 Dravik_GetMagicType(SV *tieObject)
 {
@@ -287,6 +308,8 @@ Dravik_GetMagicType(SV *tieObject)
     return DravikPriv_KindOf(SvRV(tieObject));
 }
 
+/* The object of container's tie magic of kind's type, or null (also
+ * for a container that cannot carry magic). */
 SV *
 Dravik_GetMagic(SV *container, int kind)
 {
@@ -305,6 +328,7 @@ InnerHash(pTHX_ SV *tieObject)
     return inner != NULL && SvTYPE(inner) == SVt_PVHV ? (HV *) inner : NULL;
 }
 
+/* hv_fetch on the inner hash of tieObject; null without one. */
 SV **
 Dravik_Magic_fetch(SV *tieObject, const char *key, I32 length, I32 lval)
 {
@@ -334,6 +358,7 @@ Dravik_Magic_store(SV *tieObject, const char *key, I32 length, SV *value, BOOL r
     SvREFCNT_dec_NN(value);
 }
 
+/* hv_exists on the inner hash of tieObject; NO without one. */
 BOOL
 Dravik_Magic_exists(SV *tieObject, const char *key, I32 length)
 {

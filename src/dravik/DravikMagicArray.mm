@@ -311,6 +311,7 @@ XS_INTERNAL(XS_Dravik__Magic__SPLICE)
     XSRETURN((IV) length);
 }
 
+/* Registers the subs only retaining arrays answer. */
 void
 DravikPriv_BootMagicArray(pTHX)
 {

@@ -72,6 +72,7 @@ StartContext(pTHX_ my_cxt_t *context)
     call_atexit(ContextEnd, NULL);
 }
 
+/* Gives the interpreter a context when it has none of its own. */
 void
 DravikPriv_MagicContextBoot(pTHX)
 {
@@ -102,6 +103,7 @@ Context(pTHX)
     return &MY_CXT;
 }
 
+/* The stash of Dravik::Magic, looked up (and made) on first use. */
 HV *
 DravikPriv_MagicStash(pTHX)
 {
@@ -112,6 +114,7 @@ DravikPriv_MagicStash(pTHX)
     return context->stash;
 }
 
+/* Whether inner is the hash the last FIRSTKEY or NEXTKEY walked. */
 int
 DravikPriv_IsLastWalked(pTHX_ HV *inner)
 {
@@ -119,6 +122,7 @@ DravikPriv_IsLastWalked(pTHX_ HV *inner)
     return walked != NULL && SvROK(walked) && SvRV(walked) == (SV *) inner;
 }
 
+/* Records inner as the last walked hash, by a weak reference. */
 void
 DravikPriv_SetLastWalked(pTHX_ HV *inner)
 {
@@ -130,6 +134,7 @@ DravikPriv_SetLastWalked(pTHX_ HV *inner)
     sv_rvweaken(walked);
 }
 
+/* Forgets inner as the last walked hash, when it is. */
 void
 DravikPriv_ForgetWalk(pTHX_ HV *inner)
 {
@@ -160,6 +165,7 @@ XS_INTERNAL(XS_Dravik__Magic__CLONE)
     XSRETURN_EMPTY;
 }
 
+/* The context, and Dravik::Magic::CLONE, which makes a clone's own. */
 void
 DravikPriv_BootMagicContext(pTHX)
 {
