@@ -78,6 +78,86 @@ process arguments through it.  A second call warns
 
 =back
 
+=head1 RETAINING CONTAINERS
+
+Object handles do not retain their objects (L<Vantle/Ownership and
+autorelease pools>).  A hash, an array or a scalar tied to
+C<Dravik::Magic> is a I<retaining container>: a handle stored into it
+retains its object, and a handle that leaves it (overwritten, deleted,
+cleared, popped, shifted or spliced out, or the container freed)
+autoreleases its object, which goes when the current pool drains.  Values
+that are not handles (strings, numbers, class names, Perl references) are
+stored as they are.  What is stored is a copy of the value.
+
+    tie my %ivars, 'Dravik::Magic';
+    tie my @list,  'Dravik::Magic';
+    tie my $slot,  'Dravik::Magic';
+
+A retaining hash or array behaves as a plain one: C<keys>, C<each>,
+C<exists>, C<delete>, slices, C<push>, C<pop>, C<shift>, C<unshift>,
+C<splice>, C<$#list = ...> and list assignment all work (C<delete>
+answers nothing).  Reading an absent key or index answers C<undef> and
+makes nothing.  Walks of several retaining hashes may be taken in turn;
+deleting the key a walk is at is allowed, as for plain hashes.
+
+The key C<selfObject> of a retaining hash is reserved for the handle of
+the object that owns the hash: it is stored without a retain and never
+released, C<exists> denies it, C<keys> and C<each> list it, and clearing
+the hash (C<%ivars = ()>) keeps it.
+
+Storing a handle of an object that refuses C<retain> (an autorelease pool)
+croaks with the exception (C<Dravik::Magic::STORE: [NSException
+NSGenericException]: ...>) and stores nothing; a C<push> or C<unshift>
+stores none of its values then.  The subs of C<Dravik::Magic> croak with
+their usage (C<Usage: Dravik::Magic::FETCH(x[,elem])>, ...) when called
+with the wrong number of arguments, and with C<Dravik::Magic::FETCH: not a
+tie object of Dravik::Magic> when their first argument is not a tie
+object.
+
+A container lets go of its objects when Perl frees it.  Like every tied
+container, it stays alive until the end of the statement that last used
+one of its elements, so a pool made in the same block as a retaining
+container may drain before the container goes; C<untie> lets go at
+once.
+
+Host code makes a retaining container out of an existing Perl container
+with C<Dravik_MakeMagic> (F<DravikMagic.h>), which retains the handles
+already inside and moves a blessing to the new outer container.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+    use Dravik;
+
+    my $object = NSObject->new;
+    {
+        my $pool = Vantle::autorelease_pool;
+        tie my %ivars, 'Dravik::Magic';
+        $ivars{object} = $object;            # retained
+        print $object->retainCount, "\n";
+        $ivars{selfObject} = $object;        # the owner: not retained
+        print $object->retainCount, "\n";
+        print join(',', sort keys %ivars), "\n";
+        print exists $ivars{selfObject} ? "exists\n" : "hidden\n";
+        untie %ivars;                        # the hash goes
+    }                                         # the pool drains
+    print $object->retainCount, "\n";
+    $object->release;
+
+=for example end
+
+It prints:
+
+=for example output
+
+    2
+    2
+    object,selfObject
+    hidden
+    1
+
 =head1 SEE ALSO
 
 L<Vantle>, L<Vantle::Class>

@@ -7,6 +7,7 @@
 #import <Foundation/Foundation.h>
 
 #include "Dravik.h"
+#include "DravikMagic.h"
 #include "BqOsmoControl.h"
 #include "KxArgs.h"
 #include "Vantle.h"
@@ -117,5 +118,6 @@ XS_EXTERNAL(boot_Dravik)
     BqCPerl_SetInterp(aTHX);
     Dravik_Init();
     newXS("Dravik::kludge_argv", XS_Dravik__kludge_argv, "Dravik");
+    DravikPriv_BootMagic(aTHX);
     Perl_xs_boot_epilog(aTHX_ ax);
 }
