@@ -19,8 +19,9 @@ package Counter {
     sub fails { die "counter failed\n" }
     sub make { my ($class, $n) = @_; $made++; "$class made $n" }
     sub relay {
+        # A BqPerlObject reaches Perl code as its own blessed hash.
         my ($self, $other) = @_;
-        return $other->invokeMethod_withArgs_classMethod_listContext_('bump', [10], 0, 0);
+        return $other->bump(10);
     }
     sub DESTROY { $destroyed++ }
 }

@@ -7,6 +7,7 @@
 #import <Foundation/Foundation.h>
 
 #include "Dravik.h"
+#include "DravikConvert.h"
 #include "DravikMagic.h"
 #include "BqOsmoControl.h"
 #include "KxArgs.h"
@@ -36,6 +37,7 @@ Dravik_Init(void)
     VantlePriv_PerlifyFoundation = 1;
     VantlePriv_HashPerlify = 1;
     KxArgc = 1;
+    Dravik_ConvertInit();
     /* The component controller's +initialize sets its exception name. */
     Class controller = objc_lookUpClass("BqDravikComponentController");
     if (controller != Nil) {
