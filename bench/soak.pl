@@ -2,7 +2,8 @@
 # Soak test: for a given time, mixes every kind of work the module does
 # (sends, conversions, structures by value, dead handles, exceptions,
 # Perl errors inside Perl code the bridge runs, typed pointers, instance
-# variables, tied views, typed streams, classes defined in Perl) with autorelease pools drained
+# variables, tied views, typed streams, classes defined in Perl, retaining
+# containers, Perl objects as runtime objects) with autorelease pools drained
 # after every round, and checks that the resident memory stays flat.
 #
 #   perl -Mblib=build bench/soak.pl [options] [seconds]
@@ -36,6 +37,8 @@ use File::Temp qw(tempdir);
 use Vantle;
 use Vantle::TestSupport;
 use Vantle::TypedStream;
+# The web layer: its converters are the ones every conversion below uses.
+use Dravik;
 
 my %option = (threshold => 4096);
 GetOptions(\%option, 'warmup=f', 'threshold=i', 'only=s', 'each', 'list')
@@ -207,12 +210,14 @@ sub work_convert {
     my $class = Vantle::pl('NSObject');
     my $mixed = Vantle::pl(Vantle::obj([$class, { c => $class }]));
     check($mixed->[0] == $class && $mixed->[1]{c} == $class, 'handles inside data pass through');
-    dies_like(sub { Vantle::obj([1, { code => sub { 1 } }]) },
-	qr/^Vantle::obj: don't know how to convert CODE reference to an object/, 'a code reference inside data');
+    # The web layer's converters keep what they cannot convert as a Perl
+    # value (a BqPerlVar) instead of failing.
+    my $perlVar = Vantle::class('BqPerlVar');
+    check(Vantle::obj([1, { code => sub { 1 } }])->objectAtIndex_(1)->objectForKey_('code')
+	    ->isKindOfClass_($perlVar), 'a code reference inside data stays a Perl value');
     my @self = (1);
     push @self, \@self;
-    dies_like(sub { Vantle::obj(\@self) }, qr/^Vantle::obj: recursive perl data structure/,
-	'a self-referencing array');
+    check(Vantle::obj(\@self)->count == 2, 'a self-referencing array converts as deep as it may');
     @self = ();
 }
 
@@ -293,6 +298,65 @@ sub work_perlclass {
     $tallies[0]->{n} = -2;
     dies_like(sub { $array->sortedArrayUsingSelector_('compare:') },
 	qr/^\[NSException NSRangeException\]/, 'an exception through a Perl method');
+}
+
+# Retaining containers: objects stored, overwritten, deleted and dropped
+# with the container, two hashes walked interleaved, "selfObject" kept
+# without a retain.
+sub work_magic {
+    my ($i) = @_;
+    my $object = NSObject->new;
+    {
+	my $pool = Vantle::autorelease_pool;	# what is let go is autoreleased
+	tie my %first, 'Dravik::Magic';
+	tie my %second, 'Dravik::Magic';
+	tie my @list, 'Dravik::Magic';
+	$first{$_} = $object for qw(a b c);
+	$second{$_} = "text $i $_" for qw(x y z);
+	$first{selfObject} = $object;
+	push @list, $object, $object;
+	check($object->retainCount == 6, 'stored handles retain their object');
+	my $walked = 0;
+	while (my ($key) = each %first) {
+	    my ($other) = each %second;
+	    $walked++ if defined $other;
+	}
+	check($walked == 3, 'interleaved walks');
+	delete $first{a};
+	$first{b} = 'replaced';
+	untie %first;
+	untie @list;
+    }
+    check($object->retainCount == 1, 'what left the containers was let go');
+    $object->release;
+}
+
+# Perl objects as runtime objects: a BqPerlObject's hash, package
+# variables and methods, failing and succeeding.
+package SoakCounter {
+    our $total = 0;
+    sub bump { my ($self, $by) = @_; $total += $by; $self->{count} += $by }
+    sub fail { die "soak counter failed\n" }
+}
+
+sub work_perlobject {
+    my ($i) = @_;
+    my $object = NSObject->new;
+    {
+	my $pool = Vantle::autorelease_pool;	# what is let go is autoreleased
+	my $counter = BqPerlObject->alloc->initInInterp_stashName_magic_($Vantle::interp,
+	    'SoakCounter', $i % 2);
+	$counter->setIVar_toValue_('count', 1);
+	$counter->setIVar_toValue_('thing', $object);
+	check($counter->invokeMethod_withArgs_classMethod_listContext_('bump', [2], 0, 0) == 3,
+	    'a method through invokeMethod');
+	dies_like(sub { $counter->invokeMethod_withArgs_classMethod_listContext_('fail', [], 0, 0) },
+	    qr/Perl Error\]: soak counter failed/, 'a dying method');
+	check($counter->getCVarValue_('total') > 0, 'a package variable');
+	$counter->release;
+    }
+    check($object->retainCount == 1, 'the object let go of what it kept');
+    $object->release;
 }
 
 # Perl code the bridge runs, dying: a tied argument whose FETCH dies
@@ -481,7 +545,8 @@ my @kinds = (
     [send => \&work_send], [struct => \&work_struct], [convert => \&work_convert],
     [stale => \&work_stale], [exception => \&work_exception], [callback => \&work_callback],
     [pointer => \&work_pointer], [ivar => \&work_ivar], [tied => \&work_tied],
-    [stream => \&work_stream], [perlclass => \&work_perlclass],
+    [stream => \&work_stream], [perlclass => \&work_perlclass], [magic => \&work_magic],
+    [perlobject => \&work_perlobject],
 );
 
 if ($option{list}) {

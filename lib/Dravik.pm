@@ -62,9 +62,59 @@ runtime's C<use_ns_exceptions> are switched on, once per process;
 
 =item *
 
-the platform's argument count becomes 1.
+the platform's argument count becomes 1;
+
+=item *
+
+every conversion between Perl values and objects goes through the web
+layer's converters (L</CONVERSIONS>);
+
+=item *
+
+the subs of C<Dravik::Magic> are registered (L</RETAINING CONTAINERS>).
 
 =back
+
+=head1 CONVERSIONS
+
+Once C<Dravik> is loaded, conversions by value (C<Vantle::obj>,
+C<Vantle::pl>, arguments and results of calls between Objective-C and
+Perl code) follow these rules, and never fail:
+
+=over 4
+
+=item Perl to objects
+
+A hash blessed into a package is the object that owns it, named by its
+C<selfObject> entry, or else a C<BqPerlObject> over it.  A string is an
+C<NSString>, however much it looks like a number; a number is an
+C<NSNumber>; a handle is its object.  What cannot be converted (code, a
+structure that contains itself beyond the nesting limit) stays a Perl
+value, wrapped in a C<BqPerlVar>.
+
+=item Objects to Perl
+
+An object that has a Perl object (a Perl-scripted component or
+application) is that object's blessed reference; a C<BqPerlVar> or
+C<BqPerlObject> is the value it wraps; an C<NSNumber> is a number (2.5
+stays 2.5 in arithmetic, C<int> gives 2); anything else converts as
+L<Vantle> converts it.
+
+=back
+
+=head1 PERL OBJECTS FOR OBJECTIVE-C
+
+C<BqPerlVar> holds one Perl value for Objective-C code; C<BqPerlObject>
+holds a reference to a blessed hash, whose entries are its instance
+variables, whose package variables are its class variables and whose
+subs are its methods (C<invokeMethod:withArgs:classMethod:listContext:>).
+A Perl error in such a method reaches the caller as an C<NSException>
+named "Perl Error", raised once the Perl call is over.  Messages a host
+object does not implement can be forwarded to its Perl object
+(C<Dravik_RespondsToSelector>, C<Dravik_MethodSignatureForSelector>,
+C<Dravik_ForwardInvocation>): a sub of the selector's name answers, or a
+declared instance variable is read or written.  The headers in
+F<src/dravik> document the classes for host code.
 
 =head1 FUNCTIONS
 
