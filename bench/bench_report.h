@@ -52,4 +52,40 @@ BenchPrintRatio(const char *benchmark, const char *what, const char *baseline,
 	    measuredNs, measuredNs / baselineNs);
 }
 
+#ifdef __cplusplus
+/* Rounds each side's second is split into, baseline and measured in
+ * turn, so a burst of load elsewhere favours neither. */
+enum { BENCH_ROUNDS = 5 };
+
+/* Calls per round for about a second per side, from a short trial of
+ * run(count, &sum), which answers the seconds count calls took. */
+template <typename Runner>
+static long
+BenchRoundCount(Runner run)
+{
+    long sum;
+    long trial = 20000;
+    double seconds = run(trial, &sum);
+    long count = (long) ((double) trial / (seconds > 1e-6 ? seconds : 1e-6) / BENCH_ROUNDS);
+    return count > 1000 ? count : 1000;
+}
+
+/* Runs the baseline and the measured side in turn for BENCH_ROUNDS
+ * rounds of their counts; keeps each side's fastest round (seconds) and
+ * the sums of its last round. */
+template <typename Baseline, typename Measured>
+static void
+BenchAlternate(long baselineCount, Baseline baseline, long measuredCount, Measured measured,
+	double *baselineBest, long *baselineSum, double *measuredBest, long *measuredSum)
+{
+    *baselineBest = *measuredBest = 1e300;
+    for (int round = 0; round < BENCH_ROUNDS; round++) {
+	double seconds = baseline(baselineCount, baselineSum);
+	*baselineBest = seconds < *baselineBest ? seconds : *baselineBest;
+	seconds = measured(measuredCount, measuredSum);
+	*measuredBest = seconds < *measuredBest ? seconds : *measuredBest;
+    }
+}
+#endif
+
 #endif

@@ -85,22 +85,6 @@ Run(long count, long *sum, Body body)
     return seconds;
 }
 
-/* Rounds each side's second is split into, baseline and measured in
- * turn, so a burst of load elsewhere favours neither. */
-enum { ROUNDS = 5 };
-
-/* Runs per round for about a second per side, from a short trial. */
-template <typename Body>
-static long
-RoundCount(Body body)
-{
-    long sum;
-    long trial = 20000;
-    double seconds = Run(trial, &sum, body);
-    long count = (long) ((double) trial / (seconds > 1e-6 ? seconds : 1e-6) / ROUNDS);
-    return count > 1000 ? count : 1000;
-}
-
 static int
 Bench(BqVantleInterp *perl, int ratios)
 {
@@ -120,16 +104,14 @@ Bench(BqVantleInterp *perl, int ratios)
 
     auto direct = [&](int x) { return (long) DirectCall(aTHX_ code, self, x); };
     auto method = [&](int x) { return (long) [adder addOne: x]; };
-    long directCount = RoundCount(direct);
-    long methodCount = RoundCount(method);
-    double baseline = 1e300, measured = 1e300;
+    auto runDirect = [&](long count, long *sum) { return Run(count, sum, direct); };
+    auto runMethod = [&](long count, long *sum) { return Run(count, sum, method); };
+    long directCount = BenchRoundCount(runDirect);
+    long methodCount = BenchRoundCount(runMethod);
+    double baseline, measured;
     long directSum = 0, methodSum = 0;
-    for (int round = 0; round < ROUNDS; round++) {
-	double seconds = Run(directCount, &directSum, direct);
-	baseline = seconds < baseline ? seconds : baseline;
-	seconds = Run(methodCount, &methodSum, method);
-	measured = seconds < measured ? seconds : measured;
-    }
+    BenchAlternate(directCount, runDirect, methodCount, runMethod, &baseline, &directSum,
+	    &measured, &methodSum);
     if (directSum != directCount * (directCount + 1) / 2
 	    || methodSum != methodCount * (methodCount + 1) / 2) {
 	fprintf(stderr, "perl_method_bench: wrong sums %ld of %ld calls (call_sv), "
@@ -144,7 +126,7 @@ Bench(BqVantleInterp *perl, int ratios)
 	    "ratio");
     printf("%-36s %-8s %12.1f %12.1f %8.2f\n", what, "call_sv", baselineNs, measuredNs,
 	    measuredNs / baselineNs);
-    printf("(%d rounds of %ld and %ld calls, fastest round kept)\n", ROUNDS, directCount,
+    printf("(%d rounds of %ld and %ld calls, fastest round kept)\n", BENCH_ROUNDS, directCount,
 	    methodCount);
     if (ratios) {
 	BenchPrintRatio("perl_method_bench", what, "call_sv", baselineNs, measuredNs);

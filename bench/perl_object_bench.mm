@@ -196,38 +196,20 @@ ExpectedSum(long count)
     return rounds * ((long) ARGUMENT_SETS * (ARGUMENT_SETS + 1) / 2) + rest * (rest + 1) / 2;
 }
 
-/* Rounds each side's second is split into, baseline and measured in
- * turn, so a burst of load elsewhere favours neither. */
-enum { ROUNDS = 5 };
-
-/* Runs per round for about a second per side, from a short trial. */
-template <typename Body>
-static long
-RoundCount(Body body)
-{
-    long sum;
-    long trial = 20000;
-    double seconds = Run(trial, &sum, body);
-    long count = (long) ((double) trial / (seconds > 1e-6 ? seconds : 1e-6) / ROUNDS);
-    return count > 1000 ? count : 1000;
-}
-
 /* Measures one case against the baseline; prints its line (and its
  * RATIO line).  Answers 0, or 1 when a sum was wrong. */
 template <typename Direct, typename Measured>
 static int
 Compare(const char *what, Direct direct, Measured measured, int ratios)
 {
-    long directCount = RoundCount(direct);
-    long measuredCount = RoundCount(measured);
-    double baseline = 1e300, best = 1e300;
+    auto runDirect = [&](long count, long *sum) { return Run(count, sum, direct); };
+    auto runMeasured = [&](long count, long *sum) { return Run(count, sum, measured); };
+    long directCount = BenchRoundCount(runDirect);
+    long measuredCount = BenchRoundCount(runMeasured);
+    double baseline, best;
     long directSum = 0, measuredSum = 0;
-    for (int round = 0; round < ROUNDS; round++) {
-	double seconds = Run(directCount, &directSum, direct);
-	baseline = seconds < baseline ? seconds : baseline;
-	seconds = Run(measuredCount, &measuredSum, measured);
-	best = seconds < best ? seconds : best;
-    }
+    BenchAlternate(directCount, runDirect, measuredCount, runMeasured, &baseline, &directSum,
+	    &best, &measuredSum);
     if (directSum != ExpectedSum(directCount) || measuredSum != ExpectedSum(measuredCount)) {
 	fprintf(stderr, "perl_object_bench: %s: wrong sums %ld of %ld calls (call_method), "
 		"%ld of %ld\n", what, directSum, directCount, measuredSum, measuredCount);
@@ -286,7 +268,7 @@ Bench(BqVantleInterp *perl, int ratios)
     int status = Compare("invokeMethod (vs call_method)", direct, invoke, ratios)
 	| Compare("forwarded message (vs call_method)", direct, forward, ratios)
 	| Compare("forwarding floor, no Perl (vs call_method)", direct, floor, ratios);
-    printf("(%d rounds per case, fastest round kept)\n", ROUNDS);
+    printf("(%d rounds per case, fastest round kept)\n", BENCH_ROUNDS);
 
     [argumentSets release];
     [numbers release];

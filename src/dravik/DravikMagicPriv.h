@@ -71,6 +71,15 @@ void  DravikPriv_EmptyArray(pTHX_ AV *inner);
 /* Registers the subs of the array kind (FETCHSIZE, PUSH, SPLICE, ...). */
 void  DravikPriv_BootMagicArray(pTHX);
 
+/* In the XS subs of Dravik::Magic: croaks with a sub's usage text unless
+ * it got min to max arguments. */
+#define CHECK_ITEMS(min, max, usage)		\
+    do {					\
+	if (items < (min) || items > (max)) {	\
+	    croak("%s", usage);			\
+	}					\
+    } while (0)
+
 #ifdef __cplusplus
 }
 

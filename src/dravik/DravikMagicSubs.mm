@@ -19,14 +19,6 @@
 
 #include <string.h>
 
-/* Croaks with a sub's usage text unless it got min to max arguments. */
-#define CHECK_ITEMS(min, max, usage)		\
-    do {					\
-	if (items < (min) || items > (max)) {	\
-	    croak("%s", usage);			\
-	}					\
-    } while (0)
-
 /* The inner container of a sub's tie object argument; croaks for
  * anything else. */
 static SV *
