@@ -93,6 +93,17 @@ VantleInstanceState *VantlePriv_InstanceState(pTHX_ id object, VantleDefinedClas
 /* The hash that holds every method's code by key, in each interpreter. */
 #define VANTLE_METHOD_CODE "Vantle::Class::CODE"
 
+/* A handle of object that a record keeps: read-only, because the methods
+ * get it as their first argument itself, not a copy (PerlInstanceState). */
+SV  *VantlePriv_NewKeptHandle(pTHX_ id object);
+/* The instance is being deallocated: its state goes (PerlInstanceState). */
+void VantlePriv_FreeInstanceState(id object, VantleDefinedClass *record);
+/* The interpreter ends: the states it owns give their values to values
+ * (which the caller frees), and those left for it are freed. */
+void VantlePriv_InstanceStatesEnd(pTHX_ AV *values);
+/* Registers Vantle::Object::perl_data. */
+void VantlePriv_BootInstanceState(pTHX);
+
 /* The closure handler of every method defined in Perl (PerlMethodCall). */
 void VantlePriv_PerlMethodHandler(BqMethodClosure *closure, void *result, void **arguments);
 /* Runs a method's Perl sub for the receiver with the C arguments as the
@@ -112,7 +123,7 @@ void VantlePriv_DefinedClassesStart(pTHX);
 /* Whether methods defined in Perl may run in interp, the running
  * interpreter of this thread (null: none). */
 int  VantlePriv_MethodsMayRun(PerlInterpreter *interp);
-/* Registers Vantle::Class::_define, _add_method, Vantle::Object::perl_data. */
+/* Registers Vantle::Class::_define and _add_method, and perl_data. */
 void VantlePriv_BootDefinedClass(pTHX);
 
 #ifdef __cplusplus

@@ -3,8 +3,8 @@
  *
  *	Classes defined in Perl (PerlDefinedClass.h): the registry of their
  *	records, the XS subs the module Vantle::Class calls to define a class
- *	and add its methods, the per-instance state and its Perl data, and
- *	the dealloc every such class gets.
+ *	and add its methods, and the dealloc every such class gets.  The
+ *	per-instance state is in PerlInstanceState.mm.
  */
 #import <Foundation/Foundation.h>
 
@@ -30,15 +30,6 @@ static int definedClassesReady;
 static VantleDefinedClass **allClasses;
 static size_t allClassCount;
 
-/* Every instance state that holds Perl values (state -> state), so an
- * interpreter that ends can let go of its own; and the states of
- * instances freed on a thread whose interpreter does not own them, left
- * for the owner to free (a Perl value is only touched by its own). */
-static KxSpinLock statesLock = KX_SPIN_LOCK_INITIALIZER;
-static KxPointerMap liveStates;
-static int liveStatesReady;
-static KxPointerMap orphanStates;
-static int orphanCount;
 
 /* The interpreter that ended last on this thread: the thread may still
  * name it as its running one (nothing clears that), but it is gone or
@@ -102,135 +93,6 @@ RegisterClassRecord(VantleDefinedClass *record)
 }
 
 /* ---------------------------------------------------------------------
- * Instance state
- * ------------------------------------------------------------------ */
-
-/* A handle of object that a record keeps: read-only, because the methods
- * get it as their first argument itself, not a copy. */
-static SV *
-NewKeptHandle(pTHX_ id object)
-{
-    SV *handle = newSV(0);
-    Vantle_SVSetObject(handle, object, NULL);
-    SvREADONLY_on(handle);
-    return handle;
-}
-
-static VantleInstanceState **
-StateSlot(id object, VantleDefinedClass *record)
-{
-    return (VantleInstanceState **) ((char *) object + record->stateOffset);
-}
-
-/* Lets go of a state's Perl values in their own interpreter and frees
- * it.  Freeing the data may run DESTROY subs: Perl traps their errors. */
-static void
-ReleaseState(pTHX_ VantleInstanceState *state)
-{
-    HV *data = state->data;
-    SV *self = state->self;
-    free(state);
-    SvREFCNT_dec(data);
-    SvREFCNT_dec(self);
-}
-
-/* Frees the states that other threads left for the running interpreter. */
-static void
-ReleaseOrphans(pTHX)
-{
-    VantleInstanceState *mine[64];
-    int count = 0;
-    {
-	KxSpinGuard guard(&statesLock);
-	for (size_t i = 0; i < orphanStates.capacity && count < 64; i++) {
-	    VantleInstanceState *state = (VantleInstanceState *) orphanStates.slots[i].value;
-	    if (orphanStates.slots[i].key != NULL && state->owner == aTHX) {
-		mine[count++] = state;
-	    }
-	}
-	for (int i = 0; i < count; i++) {
-	    KxPointerMapRemove(&orphanStates, mine[i]);
-	}
-	orphanCount = (int) orphanStates.count;
-    }
-    for (int i = 0; i < count; i++) {
-	ReleaseState(aTHX_ mine[i]);
-    }
-}
-
-VantleInstanceState *
-VantlePriv_InstanceState(pTHX_ id object, VantleDefinedClass *record, int make)
-{
-    if (__builtin_expect(__atomic_load_n(&orphanCount, __ATOMIC_RELAXED) != 0, 0)) {
-	ReleaseOrphans(aTHX);
-    }
-    VantleInstanceState **slot = StateSlot(object, record);
-    VantleInstanceState *state = *slot;
-    if (state != NULL || !make) {
-	return state;
-    }
-    state = (VantleInstanceState *) calloc(1, sizeof *state);
-    if (state == NULL) {
-	return NULL;
-    }
-    state->owner = aTHX;
-    state->self = NewKeptHandle(aTHX_ object);
-    {
-	KxSpinGuard guard(&statesLock);
-	if (!liveStatesReady) {
-	    KxPointerMapInit(&liveStates);
-	    KxPointerMapInit(&orphanStates);
-	    liveStatesReady = 1;
-	}
-	if (KxPointerMapPut(&liveStates, state, state) != 0) {
-	    state->owner = NULL;	/* untracked: never kept past this call */
-	}
-    }
-    if (state->owner == NULL) {
-	SvREFCNT_dec(state->self);
-	free(state);
-	return NULL;
-    }
-    *slot = state;
-    return state;
-}
-
-/*
- * FreeInstanceState --
- *	The instance is being deallocated: its state goes, in the owner's
- *	interpreter when that is the running one, else later in the owner,
- *	or at once when the owner has ended (its values went with it).
- */
-static void
-FreeInstanceState(id object, VantleDefinedClass *record)
-{
-    VantleInstanceState **slot = StateSlot(object, record);
-    VantleInstanceState *state = *slot;
-    if (state == NULL) {
-	return;
-    }
-    *slot = NULL;
-    PerlInterpreter *running = _bqcperl_interp;
-    {
-	KxSpinGuard guard(&statesLock);
-	KxPointerMapRemove(&liveStates, state);
-	if (state->owner != NULL && state->owner != running) {
-	    if (KxPointerMapPut(&orphanStates, state, state) == 0) {
-		orphanCount = (int) orphanStates.count;
-		return;
-	    }
-	    state->owner = NULL;	/* no room: its values are given up */
-	}
-    }
-    if (state->owner == NULL) {
-	free(state);
-	return;
-    }
-    dTHXa(running);
-    ReleaseState(aTHX_ state);
-}
-
-/* ---------------------------------------------------------------------
  * dealloc
  * ------------------------------------------------------------------ */
 
@@ -258,7 +120,7 @@ DeallocHandler(BqMethodClosure *closure, void *result, void **arguments)
 	}
     }
     if (record->ownsState) {
-	FreeInstanceState(object, record);
+	VantlePriv_FreeInstanceState(object, record);
     }
     KxSuper super = { object, class_getSuperclass(record->cls) };
     SEL selector = closure->selector;
@@ -429,7 +291,7 @@ NewClassRecord(pTHX_ Class cls, const char *package, int ownsState, Tcl_DString 
     }
     record->deallocMethod = dealloc;
     dealloc->superStart = class_getSuperclass(cls);
-    record->classHandle = NewKeptHandle(aTHX_ (id) cls);
+    record->classHandle = VantlePriv_NewKeptHandle(aTHX_ (id) cls);
     BqOsmo_SetMethodImplementation(cls, selector, dealloc->closure->types,
 	    dealloc->closure->implementation, 0);
     return record;
@@ -463,7 +325,7 @@ RedefineClass(pTHX_ VantleDefinedClass *record, Class superclass, const BqIvarSp
     }
     if (record->owner == NULL) {
 	record->owner = aTHX;
-	record->classHandle = NewKeptHandle(aTHX_ (id) cls);
+	record->classHandle = VantlePriv_NewKeptHandle(aTHX_ (id) cls);
     }
 }
 
@@ -786,52 +648,6 @@ XS_INTERNAL(XS_Vantle__Class___add_method)
 }
 
 /* ---------------------------------------------------------------------
- * Perl data
- * ------------------------------------------------------------------ */
-
-/*
- *----------------------------------------------------------------------
- * Vantle::Object::perl_data --
- *	(object): a reference to the instance's own Perl hash, made on first
- *	use and freed when the object is deallocated.
- *----------------------------------------------------------------------
- */
-XS_INTERNAL(XS_Vantle__Object__perl_data)
-{
-    dXSARGS;
-    PERL_UNUSED_VAR(cv);
-    BqCPerl_SetInterp(aTHX);
-    if (items != 1) {
-	croak("Usage: Vantle::Object::perl_data(object)");
-    }
-    Tcl_DString errors;
-    Tcl_DStringInit(&errors);
-    char failed = 0;
-    id object = Vantle_SVGetObject2(ST(0), &errors, &failed);
-    if (failed) {
-	CROAK_FREEING(&errors, "Vantle::Object::perl_data: %s", Tcl_DStringValue(&errors));
-    }
-    Tcl_DStringFree(&errors);
-    VantleDefinedClass *record = object != nil && !BqOsmo_IsClass(object)
-	? VantlePriv_DefinedAncestor(object_getClass(object)) : NULL;
-    if (record == NULL) {
-	croak("Vantle::Object::perl_data: %s is not an instance of a class defined in Perl",
-		object == nil ? "nil" : BqOsmo_IsClass(object) ? "a class"
-		: class_getName(object_getClass(object)));
-    }
-    VantleInstanceState *state = VantlePriv_InstanceState(aTHX_ object, record, 1);
-    if (state == NULL || state->owner != aTHX) {
-	croak("Vantle::Object::perl_data: the %s belongs to another Perl interpreter",
-		class_getName(object_getClass(object)));
-    }
-    if (state->data == NULL) {
-	state->data = newHV();
-    }
-    ST(0) = sv_2mortal(newRV_inc((SV *) state->data));
-    XSRETURN(1);
-}
-
-/* ---------------------------------------------------------------------
  * The end of an interpreter, and boot
  * ------------------------------------------------------------------ */
 
@@ -889,45 +705,7 @@ VantlePriv_DefinedClassesEnd(pTHX)
 	}
     }
     /* Instance states: their values are this interpreter's. */
-    VantleInstanceState **mine = NULL;
-    size_t count = 0;
-    {
-	KxSpinGuard guard(&statesLock);
-	KxPointerMap *maps[2] = { &liveStates, &orphanStates };
-	for (int m = 0; liveStatesReady && m < 2; m++) {
-	    for (size_t i = 0; i < maps[m]->capacity; i++) {
-		VantleInstanceState *state = (VantleInstanceState *) maps[m]->slots[i].value;
-		if (maps[m]->slots[i].key == NULL || state->owner != aTHX) {
-		    continue;
-		}
-		state->owner = NULL;
-		if (state->self != NULL) {
-		    av_push(values, state->self);
-		}
-		if (state->data != NULL) {
-		    av_push(values, (SV *) state->data);
-		}
-		state->self = NULL;
-		state->data = NULL;
-		if (m == 1) {
-		    VantleInstanceState **grown = (VantleInstanceState **) realloc(mine,
-			    sizeof *grown * (count + 1));
-		    if (grown != NULL) {
-			mine = grown;
-			mine[count++] = state;
-		    }
-		}
-	    }
-	}
-	for (size_t i = 0; i < count; i++) {
-	    KxPointerMapRemove(&orphanStates, mine[i]);
-	}
-	orphanCount = liveStatesReady ? (int) orphanStates.count : 0;
-    }
-    for (size_t i = 0; i < count; i++) {
-	free(mine[i]);
-    }
-    free(mine);
+    VantlePriv_InstanceStatesEnd(aTHX_ values);
     /* The array holds one count of each value: freeing it lets go. */
 }
 
@@ -936,5 +714,5 @@ VantlePriv_BootDefinedClass(pTHX)
 {
     newXS("Vantle::Class::_define", XS_Vantle__Class___define, "Vantle");
     newXS("Vantle::Class::_add_method", XS_Vantle__Class___add_method, "Vantle");
-    newXS("Vantle::Object::perl_data", XS_Vantle__Object__perl_data, "Vantle");
+    VantlePriv_BootInstanceState(aTHX);
 }
