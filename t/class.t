@@ -127,6 +127,27 @@ subtest 'structures' => sub {
     $t->release;
 };
 
+subtest 'C strings, selectors and pointers' => sub {
+    package Typed {
+        use Vantle::Class 'Typed';
+        sub lengthOf : Method('int lengthOf: (char *) text') { length $_[1] }
+        sub nameOf : Method('char * nameOf: (SEL) selector') { "selector $_[1]" }
+        sub selectorFor : Method('SEL selectorFor: (id) name') { "$_[1]" }
+        sub readInt : Method('int readInt: (int *) pointer') { $_[1]->FETCH }
+        sub pointerType : Method('id pointerType: (int *) pointer') { $_[1]->type }
+    }
+    my $t = Typed->new;
+    is($t->lengthOf_('four'), 4, 'a C string argument');
+    is($t->nameOf_('count'), 'selector count', 'a selector argument, a C string result');
+    is($t->selectorFor_('add:to:'), 'add:to:', 'a selector result');
+    my $pointer = Vantle::Ptr::malloc(Vantle::Ptr::new('int *'));
+    $pointer->STORE(41);
+    is($t->readInt_($pointer), 41, 'a typed pointer argument reads its target');
+    is($t->pointerType_($pointer), '^i', '... and keeps its type');
+    $pointer->free;
+    $t->release;
+};
+
 subtest 'super' => sub {
     my $t = Tally->new;
     like($t->superDescription, qr/\A<Tally: ?0x[0-9a-f]+>\z/, 'Vantle::super reaches NSObject');
