@@ -166,7 +166,8 @@ subtest 'dealloc and Perl data' => sub {
     $t->release;
     is_deeply(\@Tally::log, ['dealloc 5 data=marker,n', 'marker freed'],
         'the Perl dealloc runs, then the data is freed');
-    ok(Vantle::object_is_bad($t) || !eval { $t->count; 1 }, 'the handle reads as freed');
+    ok(!eval { $t->description; 1 }, 'the handle reads as freed');
+    like($@, qr/Dealloc'ed object/, '... and says so');
     eval { NSObject->new->autorelease->perl_data };
     like($@, qr/perl_data: NSObject is not an instance of a class defined in Perl/,
         'perl_data of other objects');

@@ -151,7 +151,7 @@ BqMethodClosure_StoreResult(const BqMethodClosure *closure, const void *value, v
     const BqCallPlan *plan = closure->plan;
     switch (plan->returnCode) {
     case 'c': *(ffi_sarg *) result = *(const signed char *) value; return;
-    case 'C': *(ffi_arg *) result = *(const unsigned char *) value; return;
+    case 'C':
     case 'B': *(ffi_arg *) result = *(const unsigned char *) value; return;
     case 's': *(ffi_sarg *) result = *(const short *) value; return;
     case 'S': *(ffi_arg *) result = *(const unsigned short *) value; return;

@@ -56,7 +56,6 @@ typedef struct VantleMethod {
 				 * (a thread's clone too) finds it; null
 				 * until code is set */
     CV *send;			/* owner's sub that sends the method, made once */
-    int argc;			/* receiver and selector included */
     Class superStart;		/* where its messages to super start: the
 				 * superclass (its metaclass for a class
 				 * method) */
@@ -65,7 +64,8 @@ typedef struct VantleMethod {
     unsigned generation;
     BqOsmoCTypeConversion *arguments;
     BqOsmoCTypeConversion result;
-    char resultCode;		/* 'v' for none */
+    int takesObjects;		/* an argument is or holds an object (set with
+				 * the first resolution) */
 } VantleMethod;
 
 typedef struct VantleInstanceState {

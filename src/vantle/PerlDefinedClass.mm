@@ -122,7 +122,7 @@ DeallocHandler(BqMethodClosure *closure, void *result, void **arguments)
     if (record->ownsState) {
 	VantlePriv_FreeInstanceState(object, record);
     }
-    KxSuper super = { object, class_getSuperclass(record->cls) };
+    KxSuper super = { object, method->superStart };
     SEL selector = closure->selector;
     ((void (*)(id, SEL)) KxMsgLookupSuper(&super, selector))(object, selector);
 }
@@ -631,7 +631,6 @@ XS_INTERNAL(XS_Vantle__Class___add_method)
     }
     Tcl_DStringFree(&errors);
     method->closure = closure;
-    method->argc = argc;
     method->superStart = class_getSuperclass(classMethod ? object_getClass((id) cls) : cls);
     /* Sends from Perl see the runtime's types, without member names. */
     VantlePriv_RememberStructures(closure->types);

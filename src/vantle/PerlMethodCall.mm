@@ -44,6 +44,20 @@ PerlError(NSString *reason)
     return [NSException exceptionWithName: @"Perl Error" reason: reason userInfo: nil];
 }
 
+/* Whether an argument of the plan is an object or holds one. */
+static int
+TakesObjects(const BqCallPlan *plan)
+{
+    for (int i = 2; i < plan->numberOfArguments; i++) {
+	const char *type = plan->argTypes[i];
+	const char *end = BqTypeSpec_SkipTypeSpec(type);
+	if (end != NULL && memchr(type, '@', (size_t) (end - type)) != NULL) {
+	    return 1;
+	}
+    }
+    return 0;
+}
+
 /*
  * ResolveConversions --
  *	Resolves the conversions of a method's arguments and result in the
@@ -63,6 +77,7 @@ ResolveConversions(VantleMethod *method)
 	if (method->arguments == NULL) {
 	    return;
 	}
+	method->takesObjects = TakesObjects(plan);
     }
     for (int i = 2; i < plan->numberOfArguments; i++) {
 	BqOsmo_ResolveCType(table, plan->argTypes[i], &method->arguments[i]);
@@ -145,21 +160,10 @@ ConvertAnswer(pTHX_ MethodCall *call, SV *answer)
  *	converter hook can, and only objects (or aggregates holding them)
  *	go through it.
  */
-static int
+static inline int
 ArgumentsMayRunPerl(VantleMethod *method)
 {
-    if (Vantle_SVForObjectHook == NULL) {
-	return 0;
-    }
-    BqCallPlan *plan = method->closure->plan;
-    for (int i = 2; i < plan->numberOfArguments; i++) {
-	const char *type = plan->argTypes[i];
-	const char *end = BqTypeSpec_SkipTypeSpec(type);
-	if (end != NULL && memchr(type, '@', (size_t) (end - type)) != NULL) {
-	    return 1;
-	}
-    }
-    return 0;
+    return Vantle_SVForObjectHook != NULL && method->takesObjects;
 }
 
 /*
