@@ -18,9 +18,10 @@ extern "C" {
 
 /* The web layer's start-up, once per process: the controls
  * use_ns_exceptions, perl_auto_convert, perl_selector_map,
- * perlify_foundation and hash_perlify on, KxArgc 1, the web layer's
- * converters installed (DravikConvert.h), and the component controller
- * class initialised when it exists. */
+ * perlify_foundation and hash_perlify on, KxArgc 1, $Dravik::RyApp
+ * linked to the framework's current application (RyApp) in the default
+ * interpreter, the web layer's converters installed (DravikConvert.h),
+ * and the component controller class initialised. */
 void  Dravik_Init(void);
 
 /* The directory Dravik.pm was loaded from, or null; cached once found. */

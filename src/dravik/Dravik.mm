@@ -7,10 +7,13 @@
 #import <Foundation/Foundation.h>
 
 #include "Dravik.h"
+#include "BqDravikComponentController.h"
+#include "BqVantleInterp.h"
 #include "DravikConvert.h"
 #include "DravikMagic.h"
 #include "BqOsmoControl.h"
 #include "KxArgs.h"
+#include "RyApplication.h"
 #include "Vantle.h"
 #include "VantlePriv.h"
 
@@ -37,12 +40,13 @@ Dravik_Init(void)
     VantlePriv_PerlifyFoundation = 1;
     VantlePriv_HashPerlify = 1;
     KxArgc = 1;
+    /* $Dravik::RyApp reads the framework's current application at each
+     * use, and setting it sets the framework's. */
+    [[BqVantleInterp getDefaultInterp] linkObjectAt: &RyApp asVariableName: "Dravik::RyApp"
+					   readOnly: NO];
     Dravik_ConvertInit();
     /* The component controller's +initialize sets its exception name. */
-    Class controller = objc_lookUpClass("BqDravikComponentController");
-    if (controller != Nil) {
-	[controller class];
-    }
+    [BqDravikComponentController class];
     fflush(stdout);
 }
 

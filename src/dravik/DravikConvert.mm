@@ -119,9 +119,14 @@ Dravik_SVForObject(SV *sv, id object, Tcl_DString *errors)
 	numberClass = [NSNumber class];
 	perlVarClass = [BqPerlVar class];
     }
-    /* A host of Perl code (component, application) is its Perl object. */
+    /* A host of Perl code (component, application) is its Perl object;
+     * one that has none yet (an application before its file ran) stays
+     * a handle. */
     if (object != nil && class_respondsToSelector(object_getClass(object), @selector(perlObject))) {
-	object = [(id <DravikPerlObjectHost>) object perlObject];
+	id perlObject = [(id <DravikPerlObjectHost>) object perlObject];
+	if (perlObject != nil) {
+	    object = perlObject;
+	}
     }
     if (object != nil && VantlePriv_IsKindOfClass(object, numberClass)) {
 	/* The double, and the integer only when it is exact: a number
