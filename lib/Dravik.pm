@@ -66,6 +66,12 @@ the platform's argument count becomes 1;
 
 =item *
 
+C<$Dravik::RyApp> is linked to the framework's current application: each
+read gives a handle of the application made last (false once it is
+gone), and an assignment replaces it;
+
+=item *
+
 every conversion between Perl values and objects goes through the web
 layer's converters (L</CONVERSIONS>);
 
@@ -115,6 +121,115 @@ object does not implement can be forwarded to its Perl object
 C<Dravik_ForwardInvocation>): a sub of the selector's name answers, or a
 declared instance variable is read or written.  The headers in
 F<src/dravik> document the classes for host code.
+
+=head1 COMPONENTS AND APPLICATIONS IN PERL
+
+A web component whose folder holds a Perl file named after it
+(F<Main/Main.pl>) gets a C<BqDravikComponentController>.  The file defines
+a package and returns its name as its last value; the controller owns an
+object of that package (a retaining hash, L</RETAINING CONTAINERS>), whose
+entry C<selfObject> is the controller, read-only.  The file runs the first
+time its component is made and again whenever it changed (its change
+time, to the nanosecond); an unchanged file gives the package it gave
+before.  With C<< RyApplication->setLoadOnceOnly_(1) >> files run only
+the first time.
+
+The package answers the framework:
+
+=over 4
+
+=item key-value access
+
+C<valueForKey:> calls the sub named as the key, else reads the hash entry;
+C<takeValue:forKey:> calls the sub C<set> plus the key with its first
+letter upper-cased (C<setTitle>; a nil value gives it no argument), else
+writes the entry.  An empty key is ignored.
+
+=item declarations
+
+C<@IVARS> lists the instance variables; without it every key is one.
+C<@ACTIONS> and C<@PERSISTENT> are the controller's C<actionKeys> and
+C<persistentKeys>, and count as declared too, as do the application's
+session keys.  Reading an undeclared key raises C<valueForKey: no ivar
+"key" in component "Name" (Package)>; writing one raises the same with
+C<takeValue:forKey:>, unless a sub is named as the key (the write is then
+dropped).  C<%FLAGS> switches the Perl object's C<traceGet>, C<traceSet>,
+C<traceInvoke>, C<rawGet>, C<rawSet> and C<verbose>.
+
+=item the request cycle
+
+The subs C<awake> (before the framework's own awake),
+C<willPrepareForRequestInContext>, C<didPrepareForRequestInContext>,
+C<willGenerateResponseInContext> and C<didGenerateResponseInContext> take
+the request or response and the context.  They answer nothing to go on,
+or a C<RyElement> to answer with it; anything else raises
+C<BqDravikComponentController: invalid return>.
+
+=item other messages
+
+are answered by the sub of the selector's name (C<add_to_> or C<addTo>
+for C<add:to:>), or by the accessor of a declared key.
+
+=back
+
+Errors of the controller are C<NSException>s named
+C<BqDravikComponentController Error>; a Perl error in a sub is a C<Perl
+Error>.
+
+A C<BqDravikApplication> serves a folder (C<initWithRoot:>).  At its awake
+it runs F<Application.pl>, which defines its package the same way, with
+C<@IVARS>, C<@SESSION> (its C<sessionKeys>) and C<%FLAGS>; without that file
+the application is a plain folder application.  Reading an undeclared key
+of the application raises C<PerlQuillon Error>, writing one
+C<BqDravikApplication Error>.  A component gets, by the files in its
+folder: for F<Name.vantle>, an instance of the class Name that the Perl
+file defines (with L<Vantle::Class>); for F<Name.pl>, a Perl component
+controller; otherwise the framework's controller.
+
+With C<hash_perlify> on, a handle of a controller (or of the framework's
+C<RyVellumComponentController>) used as a hash shows its keys.
+
+Message results are handles; C<Vantle::pl> of a controller or an
+application gives its Perl object, and that object given to Objective-C
+is the controller again.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Vantle;
+    use Dravik;
+
+    open(my $out, '>', 'Counter.pl') or die "Counter.pl: $!";
+    print {$out} <<'PERL';
+    package Counter;
+    our @IVARS = qw(count);
+    sub awake { $_[0]{count}++ }
+    sub label { "count: $_[0]{count}" }
+    'Counter';
+    PERL
+    close $out;
+
+    my $counter = BqDravikComponentController->alloc
+        ->initComponentName_path_('Counter', 'Counter.pl');
+    $counter->awake for 1 .. 2;
+    print $counter->valueForKey_('count'), "\n";
+    print $counter->valueForKey_('label'), "\n";
+    print ref Vantle::pl($counter), "\n";
+    eval { $counter->valueForKey_('other') };
+    print $@ =~ /no ivar "other" in component "Counter"/ ? "refused\n" : "read\n";
+    $counter->release;
+
+=for example end
+
+It prints:
+
+=for example output
+
+    2
+    count: 2
+    Counter
+    refused
 
 =head1 FUNCTIONS
 

@@ -8,6 +8,9 @@ use warnings;
 use Test::More;
 use File::Path qw(make_path);
 use File::Temp qw(tempdir);
+use FindBin;
+use lib "$FindBin::Bin/lib";
+use ErrorCapture qw(error_of);
 
 use Vantle;
 use Dravik;
@@ -32,14 +35,10 @@ sub folder {
     return $root;
 }
 
-sub raised {
-    my ($body) = @_;
-    return eval { $body->(); 1 } ? '' : $@;
-}
-
+# The exception body raised, as the binding reports it.
 sub exception_like {
     my ($body, $name, $reason, $what) = @_;
-    like(raised($body), qr/^\[NSException \Q$name\E\]: \Q$reason\E/m, $what);
+    like(error_of($body) // '', qr/^\[NSException \Q$name\E\]: \Q$reason\E/m, $what);
 }
 
 my $ERROR = 'BqDravikApplication Error';

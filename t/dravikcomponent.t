@@ -6,6 +6,9 @@ use strict;
 use warnings;
 use Test::More;
 use File::Temp qw(tempdir);
+use FindBin;
+use lib "$FindBin::Bin/lib";
+use ErrorCapture qw(error_of);
 
 use Vantle;
 use Dravik;
@@ -30,15 +33,10 @@ sub controller {
     return BqDravikComponentController->alloc->initComponentName_path_($name, $path);
 }
 
-# The text of what body raised ('' for nothing).
-sub raised {
-    my ($body) = @_;
-    return eval { $body->(); 1 } ? '' : $@;
-}
-
+# The exception body raised, as the binding reports it.
 sub exception_like {
     my ($body, $name, $reason, $what) = @_;
-    like(raised($body), qr/^\[NSException \Q$name\E\]: \Q$reason\E/m, $what);
+    like(error_of($body) // '', qr/^\[NSException \Q$name\E\]: \Q$reason\E/m, $what);
 }
 
 my $ERROR = 'BqDravikComponentController Error';
