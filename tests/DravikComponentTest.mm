@@ -191,14 +191,15 @@ TEST_F(DravikComponentTest, MessagesTheClassLacksReachThePerlPackage)
 
 TEST_F(DravikComponentTest, ThePerlObjectLivesAsLongAsTheController)
 {
-    NSAutoreleasePool *inner = [[NSAutoreleasePool alloc] init];
-    BqDravikComponentController *controller = Controller(@"Mortal",
+    NSString *path = Write(@"Mortal.pl",
 	"package Mortal; our $gone = 0; sub DESTROY { $gone++ } 'Mortal';");
+    BqDravikComponentController *controller =
+	[[BqDravikComponentController alloc] initComponentName: @"Mortal" path: path];
     [controller takeValue: @"kept" forKey: @"state"];
-    EXPECT_EQ("0", Eval("$Mortal::gone"));
     EXPECT_TRUE(Equal(@"kept", [[controller perlObject] getIVarValue: "state"]));
-    [inner release];
-    EXPECT_EQ("1", Eval("$Mortal::gone"));
+    EXPECT_EQ("0", Eval("$Mortal::gone"));
+    [controller release];
+    EXPECT_EQ("1", Eval("$Mortal::gone")) << "it goes with the controller, before any pool drains";
 }
 
 TEST_F(DravikComponentTest, TclFilesRunThroughTheTclBinding)

@@ -73,7 +73,7 @@ static Class superclass;
     }
     NSString *package = DravikHost_RunPackageFile(file, exceptionName);
     [perlObject autorelease];
-    perlObject = [DravikHost_NewPerlObject(self, package) retain];
+    perlObject = DravikHost_NewPerlObject(self, package);
     [sessionKeys autorelease];
     sessionKeys = [[perlObject getCVarValue: "@SESSION" raw: NO] retain];
     [ivars autorelease];

@@ -111,7 +111,7 @@ ComponentPackage(NSString *name, NSString *path)
 	    [NSException raise: exceptionName format: @"empty component path"];
 	}
 	NSString *package = ComponentPackage(name, file);
-	perlObject = [DravikHost_NewPerlObject(self, package) retain];
+	perlObject = DravikHost_NewPerlObject(self, package);
 	actionKeys = [[perlObject getCVarValue: "@ACTIONS" raw: NO] retain];
 	persistentKeys = [[perlObject getCVarValue: "@PERSISTENT" raw: NO] retain];
 	ivars = [[perlObject getCVarValue: "@IVARS" raw: NO] retain];

@@ -58,8 +58,8 @@ void DravikHost_RunFile(NSString *path, NSString *exceptionName);
 /* Whether package exists, with symbols, in the default interpreter. */
 BOOL DravikHost_PackageExists(NSString *package);
 
-/* A new retaining Perl object of package for host (autoreleased), with
- * host stored, read-only and not retained, under "selfObject". */
+/* A new retaining Perl object of package for host, owned by the caller,
+ * with host stored, read-only and not retained, under "selfObject". */
 BqPerlObject *DravikHost_NewPerlObject(id host, NSString *package);
 
 /* valueForKey: and takeValue:forKey: of a host with a Perl object, with

@@ -81,18 +81,24 @@ DravikHost_RunPackageFile(NSString *path, NSString *exceptionName)
 /*
  *----------------------------------------------------------------------
  * DravikHost_NewPerlObject --
- *	A new autoreleased retaining Perl object blessed into package, in
- *	the default interpreter, whose read-only entry "selfObject" is a
- *	handle of host (not retained: the host owns the Perl object).
+ *	A new retaining Perl object blessed into package, in the default
+ *	interpreter, owned by the caller, whose read-only entry
+ *	"selfObject" is a handle of host (not retained: the host owns the
+ *	Perl object).  Owned rather than autoreleased, so that it goes with
+ *	its host whatever pool is current.
  *----------------------------------------------------------------------
  */
 BqPerlObject *
 DravikHost_NewPerlObject(id host, NSString *package)
 {
-    BqPerlObject *perlObject = [[[BqPerlObject alloc]
-	initInInterp: [BqVantleInterp getDefaultInterp] stashName: package magic: YES]
-	autorelease];
-    [perlObject setIVar: DRAVIK_MAGIC_SELF_KEY toValue: host raw: YES retain: NO];
-    [perlObject _makeIVar: DRAVIK_MAGIC_SELF_KEY readOnly: YES];
+    BqPerlObject *perlObject = [[BqPerlObject alloc]
+	initInInterp: [BqVantleInterp getDefaultInterp] stashName: package magic: YES];
+    @try {
+	[perlObject setIVar: DRAVIK_MAGIC_SELF_KEY toValue: host raw: YES retain: NO];
+	[perlObject _makeIVar: DRAVIK_MAGIC_SELF_KEY readOnly: YES];
+    } @catch (NSException *exception) {
+	[perlObject release];
+	@throw;
+    }
     return perlObject;
 }
