@@ -14,6 +14,7 @@
 #include "RyError.h"
 #include "RyTemplate.h"
 #include "RyTemplateParser.h"
+#include "RyValue.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -84,10 +85,13 @@
 @end
 
 /* The page side: action URLs and field names made from the names, and
- * the sub-component "Footer"; any other sub-component is an error. */
+ * the sub-component "Footer"; any other sub-component is an error.
+ * Repetition keys are set on the component and logged ("+item", "-item"
+ * when forgotten). */
 @interface RyTestContext : NSObject <RyRenderContext>
 {
     id component;
+    NSMutableArray *repetitionLog;
 }
 @end
 
@@ -96,13 +100,19 @@
 {
     if ((self = [super init]) != nil) {
 	component = [aComponent retain];
+	repetitionLog = [[NSMutableArray alloc] init];
     }
     return self;
 }
 - (void) dealloc
 {
     [component release];
+    [repetitionLog release];
     [super dealloc];
+}
+- (NSArray *) repetitionLog
+{
+    return repetitionLog;
 }
 - (id) component
 {
@@ -120,9 +130,22 @@
 {
     return [@"f." stringByAppendingString: keyPath];
 }
+- (NSString *) checkboxNameForKey: (NSString *)keyPath
+{
+    return [@"f." stringByAppendingString: keyPath];
+}
 - (NSString *) fieldNameForAction: (NSString *)name
 {
     return [@"a." stringByAppendingString: name];
+}
+- (void) takeRepetitionValue: (id)value forKey: (NSString *)key
+{
+    [repetitionLog addObject: [@"+" stringByAppendingString: key]];
+    RyTakeValue(component, value, key);
+}
+- (void) forgetRepetitionKey: (NSString *)key
+{
+    [repetitionLog addObject: [@"-" stringByAppendingString: key]];
 }
 - (void) appendComponentNamed: (NSString *)name toString: (NSMutableString *)out
 {
@@ -257,6 +280,13 @@ TEST(RyTemplate, RepeatSetsItemAndIndexAndNestsInsideIf)
 	      "<h2>1:B</h2><p>none</p>", Render(source, c));
     NSDictionary *last = [c valueForKey: @"group"];
     EXPECT_EQ(std::string("B"), [[last objectForKey: @"title"] UTF8String]);
+    /* The keys go through the context, each repetition forgets its own
+     * when it ends. */
+    RyTestContext *context = [[[RyTestContext alloc] initWithComponent: c] autorelease];
+    [RyParseTemplate(source, @"T.html") appendToString: [NSMutableString string]
+					        context: context];
+    EXPECT_EQ(std::string("+group +g +entry +i +entry +i -entry -i +group +g -group -g"),
+	[[[context repetitionLog] componentsJoinedByString: @" "] UTF8String]);
 
     [c setValue: nil forKey: @"nothing"];
     EXPECT_EQ("[]", Render(@"[<ry:repeat list=\"nothing\" item=\"x\">x</ry:repeat>]", c));

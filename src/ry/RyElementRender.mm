@@ -87,8 +87,9 @@ AppendIf(RyElement *element, NSMutableString *out, id<RyRenderContext> context)
 }
 
 /* <ry:repeat>: the children once per element of the list, with the item
- * (and index, when asked for) set on the component first.  A nil list
- * repeats nothing; a value that cannot be enumerated is an error. */
+ * (and index, when asked for) set through the context first, and
+ * forgotten after the last.  A nil list repeats nothing; a value that
+ * cannot be enumerated is an error. */
 static void
 AppendRepeat(RyElement *element, NSMutableString *out, id<RyRenderContext> context)
 {
@@ -101,17 +102,21 @@ AppendRepeat(RyElement *element, NSMutableString *out, id<RyRenderContext> conte
 	    [NSString stringWithFormat: @"%@: the value is no collection but a %@",
 		TagText(element), NSStringFromClass([list class])]);
     }
-    id component = [context component];
     NSString *itemKey = [element attribute: @"item"];
     NSString *indexKey = [element attribute: @"index"];
     NSUInteger index = 0;
     for (id item in list) {
-	[component setValue: item forKey: itemKey];
+	[context takeRepetitionValue: item forKey: itemKey];
 	if (indexKey != nil) {
-	    [component setValue: [NSNumber numberWithUnsignedInteger: index] forKey: indexKey];
+	    [context takeRepetitionValue: [NSNumber numberWithUnsignedInteger: index]
+				  forKey: indexKey];
 	}
 	AppendChildren(element, out, context);
 	index++;
+    }
+    [context forgetRepetitionKey: itemKey];
+    if (indexKey != nil) {
+	[context forgetRepetitionKey: indexKey];
     }
 }
 
@@ -142,7 +147,7 @@ static void
 AppendCheckbox(RyElement *element, NSMutableString *out, id<RyRenderContext> context)
 {
     [out appendString: @"<input type=\"checkbox\""];
-    AppendAttribute(out, @"name", [context fieldNameForKey: [element attribute: @"key"]]);
+    AppendAttribute(out, @"name", [context checkboxNameForKey: [element attribute: @"key"]]);
     [out appendString: @" value=\"1\""];
     if (RyIsTrue(LookUp(element, context))) {
 	[out appendString: @" checked"];

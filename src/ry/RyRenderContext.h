@@ -14,8 +14,7 @@
 @class NSMutableString, NSString;
 
 @protocol RyRenderContext <NSObject>
-/* The object whose values the template shows: key paths start here, and
- * <ry:repeat> sets its item and index keys on it (setValue:forKey:). */
+/* The object whose values the template shows: key paths start here. */
 - (id) component;
 /* The URL that runs the action name, e.g. "/Main?action=3" (for
  * <ry:link>). */
@@ -23,14 +22,23 @@
 /* The URL that forms post to (the action of <form>). */
 - (NSString *) formURL;
 /* The name of the form field that edits the value at keyPath (the
- * template's text, e.g. "user.name"), for <ry:textfield> and
- * <ry:checkbox>. */
+ * template's text, e.g. "user.name"), for <ry:textfield>. */
 - (NSString *) fieldNameForKey: (NSString *)keyPath;
+/* The same for a <ry:checkbox>, whose field is absent from a form posted
+ * while it is unchecked. */
+- (NSString *) checkboxNameForKey: (NSString *)keyPath;
 /* The name of the submit button that runs the action name. */
 - (NSString *) fieldNameForAction: (NSString *)name;
 /* Appends the page of the sub-component name to out (<ry:component>).
  * Raise an NSException for a name that names no component. */
 - (void) appendComponentNamed: (NSString *)name toString: (NSMutableString *)out;
+/* <ry:repeat> sets its item (and index) key through these: the context
+ * sets value under key on the component (takeValue:forKey:) and
+ * remembers it, so what is drawn inside the repetition (actions,
+ * fields) can get it back later; forget ends that when the repetition
+ * is over.  Exceptions pass to the template's caller. */
+- (void) takeRepetitionValue: (id)value forKey: (NSString *)key;
+- (void) forgetRepetitionKey: (NSString *)key;
 @end
 
 #endif /* RY_RENDER_CONTEXT_H */

@@ -52,6 +52,8 @@ extern NSString *const RySessionCookieName;	/* "ry_session" */
 /* Records the session; cookie YES when the client does not have its id
  * yet (a new session), so headers carry a Set-Cookie. */
 - (void) setSessionId: (NSString *)sessionId setCookie: (BOOL)cookie;
+/* Whether headers carry a Set-Cookie for the session. */
+- (BOOL) setsSessionCookie;
 @end
 
 #endif /* RY_RESPONSE_H */

@@ -133,4 +133,9 @@ CheckHeaderText(NSString *text, NSString *what)
     setsSessionCookie = cookie;
 }
 
+- (BOOL) setsSessionCookie
+{
+    return setsSessionCookie;
+}
+
 @end

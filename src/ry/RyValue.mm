@@ -1,7 +1,7 @@
 /*
  * RyValue.mm --
  *
- *	Key-path lookup, truth and text of component values.
+ *	Key-path lookup and setting, truth and text of component values.
  */
 #import <Foundation/Foundation.h>
 
@@ -45,4 +45,29 @@ RyTextOfValue(id value)
 	return value;
     }
     return [value description];
+}
+
+void
+RyTakeValue(id object, id value, NSString *key)
+{
+    static IMP inherited = [NSObject instanceMethodForSelector: @selector(takeValue:forKey:)];
+    if ([object methodForSelector: @selector(takeValue:forKey:)] == inherited) {
+	[object setValue: value forKey: key];
+    } else {
+	[object takeValue: value forKey: key];
+    }
+}
+
+void
+RyTakeValueForKeys(id object, id value, NSArray *keys)
+{
+    NSUInteger count = [keys count];
+    if (count == 0) {
+	return;
+    }
+    NSArray *path = [keys subarrayWithRange: NSMakeRange(0, count - 1)];
+    object = RyValueForKeys(object, path);
+    if (object != nil) {
+	RyTakeValue(object, value, [keys lastObject]);
+    }
 }

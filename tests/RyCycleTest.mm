@@ -1,0 +1,658 @@
+/*
+ * RyCycleTest.mm --
+ *
+ *	The request cycle of an application served from a folder of
+ *	templates, driven like a browser: the order of the cycle's messages,
+ *	form values that reach only the keys a page bound, actions inside
+ *	repetitions, stale and forged requests, sessions and their state,
+ *	navigation, request-cycle methods that answer an element, failures
+ *	that give 500 and 404 pages, and memory over many requests.
+ */
+#import <Foundation/Foundation.h>
+
+#include <gtest/gtest.h>
+
+#include "RyApplicationPrivate.h"
+#include "RyContext.h"
+#include "RyElement.h"
+#include "RyPageState.h"
+#include "RyRequest.h"
+#include "RyResponse.h"
+#include "RySession.h"
+#include "RySessionStore.h"
+#include "RyTemplateParser.h"
+#include "RyVellumApplication.h"
+#include "RyVellumComponentController.h"
+
+#include <stdarg.h>
+#include <stdlib.h>
+
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+/* Whether two objects (or nils) are equal. */
+#define EXPECT_NSEQ(expected, actual) \
+    EXPECT_TRUE([(expected) isEqual: (actual)]) << [[(actual) description] UTF8String]
+
+/* What the application and controllers were sent, in order. */
+static NSMutableArray *cycleLog;
+/* Elements the request-cycle methods answer: "Main.willPrepare" ->
+ * RyElement; methods without an entry answer nil. */
+static NSMutableDictionary *cycleAnswers;
+/* Controllers made and not yet freed. */
+static int liveControllers;
+
+static void
+Note(NSString *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    NSString *entry = [[NSString alloc] initWithFormat: format arguments: arguments];
+    va_end(arguments);
+    [cycleLog addObject: entry];
+    [entry release];
+}
+
+/* The log as one line, entries separated by spaces. */
+static std::string
+LogText()
+{
+    return [[cycleLog componentsJoinedByString: @" "] UTF8String];
+}
+
+/* The log without the request-cycle methods and awakes ("Main.awake"):
+ * what the form and the action did. */
+static std::string
+ActionLog()
+{
+    NSMutableArray *actions = [NSMutableArray array];
+    for (NSString *entry in cycleLog) {
+	NSRange dot = [entry rangeOfString: @"."];
+	NSRange paren = [entry rangeOfString: @"("];
+	if (dot.location == NSNotFound || (paren.location != NSNotFound && paren.location < dot.location)) {
+	    [actions addObject: entry];
+	}
+    }
+    return [[actions componentsJoinedByString: @" "] UTF8String];
+}
+
+/* Logs who.what with the classes of its arguments, and answers the
+ * element kept for it, if any. */
+static id
+NoteCycleMethod(NSString *who, NSString *what, id argument, id context)
+{
+    NSString *key = [NSString stringWithFormat: @"%@.%@", who, what];
+    Note(@"%@(%@,%@)", key, NSStringFromClass([argument class]),
+	[context isKindOfClass: [RyContext class]] ? @"context" : @"?");
+    return [cycleAnswers objectForKey: key];
+}
+
+/* A page whose values are a dictionary (as for a template without a
+ * script), with actions as methods; it logs what it is sent. */
+@interface RyTestPage : RyVellumComponentController
+{
+    NSString *name;
+}
+@end
+
+@implementation RyTestPage
+- (id) initWithName: (NSString *)aName
+{
+    if ((self = [super init]) != nil) {
+	name = [aName copy];
+	liveControllers++;
+    }
+    return self;
+}
+- (void) dealloc
+{
+    [name release];
+    liveControllers--;
+    [super dealloc];
+}
+- (void) awake
+{
+    Note(@"%@.awake", name);
+}
+- (id) willPrepareForRequest: (id)request inContext: (id)context
+{
+    return NoteCycleMethod(name, @"willPrepare", request, context);
+}
+- (id) didPrepareForRequest: (id)request inContext: (id)context
+{
+    return NoteCycleMethod(name, @"didPrepare", request, context);
+}
+- (id) willGenerateResponse: (id)response inContext: (id)context
+{
+    return NoteCycleMethod(name, @"willGenerate", response, context);
+}
+- (id) didGenerateResponse: (id)response inContext: (id)context
+{
+    return NoteCycleMethod(name, @"didGenerate", response, context);
+}
+- (void) takeValue: (id)value forKey: (NSString *)key
+{
+    if (![key isEqualToString: @"item"] && ![key isEqualToString: @"i"]
+	&& ![key isEqualToString: @"row"]) {
+	Note(@"take(%@=%@)", key, value);
+    }
+    [super takeValue: value forKey: key];
+}
+- (NSArray *) actionKeys
+{
+    return [variables objectForKey: @"allowed"];
+}
+- (id) add
+{
+    Note(@"add");
+    int count = [[variables objectForKey: @"count"] intValue];
+    [variables setObject: [NSNumber numberWithInt: count + 1] forKey: @"count"];
+    return nil;
+}
+- (id) pick
+{
+    Note(@"pick(%@,%@)", [variables objectForKey: @"item"], [variables objectForKey: @"i"]);
+    return nil;
+}
+- (id) pickRow
+{
+    Note(@"pickRow(%@)", [[variables objectForKey: @"row"] objectForKey: @"name"]);
+    return nil;
+}
+- (id) toAbout
+{
+    return @"About";
+}
+- (id) toNowhere
+{
+    return @"Nowhere";
+}
+- (id) stay
+{
+    Note(@"stay");
+    return @"";
+}
+- (int) number
+{
+    Note(@"number");
+    return 42;
+}
+- (void) nothing
+{
+    Note(@"nothing");
+}
+- (id) fail
+{
+    [NSException raise: @"Bad<Name>" format: @"a < b & \"c\""];
+    return nil;
+}
+- (id) throwString
+{
+    @throw @"a thrown <string>";
+}
+- (id) withArgument: (id)argument
+{
+    return argument;
+}
+@end
+
+/* A sub-component kept in instance variables, set through plain
+ * key-value coding. */
+@interface RyTestFooter : RyComponentController
+{
+    int count;
+}
+@end
+
+@implementation RyTestFooter
+- (id) init
+{
+    if ((self = [super init]) != nil) {
+	liveControllers++;
+    }
+    return self;
+}
+- (void) dealloc
+{
+    liveControllers--;
+    [super dealloc];
+}
+- (void) awake
+{
+    Note(@"Footer.awake");
+}
+- (void) bump
+{
+    Note(@"bump");
+    count++;
+}
+@end
+
+/* The application: "Footer" is a RyTestFooter, any other component with a
+ * template a RyTestPage; it logs its own awake and cycle methods. */
+@interface RyTestApp : RyVellumApplication
+@end
+
+@implementation RyTestApp
+- (id) controllerForComponentWithName: (NSString *)name
+{
+    if ([name isEqualToString: @"Footer"]) {
+	return [[[RyTestFooter alloc] init] autorelease];
+    }
+    if ([super controllerForComponentWithName: name] == nil) {
+	return nil;
+    }
+    return [[[RyTestPage alloc] initWithName: name] autorelease];
+}
+- (void) awake
+{
+    Note(@"app.awake");
+}
+- (id) willPrepareForRequest: (id)request inContext: (id)context
+{
+    return NoteCycleMethod(@"app", @"willPrepare", request, context);
+}
+- (id) didPrepareForRequest: (id)request inContext: (id)context
+{
+    return NoteCycleMethod(@"app", @"didPrepare", request, context);
+}
+- (id) willGenerateResponse: (id)response inContext: (id)context
+{
+    return NoteCycleMethod(@"app", @"willGenerate", response, context);
+}
+- (id) didGenerateResponse: (id)response inContext: (id)context
+{
+    return NoteCycleMethod(@"app", @"didGenerate", response, context);
+}
+@end
+
+namespace {
+
+typedef std::map<std::string, std::string> Templates;
+
+/* An application in a temporary folder with one component per template
+ * (name -> template text), and a folder "Empty" without a template. */
+class RyCycle : public testing::Test {
+protected:
+    void SetUp() override
+    {
+	cycleLog = [[NSMutableArray alloc] init];
+	cycleAnswers = [[NSMutableDictionary alloc] init];
+	char pattern[] = "/tmp/ry-cycle-XXXXXX";
+	ASSERT_NE(nullptr, mkdtemp(pattern));
+	root = [[NSString alloc] initWithUTF8String: pattern];
+	[[NSFileManager defaultManager]
+	    createDirectoryAtPath: [root stringByAppendingPathComponent: @"Empty"]
+	    withIntermediateDirectories: NO attributes: nil error: NULL];
+	pool = [[NSAutoreleasePool alloc] init];
+    }
+    void TearDown() override
+    {
+	[pool drain];
+	[app release];
+	[[NSFileManager defaultManager] removeItemAtPath: root error: NULL];
+	[root release];
+	[cycleLog release];
+	[cycleAnswers release];
+	EXPECT_EQ(0, liveControllers) << "controllers outlived their application";
+	liveControllers = 0;
+    }
+    /* Writes the template of component name. */
+    void Write(const std::string &name, const std::string &text)
+    {
+	NSString *folder = [root stringByAppendingPathComponent:
+	    [NSString stringWithUTF8String: name.c_str()]];
+	[[NSFileManager defaultManager] createDirectoryAtPath: folder
+				  withIntermediateDirectories: YES
+						   attributes: nil
+							error: NULL];
+	NSString *file = [[folder stringByAppendingPathComponent:
+	    [NSString stringWithUTF8String: name.c_str()]] stringByAppendingPathExtension: @"html"];
+	ASSERT_TRUE([[NSString stringWithUTF8String: text.c_str()]
+	    writeToFile: file atomically: NO encoding: NSUTF8StringEncoding error: NULL]);
+    }
+    /* Makes the application of templates (with store, when given). */
+    void Start(const Templates &templates, RySessionStore *store = nil)
+    {
+	for (const auto &entry : templates) {
+	    Write(entry.first, entry.second);
+	}
+	app = [[RyTestApp alloc] initWithRoot: root];
+	if (store != nil) {
+	    [app setSessionStore: store];
+	}
+    }
+    /* The controller of component name in browser's session. */
+    template <typename B>
+    id Controller(const B &browser, NSString *name)
+    {
+	RySession *session = [[app sessionStore] sessionForId:
+	    [NSString stringWithUTF8String: browser.cookie.c_str()]];
+	return [[RyPageState stateOfSession: session] controllerForName: name];
+    }
+    NSString *root = nil;
+    RyTestApp *app = nil;
+    NSAutoreleasePool *pool = nil;
+};
+
+/* A browser of one session: it keeps the cookie it was given and the
+ * last page. */
+struct Browser {
+    RyApplication *app;
+    std::string cookie;
+    int status = 0;
+    std::string body;
+    bool gotCookie = false;
+
+    explicit Browser(RyApplication *application) : app(application) {}
+
+    /* Sends a request; answers the body. */
+    std::string Send(NSString *method, const std::string &uri, NSDictionary *form)
+    {
+	NSDictionary *cookies = cookie.empty() ? nil
+	    : [NSDictionary dictionaryWithObject: [NSString stringWithUTF8String: cookie.c_str()]
+					  forKey: RySessionCookieName];
+	RyRequest *request = [RyRequest requestWithMethod: method
+						      URI: [NSString stringWithUTF8String: uri.c_str()]
+					       formValues: form
+						  cookies: cookies];
+	RyResponse *response = [app handleRequest: request];
+	status = [response status];
+	body = [[response content] UTF8String];
+	gotCookie = [response setsSessionCookie];
+	if (gotCookie) {
+	    cookie = [[response sessionId] UTF8String];
+	}
+	return body;
+    }
+    std::string Get(const std::string &uri)
+    {
+	return Send(@"GET", uri, nil);
+    }
+    std::string Post(const std::string &uri, NSDictionary *form)
+    {
+	return Send(@"POST", uri, form);
+    }
+    /* The values of attribute (href, name, action) in the last page, in
+     * order, with &amp; undone. */
+    std::vector<std::string> Attributes(const std::string &attribute) const
+    {
+	std::vector<std::string> found;
+	std::regex pattern(" " + attribute + "=\"([^\"]*)\"");
+	for (std::sregex_iterator it(body.begin(), body.end(), pattern), end; it != end; ++it) {
+	    std::string value = (*it)[1];
+	    found.push_back(std::regex_replace(value, std::regex("&amp;"), "&"));
+	}
+	return found;
+    }
+    std::string Link(size_t n) const
+    {
+	std::vector<std::string> links = Attributes("href");
+	return n < links.size() ? links[n] : "(no link " + std::to_string(n) + ")";
+    }
+    std::string FormURL() const
+    {
+	std::vector<std::string> actions = Attributes("action");
+	return actions.empty() ? "(no form)" : actions[0];
+    }
+    std::string Field(size_t n) const
+    {
+	std::vector<std::string> names = Attributes("name");
+	return n < names.size() ? names[n] : "(no field)";
+    }
+};
+
+NSDictionary *
+Form(const std::map<std::string, std::string> &fields)
+{
+    NSMutableDictionary *form = [NSMutableDictionary dictionary];
+    for (const auto &field : fields) {
+	[form setObject: [NSString stringWithUTF8String: field.second.c_str()]
+		 forKey: [NSString stringWithUTF8String: field.first.c_str()]];
+    }
+    return form;
+}
+
+RyElement *
+Element(NSString *source)
+{
+    return RyParseTemplate(source, @"answer.html");
+}
+
+} // namespace
+
+TEST_F(RyCycle, RunsInOrderAndAwakesTheApplicationOnce)
+{
+    Start({{"Main", "<ry:form><ry:textfield key=\"title\"/>"
+		    "<ry:submit action=\"add\"/></ry:form><ry:component name=\"Footer\"/>"},
+	   {"Footer", "<ry:value key=\"count\"/>"}});
+    Browser browser(app);
+    browser.Get("/");
+    EXPECT_EQ(200, browser.status);
+    EXPECT_EQ("app.awake Main.awake"
+	      " app.willPrepare(RyRequest,context) Main.willPrepare(RyRequest,context)"
+	      " app.didPrepare(RyRequest,context) Main.didPrepare(RyRequest,context)"
+	      " app.willGenerate(RyResponse,context) Main.willGenerate(RyResponse,context)"
+	      " Footer.awake"
+	      " app.didGenerate(RyResponse,context) Main.didGenerate(RyResponse,context)",
+	LogText());
+
+    [cycleLog removeAllObjects];
+    browser.Post(browser.FormURL(), Form({{browser.Field(0), "T"}, {browser.Field(1), "add"}}));
+    EXPECT_EQ(200, browser.status);
+    EXPECT_EQ("Main.awake"
+	      " app.willPrepare(RyRequest,context) Main.willPrepare(RyRequest,context)"
+	      " take(title=T)"
+	      " app.didPrepare(RyRequest,context) Main.didPrepare(RyRequest,context)"
+	      " add"
+	      " app.willGenerate(RyResponse,context) Main.willGenerate(RyResponse,context)"
+	      " Footer.awake"
+	      " app.didGenerate(RyResponse,context) Main.didGenerate(RyResponse,context)",
+	LogText());
+    EXPECT_EQ(app, [RyApplication sharedInstance]);
+}
+
+TEST_F(RyCycle, FormValuesReachOnlyTheKeysThePageBound)
+{
+    Start({{"Main", "<ry:value key=\"title\"/>|<ry:value key=\"done\"/>|<ry:value key=\"user.name\"/>"
+		    "<ry:form><ry:textfield key=\"title\"/><ry:checkbox key=\"done\"/>"
+		    "<ry:textfield key=\"user.name\"/></ry:form>"}});
+    Browser browser(app);
+    browser.Get("/");
+    EXPECT_EQ(std::vector<std::string>({"f0", "f1", "f2"}), browser.Attributes("name"));
+
+    /* Unbound names, the key's own name, numbers no field has and a
+     * nil step of a key path (user) set nothing; a checked box is YES. */
+    std::string stale = browser.FormURL();
+    [cycleLog removeAllObjects];
+    browser.Post(stale, Form({{"f0", "Tom"}, {"f1", "1"}, {"f2", "Jo"}, {"title", "x"},
+			      {"secret", "y"}, {"f9", "z"}, {"a0", "w"}}));
+    EXPECT_EQ("take(title=Tom) take(done=1)", ActionLog());
+    EXPECT_EQ(0u, browser.body.find("Tom|1|<form"));
+
+    /* An unchecked box is missing from the form: NO.  A missing text
+     * field keeps its value. */
+    [cycleLog removeAllObjects];
+    browser.Post(browser.FormURL(), Form({}));
+    EXPECT_EQ("take(done=0)", ActionLog());
+    EXPECT_EQ(0u, browser.body.find("Tom|0|<form"));
+
+    /* Along a key path the last object is set. */
+    [Controller(browser, @"Main") takeValue: [NSMutableDictionary dictionary] forKey: @"user"];
+    browser.Post(browser.FormURL(), Form({{"f2", "Jo"}}));
+    EXPECT_EQ(0u, browser.body.find("Tom|0|Jo<form"));
+
+    /* A form of an older rendering sets nothing. */
+    [cycleLog removeAllObjects];
+    browser.Post(stale, Form({{"f0", "Stale"}, {"f1", "1"}}));
+    EXPECT_EQ("", ActionLog());
+    EXPECT_EQ(0u, browser.body.find("Tom|0|Jo<form"));
+}
+
+TEST_F(RyCycle, ActionsAndFieldsInRepetitionsGetTheirOwnItem)
+{
+    Start({{"Main", "<ry:repeat list=\"items\" item=\"item\" index=\"i\">"
+		    "<ry:link action=\"pick\"><ry:value key=\"item\"/></ry:link></ry:repeat>"
+		    "<ry:repeat list=\"rows\" item=\"row\"><ry:form>"
+		    "<ry:textfield key=\"row.name\"/><ry:submit action=\"pickRow\"/>"
+		    "</ry:form></ry:repeat>"}});
+    Browser browser(app);
+    browser.Get("/");
+    RyTestPage *page = Controller(browser, @"Main");
+    NSMutableDictionary *row0 = [NSMutableDictionary dictionaryWithObject: @"r0" forKey: @"name"];
+    NSMutableDictionary *row1 = [NSMutableDictionary dictionaryWithObject: @"r1" forKey: @"name"];
+    NSArray *abc = [NSArray arrayWithObjects: @"a", @"b", @"c", nil];
+    [page takeValue: abc forKey: @"items"];
+    [page takeValue: [NSArray arrayWithObjects: row0, row1, nil] forKey: @"rows"];
+
+    /* Rendering leaves item "c" set; the first link still picks "a". */
+    browser.Get("/");
+    [cycleLog removeAllObjects];
+    browser.Get(browser.Link(0));
+    EXPECT_EQ("pick(a,0)", ActionLog());
+
+    /* A list changed after drawing changes nothing for the links drawn. */
+    std::string second = browser.Link(1);
+    [page takeValue: [NSArray arrayWithObject: @"z"] forKey: @"items"];
+    [cycleLog removeAllObjects];
+    browser.Get(second);
+    EXPECT_EQ("pick(b,1)", ActionLog());
+
+    /* The second row's field and button act on the second row. */
+    std::vector<std::string> names = browser.Attributes("name");
+    ASSERT_EQ(4u, names.size());
+    [cycleLog removeAllObjects];
+    browser.Post(browser.FormURL(), Form({{names[2], "R1"}, {names[3], "Go"}}));
+    EXPECT_NSEQ(@"r0", [row0 objectForKey: @"name"]);
+    EXPECT_NSEQ(@"R1", [row1 objectForKey: @"name"]);
+    EXPECT_EQ("pickRow(R1)", ActionLog());
+}
+
+TEST_F(RyCycle, StaleOrForgedRequestsRunNothingAndRenderAgain)
+{
+    Start({{"Main", "<ry:value key=\"count\"/><ry:link action=\"add\">add</ry:link>"
+		    "<ry:form><ry:textfield key=\"title\"/></ry:form>"},
+	   {"Other", "<ry:link action=\"add\">add</ry:link>"}});
+    Browser browser(app), other(app);
+    browser.Get("/");
+    other.Get("/");
+    std::string older = browser.Link(0);
+    browser.Get("/");
+
+    /* SERIAL stands for the serial of the page on show, NEXT for the one
+     * after it.  A stale or forged serial is posted with the page's
+     * fields and a submit name (which must set nothing either); a wrong
+     * action number comes with the right serial. */
+    struct Case { std::string uri; bool post; };
+    const std::vector<Case> refused = {
+	{older, true},				/* the rendering before */
+	{"/Main?r=NEXT&a=0", true},		/* one not made yet */
+	{"/Main?a=0", true}, {"/Main?r=&a=0", true}, {"/Main?r=abc&a=0", true},
+	{"/Main?r=+SERIAL&a=0", true}, {"/Main?r=SERIALx&a=0", true},
+	{"/Main?r=99999999999999999999999&a=0", true},
+	{"/Other?r=SERIAL&a=0", false},		/* another page */
+	{other.Link(0), true},			/* another session's */
+	{"/Main?r=SERIAL&a=1", false},		/* a field, no action */
+	{"/Main?r=SERIAL&a=2", false}, {"/Main?r=SERIAL&a=-1", false},
+	{"/Main?r=SERIAL&a=", false}, {"/Main?r=SERIAL&a=0x", false},
+    };
+    for (const Case &c : refused) {
+	std::string link = browser.Link(0);
+	std::string serial = link.substr(strlen("/Main?r="), link.find('&') - strlen("/Main?r="));
+	std::string uri = c.uri;
+	size_t mark = uri.find("SERIAL");
+	if (mark != std::string::npos) {
+	    uri.replace(mark, 6, serial);
+	}
+	if ((mark = uri.find("NEXT")) != std::string::npos) {
+	    uri.replace(mark, 4, std::to_string(strtoull(serial.c_str(), NULL, 10) + 1));
+	}
+	[cycleLog removeAllObjects];
+	browser.Send(c.post ? @"POST" : @"GET", uri, Form({{"f1", "forged"}, {"a0", "add"}}));
+	EXPECT_EQ(200, browser.status) << uri;
+	EXPECT_EQ("", ActionLog()) << uri;
+	if (uri.find("/Other") != 0) {
+	    EXPECT_EQ(0u, browser.body.find("<a href=\"/Main?r=")) << uri;
+	    EXPECT_NE(link, browser.Link(0)) << "not rendered again: " << uri;
+	}
+	browser.Get("/");
+    }
+    /* The other session's page is untouched, and this one still works. */
+    EXPECT_EQ(nil, [Controller(other, @"Other") valueForKey: @"count"]);
+    [cycleLog removeAllObjects];
+    browser.Post(browser.FormURL(), Form({{"f1", "T"}, {"a0", "add"}}));
+    EXPECT_EQ("take(title=T) add", ActionLog());
+    EXPECT_EQ(0u, browser.body.find("1<a"));
+}
+
+TEST_F(RyCycle, SessionsKeepTheirOwnStateAndCookies)
+{
+    Start({{"Main", "<ry:value key=\"count\"/><ry:link action=\"add\">add</ry:link>"}});
+    Browser one(app), two(app);
+    one.Get("/");
+    EXPECT_TRUE(one.gotCookie);
+    one.Get("/");
+    EXPECT_FALSE(one.gotCookie);
+    one.Get(one.Link(0));
+    one.Get(one.Link(0));
+    two.Get("/Main");
+    two.Get(two.Link(0));
+    EXPECT_NE(one.cookie, two.cookie);
+    EXPECT_EQ(0u, one.Get("/").find("2<a"));
+    EXPECT_EQ(0u, two.Get("/").find("1<a"));
+
+    /* An id of the right form that no session has gets a new session. */
+    Browser forger(app);
+    forger.cookie = std::string(32, 'a');
+    EXPECT_EQ(0u, forger.Get("/").find("<a"));
+    EXPECT_TRUE(forger.gotCookie);
+    EXPECT_NE(std::string(32, 'a'), forger.cookie);
+
+    RyResponse *response = [app handleRequest:
+	[RyRequest requestWithMethod: @"get" URI: @"/" formValues: nil cookies: nil]];
+    NSArray *headers = [response headers];
+    EXPECT_NSEQ(@"Set-Cookie", [headers objectAtIndex: 2]);
+    EXPECT_NSEQ(([NSString stringWithFormat: @"ry_session=%@; Path=/; HttpOnly; SameSite=Lax",
+	[response sessionId]]), [headers objectAtIndex: 3]);
+}
+
+TEST_F(RyCycle, AnActionAnsweringANameGoesToThatPage)
+{
+    Start({{"Main", "<ry:link action=\"toAbout\">a</ry:link><ry:link action=\"stay\">s</ry:link>"
+		    "<ry:link action=\"number\">n</ry:link><ry:link action=\"nothing\">x</ry:link>"
+		    "<ry:link action=\"ghost\">g</ry:link><ry:link action=\"toNowhere\">z</ry:link>"},
+	   {"About", "About <ry:value key=\"visits\"/><ry:link action=\"add\">add</ry:link>"}});
+    Browser browser(app);
+    browser.Get("/");
+    /* Answers that are no name, or an empty one, stay on the page. */
+    for (size_t n = 1; n <= 4; n++) {
+	browser.Get(browser.Link(n));
+	EXPECT_EQ(200, browser.status);
+	EXPECT_EQ(0u, browser.body.find("<a href=\"/Main?")) << n;
+    }
+    EXPECT_EQ("stay number nothing", ActionLog());
+
+    /* A key, not a method, may name the page too. */
+    [Controller(browser, @"Main") takeValue: @"About" forKey: @"ghost"];
+    [cycleLog removeAllObjects];
+    browser.Get(browser.Link(4));
+    EXPECT_EQ(0u, browser.body.find("About <a href=\"/About?r="));
+    EXPECT_NE(std::string::npos, LogText().find(
+	"Main.didPrepare(RyRequest,context) About.awake"
+	" app.willGenerate(RyResponse,context) About.willGenerate(RyResponse,context)"))
+	<< LogText();
+
+    /* The page reached keeps its controller for the session. */
+    [Controller(browser, @"About") takeValue: @"3" forKey: @"visits"];
+    browser.Get("/");
+    browser.Get(browser.Link(0));
+    EXPECT_EQ(0u, browser.body.find("About 3<a"));
+    browser.Get(browser.Link(0));
+    EXPECT_EQ("About 3<a", browser.body.substr(0, 9));
+
+    browser.Get("/");
+    browser.Get(browser.Link(5));
+    EXPECT_EQ(404, browser.status);
+}
