@@ -19,10 +19,13 @@
 #include "EmbeddedPerl.h"
 #include "ObjectAssertions.h"
 #include "RyApplicationDravik.h"
+#include "RyRequest.h"
+#include "RyResponse.h"
 #include "RyVellumComponentController.h"
 
 #include <objc/runtime.h>
 
+#include <regex>
 #include <string>
 
 /*
@@ -223,6 +226,83 @@ TEST_F(DravikComponentTest, TclFilesRunThroughTheTclBinding)
     EXPECT_EQ("BqDravikApplication Error", raised.first);
     EXPECT_EQ("tcl error while executing " + std::string([tcl UTF8String])
 	+ ": invalid command name \"oops\"", raised.second);
+}
+
+/* One client of an application: it keeps its session cookie and the
+ * last page. */
+struct Client {
+    RyApplication *app;
+    NSString *cookie = nil;
+    int status = 0;
+    std::string body;
+
+    /* Sends a GET of uri (HTML-escaped, as a page's link is). */
+    void Get(const std::string &uri)
+    {
+	std::string plain = std::regex_replace(uri, std::regex("&amp;"), "&");
+	NSDictionary *cookies = cookie == nil ? nil
+	    : [NSDictionary dictionaryWithObject: cookie forKey: RySessionCookieName];
+	RyResponse *response = [app handleRequest: [RyRequest requestWithMethod: @"GET"
+	    URI: [NSString stringWithUTF8String: plain.c_str()] formValues: nil
+	    cookies: cookies]];
+	status = [response status];
+	body = [[response content] UTF8String];
+	if ([response sessionId] != nil) {
+	    cookie = [response sessionId];
+	}
+    }
+    /* The target of the page's link that shows text. */
+    std::string Link(const std::string &text) const
+    {
+	std::smatch found;
+	std::regex link("href=\"([^\"]*)\"[^>]*>" + text + "<");
+	return std::regex_search(body, found, link) ? found[1].str() : "(no link " + text + ")";
+    }
+};
+
+TEST_F(DravikComponentTest, PerlPagesServeTheRequestCycle)
+{
+    Write(@"Application.pl",
+	"package CycleApp;\n"
+	"sub willPrepareForRequestInContext { push @CyclePage::log, 'app'; return }\n"
+	"'CycleApp';\n");
+    Write(@"Main/Main.html", "<p>count <ry:value key=\"count\"/></p>"
+	"<ry:link action=\"add\">add</ry:link> <ry:link action=\"fail\">fail</ry:link>");
+    Write(@"Main/Main.pl",
+	"package CyclePage;\n"
+	"our @log;\n"
+	"our @ACTIONS = qw(add fail);\n"
+	"sub awake { push @log, 'awake'; $_[0]{count} //= 0 }\n"
+	"sub willPrepareForRequestInContext { push @log, 'willPrepare'; return }\n"
+	"sub didPrepareForRequestInContext { push @log, 'didPrepare'; return }\n"
+	"sub willGenerateResponseInContext { push @log, 'willGenerate'; return }\n"
+	"sub didGenerateResponseInContext { push @log, 'didGenerate'; return }\n"
+	"sub add { push @log, 'add'; $_[0]{count}++; return }\n"
+	"sub fail { die \"no <luck>\\n\" }\n"
+	"'CyclePage';\n");
+    BqDravikApplication *app = [[[BqDravikApplication alloc] initWithRoot: root] autorelease];
+    Client client = { app, nil, 0, "" };
+    auto log = [&] { return Eval("join ' ', splice @CyclePage::log"); };
+
+    client.Get("/");
+    EXPECT_EQ(200, client.status) << client.body;
+    EXPECT_NE(std::string::npos, client.body.find("count 0"));
+    EXPECT_EQ("awake app willPrepare didPrepare willGenerate didGenerate", log());
+
+    client.Get(client.Link("add"));
+    EXPECT_NE(std::string::npos, client.body.find("count 1")) << client.body;
+    EXPECT_EQ("awake app willPrepare didPrepare add willGenerate didGenerate", log());
+
+    client.Get(client.Link("fail"));
+    EXPECT_EQ(500, client.status);
+    EXPECT_NE(std::string::npos, client.body.find("Perl Error")) << client.body;
+    EXPECT_NE(std::string::npos, client.body.find("no &lt;luck&gt;")) << client.body;
+
+    log();
+    client.Get("/");
+    EXPECT_EQ(200, client.status) << "the application goes on after a failed action";
+    EXPECT_NE(std::string::npos, client.body.find("count 1")) << "the page kept its state";
+    EXPECT_EQ("awake app willPrepare didPrepare willGenerate didGenerate", log());
 }
 
 } // namespace
