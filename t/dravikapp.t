@@ -148,6 +148,8 @@ subtest 'an application without Application.pl' => sub {
     is($bare->applicationName, 'renamed', 'the name can be replaced');
     $bare->release;
     ok(!$Dravik::RyApp, '... and reads nil once it is gone');
+    $Dravik::RyApp = $app;
+    ok(RyApplication->sharedInstance == $app, 'assigning it sets the framework\'s');
 };
 
 subtest 'a scripted component controller reads as a Perl hash' => sub {

@@ -6,6 +6,7 @@ use strict;
 use warnings;
 use Test::More;
 use File::Temp qw(tempdir);
+use Symbol ();
 use FindBin;
 use lib "$FindBin::Bin/lib";
 use ErrorCapture qw(error_of);
@@ -79,6 +80,16 @@ subtest 'a changed file runs again for the next controller' => sub {
         'the new controller has the package the file now returns');
     is(ref Vantle::pl($first), 'ChangeOne', 'the earlier one keeps its own');
     $_->release for $first, $second;
+};
+
+subtest 'a cached package that is gone makes the file run again' => sub {
+    my $path = write_file('Vanish.pl', "package Vanish; \$main::vanish_runs++; sub here { 1 } 'Vanish';");
+    controller('Vanish', $path)->release;
+    Symbol::delete_package('Vanish');
+    my $again = controller('Vanish', $path);
+    is($main::vanish_runs, 2, 'the unchanged file ran again');
+    ok($again->here, 'and its package has its subs');
+    $again->release;
 };
 
 subtest 'component files that fail' => sub {
