@@ -656,3 +656,187 @@ TEST_F(RyCycle, AnActionAnsweringANameGoesToThatPage)
     browser.Get(browser.Link(5));
     EXPECT_EQ(404, browser.status);
 }
+
+TEST_F(RyCycle, ACycleMethodAnsweringAnElementIsTheWholeResponse)
+{
+    Start({{"Main", "<p>page</p><ry:value key=\"count\"/>"}});
+    Browser browser(app);
+    /* Early: the page's own methods are not reached. */
+    [cycleAnswers setObject: Element(@"<p>early</p>") forKey: @"app.willPrepare"];
+    EXPECT_EQ("<p>early</p>", browser.Get("/"));
+    EXPECT_EQ("app.awake Main.awake app.willPrepare(RyRequest,context)", LogText());
+    [cycleAnswers removeAllObjects];
+
+    /* Late: the page was rendered and is replaced; the element's links
+     * work like the page's.  Other answers than elements are ignored. */
+    [cycleAnswers setObject: Element(@"<p>late <ry:link action=\"add\">add</ry:link></p>")
+		     forKey: @"Main.didGenerate"];
+    [cycleAnswers setObject: @"<p>no element</p>" forKey: @"Main.willGenerate"];
+    EXPECT_EQ(0u, browser.Get("/").find("<p>late <a href=\"/Main?r="));
+    [cycleAnswers removeAllObjects];
+    [cycleLog removeAllObjects];
+    EXPECT_EQ("<p>page</p>1", browser.Get(browser.Link(0)));
+    EXPECT_EQ("add", ActionLog());
+}
+
+TEST_F(RyCycle, FailuresAnswer500AndTheApplicationGoesOn)
+{
+    Start({{"Main", "<ry:value key=\"count\"/><ry:link action=\"fail\">f</ry:link>"
+		    "<ry:link action=\"throwString\">t</ry:link>"
+		    "<ry:link action=\"withArgument:\">w</ry:link>"
+		    "<ry:link action=\"pick\">p</ry:link><ry:link action=\"add\">a</ry:link>"},
+	   {"Parts", "<ry:component name=\"Missing\"/>"},
+	   {"Loop", "<ry:component name=\"Loop\"/>"},
+	   {"Broken", "<ry:if key=\"x\">"}});
+    Browser browser(app);
+    browser.Get("/");
+    const std::vector<std::pair<size_t, std::string>> actions = {
+	{0, "<h1>Bad&lt;Name&gt;</h1><p>a &lt; b &amp; &quot;c&quot;</p>"},
+	{1, "<h1>GSString</h1><p>a thrown &lt;string&gt;</p>"},
+	{2, "<h1>RyActionError</h1><p>the action &quot;withArgument:&quot; of component Main"
+	    " must be a method without arguments</p>"},
+    };
+    for (const auto &action : actions) {
+	browser.Get(browser.Link(action.first));
+	EXPECT_EQ(500, browser.status);
+	if (action.first == 1) {
+	    /* The class of a thrown constant string varies; its text not. */
+	    EXPECT_NE(std::string::npos, browser.body.find("<p>a thrown &lt;string&gt;</p>"));
+	} else {
+	    EXPECT_EQ(action.second, browser.body);
+	}
+	EXPECT_FALSE(browser.gotCookie) << "the session was kept";
+	/* The next request is served, in the same session. */
+	EXPECT_EQ(0u, browser.Get("/").find("<a href"));
+	EXPECT_EQ(200, browser.status);
+    }
+
+    /* Actions outside the controller's actionKeys are refused. */
+    [Controller(browser, @"Main") takeValue: [NSArray arrayWithObject: @"add"] forKey: @"allowed"];
+    browser.Get("/");
+    browser.Get(browser.Link(3));
+    EXPECT_EQ("<h1>RyActionError</h1><p>no action &quot;pick&quot; in component Main</p>",
+	browser.body);
+    browser.Get("/");
+    browser.Get(browser.Link(4));
+    EXPECT_EQ("1<a", browser.body.substr(0, 3));
+
+    /* Sub-components that do not exist or contain themselves, and
+     * templates that do not parse. */
+    browser.Get("/Parts");
+    EXPECT_EQ("<h1>RyComponentError</h1><p>there is no component &quot;Missing&quot;</p>",
+	browser.body);
+    browser.Get("/Loop");
+    EXPECT_EQ(500, browser.status);
+    EXPECT_NE(std::string::npos, browser.body.find("components nest more than")) << browser.body;
+    browser.Get("/Broken");
+    EXPECT_EQ(500, browser.status);
+    EXPECT_EQ(0u, browser.body.find("<h1>RyTemplateError</h1><p>")) << browser.body;
+
+    /* A failure in the first request still gives the new session. */
+    Browser newcomer(app);
+    newcomer.Get("/Broken");
+    EXPECT_EQ(500, newcomer.status);
+    EXPECT_TRUE(newcomer.gotCookie);
+}
+
+TEST_F(RyCycle, PathsThatNameNoComponentAre404)
+{
+    Start({{"Main", "main"}});
+    Browser browser(app);
+    for (const char *path : {"/Nowhere", "/../x", "/..", "/%2e%2e", "/a/b", "/%00", "/Main/",
+			     "//", "/1abc", "/Main.html", "/Empty", "/Main%2fx", "", "Main",
+			     "/%C3%A9", "/%ff"}) {
+	browser.Get(path);
+	EXPECT_EQ(404, browser.status) << path;
+	EXPECT_EQ(0u, browser.body.find("<h1>Not Found</h1>")) << path;
+    }
+    browser.Get("/<script>");
+    EXPECT_EQ(std::string::npos, browser.body.find("<script>"));
+    EXPECT_NE(std::string::npos, browser.body.find("&lt;script&gt;"));
+    EXPECT_EQ("main", browser.Get("/"));
+    EXPECT_EQ("main", browser.Get("/Main?x=1"));
+    EXPECT_EQ("main", browser.Send(@"HEAD", "/Main", nil));
+    EXPECT_EQ(200, browser.status);
+}
+
+TEST_F(RyCycle, TemplatesAreKeptAndReadAgainWhenChanged)
+{
+    Start({{"Main", "one"}});
+    Browser browser(app);
+    EXPECT_EQ("one", browser.Get("/"));
+    RyTemplate *kept = [app templateForComponentWithName: @"Main"];
+    EXPECT_EQ(kept, [app templateForComponentWithName: @"Main"]);
+    Write("Main", "three");
+    EXPECT_EQ("three", browser.Get("/"));
+    EXPECT_EQ(kept, [app templateForComponentWithName: @"Main"]);
+}
+
+/* A clock the test moves by hand. */
+static double
+ManualClock(void *context)
+{
+    return *(double *)context;
+}
+
+TEST_F(RyCycle, ExpiredAndEvictedSessionsFreeTheirControllers)
+{
+    static double now = 1000;
+    RySessionStore *store = [[[RySessionStore alloc] initWithIdleTimeout: 60
+								   limit: 2
+								   clock: ManualClock
+								 context: &now] autorelease];
+    Start({{"Main", "<ry:value key=\"count\"/><ry:link action=\"add\">add</ry:link>"
+		    "<ry:component name=\"Footer\"/>"},
+	   {"Footer", "<ry:value key=\"count\"/><ry:link action=\"bump\">+</ry:link>"}}, store);
+    Browser one(app);
+    one.Get("/");
+    one.Get(one.Link(0));
+    one.Get(one.Link(1));
+    EXPECT_EQ("1<a href=\"/Main?r=3&a=0\">add</a>1<a href=\"/Main?r=3&a=1\">+</a>",
+	std::regex_replace(one.body, std::regex("&amp;"), "&"));
+    EXPECT_EQ(2, liveControllers);
+    /* Idle for longer than the timeout: a new session, fresh controllers. */
+    now += 61;
+    std::string expired = one.cookie;
+    one.Get("/");
+    EXPECT_TRUE(one.gotCookie);
+    EXPECT_NE(expired, one.cookie);
+    EXPECT_EQ(0u, one.body.find("<a href"));
+    EXPECT_EQ(2, liveControllers);
+
+    /* Past the limit the least recently used session goes. */
+    Browser two(app), three(app);
+    two.Get("/");
+    now += 1;
+    three.Get("/");
+    EXPECT_EQ(4, liveControllers);
+    EXPECT_EQ(2u, [store count]);
+    one.Get("/");
+    EXPECT_TRUE(one.gotCookie);
+}
+
+TEST_F(RyCycle, ManyRequestsKeepMemoryBounded)
+{
+    Start({{"Main", "<ry:value key=\"count\"/><ry:link action=\"add\">add</ry:link>"
+		    "<ry:link action=\"fail\">fail</ry:link>"
+		    "<ry:form><ry:textfield key=\"title\"/><ry:checkbox key=\"done\"/>"
+		    "<ry:submit action=\"add\"/></ry:form><ry:component name=\"Footer\"/>"},
+	   {"Footer", "<ry:link action=\"bump\">+</ry:link>"}},
+	[[[RySessionStore alloc] initWithIdleTimeout: 600 limit: 8] autorelease]);
+    for (int client = 0; client < 40; client++) {
+	@autoreleasepool {
+	    Browser browser(app);
+	    for (int i = 0; i < 8; i++) {
+		browser.Get("/");
+		browser.Get(browser.Link(i % 3 == 0 ? 1 : 0));
+		browser.Post(browser.FormURL(), Form({{"f2", "t"}, {"a4", "Add"}}));
+		browser.Get(browser.Link(2));
+	    }
+	    ASSERT_EQ(200, browser.status);
+	}
+	ASSERT_LE(liveControllers, 16);
+    }
+    [cycleLog removeAllObjects];
+    EXPECT_EQ(8u, [[app sessionStore] count]);
+}
