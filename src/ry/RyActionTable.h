@@ -10,8 +10,9 @@
  *	Numbers and names (RyPageRenderer makes them, the request cycle
  *	reads them):
  *	    serial	every rendering of a page in a session gets the next
- *			number of the session's counter; the session keeps
- *			the table of its last rendering only
+ *			number of the session's counter, which starts at a
+ *			random number (RyPageState.h); the session keeps the
+ *			table of its last rendering only
  *	    /Main?r=<serial>&a=<n>	a link running action entry n
  *	    /Main?r=<serial>		where the page's forms post
  *	    a<n>	the name of the submit button of action entry n
