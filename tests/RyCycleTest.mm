@@ -426,7 +426,8 @@ Element(NSString *source)
 TEST_F(RyCycle, RunsInOrderAndAwakesTheApplicationOnce)
 {
     Start({{"Main", "<ry:form><ry:textfield key=\"title\"/>"
-		    "<ry:submit action=\"add\"/></ry:form><ry:component name=\"Footer\"/>"},
+		    "<ry:submit action=\"add\"/></ry:form><ry:component name=\"Footer\"/>"
+		    "<ry:component name=\"Footer\"/>"},
 	   {"Footer", "<ry:value key=\"count\"/>"}});
     Browser browser(app);
     browser.Get("/");
@@ -689,7 +690,8 @@ TEST_F(RyCycle, FailuresAnswer500AndTheApplicationGoesOn)
     Start({{"Main", "<ry:value key=\"count\"/><ry:link action=\"fail\">f</ry:link>"
 		    "<ry:link action=\"throwString\">t</ry:link>"
 		    "<ry:link action=\"withArgument:\">w</ry:link>"
-		    "<ry:link action=\"pick\">p</ry:link><ry:link action=\"add\">a</ry:link>"},
+		    "<ry:link action=\"pick\">p</ry:link><ry:link action=\"add\">a</ry:link>"
+		    "<ry:link action=\"init\">i</ry:link><ry:link action=\"release\">r</ry:link>"},
 	   {"Parts", "<ry:component name=\"Missing\"/>"},
 	   {"Loop", "<ry:component name=\"Loop\"/>"},
 	   {"Broken", "<ry:if key=\"x\">"}});
@@ -725,6 +727,18 @@ TEST_F(RyCycle, FailuresAnswer500AndTheApplicationGoesOn)
     browser.Get("/");
     browser.Get(browser.Link(4));
     EXPECT_EQ("1<a", browser.body.substr(0, 3));
+
+    /* Methods every object has are no actions: init would reset the
+     * controller, release or dealloc free it under the session. */
+    [Controller(browser, @"Main") takeValue: nil forKey: @"allowed"];
+    browser.Get("/");
+    browser.Get(browser.Link(5));
+    EXPECT_EQ("<h1>RyActionError</h1><p>&quot;init&quot; is a method of every object,"
+	      " no action of component Main</p>", browser.body);
+    browser.Get("/");
+    browser.Get(browser.Link(6));
+    EXPECT_EQ(500, browser.status);
+    EXPECT_EQ("1<a", browser.Get("/").substr(0, 3));
 
     /* Sub-components that do not exist or contain themselves, and
      * templates that do not parse. */
