@@ -89,6 +89,17 @@ NoteCycleMethod(NSString *who, NSString *what, id argument, id context)
     return [cycleAnswers objectForKey: key];
 }
 
+/* The four request-cycle methods, each logged as who.method. */
+#define LOGGED_CYCLE_METHODS(who) \
+- (id) willPrepareForRequest: (id)r inContext: (id)c \
+{ return NoteCycleMethod(who, @"willPrepare", r, c); } \
+- (id) didPrepareForRequest: (id)r inContext: (id)c \
+{ return NoteCycleMethod(who, @"didPrepare", r, c); } \
+- (id) willGenerateResponse: (id)r inContext: (id)c \
+{ return NoteCycleMethod(who, @"willGenerate", r, c); } \
+- (id) didGenerateResponse: (id)r inContext: (id)c \
+{ return NoteCycleMethod(who, @"didGenerate", r, c); }
+
 /* A page whose values are a dictionary (as for a template without a
  * script), with actions as methods; it logs what it is sent. */
 @interface RyTestPage : RyVellumComponentController
@@ -116,22 +127,7 @@ NoteCycleMethod(NSString *who, NSString *what, id argument, id context)
 {
     Note(@"%@.awake", name);
 }
-- (id) willPrepareForRequest: (id)request inContext: (id)context
-{
-    return NoteCycleMethod(name, @"willPrepare", request, context);
-}
-- (id) didPrepareForRequest: (id)request inContext: (id)context
-{
-    return NoteCycleMethod(name, @"didPrepare", request, context);
-}
-- (id) willGenerateResponse: (id)response inContext: (id)context
-{
-    return NoteCycleMethod(name, @"willGenerate", response, context);
-}
-- (id) didGenerateResponse: (id)response inContext: (id)context
-{
-    return NoteCycleMethod(name, @"didGenerate", response, context);
-}
+LOGGED_CYCLE_METHODS(name)
 - (void) takeValue: (id)value forKey: (NSString *)key
 {
     if (![key isEqualToString: @"item"] && ![key isEqualToString: @"i"]
@@ -161,41 +157,18 @@ NoteCycleMethod(NSString *who, NSString *what, id argument, id context)
     Note(@"pickRow(%@)", [[variables objectForKey: @"row"] objectForKey: @"name"]);
     return nil;
 }
-- (id) toAbout
-{
-    return @"About";
-}
-- (id) toNowhere
-{
-    return @"Nowhere";
-}
-- (id) stay
-{
-    Note(@"stay");
-    return @"";
-}
-- (int) number
-{
-    Note(@"number");
-    return 42;
-}
-- (void) nothing
-{
-    Note(@"nothing");
-}
+- (id) toAbout { return @"About"; }
+- (id) toNowhere { return @"Nowhere"; }
+- (id) stay { Note(@"stay"); return @""; }
+- (int) number { Note(@"number"); return 42; }
+- (void) nothing { Note(@"nothing"); }
 - (id) fail
 {
     [NSException raise: @"Bad<Name>" format: @"a < b & \"c\""];
     return nil;
 }
-- (id) throwString
-{
-    @throw @"a thrown <string>";
-}
-- (id) withArgument: (id)argument
-{
-    return argument;
-}
+- (id) throwString { @throw @"a thrown <string>"; }
+- (id) withArgument: (id)argument { return argument; }
 @end
 
 /* A sub-component kept in instance variables, set through plain
@@ -250,22 +223,7 @@ NoteCycleMethod(NSString *who, NSString *what, id argument, id context)
 {
     Note(@"app.awake");
 }
-- (id) willPrepareForRequest: (id)request inContext: (id)context
-{
-    return NoteCycleMethod(@"app", @"willPrepare", request, context);
-}
-- (id) didPrepareForRequest: (id)request inContext: (id)context
-{
-    return NoteCycleMethod(@"app", @"didPrepare", request, context);
-}
-- (id) willGenerateResponse: (id)response inContext: (id)context
-{
-    return NoteCycleMethod(@"app", @"willGenerate", response, context);
-}
-- (id) didGenerateResponse: (id)response inContext: (id)context
-{
-    return NoteCycleMethod(@"app", @"didGenerate", response, context);
-}
+LOGGED_CYCLE_METHODS(@"app")
 @end
 
 namespace {
@@ -763,9 +721,9 @@ TEST_F(RyCycle, PathsThatNameNoComponentAre404)
 {
     Start({{"Main", "main"}});
     Browser browser(app);
-    for (const char *path : {"/Nowhere", "/../x", "/..", "/%2e%2e", "/a/b", "/%00", "/Main/",
-			     "//", "/1abc", "/Main.html", "/Empty", "/Main%2fx", "", "Main",
-			     "/%C3%A9", "/%ff"}) {
+    for (const char *path : {"/Nowhere", "/../x", "/..", "/%2e%2e", "/.x", "/a/b", "/%00",
+			     "/Main%00", "/Main/", "//", "/1abc", "/a-b", "/Main.html", "/Empty",
+			     "/Main%2fx", "", "Main", "/ Main", "/%C3%A9", "/%ff"}) {
 	browser.Get(path);
 	EXPECT_EQ(404, browser.status) << path;
 	EXPECT_EQ(0u, browser.body.find("<h1>Not Found</h1>")) << path;
@@ -774,7 +732,7 @@ TEST_F(RyCycle, PathsThatNameNoComponentAre404)
     EXPECT_EQ(std::string::npos, browser.body.find("<script>"));
     EXPECT_NE(std::string::npos, browser.body.find("&lt;script&gt;"));
     EXPECT_EQ("main", browser.Get("/"));
-    EXPECT_EQ("main", browser.Get("/Main?x=1"));
+    EXPECT_EQ("main", browser.Get("/%4Dain?x=1"));
     EXPECT_EQ("main", browser.Send(@"HEAD", "/Main", nil));
     EXPECT_EQ(200, browser.status);
 }

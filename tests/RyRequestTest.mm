@@ -3,7 +3,7 @@
  *
  *	The parts of the request cycle that carriers and applications use
  *	directly: decoding of URIs and form bodies (malformed input
- *	included), the component a path names, response headers, the names
+ *	included), response headers, the names
  *	that may reach files of an application's folder, the dictionary
  *	controller, and the current application.
  */
@@ -112,26 +112,6 @@ TEST(RyRequest, RequestsSplitTheirURIAndCheckTheirValues)
 	EXPECT_EQ("NSInvalidArgumentException", RaisedBy([&] {
 	    [RyRequest requestWithMethod: @"GET" URI: nil formValues: nil cookies: nil];
 	}));
-    }
-}
-
-TEST(RyRequest, OnlyPlainNamesAreComponents)
-{
-    @autoreleasepool {
-	NSDictionary *paths = [NSDictionary dictionaryWithObjectsAndKeys:
-	    @"Main", @"/", @"About", @"/About", @"_x9", @"/_x9", @"Main", @"/%4Dain", nil];
-	for (NSString *path in paths) {
-	    RyRequest *request = [RyRequest requestWithMethod: @"GET" URI: path
-						   formValues: nil cookies: nil];
-	    EXPECT_NSEQ([paths objectForKey: path], [request componentName]);
-	}
-	for (NSString *path in [NSArray arrayWithObjects: @"", @"Main", @"//", @"/Main/",
-				@"/a/b", @"/..", @"/.x", @"/%2e%2e", @"/1a", @"/a-b", @"/a.html",
-				@"/%00", @"/a%00", @"/%C3%A9", @"/a%2Fb", @"/ a", nil]) {
-	    RyRequest *request = [RyRequest requestWithMethod: @"GET" URI: path
-						   formValues: nil cookies: nil];
-	    EXPECT_EQ(nil, [request componentName]) << [path UTF8String];
-	}
     }
 }
 
