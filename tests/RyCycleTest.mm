@@ -450,6 +450,27 @@ TEST_F(RyCycle, FormValuesReachOnlyTheKeysThePageBound)
     EXPECT_EQ(0u, browser.body.find("Tom|0|Jo<form"));
 }
 
+TEST_F(RyCycle, APostedFormSetsOnlyItsOwnFields)
+{
+    Start({{"Main", "<ry:value key=\"done\"/>|<ry:value key=\"title\"/>"
+		    "<ry:form><ry:checkbox key=\"done\"/></ry:form>"
+		    "<ry:form><ry:textfield key=\"title\"/></ry:form>"}});
+    Browser browser(app);
+    browser.Get("/");
+    std::vector<std::string> forms = browser.Attributes("action");
+    ASSERT_EQ(2u, forms.size());
+    EXPECT_NE(forms[0], forms[1]);
+    browser.Post(forms[0], Form({{"f0", "1"}}));
+    EXPECT_EQ(0u, browser.body.find("1|<form"));
+    /* The other form's post leaves the checkbox, which it lacks, alone. */
+    browser.Post(browser.Attributes("action")[1], Form({{"f1", "T"}}));
+    EXPECT_EQ(0u, browser.body.find("1|T<form"));
+    /* Without its form's number a post sets nothing. */
+    std::string bare = browser.FormURL().substr(0, browser.FormURL().find('&'));
+    browser.Post(bare, Form({{"f0", "1"}, {"f1", "X"}}));
+    EXPECT_EQ(0u, browser.body.find("1|T<form"));
+}
+
 TEST_F(RyCycle, ActionsAndFieldsInRepetitionsGetTheirOwnItem)
 {
     Start({{"Main", "<ry:repeat list=\"items\" item=\"item\" index=\"i\">"
@@ -483,7 +504,7 @@ TEST_F(RyCycle, ActionsAndFieldsInRepetitionsGetTheirOwnItem)
     std::vector<std::string> names = browser.Attributes("name");
     ASSERT_EQ(4u, names.size());
     [cycleLog removeAllObjects];
-    browser.Post(browser.FormURL(), Form({{names[2], "R1"}, {names[3], "Go"}}));
+    browser.Post(browser.Attributes("action")[1], Form({{names[2], "R1"}, {names[3], "Go"}}));
     EXPECT_NSEQ(@"r0", [row0 objectForKey: @"name"]);
     EXPECT_NSEQ(@"R1", [row1 objectForKey: @"name"]);
     EXPECT_EQ("pickRow(R1)", ActionLog());
