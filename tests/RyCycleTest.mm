@@ -89,6 +89,17 @@ NoteCycleMethod(NSString *who, NSString *what, id argument, id context)
     return [cycleAnswers objectForKey: key];
 }
 
+/* The four request-cycle methods, each logged as who.method. */
+#define LOGGED_CYCLE_METHODS(who) \
+- (id) willPrepareForRequest: (id)r inContext: (id)c \
+{ return NoteCycleMethod(who, @"willPrepare", r, c); } \
+- (id) didPrepareForRequest: (id)r inContext: (id)c \
+{ return NoteCycleMethod(who, @"didPrepare", r, c); } \
+- (id) willGenerateResponse: (id)r inContext: (id)c \
+{ return NoteCycleMethod(who, @"willGenerate", r, c); } \
+- (id) didGenerateResponse: (id)r inContext: (id)c \
+{ return NoteCycleMethod(who, @"didGenerate", r, c); }
+
 /* A page whose values are a dictionary (as for a template without a
  * script), with actions as methods; it logs what it is sent. */
 @interface RyTestPage : RyVellumComponentController
@@ -116,22 +127,7 @@ NoteCycleMethod(NSString *who, NSString *what, id argument, id context)
 {
     Note(@"%@.awake", name);
 }
-- (id) willPrepareForRequest: (id)request inContext: (id)context
-{
-    return NoteCycleMethod(name, @"willPrepare", request, context);
-}
-- (id) didPrepareForRequest: (id)request inContext: (id)context
-{
-    return NoteCycleMethod(name, @"didPrepare", request, context);
-}
-- (id) willGenerateResponse: (id)response inContext: (id)context
-{
-    return NoteCycleMethod(name, @"willGenerate", response, context);
-}
-- (id) didGenerateResponse: (id)response inContext: (id)context
-{
-    return NoteCycleMethod(name, @"didGenerate", response, context);
-}
+LOGGED_CYCLE_METHODS(name)
 - (void) takeValue: (id)value forKey: (NSString *)key
 {
     if (![key isEqualToString: @"item"] && ![key isEqualToString: @"i"]
@@ -161,41 +157,18 @@ NoteCycleMethod(NSString *who, NSString *what, id argument, id context)
     Note(@"pickRow(%@)", [[variables objectForKey: @"row"] objectForKey: @"name"]);
     return nil;
 }
-- (id) toAbout
-{
-    return @"About";
-}
-- (id) toNowhere
-{
-    return @"Nowhere";
-}
-- (id) stay
-{
-    Note(@"stay");
-    return @"";
-}
-- (int) number
-{
-    Note(@"number");
-    return 42;
-}
-- (void) nothing
-{
-    Note(@"nothing");
-}
+- (id) toAbout { return @"About"; }
+- (id) toNowhere { return @"Nowhere"; }
+- (id) stay { Note(@"stay"); return @""; }
+- (int) number { Note(@"number"); return 42; }
+- (void) nothing { Note(@"nothing"); }
 - (id) fail
 {
     [NSException raise: @"Bad<Name>" format: @"a < b & \"c\""];
     return nil;
 }
-- (id) throwString
-{
-    @throw @"a thrown <string>";
-}
-- (id) withArgument: (id)argument
-{
-    return argument;
-}
+- (id) throwString { @throw @"a thrown <string>"; }
+- (id) withArgument: (id)argument { return argument; }
 @end
 
 /* A sub-component kept in instance variables, set through plain
@@ -250,22 +223,7 @@ NoteCycleMethod(NSString *who, NSString *what, id argument, id context)
 {
     Note(@"app.awake");
 }
-- (id) willPrepareForRequest: (id)request inContext: (id)context
-{
-    return NoteCycleMethod(@"app", @"willPrepare", request, context);
-}
-- (id) didPrepareForRequest: (id)request inContext: (id)context
-{
-    return NoteCycleMethod(@"app", @"didPrepare", request, context);
-}
-- (id) willGenerateResponse: (id)response inContext: (id)context
-{
-    return NoteCycleMethod(@"app", @"willGenerate", response, context);
-}
-- (id) didGenerateResponse: (id)response inContext: (id)context
-{
-    return NoteCycleMethod(@"app", @"didGenerate", response, context);
-}
+LOGGED_CYCLE_METHODS(@"app")
 @end
 
 namespace {
@@ -426,7 +384,8 @@ Element(NSString *source)
 TEST_F(RyCycle, RunsInOrderAndAwakesTheApplicationOnce)
 {
     Start({{"Main", "<ry:form><ry:textfield key=\"title\"/>"
-		    "<ry:submit action=\"add\"/></ry:form><ry:component name=\"Footer\"/>"},
+		    "<ry:submit action=\"add\"/></ry:form><ry:component name=\"Footer\"/>"
+		    "<ry:component name=\"Footer\"/>"},
 	   {"Footer", "<ry:value key=\"count\"/>"}});
     Browser browser(app);
     browser.Get("/");
@@ -491,6 +450,27 @@ TEST_F(RyCycle, FormValuesReachOnlyTheKeysThePageBound)
     EXPECT_EQ(0u, browser.body.find("Tom|0|Jo<form"));
 }
 
+TEST_F(RyCycle, APostedFormSetsOnlyItsOwnFields)
+{
+    Start({{"Main", "<ry:value key=\"done\"/>|<ry:value key=\"title\"/>"
+		    "<ry:form><ry:checkbox key=\"done\"/></ry:form>"
+		    "<ry:form><ry:textfield key=\"title\"/></ry:form>"}});
+    Browser browser(app);
+    browser.Get("/");
+    std::vector<std::string> forms = browser.Attributes("action");
+    ASSERT_EQ(2u, forms.size());
+    EXPECT_NE(forms[0], forms[1]);
+    browser.Post(forms[0], Form({{"f0", "1"}}));
+    EXPECT_EQ(0u, browser.body.find("1|<form"));
+    /* The other form's post leaves the checkbox, which it lacks, alone. */
+    browser.Post(browser.Attributes("action")[1], Form({{"f1", "T"}}));
+    EXPECT_EQ(0u, browser.body.find("1|T<form"));
+    /* Without its form's number a post sets nothing. */
+    std::string bare = browser.FormURL().substr(0, browser.FormURL().find('&'));
+    browser.Post(bare, Form({{"f0", "1"}, {"f1", "X"}}));
+    EXPECT_EQ(0u, browser.body.find("1|T<form"));
+}
+
 TEST_F(RyCycle, ActionsAndFieldsInRepetitionsGetTheirOwnItem)
 {
     Start({{"Main", "<ry:repeat list=\"items\" item=\"item\" index=\"i\">"
@@ -524,7 +504,7 @@ TEST_F(RyCycle, ActionsAndFieldsInRepetitionsGetTheirOwnItem)
     std::vector<std::string> names = browser.Attributes("name");
     ASSERT_EQ(4u, names.size());
     [cycleLog removeAllObjects];
-    browser.Post(browser.FormURL(), Form({{names[2], "R1"}, {names[3], "Go"}}));
+    browser.Post(browser.Attributes("action")[1], Form({{names[2], "R1"}, {names[3], "Go"}}));
     EXPECT_NSEQ(@"r0", [row0 objectForKey: @"name"]);
     EXPECT_NSEQ(@"R1", [row1 objectForKey: @"name"]);
     EXPECT_EQ("pickRow(R1)", ActionLog());
@@ -600,6 +580,11 @@ TEST_F(RyCycle, SessionsKeepTheirOwnStateAndCookies)
     two.Get("/Main");
     two.Get(two.Link(0));
     EXPECT_NE(one.cookie, two.cookie);
+    /* Renderings are numbered from a random start, so another site cannot
+     * guess a link that runs an action. */
+    std::string link = one.Link(0), other = two.Link(0);
+    EXPECT_NE(link.substr(0, link.find('&')), other.substr(0, other.find('&')));
+    EXPECT_LT(12u, link.find('&'));
     EXPECT_EQ(0u, one.Get("/").find("2<a"));
     EXPECT_EQ(0u, two.Get("/").find("1<a"));
 
@@ -655,4 +640,201 @@ TEST_F(RyCycle, AnActionAnsweringANameGoesToThatPage)
     browser.Get("/");
     browser.Get(browser.Link(5));
     EXPECT_EQ(404, browser.status);
+}
+
+TEST_F(RyCycle, ACycleMethodAnsweringAnElementIsTheWholeResponse)
+{
+    Start({{"Main", "<p>page</p><ry:value key=\"count\"/>"}});
+    Browser browser(app);
+    /* Early: the page's own methods are not reached. */
+    [cycleAnswers setObject: Element(@"<p>early</p>") forKey: @"app.willPrepare"];
+    EXPECT_EQ("<p>early</p>", browser.Get("/"));
+    EXPECT_EQ("app.awake Main.awake app.willPrepare(RyRequest,context)", LogText());
+    [cycleAnswers removeAllObjects];
+
+    /* Late: the page was rendered and is replaced; the element's links
+     * work like the page's.  Other answers than elements are ignored. */
+    [cycleAnswers setObject: Element(@"<p>late <ry:link action=\"add\">add</ry:link></p>")
+		     forKey: @"Main.didGenerate"];
+    [cycleAnswers setObject: @"<p>no element</p>" forKey: @"Main.willGenerate"];
+    EXPECT_EQ(0u, browser.Get("/").find("<p>late <a href=\"/Main?r="));
+    [cycleAnswers removeAllObjects];
+    [cycleLog removeAllObjects];
+    EXPECT_EQ("<p>page</p>1", browser.Get(browser.Link(0)));
+    EXPECT_EQ("add", ActionLog());
+}
+
+TEST_F(RyCycle, FailuresAnswer500AndTheApplicationGoesOn)
+{
+    Start({{"Main", "<ry:value key=\"count\"/><ry:link action=\"fail\">f</ry:link>"
+		    "<ry:link action=\"throwString\">t</ry:link>"
+		    "<ry:link action=\"withArgument:\">w</ry:link>"
+		    "<ry:link action=\"pick\">p</ry:link><ry:link action=\"add\">a</ry:link>"
+		    "<ry:link action=\"init\">i</ry:link><ry:link action=\"release\">r</ry:link>"},
+	   {"Parts", "<ry:component name=\"Missing\"/>"},
+	   {"Loop", "<ry:component name=\"Loop\"/>"},
+	   {"Broken", "<ry:if key=\"x\">"}});
+    Browser browser(app);
+    browser.Get("/");
+    const std::vector<std::pair<size_t, std::string>> actions = {
+	{0, "<h1>Bad&lt;Name&gt;</h1><p>a &lt; b &amp; &quot;c&quot;</p>"},
+	{1, "<h1>GSString</h1><p>a thrown &lt;string&gt;</p>"},
+	{2, "<h1>RyActionError</h1><p>the action &quot;withArgument:&quot; of component Main"
+	    " must be a method without arguments</p>"},
+    };
+    for (const auto &action : actions) {
+	browser.Get(browser.Link(action.first));
+	EXPECT_EQ(500, browser.status);
+	if (action.first == 1) {
+	    /* The class of a thrown constant string varies; its text not. */
+	    EXPECT_NE(std::string::npos, browser.body.find("<p>a thrown &lt;string&gt;</p>"));
+	} else {
+	    EXPECT_EQ(action.second, browser.body);
+	}
+	EXPECT_FALSE(browser.gotCookie) << "the session was kept";
+	/* The next request is served, in the same session. */
+	EXPECT_EQ(0u, browser.Get("/").find("<a href"));
+	EXPECT_EQ(200, browser.status);
+    }
+
+    /* Actions outside the controller's actionKeys are refused. */
+    [Controller(browser, @"Main") takeValue: [NSArray arrayWithObject: @"add"] forKey: @"allowed"];
+    browser.Get("/");
+    browser.Get(browser.Link(3));
+    EXPECT_EQ("<h1>RyActionError</h1><p>no action &quot;pick&quot; in component Main</p>",
+	browser.body);
+    browser.Get("/");
+    browser.Get(browser.Link(4));
+    EXPECT_EQ("1<a", browser.body.substr(0, 3));
+
+    /* Methods every object has are no actions: init would reset the
+     * controller, release or dealloc free it under the session. */
+    [Controller(browser, @"Main") takeValue: nil forKey: @"allowed"];
+    browser.Get("/");
+    browser.Get(browser.Link(5));
+    EXPECT_EQ("<h1>RyActionError</h1><p>&quot;init&quot; is a method of every object,"
+	      " no action of component Main</p>", browser.body);
+    browser.Get("/");
+    browser.Get(browser.Link(6));
+    EXPECT_EQ(500, browser.status);
+    EXPECT_EQ("1<a", browser.Get("/").substr(0, 3));
+
+    /* Sub-components that do not exist or contain themselves, and
+     * templates that do not parse. */
+    browser.Get("/Parts");
+    EXPECT_EQ("<h1>RyComponentError</h1><p>there is no component &quot;Missing&quot;</p>",
+	browser.body);
+    browser.Get("/Loop");
+    EXPECT_EQ(500, browser.status);
+    EXPECT_NE(std::string::npos, browser.body.find("components nest more than")) << browser.body;
+    browser.Get("/Broken");
+    EXPECT_EQ(500, browser.status);
+    EXPECT_EQ(0u, browser.body.find("<h1>RyTemplateError</h1><p>")) << browser.body;
+
+    /* A failure in the first request still gives the new session. */
+    Browser newcomer(app);
+    newcomer.Get("/Broken");
+    EXPECT_EQ(500, newcomer.status);
+    EXPECT_TRUE(newcomer.gotCookie);
+}
+
+TEST_F(RyCycle, PathsThatNameNoComponentAre404)
+{
+    Start({{"Main", "main"}});
+    Browser browser(app);
+    for (const char *path : {"/Nowhere", "/../x", "/..", "/%2e%2e", "/.x", "/a/b", "/%00",
+			     "/Main%00", "/Main/", "//", "/1abc", "/a-b", "/Main.html", "/Empty",
+			     "/Main%2fx", "", "Main", "/ Main", "/%C3%A9", "/%ff"}) {
+	browser.Get(path);
+	EXPECT_EQ(404, browser.status) << path;
+	EXPECT_EQ(0u, browser.body.find("<h1>Not Found</h1>")) << path;
+    }
+    browser.Get("/<script>");
+    EXPECT_EQ(std::string::npos, browser.body.find("<script>"));
+    EXPECT_NE(std::string::npos, browser.body.find("&lt;script&gt;"));
+    EXPECT_EQ("main", browser.Get("/"));
+    EXPECT_EQ("main", browser.Get("/%4Dain?x=1"));
+    EXPECT_EQ("main", browser.Send(@"HEAD", "/Main", nil));
+    EXPECT_EQ(200, browser.status);
+}
+
+TEST_F(RyCycle, TemplatesAreKeptAndReadAgainWhenChanged)
+{
+    Start({{"Main", "one"}});
+    Browser browser(app);
+    EXPECT_EQ("one", browser.Get("/"));
+    RyTemplate *kept = [app templateForComponentWithName: @"Main"];
+    EXPECT_EQ(kept, [app templateForComponentWithName: @"Main"]);
+    Write("Main", "three");
+    EXPECT_EQ("three", browser.Get("/"));
+    EXPECT_EQ(kept, [app templateForComponentWithName: @"Main"]);
+}
+
+/* A clock the test moves by hand. */
+static double
+ManualClock(void *context)
+{
+    return *(double *)context;
+}
+
+TEST_F(RyCycle, ExpiredAndEvictedSessionsFreeTheirControllers)
+{
+    static double now = 1000;
+    RySessionStore *store = [[[RySessionStore alloc] initWithIdleTimeout: 60
+								   limit: 2
+								   clock: ManualClock
+								 context: &now] autorelease];
+    Start({{"Main", "<ry:value key=\"count\"/><ry:link action=\"add\">add</ry:link>"
+		    "<ry:component name=\"Footer\"/>"},
+	   {"Footer", "<ry:value key=\"count\"/><ry:link action=\"bump\">+</ry:link>"}}, store);
+    Browser one(app);
+    one.Get("/");
+    one.Get(one.Link(0));
+    one.Get(one.Link(1));
+    EXPECT_EQ("1<a href=\"/Main?r=N&a=0\">add</a>1<a href=\"/Main?r=N&a=1\">+</a>",
+	std::regex_replace(one.body, std::regex("r=[0-9]+&amp;"), "r=N&"));
+    EXPECT_EQ(2, liveControllers);
+    /* Idle for longer than the timeout: a new session, fresh controllers. */
+    now += 61;
+    std::string expired = one.cookie;
+    one.Get("/");
+    EXPECT_TRUE(one.gotCookie);
+    EXPECT_NE(expired, one.cookie);
+    EXPECT_EQ(0u, one.body.find("<a href"));
+    EXPECT_EQ(2, liveControllers);
+
+    /* Past the limit the least recently used session goes. */
+    Browser two(app), three(app);
+    two.Get("/");
+    now += 1;
+    three.Get("/");
+    EXPECT_EQ(4, liveControllers);
+    EXPECT_EQ(2u, [store count]);
+    one.Get("/");
+    EXPECT_TRUE(one.gotCookie);
+}
+
+TEST_F(RyCycle, ManyRequestsKeepMemoryBounded)
+{
+    Start({{"Main", "<ry:value key=\"count\"/><ry:link action=\"add\">add</ry:link>"
+		    "<ry:link action=\"fail\">fail</ry:link>"
+		    "<ry:form><ry:textfield key=\"title\"/><ry:checkbox key=\"done\"/>"
+		    "<ry:submit action=\"add\"/></ry:form><ry:component name=\"Footer\"/>"},
+	   {"Footer", "<ry:link action=\"bump\">+</ry:link>"}},
+	[[[RySessionStore alloc] initWithIdleTimeout: 600 limit: 8] autorelease]);
+    for (int client = 0; client < 20; client++) {
+	@autoreleasepool {
+	    Browser browser(app);
+	    for (int i = 0; i < 5; i++) {
+		browser.Get("/");
+		browser.Get(browser.Link(i % 3 == 0 ? 1 : 0));
+		browser.Post(browser.FormURL(), Form({{"f2", "t"}, {"a4", "Add"}}));
+		browser.Get(browser.Link(2));
+	    }
+	    ASSERT_EQ(200, browser.status);
+	}
+	ASSERT_LE(liveControllers, 16);
+    }
+    [cycleLog removeAllObjects];
+    EXPECT_EQ(8u, [[app sessionStore] count]);
 }

@@ -18,6 +18,8 @@ extern NSString *const RyActionError;
  * componentName (for error texts), and answers its result:
  *   - when [controller actionKeys] is not nil and lacks name, raises
  *     RyActionError ("no action \"add\" in component Main");
+ *   - a method every object has (init, release, copy, ...) raises
+ *     RyActionError: it would reset or free the controller;
  *   - when the controller responds to the selector name, sends it
  *     through an NSInvocation and answers its result when the method
  *     returns an object, else nil; a method that takes arguments raises

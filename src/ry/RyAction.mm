@@ -57,11 +57,25 @@ InvokeAction(id controller, SEL selector, NSString *name, NSString *componentNam
     return result;
 }
 
+/* Raises RyActionError when selector is a method of every object (init,
+ * release, dealloc, copy, ...), which a template may not run as an
+ * action: it would reset or free the controller the session keeps. */
+static void
+CheckNotCommonMethod(SEL selector, NSString *name, NSString *componentName)
+{
+    if (selector != NULL && [NSObject instancesRespondToSelector: selector]) {
+	[NSException raise: RyActionError
+		    format: @"\"%@\" is a method of every object, no action of component %@",
+			    name, componentName];
+    }
+}
+
 id
 RyRunAction(id controller, NSString *name, NSString *componentName)
 {
     CheckActionKeys(controller, name, componentName);
     SEL selector = NSSelectorFromString(name);
+    CheckNotCommonMethod(selector, name, componentName);
     if (selector != NULL && [controller respondsToSelector: selector]) {
 	return InvokeAction(controller, selector, name, componentName);
     }

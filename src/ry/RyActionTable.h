@@ -10,14 +10,17 @@
  *	Numbers and names (RyPageRenderer makes them, the request cycle
  *	reads them):
  *	    serial	every rendering of a page in a session gets the next
- *			number of the session's counter; the session keeps
- *			the table of its last rendering only
+ *			number of the session's counter, which starts at a
+ *			random number (RyPageState.h); the session keeps the
+ *			table of its last rendering only
  *	    /Main?r=<serial>&a=<n>	a link running action entry n
- *	    /Main?r=<serial>		where the page's forms post
+ *	    /Main?r=<serial>&f=<k>	where the page's k-th form posts
  *	    a<n>	the name of the submit button of action entry n
  *	    f<n>	the name of the text field or checkbox of entry n
  *	A request whose r is not the serial of the session's table (stale,
  *	forged, malformed, another page's, another session's) uses no entry.
+ *	A post sets only the fields of the form its f names: a checkbox
+ *	missing from the post then means unchecked, not "in another form".
  *
  *	Each entry keeps its target (the page's or a sub-component's
  *	controller), the action's name or the field's key path, and the
@@ -46,18 +49,23 @@ typedef enum RyEntryKind {
     NSString *name;		/* the action's name or the key path's text */
     NSArray *keys;		/* a field's key path, split at dots */
     NSDictionary *bindings;	/* repetition key -> value */
+    NSUInteger form;		/* a field's form, by number */
 }
+/* An entry; form is the number of the form a field is in (ignored for
+ * actions). */
 - (id) initWithKind: (RyEntryKind)kind
 	     target: (id)target
 	  component: (NSString *)componentName
 	       name: (NSString *)name
-	   bindings: (NSDictionary *)bindings;
+	   bindings: (NSDictionary *)bindings
+	       form: (NSUInteger)form;
 - (RyEntryKind) kind;
 - (id) target;
 - (NSString *) componentName;
 - (NSString *) name;
 - (NSArray *) keys;
 - (NSDictionary *) bindings;
+- (NSUInteger) form;
 /* Sets each binding on the target again (RyTakeValue). */
 - (void) restoreBindings;
 @end
@@ -67,12 +75,18 @@ typedef enum RyEntryKind {
     unsigned long long serial;
     NSString *pageName;
     NSMutableArray *entries;	/* RyActionEntry, by number */
+    NSUInteger forms;		/* how many forms were drawn */
 }
 - (id) initWithSerial: (unsigned long long)serial pageName: (NSString *)pageName;
 - (unsigned long long) serial;
 - (NSString *) pageName;
 /* Adds entry; answers its number. */
 - (NSUInteger) addEntry: (RyActionEntry *)entry;
+/* Counts a new form drawn; answers its number.  Fields drawn after it
+ * are in it (HTML forms do not nest). */
+- (NSUInteger) addForm;
+/* The number of the form drawn last (0 before the first). */
+- (NSUInteger) currentForm;
 - (NSUInteger) count;
 - (RyActionEntry *) entryAtIndex: (NSUInteger)number;
 /* Whether query, the text of a request's "r", is this table's serial for

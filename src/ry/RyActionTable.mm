@@ -37,6 +37,7 @@ RyParseEntryNumber(NSString *text, unsigned long long *number)
 	  component: (NSString *)aComponentName
 	       name: (NSString *)aName
 	   bindings: (NSDictionary *)someBindings
+	       form: (NSUInteger)aForm
 {
     if ((self = [super init]) != nil) {
 	kind = aKind;
@@ -45,6 +46,7 @@ RyParseEntryNumber(NSString *text, unsigned long long *number)
 	name = [aName copy];
 	keys = aKind == RyEntryAction ? nil : [[aName componentsSeparatedByString: @"."] retain];
 	bindings = [someBindings copy];
+	form = aForm;
     }
     return self;
 }
@@ -89,6 +91,11 @@ RyParseEntryNumber(NSString *text, unsigned long long *number)
     return bindings;
 }
 
+- (NSUInteger) form
+{
+    return form;
+}
+
 - (void) restoreBindings
 {
     for (NSString *key in bindings) {
@@ -131,6 +138,16 @@ RyParseEntryNumber(NSString *text, unsigned long long *number)
 {
     [entries addObject: entry];
     return [entries count] - 1;
+}
+
+- (NSUInteger) addForm
+{
+    return ++forms;
+}
+
+- (NSUInteger) currentForm
+{
+    return forms;
 }
 
 - (NSUInteger) count

@@ -75,7 +75,8 @@ NSString *const RyComponentError = @"RyComponentError";
 							target: component
 						     component: componentName
 							  name: name
-						      bindings: [self currentBindings]];
+						      bindings: [self currentBindings]
+							  form: [table currentForm]];
     NSUInteger number = [table addEntry: entry];
     [entry release];
     return number;
@@ -90,7 +91,9 @@ NSString *const RyComponentError = @"RyComponentError";
 
 - (NSString *) formURL
 {
-    return [NSString stringWithFormat: @"/%@?r=%llu", [table pageName], [table serial]];
+    NSUInteger form = [table addForm];
+    return [NSString stringWithFormat: @"/%@?r=%llu&f=%lu", [table pageName], [table serial],
+	(unsigned long)form];
 }
 
 - (NSString *) fieldNameForKey: (NSString *)keyPath

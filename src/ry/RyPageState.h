@@ -7,6 +7,11 @@
  *	last rendering, and the counter that numbers renderings.  It lives in
  *	the session's values, so a session that expires or is evicted frees
  *	its controllers with it.
+ *
+ *	The counter starts at a random number below 2^56, not at 0: a link's
+ *	URL is then as hard to guess as 56 random bits, so a page elsewhere
+ *	cannot make a user's browser run an action of this application by
+ *	linking to it (the session cookie goes with such a top-level GET).
  */
 #ifndef RY_PAGE_STATE_H
 #define RY_PAGE_STATE_H

@@ -8,6 +8,7 @@
 #include "RyActionTable.h"
 #include "RyPageState.h"
 #include "RySession.h"
+#include "RySessionId.h"
 
 /* The session key of the state; applications' own keys are names of
  * their choosing, which do not start with a space. */
@@ -29,6 +30,7 @@ static NSString *const StateKey = @" RyPageState";
 {
     if ((self = [super init]) != nil) {
 	controllers = [[NSMutableDictionary alloc] init];
+	lastSerial = RyRandomBits() >> 8;
     }
     return self;
 }

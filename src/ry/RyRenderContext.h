@@ -16,7 +16,7 @@
 @protocol RyRenderContext <NSObject>
 /* The object whose values the template shows: key paths start here. */
 - (id) component;
-/* The URL that runs the action name, e.g. "/Main?action=3" (for
+/* The URL that runs the action name, e.g. "/Main?r=8&a=3" (for
  * <ry:link>). */
 - (NSString *) actionURLForName: (NSString *)name;
 /* The URL that forms post to (the action of <form>). */

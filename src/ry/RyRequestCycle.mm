@@ -218,17 +218,22 @@ AppendMessage(NSMutableString *out, NSString *title, NSString *text)
     return [[request method] isEqualToString: @"POST"];
 }
 
-/* Step 5: each field of the last rendering gets its value from the form,
- * with its repetition bindings set first.  A checkbox missing from the
- * form was unchecked (NO); a text field missing sets nothing. */
+/* Step 5: each field of the posted form (the query's "f" names it) in
+ * the last rendering gets its value from the form, with its repetition
+ * bindings set first.  A checkbox missing from the form was unchecked
+ * (NO); a text field missing sets nothing. */
 - (void) pushFormValues
 {
     RyActionTable *table = [state table];
     NSDictionary *form = [request formValues];
+    unsigned long long posted = 0;
+    if (!RyParseEntryNumber([[request queryValues] objectForKey: @"f"], &posted)) {
+	return;
+    }
     NSUInteger count = [table count];
     for (NSUInteger n = 0; n < count; n++) {
 	RyActionEntry *entry = [table entryAtIndex: n];
-	if ([entry kind] == RyEntryAction) {
+	if ([entry kind] == RyEntryAction || [entry form] != posted) {
 	    continue;
 	}
 	NSString *text = [form objectForKey: [NSString stringWithFormat: @"f%lu", (unsigned long)n]];

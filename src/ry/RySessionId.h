@@ -21,6 +21,10 @@ enum { RySessionIdLength = 32 };
  * source). */
 NSString *RyNewSessionId(void);
 
+/* 64 random bits from the same source as ids; raises as RyNewSessionId
+ * does. */
+unsigned long long RyRandomBits(void);
+
 /* Whether text (any object, or nil) has the form of a session id:
  * a string of RySessionIdLength lowercase hex digits. */
 BOOL RyIsSessionId(id text);

@@ -59,6 +59,17 @@ KernelRandom(unsigned char *buffer, size_t length)
     return true;
 }
 
+unsigned long long
+RyRandomBits(void)
+{
+    unsigned long long bits = 0;
+    if (!KernelRandom((unsigned char *)&bits, sizeof bits)) {
+	[NSException raise: NSInternalInconsistencyException
+		    format: @"no random bytes: %s", strerror(errno)];
+    }
+    return bits;
+}
+
 NSString *
 RyNewSessionId(void)
 {
