@@ -101,13 +101,18 @@ TEST(RyRequest, RequestsSplitTheirURIAndCheckTheirValues)
 	EXPECT_EQ(nil, [request valueForField: @"z"]);
 	EXPECT_EQ(nil, [request cookieForName: RySessionCookieName]);
 
+	/* A number stands for its text (scripts pass 1 for a checkbox);
+	 * other objects are refused. */
 	NSDictionary *numbers = [NSDictionary dictionaryWithObject: [NSNumber numberWithInt: 1]
 							    forKey: @"n"];
+	EXPECT_NSEQ(@"1", [[RyRequest requestWithMethod: @"GET" URI: @"/" formValues: numbers
+					    cookies: nil] valueForField: @"n"]);
+	NSDictionary *arrays = [NSDictionary dictionaryWithObject: [NSArray array] forKey: @"n"];
 	EXPECT_EQ("NSInvalidArgumentException", RaisedBy([&] {
-	    [RyRequest requestWithMethod: @"GET" URI: @"/" formValues: numbers cookies: nil];
+	    [RyRequest requestWithMethod: @"GET" URI: @"/" formValues: arrays cookies: nil];
 	}));
 	EXPECT_EQ("NSInvalidArgumentException", RaisedBy([&] {
-	    [RyRequest requestWithMethod: @"GET" URI: @"/" formValues: nil cookies: numbers];
+	    [RyRequest requestWithMethod: @"GET" URI: @"/" formValues: nil cookies: arrays];
 	}));
 	EXPECT_EQ("NSInvalidArgumentException", RaisedBy([&] {
 	    [RyRequest requestWithMethod: @"GET" URI: nil formValues: nil cookies: nil];

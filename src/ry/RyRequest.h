@@ -26,9 +26,10 @@
 
 /* An autoreleased request.  uri is the request target as sent
  * ("/Main?r=2&a=1"): its path is percent-decoded, its query parsed with
- * RyParseURLEncoded.  form and cookies may be nil (none); their keys and
- * values must be strings, else NSInvalidArgumentException.  A method is
- * upper-cased. */
+ * RyParseURLEncoded.  form and cookies may be nil (none); their keys
+ * must be strings and their values strings or numbers (a number stands
+ * for its decimal text, as it would travel), else
+ * NSInvalidArgumentException.  A method is upper-cased. */
 + (RyRequest *) requestWithMethod: (NSString *)method
 			      URI: (NSString *)uri
 		       formValues: (NSDictionary *)form

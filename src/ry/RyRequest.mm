@@ -9,9 +9,12 @@
 #include "RyNames.h"
 #include "RyRequest.h"
 
-/* A copy of values, or an empty dictionary for nil.  Raises
- * NSInvalidArgumentException naming what (e.g. "form") when a key or
- * value is no string, or values is no dictionary. */
+/* A copy of values with every value a string, or an empty dictionary for
+ * nil.  A number value becomes its decimal text, as it would travel in a
+ * real request (scripts and tests pass numbers, e.g. 1 for a checkbox).
+ * Raises NSInvalidArgumentException naming what (e.g. "form") when a key
+ * is no string, a value is neither string nor number, or values is no
+ * dictionary. */
 static NSDictionary *
 CheckedStrings(NSDictionary *values, NSString *what)
 {
@@ -22,14 +25,19 @@ CheckedStrings(NSDictionary *values, NSString *what)
 	[NSException raise: NSInvalidArgumentException
 		    format: @"RyRequest: the %@ is no dictionary", what];
     }
+    NSMutableDictionary *copy = [NSMutableDictionary dictionaryWithCapacity: [values count]];
     for (id key in values) {
-	if (![key isKindOfClass: [NSString class]]
-	    || ![[values objectForKey: key] isKindOfClass: [NSString class]]) {
+	id value = [values objectForKey: key];
+	if ([value isKindOfClass: [NSNumber class]]) {
+	    value = [value stringValue];
+	}
+	if (![key isKindOfClass: [NSString class]] || ![value isKindOfClass: [NSString class]]) {
 	    [NSException raise: NSInvalidArgumentException
 			format: @"RyRequest: the %@ has a name or value that is no string", what];
 	}
+	[copy setObject: value forKey: key];
     }
-    return [[values copy] autorelease];
+    return copy;
 }
 
 @implementation RyRequest
