@@ -231,6 +231,69 @@ It prints:
     Counter
     refused
 
+=head1 SERVING AN APPLICATION
+
+An application is a folder (see F<examples/todo>): F<Application.pl>
+(optional), a sub-folder per component holding its template F<Name.html>
+and optionally its script (F<Name.pl> or F<Name.vantle>), and F<public/>
+for static files.  The framework runs one request cycle per request:
+
+    my $app = BqDravikApplication->alloc->initWithRoot_($folder);
+    my $response = $app->handleRequest_(
+        RyRequest->requestWithMethod_URI_formValues_cookies_(
+            'POST', '/Main?r=...&f=0', { f0 => 'milk', a2 => 'Add' },
+            { ry_session => $id }));
+    $response->status;      # 200, 404, 500
+    $response->headers;     # [ 'Content-Type', ..., 'Set-Cookie', ... ]
+    $response->content;     # the HTML
+    $response->sessionId;   # what the ry_session cookie carries
+
+C<handleRequest:> never raises: an unknown component is a 404 page, and
+an exception anywhere in the cycle (a C<die> in a sub included) is a 500
+page showing its name and reason; the next request is served as usual.
+
+=over 4
+
+=item templates
+
+HTML with these elements, parsed again only when the file changes:
+C<< <ry:value key="a.b"/> >> (escaped; C<escape="no"> for raw HTML),
+C<< <ry:if key="k" negate="yes"> >> (false: undef, 0, "", an empty
+list), C<< <ry:repeat list="items" item="item" index="i"> >>,
+C<< <ry:form> >> with C<< <ry:textfield key="k"/> >>,
+C<< <ry:checkbox key="k"/> >> and C<< <ry:submit action="add"
+value="Add"/> >>, C<< <ry:link action="done">...</ry:link> >> and
+C<< <ry:component name="Footer"/> >>.  A template error names the file
+and line.
+
+=item the cycle
+
+The session comes from the C<ry_session> cookie (a new one when it names
+none: ids are random, sessions expire after 30 idle minutes and at most
+10,000 are kept).  The page is the component the path names (F</> is
+Main); its controller lives in the session, so C<$self> of a Perl
+component keeps its entries between requests and no other session sees
+them.  Then: C<awake>, C<willPrepareForRequestInContext>, the form's
+values (only the fields the page drew are taken, each set with
+C<takeValue:forKey:>, so C<setName> or the entry C<name>),
+C<didPrepareForRequestInContext>, the action, C<willGenerateResponseInContext>,
+the rendering and C<didGenerateResponseInContext>.  The application's
+hooks run before the page's; its C<awake> runs once, before its first
+request.
+
+=item actions
+
+An action is a sub of the component (or a method of a F<.vantle> class)
+taking no arguments.  Inside a C<ry:repeat>, the item and index keys are
+set to those of the row whose link or button was used before it runs.  It
+answers C<undef> (write C<return;>) to stay on the page, or the name of the
+component to show next; a string naming no component is an error, so an
+action must not end with an assignment of a string by accident.  Links
+and forms of an older page (or forged ones) run nothing: the page is only
+drawn again.
+
+=back
+
 =head1 FUNCTIONS
 
 =over 4

@@ -637,9 +637,14 @@ TEST_F(RyCycle, AnActionAnsweringANameGoesToThatPage)
     browser.Get(browser.Link(0));
     EXPECT_EQ("About 3<a", browser.body.substr(0, 9));
 
+    /* An action answering a name of no component is the application's
+     * fault: a 500 page that says which action answered what. */
     browser.Get("/");
     browser.Get(browser.Link(5));
-    EXPECT_EQ(404, browser.status);
+    EXPECT_EQ(500, browser.status);
+    EXPECT_NE(std::string::npos,
+	browser.body.find("the action &quot;toNowhere&quot; of Main answered &quot;Nowhere&quot;"))
+	<< browser.body;
 }
 
 TEST_F(RyCycle, ACycleMethodAnsweringAnElementIsTheWholeResponse)

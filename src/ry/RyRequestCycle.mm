@@ -269,37 +269,38 @@ AppendMessage(NSMutableString *out, NSString *title, NSString *text)
     return [table actionForNumber: [[request queryValues] objectForKey: @"a"]];
 }
 
-/* Makes the component name the page, sent awake.  NO (with a 404
- * response) when there is no such component. */
-- (BOOL) goToPage: (NSString *)name
+/* Makes the component name the page, sent awake.  A name that names no
+ * component raises RyActionError naming the action that answered it: the
+ * request itself was sound, the application's answer was not (a Perl
+ * action often answers its last expression by accident). */
+- (void) goToPage: (NSString *)name from: (RyActionEntry *)entry
 {
     id page = [self controllerForComponentWithName: name];
     if (page == nil) {
-	[self answerNotFound];
-	return NO;
+	[NSException raise: RyActionError
+		    format: @"the action \"%@\" of %@ answered \"%@\", which names no component"
+			    @" (an action answers nil to stay on the page)",
+	    [entry name], [entry componentName], name];
     }
     [context setPage: page name: name];
     [self awakeController: page];
-    return YES;
 }
 
 /* Step 7: the action the request names, with its bindings set first; a
- * non-empty string it answers names the next page.  NO when that page
- * does not exist (the response is a 404 then). */
-- (BOOL) runRequestedAction
+ * non-empty string it answers names the next page. */
+- (void) runRequestedAction
 {
     RyActionEntry *entry = [self requestedAction];
     if (entry == nil) {
-	return YES;
+	return;
     }
     id target = [entry target];
     [self awakeController: target];
     [entry restoreBindings];
     id result = RyRunAction(target, [entry name], [entry componentName]);
-    if (![result isKindOfClass: [NSString class]] || [result length] == 0) {
-	return YES;
+    if ([result isKindOfClass: [NSString class]] && [result length] > 0) {
+	[self goToPage: result from: entry];
     }
-    return [self goToPage: result];
 }
 
 - (void) run
@@ -319,8 +320,8 @@ AppendMessage(NSMutableString *out, NSString *title, NSString *text)
     if ([self send: @selector(didPrepareForRequest:inContext:) argument: request]) {
 	return;
     }
-    if (current && ![self runRequestedAction]) {
-	return;
+    if (current) {
+	[self runRequestedAction];
     }
     if ([self send: @selector(willGenerateResponse:inContext:) argument: response]) {
 	return;
