@@ -130,9 +130,13 @@ a package and returns its name as its last value; the controller owns an
 object of that package (a retaining hash, L</RETAINING CONTAINERS>), whose
 entry C<selfObject> is the controller, read-only.  The file runs the first
 time its component is made and again whenever it changed (its change
-time, to the nanosecond); an unchanged file gives the package it gave
-before.  With C<< RyApplication->setLoadOnceOnly_(1) >> files run only
-the first time.
+time, to the nanosecond): when the next controller is made, or at the
+next C<awake> of one made before, so an edit is seen at the next request
+of every session while the sessions keep their entries.  The subs the
+file defined before are removed first, so a rerun does not warn of subs
+redefined and a sub taken out of the file is gone.  An unchanged file
+gives the package it gave before.  With
+C<< RyApplication->setLoadOnceOnly_(1) >> files run only the first time.
 
 The package answers the framework:
 

@@ -47,6 +47,7 @@
     NSString *componentName;
     unsigned char traceGet;	/* print key-value reads */
     unsigned char traceSet;	/* print key-value writes */
+    unsigned long declarationsRun;	/* the file run the lists above come from */
 }
 
 /* Runs the file at path when it must (else takes the package the

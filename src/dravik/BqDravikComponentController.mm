@@ -17,6 +17,7 @@
 #include "RyApplicationDravik.h"
 
 #include <objc/runtime.h>
+#include <atomic>
 #include <stdio.h>
 
 /* What the shared code asks of the controller. */
@@ -59,6 +60,36 @@ CachePackage(NSString *name, NSString *package)
     [packageCache setObject: package forKey: name];
 }
 
+/* value, retained, to be stored where old was, which is released. */
+static id
+Replaced(id old, id value)
+{
+    [value retain];
+    [old release];
+    return value;
+}
+
+/* How many times component files ran in this process: a controller
+ * whose lists were read at an earlier count reads them again, as its
+ * file may have declared others. */
+static std::atomic<unsigned long> componentFileRuns;
+
+/* Runs the component's file (again, when it ran before: the subs of the
+ * package it gave then are removed first) and remembers its package. */
+static NSString *
+RunComponentFile(NSString *name, NSString *path)
+{
+    NSString *previous = nil;
+    if (name != nil) {
+	KxLockGuard guard(&packageCacheLock);
+	previous = [[[packageCache objectForKey: name] retain] autorelease];
+    }
+    NSString *package = DravikHost_RerunPackageFile(path, previous, exceptionName);
+    CachePackage(name, package);
+    componentFileRuns++;
+    return package;
+}
+
 /* The package of the component's file: the one it gave last while the
  * file is unchanged, else what running it gives. */
 static NSString *
@@ -68,11 +99,7 @@ ComponentPackage(NSString *name, NSString *path)
     if (![RyApplication fileNeedsLoading: path]) {
 	package = CachedPackage(name);
     }
-    if (package == nil) {
-	package = DravikHost_RunPackageFile(path, exceptionName);
-	CachePackage(name, package);
-    }
-    return package;
+    return package != nil ? package : RunComponentFile(name, path);
 }
 
 @implementation BqDravikComponentController
@@ -112,11 +139,7 @@ ComponentPackage(NSString *name, NSString *path)
 	}
 	NSString *package = ComponentPackage(name, file);
 	perlObject = DravikHost_NewPerlObject(self, package);
-	actionKeys = [[perlObject getCVarValue: "@ACTIONS" raw: NO] retain];
-	persistentKeys = [[perlObject getCVarValue: "@PERSISTENT" raw: NO] retain];
-	ivars = [[perlObject getCVarValue: "@IVARS" raw: NO] retain];
-	flags = [[perlObject getCVarValue: "%FLAGS" raw: NO] retain];
-	[perlObject setPropertiesFromDictionary: flags];
+	[self readDeclarations];
     } @catch (NSException *exception) {
 	[self release];
 	@throw;
@@ -222,8 +245,42 @@ ComponentPackage(NSString *name, NSString *path)
     DravikHost_TakeValueForKey(self, perlObject, value, key, traceSet);
 }
 
+/*
+ *----------------------------------------------------------------------
+ * readDeclarations --
+ *	Reads @ACTIONS, @PERSISTENT, @IVARS and %FLAGS of the package, in
+ *	that order, replacing the lists held, and applies the flags to the
+ *	Perl object.
+ *----------------------------------------------------------------------
+ */
+- (void) readDeclarations
+{
+    declarationsRun = componentFileRuns;
+    actionKeys = Replaced(actionKeys, [perlObject getCVarValue: "@ACTIONS" raw: NO]);
+    persistentKeys = Replaced(persistentKeys, [perlObject getCVarValue: "@PERSISTENT" raw: NO]);
+    ivars = Replaced(ivars, [perlObject getCVarValue: "@IVARS" raw: NO]);
+    flags = Replaced(flags, [perlObject getCVarValue: "%FLAGS" raw: NO]);
+    [perlObject setPropertiesFromDictionary: flags];
+}
+
+/*
+ *----------------------------------------------------------------------
+ * awake --
+ *	Runs the component's file again first when it changed since it last
+ *	ran (unless files load once only), so that an edit is seen at the
+ *	next request of every session, not only by controllers made later.
+ *	The Perl object keeps its entries; its package gets the new subs.
+ *	Then the Perl sub "awake", then the superclass's awake.
+ *----------------------------------------------------------------------
+ */
 - (void) awake
 {
+    if ([RyApplication fileNeedsLoading: path]) {
+	RunComponentFile(componentName, path);
+    }
+    if (declarationsRun != componentFileRuns) {
+	[self readDeclarations];
+    }
     DravikHost_Awake(perlObject);
     [super awake];
 }

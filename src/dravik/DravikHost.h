@@ -51,6 +51,13 @@ extern "C" {
  * exceptionName when it fails or returns no existing package. */
 NSString *DravikHost_RunPackageFile(NSString *path, NSString *exceptionName);
 
+/* Runs the file at path again, after it changed: the subs that its last
+ * run compiled into previousPackage (nil: none) are removed first, so
+ * the new run defines them afresh and a sub the file no longer has is
+ * gone.  Answers and raises as DravikHost_RunPackageFile. */
+NSString *DravikHost_RerunPackageFile(NSString *path, NSString *previousPackage,
+	NSString *exceptionName);
+
 /* Runs the file at path for its effect only; raises exceptionName for a
  * Perl error. */
 void DravikHost_RunFile(NSString *path, NSString *exceptionName);

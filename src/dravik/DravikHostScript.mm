@@ -80,6 +80,61 @@ DravikHost_RunPackageFile(NSString *path, NSString *exceptionName)
 
 /*
  *----------------------------------------------------------------------
+ * ForgetFileSubs --
+ *	Removes from the package named package the subs compiled from the
+ *	file at path, before that file runs again: the run defines them
+ *	afresh (without Perl's "Subroutine redefined" warnings), and a sub
+ *	the file no longer has is gone, as after a restart.  Subs the
+ *	package got elsewhere (other files, XS subs) stay.  A package that
+ *	does not exist is left alone.
+ *----------------------------------------------------------------------
+ */
+static void
+ForgetFileSubs(NSString *package, NSString *path)
+{
+    const char *name = [package UTF8String];
+    const char *file = [path fileSystemRepresentation];
+    if (name == NULL || *name == '\0') {
+	return;
+    }
+    BqVantleInterp *interp = [BqVantleInterp getDefaultInterp];
+    VANTLE_dCURRENT((PerlInterpreter *) [interp perlInterpreter], "ForgetFileSubs");
+    BOOL ascii = [package canBeConvertedToEncoding: NSASCIIStringEncoding];
+    HV *stash = gv_stashpvn(name, (U32) strlen(name), ascii ? 0 : SVf_UTF8);
+    if (stash == NULL) {
+	return;
+    }
+    bool changed = false;
+    hv_iterinit(stash);
+    for (HE *entry = hv_iternext(stash); entry != NULL; entry = hv_iternext(stash)) {
+	GV *gv = (GV *) HeVAL(entry);
+	if (!isGV_with_GP(gv)) {
+	    continue;
+	}
+	CV *cv = GvCV(gv);
+	if (cv == NULL || CvISXSUB(cv) || CvFILE(cv) == NULL || strcmp(CvFILE(cv), file) != 0) {
+	    continue;
+	}
+	GvCV_set(gv, NULL);
+	GvCVGEN(gv) = 0;
+	SvREFCNT_dec(cv);
+	changed = true;
+    }
+    if (changed) {
+	mro_method_changed_in(stash);
+    }
+}
+
+NSString *
+DravikHost_RerunPackageFile(NSString *path, NSString *previousPackage,
+    NSString *exceptionName)
+{
+    ForgetFileSubs(previousPackage, path);
+    return DravikHost_RunPackageFile(path, exceptionName);
+}
+
+/*
+ *----------------------------------------------------------------------
  * DravikHost_NewPerlObject --
  *	A new retaining Perl object blessed into package, in the default
  *	interpreter, owned by the caller, whose read-only entry
