@@ -43,6 +43,20 @@ write_file('Main/Main.html', <<'HTML');
 <ry:form><ry:textfield key="name"/><ry:submit action="save" value="Save"/></ry:form>
 HTML
 write_file('Other/Other.html', "<p id=\"other\">the other page</p>\n");
+write_file('Shelf/Shelf.pl', <<'PERL');
+package Book;
+sub new { my ($class, %fields) = @_; bless {%fields}, $class }
+sub shout { uc $_[0]{title} }
+sub setTitle { $_[0]{title} = "~$_[1]" }
+package Cycle::Shelf;
+sub awake { $_[0]{books} ||= [ map { Book->new(title => $_) } qw(emma ulysses) ]; return }
+sub take { my $self = shift; $self->{taken} = ref($self->{book}) . ' ' . $self->{book}->shout; return }
+'Cycle::Shelf';
+PERL
+write_file('Shelf/Shelf.html', <<'HTML');
+<ry:repeat list="books" item="book"><li><ry:value key="book.title"/> <ry:value key="book.shout"/>
+<ry:value key="book.missing"/><ry:link action="take">take</ry:link></li></ry:repeat><p id="taken"><ry:value key="taken"/></p>
+HTML
 
 my $app = BqDravikApplication->alloc->initWithRoot_($root);
 sub shown { my ($client, $id) = @_; $client->html =~ m{<p id="$id">(.*?)</p>} ? $1 : undef }
@@ -110,6 +124,20 @@ subtest 'navigation and errors' => sub {
     is($client->get('/')->status, 200, 'the next request is served');
     is($client->get('/Nothing')->status, 404, 'an unknown component');
     is($client->get('/../Main')->status, 404, 'a path outside the application');
+};
+
+subtest 'Perl objects in a page read as Perl code reads them' => sub {
+    my $client = RyClient->new($app);
+    is($client->get('/Shelf')->status, 200, 'a list of blessed hashes') or diag $client->html;
+    like($client->html, qr{<li>emma EMMA\n<a}, 'entries, methods, and a missing entry as nothing');
+    $client->follow('take', 1);
+    is(shown($client, 'taken'), 'Book ULYSSES', 'the item of an action is the object itself');
+    my $book = Book->new(title => 'x');
+    my $books = NSArray->arrayWithObject_($book);    # Foundation sees a BqPerlObject
+    $books->setValue_forKey_('dune', 'title');
+    $books->setValue_forKey_('new', 'year');
+    is_deeply([@$book{qw(title year)}], ['~dune', 'new'], 'writes go to the setter, else the entry');
+    is_deeply([ @{ $books->valueForKey_('shout') } ], ['~DUNE'], 'Foundation key-value coding reads them');
 };
 
 subtest 'many requests' => sub {

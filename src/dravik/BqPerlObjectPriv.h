@@ -53,6 +53,20 @@ const char *DravikPriv_TraceText(id object);
 	count: (NSUInteger)count;
 @end
 
+/*
+ * Key-value coding (BqPerlObjectKeyValue.mm): valueForKey: answers the
+ * getter sub named as the key, else the hash entry (nil when missing);
+ * takeValue:forKey: and setValue:forKey: call "set<Key>", else store
+ * into the entry.  The getter and setter calls serve the hosts too.
+ */
+@interface BqPerlObject (KeyValue)
+- (BOOL) _callGetter: (const char *)name value: (id *)value;
+- (BOOL) _callSetter: (const char *)name value: (id)value;
+- (id) valueForKey: (NSString *)key;
+- (void) takeValue: (id)value forKey: (NSString *)key;
+- (void) setValue: (id)value forKey: (NSString *)key;
+@end
+
 /* Makes the interpreter of the receiver's value current for the rest of
  * the method (raising, naming doing, when it was destroyed). */
 #define DRAVIK_dOBJECT(doing) VANTLE_dCURRENT(_perl, doing)

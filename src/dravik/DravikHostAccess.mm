@@ -57,11 +57,8 @@ DravikHost_ValueForKey(id<DravikHost> host, BqPerlObject *perlObject, NSString *
     if (trace) {
 	printf("##%s->{%s} --> ", [perlObject stashName], name != NULL ? name : "");
     }
-    CV *getter = name != NULL ? [perlObject _instanceMethod: name] : NULL;
-    id value;
-    if (getter != NULL) {
-	value = [perlObject _callMethod: name code: getter arguments: NULL count: 0];
-    } else {
+    id value = nil;
+    if (name == NULL || ![perlObject _callGetter: name value: &value]) {
 	if ([host _isNotVar: key]) {
 	    [host _undeclaredKey: key selector: @selector(valueForKey:)];
 	}
@@ -94,16 +91,7 @@ DravikHost_TakeValueForKey(id<DravikHost> host, BqPerlObject *perlObject, id val
 	printf("##%s->{%s} <-- %s\n", [perlObject stashName], name,
 	    DravikPriv_TraceText(value));
     }
-    size_t length = strlen(name);
-    char small[SMALL_NAME];
-    char *setter = NameRoom(small, length + 3);
-    memcpy(setter, "set", 3);
-    setter[3] = (char) toupper((unsigned char) name[0]);
-    memcpy(setter + 4, name + 1, length);	/* the rest and its NUL */
-    CV *code = [perlObject _instanceMethod: setter];
-    if (code != NULL) {
-	id arguments[1] = { value };
-	[perlObject _callMethod: setter code: code arguments: arguments count: value != nil];
+    if ([perlObject _callSetter: name value: value]) {
 	return;
     }
     if ([host _isNotVar: key]) {
