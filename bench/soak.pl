@@ -33,6 +33,7 @@ use warnings;
 use Getopt::Long qw(GetOptions);
 use Time::HiRes qw(time);
 use File::Temp qw(tempdir);
+use FindBin ();
 
 use Vantle;
 use Vantle::TestSupport;
@@ -359,6 +360,42 @@ sub work_perlobject {
     $object->release;
 }
 
+# The example web application answering requests: sessions come and go
+# (the store keeps at most 20), each adds an item through the form and
+# takes it out with an action inside the list; a path of no component is
+# a 404.
+my $todoApp = BqDravikApplication->alloc->initWithRoot_("$FindBin::Bin/../examples/todo");
+$todoApp->setSessionStore_(
+    RySessionStore->alloc->initWithIdleTimeout_limit_(600, 20)->autorelease);
+my ($todoSession, $todoPage);
+
+sub todo_request {
+    my ($method, $uri, $form) = @_;
+    my $pool = Vantle::autorelease_pool;
+    my $response = $todoApp->handleRequest_(RyRequest->requestWithMethod_URI_formValues_cookies_(
+        $method, $uri, $form, $todoSession ? { ry_session => $todoSession } : undef));
+    # Copies, not handles: the strings go with the pool.
+    $todoSession = Vantle::pl($response->sessionId);
+    $todoPage = Vantle::pl($response->content);
+    return $response->status;
+}
+
+sub work_webapp {
+    my ($i) = @_;
+    undef $todoSession if $i % 5 == 0;
+    check(todo_request(GET => '/') == 200, 'the list');
+    my ($action) = $todoPage =~ m{<form method="post" action="([^"]+)"};
+    my ($field) = $todoPage =~ m{<input type="text" name="([^"]+)"};
+    my ($button) = $todoPage =~ m{<input type="submit" name="([^"]+)"};
+    $action =~ s/&amp;/&/g;
+    check(todo_request(POST => $action, { $field => "item $i", $button => 'Add' }) == 200
+        && $todoPage =~ /item \Q$i\E/, 'an item added through the form');
+    my ($remove) = $todoPage =~ m{<a href="([^"]+)">remove</a>};
+    $remove =~ s/&amp;/&/g;
+    check(todo_request(GET => $remove) == 200 && $todoPage !~ /item \Q$i\E</, 'removed by its action');
+    check(todo_request(GET => '/Nothing') == 404, 'no such component');
+}
+
 # Perl code the bridge runs, dying: a tied argument whose FETCH dies
 # during a send and during a conversion; Perl text and a compiled sub run
 # by the interpreter object from a message, failing and succeeding.
@@ -546,7 +583,7 @@ my @kinds = (
     [stale => \&work_stale], [exception => \&work_exception], [callback => \&work_callback],
     [pointer => \&work_pointer], [ivar => \&work_ivar], [tied => \&work_tied],
     [stream => \&work_stream], [perlclass => \&work_perlclass], [magic => \&work_magic],
-    [perlobject => \&work_perlobject],
+    [perlobject => \&work_perlobject], [webapp => \&work_webapp],
 );
 
 if ($option{list}) {
