@@ -5,7 +5,8 @@ set -e
 cd "$(dirname "$0")/.."
 
 PACKAGES="clang cmake make libobjc-12-dev libgnustep-base-dev libffi-dev tcl-dev
-libperl-dev perl perl-doc libgtest-dev googletest valgrind libclang-rt-14-dev pkgconf"
+libperl-dev perl perl-doc libgtest-dev googletest valgrind libclang-rt-14-dev pkgconf
+libplack-perl starman libhttp-message-perl chromium"
 
 missing=""
 for p in $PACKAGES; do
