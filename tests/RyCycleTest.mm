@@ -15,6 +15,7 @@
 #include "RyApplicationPrivate.h"
 #include "RyContext.h"
 #include "RyElement.h"
+#include <unistd.h>
 #include "RyPageState.h"
 #include "RyRequest.h"
 #include "RyResponse.h"
@@ -773,6 +774,13 @@ TEST_F(RyCycle, TemplatesAreKeptAndReadAgainWhenChanged)
     Write("Main", "three");
     EXPECT_EQ("three", browser.Get("/"));
     EXPECT_EQ(kept, [app templateForComponentWithName: @"Main"]);
+    /* The kept template still looks at its file: one removed is an error
+     * page, and the file put back serves again. */
+    ASSERT_EQ(0, unlink([[kept path] fileSystemRepresentation]));
+    browser.Get("/");
+    EXPECT_EQ(500, browser.status);
+    Write("Main", "four");
+    EXPECT_EQ("four", browser.Get("/"));
 }
 
 /* A clock the test moves by hand. */

@@ -267,7 +267,8 @@ ComponentPackage(NSString *name, NSString *path)
  *----------------------------------------------------------------------
  * awake --
  *	Runs the component's file again first when it changed since it last
- *	ran (unless files load once only), so that an edit is seen at the
+ *	ran (unless files load once only: then the file is not even looked
+ *	at, which saves a system call per request), so that an edit is seen at the
  *	next request of every session, not only by controllers made later.
  *	The Perl object keeps its entries; its package gets the new subs.
  *	Then the Perl sub "awake", then the superclass's awake.
@@ -275,7 +276,8 @@ ComponentPackage(NSString *name, NSString *path)
  */
 - (void) awake
 {
-    if ([RyApplication fileNeedsLoading: path]) {
+    /* Files that load once never run again: no need to look at them. */
+    if (![RyApplication loadOnceOnly] && [RyApplication fileNeedsLoading: path]) {
 	RunComponentFile(componentName, path);
     }
     if (declarationsRun != componentFileRuns) {

@@ -50,7 +50,7 @@ extern id RyApp;
 {
     NSString *applicationName;	/* retained */
     RySessionStore *sessionStore;
-    NSMutableDictionary *templates;	/* path -> RyTemplate */
+    NSMutableDictionary *templates;	/* component name -> RyTemplate */
     BOOL awakened;		/* the application's awake was sent */
 }
 

@@ -120,17 +120,22 @@ id RyApp = nil;
 
 @implementation RyApplication (Private)
 
+/* The template of the component name, made on first use and kept by
+ * name: the file is looked up once, and afterwards only the template's
+ * own check of the file (one stat) runs per rendering.  A file removed
+ * later makes the template raise when it renders. */
 - (RyTemplate *) templateForComponentWithName: (NSString *)name
 {
+    RyTemplate *cached = name != nil ? [templates objectForKey: name] : nil;
+    if (cached != nil) {
+	return cached;
+    }
     NSString *path = [self templatePathForComponentWithName: name];
     if (path == nil) {
 	return nil;
     }
-    RyTemplate *cached = [templates objectForKey: path];
-    if (cached == nil) {
-	cached = [[[RyTemplate alloc] initWithPath: path] autorelease];
-	[templates setObject: cached forKey: path];
-    }
+    cached = [[[RyTemplate alloc] initWithPath: path] autorelease];
+    [templates setObject: cached forKey: name];
     return cached;
 }
 
