@@ -1,0 +1,380 @@
+package Dravik::PSGI;
+
+# Serves a Perl-scripted web application (a folder, see Dravik) as a PSGI
+# application: each HTTP request becomes one request cycle of the
+# framework, and static files come from the folder's public/.
+
+use strict;
+use warnings;
+
+use Carp ();
+use Cwd ();
+use Encode ();
+use HTTP::Date ();
+use Plack::MIME ();
+use Dravik;
+
+our $VERSION = '3.1';
+
+my %DEFAULTS = (max_body => 1048576);
+my %KNOWN = map { $_ => 1 } qw(root session_idle session_limit load_once max_body);
+my $COMPONENT_PATH = qr{\A/([A-Za-z_][A-Za-z0-9_]*)\z};
+
+# new(root => DIR, OPTIONS) --
+#	Makes the framework's application for the folder DIR now, so a
+#	server that loads the application before it forks shares it with
+#	its workers.  Croaks for an unknown option, a bad value, or a
+#	folder that is no directory.
+sub new {
+    my ($class, %args) = @_;
+    my @unknown = grep { !$KNOWN{$_} } sort keys %args;
+    Carp::croak("Dravik::PSGI: unknown option(s): @unknown") if @unknown;
+    my $self = bless { %DEFAULTS, %args }, $class;
+    $self->_check_options;
+    $self->{root} = Cwd::abs_path($self->{root});
+    my $public = "$self->{root}/public";
+    $self->{public} = -d $public ? Cwd::realpath($public) : undef;
+    RyApplication->setLoadOnceOnly_($self->{load_once} ? 1 : 0) if defined $self->{load_once};
+    $self->{app} = BqDravikApplication->alloc->initWithRoot_($self->{root});
+    $self->_set_session_store if defined $self->{session_idle} || defined $self->{session_limit};
+    return $self;
+}
+
+# _check_options --
+#	Croaks unless root is a directory and the numeric options are
+#	positive integers (session_idle: a positive number of seconds).
+sub _check_options {
+    my ($self) = @_;
+    my $root = $self->{root};
+    Carp::croak('Dravik::PSGI: root => DIRECTORY is required') unless defined $root;
+    Carp::croak("Dravik::PSGI: root $root is no directory") unless -d $root;
+    my $number = qr/\A(?:\d+(?:\.\d*)?|\.\d+)\z/;
+    for my $name (qw(session_limit max_body)) {
+        my $value = $self->{$name} // next;
+        Carp::croak("Dravik::PSGI: $name must be a positive integer, not $value")
+            unless $value =~ /\A[0-9]+\z/ && $value > 0;
+    }
+    my $idle = $self->{session_idle};
+    Carp::croak("Dravik::PSGI: session_idle must be a positive number of seconds, not $idle")
+        if defined $idle && !($idle =~ $number && $idle > 0);
+    return;
+}
+
+# _set_session_store --
+#	Gives the application a session store with the configured idle
+#	time and bound (the framework's defaults for the one not given).
+sub _set_session_store {
+    my ($self) = @_;
+    my $pool = Vantle::autorelease_pool;
+    my $old = $self->{app}->sessionStore;
+    my $idle = $self->{session_idle} // $old->idleTimeout;
+    my $limit = $self->{session_limit} // $old->limit;
+    my $store = RySessionStore->alloc->initWithIdleTimeout_limit_($idle, $limit);
+    $self->{app}->setSessionStore_($store);
+    $store->release;
+    return;
+}
+
+# to_app --
+#	The PSGI application: a code reference taking the environment.
+sub to_app {
+    my ($self) = @_;
+    return sub { $self->call($_[0]) };
+}
+
+# call(ENV) --
+#	Answers one request as a PSGI response.  Never dies: a failure of
+#	its own is a 500 response, and the reason goes to psgi.errors.
+sub call {
+    my ($self, $env) = @_;
+    my $response = eval { $self->_respond($env) };
+    return $response if $response;
+    my $error = $@ || 'unknown error';
+    $env->{'psgi.errors'}->print("Dravik::PSGI: $error") if $env->{'psgi.errors'};
+    return _text(500, 'Internal Server Error');
+}
+
+# _respond(ENV) --
+#	Checks the method and path, then serves a static file or runs the
+#	framework's request cycle.
+sub _respond {
+    my ($self, $env) = @_;
+    my $method = $env->{REQUEST_METHOD} // '';
+    return _text(405, "Method Not Allowed: $method", Allow => 'GET, HEAD, POST')
+        unless $method =~ /\A(?:GET|HEAD|POST)\z/;
+    my $path = length($env->{PATH_INFO} // '') ? $env->{PATH_INFO} : '/';
+    return _text(400, 'Bad Request: the path holds a NUL byte') if $path =~ /\0/;
+    return _text(400, 'Bad Request: the path holds a ".." segment') if $path =~ m{(?:\A|/)\.\.(?:/|\z)};
+    return _text(400, 'Bad Request: the path does not start with "/"') unless $path =~ m{\A/};
+    my $file = $self->_static_file($path);
+    if (defined $file) {
+        return _text(405, "Method Not Allowed: $method", Allow => 'GET, HEAD') if $method eq 'POST';
+        return _file($file, $path, $method eq 'HEAD');
+    }
+    return $self->_dynamic($env, $method, $path);
+}
+
+# _static_file(PATH) --
+#	The real path of the file under public/ that PATH names, or undef:
+#	when PATH names a component of the application, when a segment is
+#	hidden (starts with "."), or when the file, with every symbolic
+#	link resolved, is not a plain file inside public/.
+sub _static_file {
+    my ($self, $path) = @_;
+    my $public = $self->{public} // return undef;
+    return undef if $path eq '/' || $path =~ m{/\.};
+    if ($path =~ $COMPONENT_PATH) {
+        my $pool = Vantle::autorelease_pool;
+        return undef if defined Vantle::pl($self->{app}->templatePathForComponentWithName_($1));
+    }
+    my $real = Cwd::realpath($public . $path) // return undef;
+    return undef unless index($real, "$public/") == 0 && -f $real;
+    return $real;
+}
+
+# _file(REAL, PATH, HEAD) --
+#	The response of the static file REAL requested as PATH: its type
+#	by PATH's extension, its length and time, and its bytes (none for
+#	HEAD).  A file that cannot be opened is a 403.
+sub _file {
+    my ($real, $path, $head) = @_;
+    open(my $fh, '<:raw', $real) or return _text(403, 'Forbidden');
+    my @stat = stat $fh;
+    my $type = Plack::MIME->mime_type($path) // 'application/octet-stream';
+    $type .= '; charset=utf-8' if $type =~ m{\Atext/|javascript|json|xml};
+    my @headers = ('Content-Type' => $type, 'Content-Length' => $stat[7],
+        'Last-Modified' => HTTP::Date::time2str($stat[9]));
+    return [200, \@headers, $head ? [] : $fh];
+}
+
+# _dynamic(ENV, METHOD, PATH) --
+#	Runs the framework's request cycle: the form's values from the
+#	body, the query and the cookies go in; status, headers and the
+#	page's UTF-8 bytes come out.
+sub _dynamic {
+    my ($self, $env, $method, $path) = @_;
+    my $query = $env->{QUERY_STRING} // '';
+    my $error = _check_urlencoded($query);
+    return _text(400, "Bad Request: the query $error") if $error;
+    my $form = {};
+    if ($method eq 'POST') {
+        my ($body, $status, $reason) = $self->_read_body($env);
+        return _text($status, $reason, $status == 413 ? (Connection => 'close') : ()) if $status;
+        ($form, $status, $reason) = _parse_body($env, $body);
+        return _text($status, $reason) if $status;
+    }
+    my $cookies = _cookies($env->{HTTP_COOKIE});
+    my $uri = _escape_path($path) . (length $query ? "?$query" : '');
+
+    my $pool = Vantle::autorelease_pool;
+    my $request = RyRequest->requestWithMethod_URI_formValues_cookies_($method, $uri, $form, $cookies);
+    my $response = $self->{app}->handleRequest_($request);
+    my $status = $response->status;
+    my $headers = Vantle::pl($response->headers);
+    my $content = Vantle::pl($response->contentData) // '';
+    push @$headers, 'Content-Length' => length $content;
+    return [$status, $headers, $method eq 'HEAD' ? [] : [$content]];
+}
+
+# _read_body(ENV) --
+#	The body's bytes, read whole, or (undef, STATUS, REASON): 413 when
+#	the declared length is over max_body (nothing is read) or a body
+#	without a declared length goes past it (reading stops there), 400
+#	when the body ends before its declared length.
+sub _read_body {
+    my ($self, $env) = @_;
+    my $max = $self->{max_body};
+    my $length = $env->{CONTENT_LENGTH};
+    my $input = $env->{'psgi.input'};
+    my $too_big = "Payload Too Large: the body may hold at most $max bytes";
+    if (defined $length && length $length) {
+        return (undef, 400, 'Bad Request: malformed Content-Length') unless $length =~ /\A[0-9]+\z/;
+        return (undef, 413, $too_big) if $length > $max;
+        my $body = _read_at_most($input, $length);
+        return (undef, 400, 'Bad Request: the body is shorter than its Content-Length')
+            if length $body < $length;
+        return ($body);
+    }
+    return ('') unless ($env->{HTTP_TRANSFER_ENCODING} // '') =~ /chunked/i;
+    my $body = _read_at_most($input, $max + 1);
+    return (undef, 413, $too_big) if length $body > $max;
+    return ($body);
+}
+
+# _read_at_most(INPUT, COUNT) --
+#	Up to COUNT bytes of the input stream, fewer at its end.
+sub _read_at_most {
+    my ($input, $count) = @_;
+    my $body = '';
+    return $body unless $input;
+    while (length $body < $count) {
+        my $read = $input->read(my $chunk, $count - length $body < 65536 ? $count - length $body : 65536);
+        die "reading the request body: $!\n" unless defined $read;
+        last if $read == 0;
+        $body .= $chunk;
+    }
+    return $body;
+}
+
+# _parse_body(ENV, BODY) --
+#	The form's values (name => value, characters) from a URL-encoded or
+#	multipart body, or (undef, STATUS, REASON): 400 for a malformed
+#	body or text that is not UTF-8, 415 for a non-empty body of another
+#	type.  A name given twice keeps its last value; uploaded files are
+#	left out.
+sub _parse_body {
+    my ($env, $body) = @_;
+    my $type = $env->{CONTENT_TYPE} // '';
+    if ($type =~ m{\Aapplication/x-www-form-urlencoded\b}i) {
+        my $error = _check_urlencoded($body);
+        return (undef, 400, "Bad Request: the form $error") if $error;
+        return (_decode_urlencoded($body));
+    }
+    if ($type =~ m{\Amultipart/form-data\b}i) {
+        return _parse_multipart($env, $body);
+    }
+    return ({}) unless length $body;
+    return (undef, 415, "Unsupported Media Type: $type");
+}
+
+# _parse_multipart(ENV, BODY) --
+#	The text fields of a multipart/form-data body, as _parse_body.
+sub _parse_multipart {
+    my ($env, $body) = @_;
+    require HTTP::Entity::Parser;
+    my $type = $env->{CONTENT_TYPE};
+    return (undef, 400, 'Bad Request: multipart body without a boundary')
+        unless $type =~ /;\s*boundary=("?)[^";,]+\1/i;
+    open(my $input, '<', \$body) or die "in-memory body: $!\n";
+    my $parser = HTTP::Entity::Parser->new;
+    $parser->register('multipart/form-data', 'HTTP::Entity::Parser::MultiPart');
+    my ($params, $uploads) = eval {
+        $parser->parse({ CONTENT_TYPE => $type, CONTENT_LENGTH => length $body, 'psgi.input' => $input });
+    };
+    return (undef, 400, 'Bad Request: malformed multipart body') unless $params;
+    return (undef, 400, 'Bad Request: malformed multipart body')
+        if length $body && !@$params && !@$uploads;
+    my %form;
+    for (my $i = 0; $i < @$params; $i += 2) {
+        my ($name, $value) = map { _utf8($_) } @$params[$i, $i + 1];
+        return (undef, 400, 'Bad Request: a form field is not UTF-8 text')
+            unless defined $name && defined $value;
+        $form{$name} = $value;
+    }
+    return (\%form);
+}
+
+# _check_urlencoded(TEXT) --
+#	Undef when TEXT is well-formed application/x-www-form-urlencoded
+#	text whose names and values are UTF-8; else what is wrong with it.
+sub _check_urlencoded {
+    my ($text) = @_;
+    return 'holds a malformed %-escape' if $text =~ /%(?![0-9A-Fa-f]{2})/;
+    for my $part (split /[&=]/, $text) {
+        return 'is not UTF-8 text' unless defined _utf8(_unescape($part));
+    }
+    return undef;
+}
+
+# _decode_urlencoded(TEXT) --
+#	The pairs of checked URL-encoded TEXT as a hash of characters.
+sub _decode_urlencoded {
+    my ($text) = @_;
+    my %form;
+    for my $pair (split /&/, $text) {
+        next unless length $pair;
+        my ($name, $value) = split /=/, $pair, 2;
+        $form{ _utf8(_unescape($name)) } = _utf8(_unescape($value // ''));
+    }
+    return \%form;
+}
+
+sub _unescape {
+    my ($text) = @_;
+    $text =~ tr/+/ /;
+    $text =~ s/%([0-9A-Fa-f]{2})/chr hex $1/ge;
+    return $text;
+}
+
+# _utf8(BYTES) --
+#	The characters of UTF-8 bytes, or undef when they are not UTF-8.
+sub _utf8 {
+    my ($bytes) = @_;
+    return undef unless defined $bytes;
+    return eval { Encode::decode('UTF-8', $bytes, Encode::FB_CROAK | Encode::LEAVE_SRC) };
+}
+
+# _cookies(HEADER) --
+#	The cookies of a Cookie header, name => value (characters; bytes
+#	that are not UTF-8 become U+FFFD, as a cookie of another
+#	application on the host must not make the request fail).
+sub _cookies {
+    my ($header) = @_;
+    my %cookies;
+    return \%cookies unless defined $header;
+    for my $pair (split /;\s*/, $header) {
+        my ($name, $value) = $pair =~ /\A\s*([^=\s]+)\s*=\s*"?([^"]*)"?\s*\z/ or next;
+        $cookies{ Encode::decode('UTF-8', _unescape_cookie($name)) } =
+            Encode::decode('UTF-8', _unescape_cookie($value));
+    }
+    return \%cookies;
+}
+
+sub _unescape_cookie {
+    my ($text) = @_;
+    $text =~ s/%([0-9A-Fa-f]{2})/chr hex $1/ge;
+    return $text;
+}
+
+# _escape_path(PATH) --
+#	PATH as it is written in a URI: bytes other than unreserved ones
+#	and "/" as %XX.
+sub _escape_path {
+    my ($path) = @_;
+    utf8::encode($path) if utf8::is_utf8($path);
+    $path =~ s{([^A-Za-z0-9\-._~/])}{sprintf '%%%02X', ord $1}ge;
+    return $path;
+}
+
+# _text(STATUS, TEXT, HEADERS) --
+#	A plain-text response of one line.
+sub _text {
+    my ($status, $text, @headers) = @_;
+    my $body = "$status $text\n";
+    utf8::encode($body);
+    return [$status,
+        ['Content-Type' => 'text/plain; charset=utf-8', 'Content-Length' => length $body, @headers],
+        [$body]];
+}
+
+# DESTROY --
+#	Releases the framework's application.
+sub DESTROY {
+    my ($self) = @_;
+    return if ${^GLOBAL_PHASE} eq 'DESTRUCT';
+    $self->{app}->release if $self->{app};
+    return;
+}
+
+1;
+
+__END__
+
+=head1 NAME
+
+Dravik::PSGI - serve a Perl-scripted web application with any PSGI server
+
+=head1 SYNOPSIS
+
+    # app.psgi
+    use Dravik::PSGI;
+    Dravik::PSGI->new(root => '/path/to/application')->to_app;
+
+    plackup app.psgi
+    starman --preload-app app.psgi
+
+=head1 DESCRIPTION
+
+To be written.
+
+=cut
