@@ -10,6 +10,7 @@ use File::Temp ();
 use Encode ();
 use HTTP::Request::Common qw(GET HEAD POST PUT DELETE);
 use Plack::Test;
+use Plack::Middleware::Lint;
 use lib "$FindBin::Bin/lib";
 use ChildPerl qw(run_perl);
 use Dravik::PSGI;
@@ -54,9 +55,10 @@ open(my $fh, '>', "$outside/passwd") or die; print $fh "outside\n"; close $fh;
 symlink("$outside/passwd", "$root/public/escape.txt") or die "symlink: $!";
 symlink("$root/public/note.txt", "$root/public/alias.txt") or die "symlink: $!";
 
-my $todo = Plack::Test->create(Dravik::PSGI->new(root => $example)->to_app);
+# Plack's Lint checks every exchange against the PSGI rules.
+my $todo = Plack::Test->create(Plack::Middleware::Lint->wrap(Dravik::PSGI->new(root => $example)->to_app));
 my $probe_app = Dravik::PSGI->new(root => $root, max_body => 4096);
-my $probe = Plack::Test->create($probe_app->to_app);
+my $probe = Plack::Test->create(Plack::Middleware::Lint->wrap($probe_app->to_app));
 
 # Form contents as a browser sends them: UTF-8 bytes.
 sub u8 { [ map { ref ? $_ : Encode::encode('UTF-8', $_) } @_ ] }
@@ -123,6 +125,9 @@ subtest 'request values reach the cycle as UTF-8 text' => sub {
     like($r->header('Set-Cookie'), qr{ry_session=(?!forged)\w+}, 'a forged session cookie gets a new session');
     $r = $probe->request(POST '/Probe', Content_Type => 'form-data', Content => u8(x => '✓', f => ["$root/public/note.txt"]));
     is(seen($r), 'cookies: formValues:x=✓ queryValues:', 'multipart: text fields, uploads left out');
+    $r = $probe->request(POST '/Probe', Content_Type => 'multipart/form-data; boundary="a=b"',
+        Content => qq{--a=b\r\nContent-Disposition: form-data; name="x y"\r\n\r\n1\r\n--a=b--\r\n});
+    is(seen($r), 'cookies: formValues:x y=1 queryValues:', 'multipart: a quoted boundary and name');
 };
 
 subtest 'static files from public/ only' => sub {
@@ -190,6 +195,8 @@ subtest 'hostile and broken requests: 4xx/5xx, then the next request works' => s
     my @cases = (
         [POST('/Probe', Content_Type => 'multipart/form-data; boundary=XX', Content => "--XX\r\nno header end"), 400, 'malformed multipart'],
         [POST('/Probe', Content_Type => 'multipart/form-data', Content => "x"), 400, 'multipart without a boundary'],
+        [POST('/Probe', Content_Type => 'multipart/form-data; boundary="a "', Content => "x"), 400, 'an invalid boundary'],
+        [POST('/Probe', Content_Type => 'multipart/form-data; boundary=XX', Content => "--XX\r\n\r\nx\r\n--XX--\r\n"), 400, 'a part without a name'],
         [POST('/Probe', Content_Type => 'application/x-www-form-urlencoded', Content => 'x=%zz'), 400, 'bad %-escape in the body'],
         [POST('/Probe', Content_Type => 'application/x-www-form-urlencoded', Content => 'x=%FF%FE'), 400, 'body not UTF-8'],
         [GET('/Probe?x=%4'), 400, 'bad %-escape in the query'],
@@ -239,6 +246,7 @@ subtest 'options' => sub {
 # keeps sessions of its own; so does the parent afterwards.
 my ($status, $output) = run_perl(<<PERL);
 use strict; use warnings; use Dravik::PSGI; use HTTP::Request::Common; use Plack::Test;
+use Plack::Middleware::Lint;
 my \$app = Dravik::PSGI->new(root => '$example')->to_app;
 my \$test = Plack::Test->create(\$app);
 print 'parent ', \$test->request(GET '/')->code, "\\n";

@@ -11,6 +11,7 @@ use Carp ();
 use Cwd ();
 use Encode ();
 use HTTP::Date ();
+use HTTP::MultiPartParser ();
 use Plack::MIME ();
 use Dravik;
 
@@ -238,30 +239,49 @@ sub _parse_body {
 }
 
 # _parse_multipart(ENV, BODY) --
-#	The text fields of a multipart/form-data body, as _parse_body.
+#	The text fields of a multipart/form-data body, as _parse_body.  A
+#	part that is a file (its disposition names a filename) is skipped
+#	without being stored anywhere.
 sub _parse_multipart {
     my ($env, $body) = @_;
-    require HTTP::Entity::Parser;
-    my $type = $env->{CONTENT_TYPE};
-    return (undef, 400, 'Bad Request: multipart body without a boundary')
-        unless $type =~ /;\s*boundary=("?)[^";,]+\1/i;
-    open(my $input, '<', \$body) or die "in-memory body: $!\n";
-    my $parser = HTTP::Entity::Parser->new;
-    $parser->register('multipart/form-data', 'HTTP::Entity::Parser::MultiPart');
-    my ($params, $uploads) = eval {
-        $parser->parse({ CONTENT_TYPE => $type, CONTENT_LENGTH => length $body, 'psgi.input' => $input });
+    my $boundary = $env->{CONTENT_TYPE} =~ /;\s*boundary=(?:"([^"]+)"|([^";,\s]+))/i ? $1 // $2 : undef;
+    return (undef, 400, 'Bad Request: multipart body without a boundary') unless defined $boundary;
+    my (%form, $part);
+    my $parsed = eval {
+        my $parser = HTTP::MultiPartParser->new(
+            boundary => $boundary,
+            on_header => sub { $part = _part_name($_[0]) // die "a part without a form field name\n" },
+            on_body => sub {
+                my ($chunk, $final) = @_;
+                return unless defined $part->[0];
+                $part->[1] .= $chunk;
+                $form{ $part->[0] } = $part->[1] if $final;
+            },
+            on_error => sub { die "$_[0]\n" });
+        $parser->parse($body);
+        $parser->finish;
+        1;
     };
-    return (undef, 400, 'Bad Request: malformed multipart body') unless $params;
-    return (undef, 400, 'Bad Request: malformed multipart body')
-        if length $body && !@$params && !@$uploads;
-    my %form;
-    for (my $i = 0; $i < @$params; $i += 2) {
-        my ($name, $value) = map { _utf8($_) } @$params[$i, $i + 1];
+    return (undef, 400, 'Bad Request: malformed multipart body') unless $parsed;
+    my %text;
+    while (my ($name, $value) = each %form) {
+        my ($key, $text) = (_utf8($name), _utf8($value));
         return (undef, 400, 'Bad Request: a form field is not UTF-8 text')
-            unless defined $name && defined $value;
-        $form{$name} = $value;
+            unless defined $key && defined $text;
+        $text{$key} = $text;
     }
-    return (\%form);
+    return (\%text);
+}
+
+# _part_name(HEADER_LINES) --
+#	[NAME, ''] for a part of a multipart form whose Content-Disposition
+#	names a form field, [undef] for a file, undef for no name.
+sub _part_name {
+    my ($lines) = @_;
+    my ($disposition) = map { /\AContent-Disposition:\s*(.*)/i ? $1 : () } @$lines;
+    return undef unless defined $disposition && $disposition =~ /\Aform-data\b/i;
+    return [undef] if $disposition =~ /;\s*filename\*?=/i;
+    return $disposition =~ /;\s*name=(?:"((?:[^"\\]|\\.)*)"|([^";\s]+))/i ? [$1 // $2, ''] : undef;
 }
 
 # _check_urlencoded(TEXT) --
