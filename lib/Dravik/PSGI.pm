@@ -371,7 +371,6 @@ sub _text {
 #	Releases the framework's application.
 sub DESTROY {
     my ($self) = @_;
-    return if ${^GLOBAL_PHASE} eq 'DESTRUCT';
     $self->{app}->release if $self->{app};
     return;
 }
