@@ -8,6 +8,7 @@ use Test::More;
 use FindBin ();
 use File::Temp ();
 use Encode ();
+use POSIX ();
 use HTTP::Request::Common qw(GET HEAD POST PUT DELETE);
 use Plack::Test;
 use Plack::Middleware::Lint;
@@ -168,6 +169,8 @@ package CountingInput {
     }
 }
 
+package FailingInput { sub read { $! = 5; return undef } }
+
 subtest 'body limits' => sub {
     my $app = $probe_app->to_app;
     my %env = (REQUEST_METHOD => 'POST', PATH_INFO => '/Probe', QUERY_STRING => '',
@@ -185,6 +188,10 @@ subtest 'body limits' => sub {
     is($r->[0], 200, 'a chunked body at the limit is served');
     $r = $app->({ %env, CONTENT_LENGTH => 100, 'psgi.input' => CountingInput->new(10) });
     is($r->[0], 400, 'a body shorter than its length: 400');
+    open(my $errors, '>', \my $logged) or die;
+    $r = $app->({ %env, CONTENT_LENGTH => 10, 'psgi.input' => bless({}, 'FailingInput'), 'psgi.errors' => $errors });
+    is($r->[0], 500, 'a body that cannot be read: 500');
+    like($logged, qr{\ADravik::PSGI: reading the request body: }, '... the reason on psgi.errors');
     is($probe->request(POST '/Probe', [x => 'y' x 5000])->code, 413, 'through HTTP::Request');
     is(Plack::Test->create(Dravik::PSGI->new(root => $root)->to_app)->request(POST '/Probe', [x => 'y' x 1_000_000])->code,
         200, 'the default limit is 1 MB');
@@ -281,13 +288,15 @@ subtest 'starman --preload-app with two workers' => sub {
         open(STDERR, '>', "$outside/starman.log");
         open(STDOUT, '>&', \*STDERR);
         exec($starman, '--preload-app', '--workers', 2, '--keepalive-timeout', 30,
-            '--listen', "127.0.0.1:$port", "$outside/app.psgi") or POSIX::_exit(1);
+            '--listen', "127.0.0.1:$port", "$outside/app.psgi");
+        POSIX::_exit(1);
     }
+    my $stop = bless [$server], 'StopServer';
     # Two clients on connections of their own: a worker serves one
     # kept-alive connection at a time, so they reach both workers.
     my @clients = map { HTTP::Tiny->new(keep_alive => 1, timeout => 20) } 1 .. 2;
     my $url = "http://127.0.0.1:$port/Probe";
-    for (1 .. 300) {
+    for (1 .. 600) {
         last if IO::Socket::INET->new(PeerAddr => "127.0.0.1:$port");
         select(undef, undef, undef, 0.1);
     }
@@ -304,8 +313,9 @@ subtest 'starman --preload-app with two workers' => sub {
         is($r->{headers}{'set-cookie'}, undef, "client $i: the worker knows its session");
         like(Encode::decode('UTF-8', $r->{content}), qr{formValues:x=✓$i queryValues:n=$i}, "client $i: form and query");
     }
-    kill 'TERM', $server;
-    waitpid($server, 0);
 };
+
+# Stops the server when the test is done with it, whatever happened.
+package StopServer { sub DESTROY { kill 'TERM', $_[0][0]; waitpid($_[0][0], 0) } }
 
 done_testing;

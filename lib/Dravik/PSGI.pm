@@ -124,12 +124,12 @@ sub _static_file {
     my ($self, $path) = @_;
     my $public = $self->{public} // return undef;
     return undef if $path eq '/' || $path =~ m{/\.};
+    my $real = Cwd::realpath($public . $path) // return undef;
+    return undef unless index($real, "$public/") == 0 && -f $real;
     if ($path =~ $COMPONENT_PATH) {
         my $pool = Vantle::autorelease_pool;
         return undef if defined Vantle::pl($self->{app}->templatePathForComponentWithName_($1));
     }
-    my $real = Cwd::realpath($public . $path) // return undef;
-    return undef unless index($real, "$public/") == 0 && -f $real;
     return $real;
 }
 
