@@ -149,6 +149,7 @@ subtest 'static files from public/ only' => sub {
     for my $path ('/escape.txt', '/.secret', '/sub', '/nothing.css') {
         is($probe->request(GET $path)->code, 404, "$path: 404");
     }
+    is($probe->request(HEAD '/..')->content, '', 'HEAD of a refused path: no body either');
     for my $path ('/../Probe/Probe.pl', '/%2e%2e/Probe/Probe.pl', '/sub/%2E%2E/%2e%2e/etc/passwd', '/note.txt%00.css') {
         my $r = $probe->request(GET $path);
         is($r->code, 400, "$path: 400");

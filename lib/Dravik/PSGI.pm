@@ -17,7 +17,7 @@ use Dravik;
 
 our $VERSION = '3.1';
 
-my %DEFAULTS = (max_body => 1048576);
+my $DEFAULT_MAX_BODY = 1048576;
 my %KNOWN = map { $_ => 1 } qw(root session_idle session_limit load_once max_body);
 my $COMPONENT_PATH = qr{\A/([A-Za-z_][A-Za-z0-9_]*)\z};
 
@@ -30,7 +30,8 @@ sub new {
     my ($class, %args) = @_;
     my @unknown = grep { !$KNOWN{$_} } sort keys %args;
     Carp::croak("Dravik::PSGI: unknown option(s): @unknown") if @unknown;
-    my $self = bless { %DEFAULTS, %args }, $class;
+    my $self = bless {%args}, $class;
+    $self->{max_body} //= $DEFAULT_MAX_BODY;
     $self->_check_options;
     $self->{root} = Cwd::abs_path($self->{root});
     my $public = "$self->{root}/public";
@@ -84,15 +85,19 @@ sub to_app {
 }
 
 # call(ENV) --
-#	Answers one request as a PSGI response.  Never dies: a failure of
-#	its own is a 500 response, and the reason goes to psgi.errors.
+#	Answers one request as a PSGI response; the response to HEAD has
+#	the headers of GET and no body.  Never dies: a failure of its own
+#	is a 500 response, and the reason goes to psgi.errors.
 sub call {
     my ($self, $env) = @_;
     my $response = eval { $self->_respond($env) };
-    return $response if $response;
-    my $error = $@ || 'unknown error';
-    $env->{'psgi.errors'}->print("Dravik::PSGI: $error") if $env->{'psgi.errors'};
-    return _text(500, 'Internal Server Error');
+    if (!$response) {
+        my $error = $@ || 'unknown error';
+        $env->{'psgi.errors'}->print("Dravik::PSGI: $error") if $env->{'psgi.errors'};
+        $response = _text(500, 'Internal Server Error');
+    }
+    $response->[2] = [] if ($env->{REQUEST_METHOD} // '') eq 'HEAD';
+    return $response;
 }
 
 # _respond(ENV) --
@@ -110,7 +115,7 @@ sub _respond {
     my $file = $self->_static_file($path);
     if (defined $file) {
         return _text(405, "Method Not Allowed: $method", Allow => 'GET, HEAD') if $method eq 'POST';
-        return _file($file, $path, $method eq 'HEAD');
+        return _file($file, $path);
     }
     return $self->_dynamic($env, $method, $path);
 }
@@ -133,19 +138,19 @@ sub _static_file {
     return $real;
 }
 
-# _file(REAL, PATH, HEAD) --
+# _file(REAL, PATH) --
 #	The response of the static file REAL requested as PATH: its type
-#	by PATH's extension, its length and time, and its bytes (none for
-#	HEAD).  A file that cannot be opened is a 403.
+#	by PATH's extension, its length and time, and its bytes.  A file
+#	that cannot be opened is a 403.
 sub _file {
-    my ($real, $path, $head) = @_;
+    my ($real, $path) = @_;
     open(my $fh, '<:raw', $real) or return _text(403, 'Forbidden');
     my @stat = stat $fh;
     my $type = Plack::MIME->mime_type($path) // 'application/octet-stream';
     $type .= '; charset=utf-8' if $type =~ m{\Atext/|javascript|json|xml};
     my @headers = ('Content-Type' => $type, 'Content-Length' => $stat[7],
         'Last-Modified' => HTTP::Date::time2str($stat[9]));
-    return [200, \@headers, $head ? [] : $fh];
+    return [200, \@headers, $fh];
 }
 
 # _dynamic(ENV, METHOD, PATH) --
@@ -174,7 +179,7 @@ sub _dynamic {
     my $headers = Vantle::pl($response->headers);
     my $content = Vantle::pl($response->contentData) // '';
     push @$headers, 'Content-Length' => length $content;
-    return [$status, $headers, $method eq 'HEAD' ? [] : [$content]];
+    return [$status, $headers, [$content]];
 }
 
 # _read_body(ENV) --
@@ -309,6 +314,8 @@ sub _decode_urlencoded {
     return \%form;
 }
 
+# _unescape(TEXT) --
+#	URL-encoded TEXT as bytes: "+" is a space, %XX the byte XX.
 sub _unescape {
     my ($text) = @_;
     $text =~ tr/+/ /;
@@ -340,6 +347,8 @@ sub _cookies {
     return \%cookies;
 }
 
+# _unescape_cookie(TEXT) --
+#	A cookie's TEXT as bytes: %XX is the byte XX, "+" stays.
 sub _unescape_cookie {
     my ($text) = @_;
     $text =~ s/%([0-9A-Fa-f]{2})/chr hex $1/ge;
