@@ -12,6 +12,7 @@ use POSIX ();
 use HTTP::Request::Common qw(GET HEAD POST PUT DELETE);
 use Plack::Test;
 use Plack::Middleware::Lint;
+use Plack::Util;
 use lib "$FindBin::Bin/lib";
 use ChildPerl qw(run_perl);
 use Dravik::PSGI;
@@ -57,7 +58,7 @@ symlink("$outside/passwd", "$root/public/escape.txt") or die "symlink: $!";
 symlink("$root/public/note.txt", "$root/public/alias.txt") or die "symlink: $!";
 
 # Plack's Lint checks every exchange against the PSGI rules.
-my $todo = Plack::Test->create(Plack::Middleware::Lint->wrap(Dravik::PSGI->new(root => $example)->to_app));
+my $todo = Plack::Test->create(Plack::Middleware::Lint->wrap(Plack::Util::load_psgi("$example/app.psgi")));
 my $probe_app = Dravik::PSGI->new(root => $root, max_body => 4096);
 my $probe = Plack::Test->create(Plack::Middleware::Lint->wrap($probe_app->to_app));
 
@@ -255,6 +256,7 @@ subtest 'options' => sub {
 my ($status, $output) = run_perl(<<PERL);
 use strict; use warnings; use Dravik::PSGI; use HTTP::Request::Common; use Plack::Test;
 use Plack::Middleware::Lint;
+use Plack::Util;
 my \$app = Dravik::PSGI->new(root => '$example')->to_app;
 my \$test = Plack::Test->create(\$app);
 print 'parent ', \$test->request(GET '/')->code, "\\n";
