@@ -430,7 +430,9 @@ C<new> makes the framework's application for the folder at once (a
 server that loads the application before it forks hands it to every
 worker) and croaks C<Dravik::PSGI: ...> for a missing or unknown option, a
 bad value, or a root that is no directory.  C<to_app> answers the PSGI
-code reference; C<< $psgi->call($env) >> answers one request.
+code reference; C<< $psgi->call($env) >> answers one request.  The
+framework's application is released when the object goes, or at the end
+of the program (in an C<END> block) when it is still there.
 
 The example application has one: F<examples/todo/app.psgi>, served from
 the top of a built source tree with C<plackup examples/todo/app.psgi>.
