@@ -256,6 +256,10 @@ C<handleRequest:> never raises: an unknown component is a 404 page, and
 an exception anywhere in the cycle (a C<die> in a sub included) is a 500
 page showing its name and reason; the next request is served as usual.
 
+L<Dravik::PSGI> does this for every request of a PSGI server (C<plackup>,
+Starman), with the static files of F<public/>, body limits and the
+refusal of bad requests.
+
 =over 4
 
 =item templates

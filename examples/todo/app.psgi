@@ -4,9 +4,9 @@
 #     plackup examples/todo/app.psgi                      # one process
 #     starman --preload-app examples/todo/app.psgi        # several workers
 #
-# In a source tree that has been built, the modules come from its build
-# directory (build/blib, found from this file's place), else from where
-# Dravik is installed.  Sessions live in the worker process that
+# The modules come from @INC (an installed Dravik, or -I, PERL5LIB); when
+# they are not there, from the build directory of this source tree
+# (build/blib, found from this file's place).  Sessions live in the worker process that
 # made them: see "SESSIONS AND WORKERS" in perldoc lib/Dravik/PSGI.pm.
 use strict;
 use warnings;
@@ -14,10 +14,11 @@ use File::Basename ();
 use File::Spec ();
 
 my $here;
-BEGIN { $here = File::Spec->rel2abs(File::Basename::dirname(__FILE__)) }
 BEGIN {
+    $here = File::Spec->rel2abs(File::Basename::dirname(__FILE__));
     my $blib = "$here/../../build/blib";
-    unshift @INC, "$blib/lib", "$blib/arch" if -f "$blib/lib/Dravik/PSGI.pm";
+    unshift @INC, "$blib/lib", "$blib/arch"
+        unless grep { !ref && -f "$_/Dravik/PSGI.pm" } @INC;
 }
 use Dravik::PSGI;
 

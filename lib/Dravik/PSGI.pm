@@ -11,12 +11,13 @@ use Carp ();
 use Cwd ();
 use Encode ();
 use HTTP::Date ();
+use HTTP::MultiPartParser ();
 use Plack::MIME ();
 use Dravik;
 
 our $VERSION = '3.1';
 
-my %DEFAULTS = (max_body => 1048576);
+my $DEFAULT_MAX_BODY = 1048576;
 my %KNOWN = map { $_ => 1 } qw(root session_idle session_limit load_once max_body);
 my $COMPONENT_PATH = qr{\A/([A-Za-z_][A-Za-z0-9_]*)\z};
 
@@ -29,7 +30,8 @@ sub new {
     my ($class, %args) = @_;
     my @unknown = grep { !$KNOWN{$_} } sort keys %args;
     Carp::croak("Dravik::PSGI: unknown option(s): @unknown") if @unknown;
-    my $self = bless { %DEFAULTS, %args }, $class;
+    my $self = bless {%args}, $class;
+    $self->{max_body} //= $DEFAULT_MAX_BODY;
     $self->_check_options;
     $self->{root} = Cwd::abs_path($self->{root});
     my $public = "$self->{root}/public";
@@ -83,15 +85,19 @@ sub to_app {
 }
 
 # call(ENV) --
-#	Answers one request as a PSGI response.  Never dies: a failure of
-#	its own is a 500 response, and the reason goes to psgi.errors.
+#	Answers one request as a PSGI response; the response to HEAD has
+#	the headers of GET and no body.  Never dies: a failure of its own
+#	is a 500 response, and the reason goes to psgi.errors.
 sub call {
     my ($self, $env) = @_;
     my $response = eval { $self->_respond($env) };
-    return $response if $response;
-    my $error = $@ || 'unknown error';
-    $env->{'psgi.errors'}->print("Dravik::PSGI: $error") if $env->{'psgi.errors'};
-    return _text(500, 'Internal Server Error');
+    if (!$response) {
+        my $error = $@ || 'unknown error';
+        $env->{'psgi.errors'}->print("Dravik::PSGI: $error") if $env->{'psgi.errors'};
+        $response = _text(500, 'Internal Server Error');
+    }
+    $response->[2] = [] if ($env->{REQUEST_METHOD} // '') eq 'HEAD';
+    return $response;
 }
 
 # _respond(ENV) --
@@ -109,7 +115,7 @@ sub _respond {
     my $file = $self->_static_file($path);
     if (defined $file) {
         return _text(405, "Method Not Allowed: $method", Allow => 'GET, HEAD') if $method eq 'POST';
-        return _file($file, $path, $method eq 'HEAD');
+        return _file($file, $path);
     }
     return $self->_dynamic($env, $method, $path);
 }
@@ -123,28 +129,28 @@ sub _static_file {
     my ($self, $path) = @_;
     my $public = $self->{public} // return undef;
     return undef if $path eq '/' || $path =~ m{/\.};
+    my $real = Cwd::realpath($public . $path) // return undef;
+    return undef unless index($real, "$public/") == 0 && -f $real;
     if ($path =~ $COMPONENT_PATH) {
         my $pool = Vantle::autorelease_pool;
         return undef if defined Vantle::pl($self->{app}->templatePathForComponentWithName_($1));
     }
-    my $real = Cwd::realpath($public . $path) // return undef;
-    return undef unless index($real, "$public/") == 0 && -f $real;
     return $real;
 }
 
-# _file(REAL, PATH, HEAD) --
+# _file(REAL, PATH) --
 #	The response of the static file REAL requested as PATH: its type
-#	by PATH's extension, its length and time, and its bytes (none for
-#	HEAD).  A file that cannot be opened is a 403.
+#	by PATH's extension, its length and time, and its bytes.  A file
+#	that cannot be opened is a 403.
 sub _file {
-    my ($real, $path, $head) = @_;
+    my ($real, $path) = @_;
     open(my $fh, '<:raw', $real) or return _text(403, 'Forbidden');
     my @stat = stat $fh;
     my $type = Plack::MIME->mime_type($path) // 'application/octet-stream';
     $type .= '; charset=utf-8' if $type =~ m{\Atext/|javascript|json|xml};
     my @headers = ('Content-Type' => $type, 'Content-Length' => $stat[7],
         'Last-Modified' => HTTP::Date::time2str($stat[9]));
-    return [200, \@headers, $head ? [] : $fh];
+    return [200, \@headers, $fh];
 }
 
 # _dynamic(ENV, METHOD, PATH) --
@@ -173,7 +179,7 @@ sub _dynamic {
     my $headers = Vantle::pl($response->headers);
     my $content = Vantle::pl($response->contentData) // '';
     push @$headers, 'Content-Length' => length $content;
-    return [$status, $headers, $method eq 'HEAD' ? [] : [$content]];
+    return [$status, $headers, [$content]];
 }
 
 # _read_body(ENV) --
@@ -238,30 +244,49 @@ sub _parse_body {
 }
 
 # _parse_multipart(ENV, BODY) --
-#	The text fields of a multipart/form-data body, as _parse_body.
+#	The text fields of a multipart/form-data body, as _parse_body.  A
+#	part that is a file (its disposition names a filename) is skipped
+#	without being stored anywhere.
 sub _parse_multipart {
     my ($env, $body) = @_;
-    require HTTP::Entity::Parser;
-    my $type = $env->{CONTENT_TYPE};
-    return (undef, 400, 'Bad Request: multipart body without a boundary')
-        unless $type =~ /;\s*boundary=("?)[^";,]+\1/i;
-    open(my $input, '<', \$body) or die "in-memory body: $!\n";
-    my $parser = HTTP::Entity::Parser->new;
-    $parser->register('multipart/form-data', 'HTTP::Entity::Parser::MultiPart');
-    my ($params, $uploads) = eval {
-        $parser->parse({ CONTENT_TYPE => $type, CONTENT_LENGTH => length $body, 'psgi.input' => $input });
+    my $boundary = $env->{CONTENT_TYPE} =~ /;\s*boundary=(?:"([^"]+)"|([^";,\s]+))/i ? $1 // $2 : undef;
+    return (undef, 400, 'Bad Request: multipart body without a boundary') unless defined $boundary;
+    my (%form, $part);
+    my $parsed = eval {
+        my $parser = HTTP::MultiPartParser->new(
+            boundary => $boundary,
+            on_header => sub { $part = _part_name($_[0]) // die "a part without a form field name\n" },
+            on_body => sub {
+                my ($chunk, $final) = @_;
+                return unless defined $part->[0];
+                $part->[1] .= $chunk;
+                $form{ $part->[0] } = $part->[1] if $final;
+            },
+            on_error => sub { die "$_[0]\n" });
+        $parser->parse($body);
+        $parser->finish;
+        1;
     };
-    return (undef, 400, 'Bad Request: malformed multipart body') unless $params;
-    return (undef, 400, 'Bad Request: malformed multipart body')
-        if length $body && !@$params && !@$uploads;
-    my %form;
-    for (my $i = 0; $i < @$params; $i += 2) {
-        my ($name, $value) = map { _utf8($_) } @$params[$i, $i + 1];
+    return (undef, 400, 'Bad Request: malformed multipart body') unless $parsed;
+    my %text;
+    while (my ($name, $value) = each %form) {
+        my ($key, $text) = (_utf8($name), _utf8($value));
         return (undef, 400, 'Bad Request: a form field is not UTF-8 text')
-            unless defined $name && defined $value;
-        $form{$name} = $value;
+            unless defined $key && defined $text;
+        $text{$key} = $text;
     }
-    return (\%form);
+    return (\%text);
+}
+
+# _part_name(HEADER_LINES) --
+#	[NAME, ''] for a part of a multipart form whose Content-Disposition
+#	names a form field, [undef] for a file, undef for no name.
+sub _part_name {
+    my ($lines) = @_;
+    my ($disposition) = map { /\AContent-Disposition:\s*(.*)/i ? $1 : () } @$lines;
+    return undef unless defined $disposition && $disposition =~ /\Aform-data\b/i;
+    return [undef] if $disposition =~ /;\s*filename\*?=/i;
+    return $disposition =~ /;\s*name=(?:"((?:[^"\\]|\\.)*)"|([^";\s]+))/i ? [$1 // $2, ''] : undef;
 }
 
 # _check_urlencoded(TEXT) --
@@ -289,6 +314,8 @@ sub _decode_urlencoded {
     return \%form;
 }
 
+# _unescape(TEXT) --
+#	URL-encoded TEXT as bytes: "+" is a space, %XX the byte XX.
 sub _unescape {
     my ($text) = @_;
     $text =~ tr/+/ /;
@@ -320,6 +347,8 @@ sub _cookies {
     return \%cookies;
 }
 
+# _unescape_cookie(TEXT) --
+#	A cookie's TEXT as bytes: %XX is the byte XX, "+" stays.
 sub _unescape_cookie {
     my ($text) = @_;
     $text =~ s/%([0-9A-Fa-f]{2})/chr hex $1/ge;
@@ -351,7 +380,6 @@ sub _text {
 #	Releases the framework's application.
 sub DESTROY {
     my ($self) = @_;
-    return if ${^GLOBAL_PHASE} eq 'DESTRUCT';
     $self->{app}->release if $self->{app};
     return;
 }
@@ -368,13 +396,213 @@ Dravik::PSGI - serve a Perl-scripted web application with any PSGI server
 
     # app.psgi
     use Dravik::PSGI;
-    Dravik::PSGI->new(root => '/path/to/application')->to_app;
+    Dravik::PSGI->new(root => '/srv/todo', session_limit => 50_000)->to_app;
 
-    plackup app.psgi
-    starman --preload-app app.psgi
+and, from the shell:
+
+    plackup --port 8080 app.psgi                     # one process
+    starman --preload-app --workers 4 app.psgi       # several workers
 
 =head1 DESCRIPTION
 
-To be written.
+C<Dravik::PSGI> turns an application folder (see L<Dravik/SERVING AN
+APPLICATION>: components with templates and Perl files, F<public/> for
+static files) into a L<PSGI> application, so the servers of L<Plack>
+(C<plackup>, Starman and the others) serve it.  Each request is one
+request cycle of the framework, run in an autorelease pool of its own, so
+memory stays flat however many requests come.
+
+    my $app = Dravik::PSGI->new(root => $folder, %options)->to_app;
+
+C<new> makes the framework's application for the folder at once (a
+server that loads the application before it forks hands it to every
+worker) and croaks C<Dravik::PSGI: ...> for a missing or unknown option, a
+bad value, or a root that is no directory.  C<to_app> answers the PSGI
+code reference; C<< $psgi->call($env) >> answers one request.
+
+The example application has one: F<examples/todo/app.psgi>, served from
+the top of a built source tree with C<plackup examples/todo/app.psgi>.
+
+=for example begin
+
+    use strict;
+    use warnings;
+    use Dravik::PSGI;
+    use HTTP::Request::Common qw(GET PUT);
+    use Plack::Test;
+
+    mkdir $_ or die "$_: $!" for qw(hello hello/Main hello/public);
+    my %files = (
+        'hello/Main/Main.pl'   => "package Hello; our \@IVARS = qw(name);\n"
+                                . "sub awake { \$_[0]{name} //= 'world'; return }\n'Hello';\n",
+        'hello/Main/Main.html' => qq{<p>Hello, <ry:value key="name"/>!</p>\n},
+        'hello/public/hi.txt'  => "hi\n",
+    );
+    for my $file (sort keys %files) {
+        open(my $out, '>', $file) or die "$file: $!";
+        print {$out} $files{$file};
+        close $out;
+    }
+
+    my $test = Plack::Test->create(Dravik::PSGI->new(root => 'hello')->to_app);
+    for my $request (GET('/'), GET('/hi.txt'), GET('/Nothing'), PUT('/')) {
+        my $response = $test->request($request);
+        print $response->code, ' ', $response->header('Content-Type'), "\n";
+    }
+    print $test->request(GET '/')->content;
+
+=for example end
+
+It prints:
+
+=for example output
+
+    200 text/html; charset=utf-8
+    200 text/plain; charset=utf-8
+    404 text/html; charset=utf-8
+    405 text/plain; charset=utf-8
+    <p>Hello, world!</p>
+
+=head1 OPTIONS
+
+=over 4
+
+=item root => DIRECTORY
+
+The application's folder (required).
+
+=item session_idle => SECONDS
+
+How long a session lives unused; 1800 (30 minutes) when not given.
+
+=item session_limit => COUNT
+
+How many sessions the process keeps at most; 10,000 when not given.  A
+new session past the bound makes room by dropping expired sessions, then
+the least recently used ones, so memory is bounded however many clients
+come.
+
+=item load_once => BOOLEAN
+
+True: component and application scripts run only the first time they are
+needed, not again when they change (for production).  False: an edited
+file runs again at the next request (the default, for development).  This
+is the framework's flag for the whole process
+(C<< RyApplication->setLoadOnceOnly_ >>); it is set when the option is
+given.
+
+=item max_body => BYTES
+
+The largest request body taken; 1048576 (1 MB) when not given.
+
+=back
+
+=head1 WHAT A REQUEST GETS
+
+=over 4
+
+=item methods
+
+C<GET>, C<HEAD> and C<POST>.  Any other method is refused with 405 and
+C<Allow: GET, HEAD, POST>.  C<HEAD> runs the request cycle as C<GET> does
+(the page is drawn to know its length) and answers the same headers
+without the body.
+
+=item static files
+
+A path naming a file under the folder's F<public/> serves that file:
+F<public/style.css> is F</style.css>.  Its C<Content-Type> comes from its
+extension (L<Plack::MIME>; text types are sent as UTF-8), with
+C<Content-Length> and C<Last-Modified>; C<POST> to it is a 405 with
+C<Allow: GET, HEAD>.  A path that names a component (F</About> when the
+folder has F<About/About.html>) goes to the framework even when
+F<public/> holds a file of that name.  Nothing outside F<public/> is
+served: the file's path with every symbolic link resolved must lie
+inside F<public/> (a link pointing out is a 404), hidden files (a segment
+starting with C<.>) and directories are 404, and a path with a C<..>
+segment or a NUL byte, written plainly or %-escaped, is a 400.
+
+=item pages
+
+Every other path runs the framework's request cycle: the method, the
+path, the query, the form's fields and the cookies go in, as text decoded
+from UTF-8.  Form bodies are C<application/x-www-form-urlencoded> or
+C<multipart/form-data>; of a multipart body only the text fields are
+taken (file uploads are skipped, never stored).  A name given twice keeps
+its last value.  The response carries the framework's status (200, 404
+for a path naming no component, 500 for an error in a template or a Perl
+sub, showing the error), its headers, C<Content-Length>, and the page as
+UTF-8.  A new session gets the cookie
+C<ry_session=ID; Path=/; HttpOnly; SameSite=Lax>; an unknown, expired or
+forged session id gets a new session; a link or form of an older page
+(or a forged action id) runs nothing and draws the page again.
+
+=back
+
+=head1 LIMITS AND BAD REQUESTS
+
+Every one of these is answered with a one-line plain-text reason, and the
+next request is served as usual:
+
+    400  a path with ".." or NUL; a malformed %-escape in the query or a
+         URL-encoded body; names or values that are not UTF-8; a
+         malformed multipart body (no or bad boundary, a part without a
+         field name, truncated); a body shorter than its Content-Length
+    405  a method other than GET, HEAD, POST (POST to a static file)
+    413  a body over max_body (sent with "Connection: close")
+    415  a non-empty body of another type
+    500  an error of this module itself, reported on psgi.errors
+
+A body whose C<Content-Length> is over C<max_body> is refused before any
+of it is read; a chunked body without a length is read up to the limit
+and then refused.  Servers may read bodies themselves before the
+application sees them: Starman and C<plackup>'s default server read the
+whole body first (Starman into a temporary file when it is large), so in
+front of them the limit to set is the proxy's (nginx's
+C<client_max_body_size>).
+
+=head1 SESSIONS AND WORKERS
+
+Sessions (and with them every component's state) live in the memory of
+the process that made them.  With one process (C<plackup>) that is all
+there is to know.
+
+With several worker processes (C<starman --preload-app --workers 4>)
+each worker has sessions of its own.  The application is loaded before
+the workers fork (C<--preload-app>); a worker forked that way serves
+requests as the parent would (GNUstep and the Perl interpreter carry over
+C<fork>, and session ids come from the kernel's random source in each
+worker).  But Starman hands each connection to whichever worker is free,
+so a client's next request may reach a worker that does not know its
+session: it then gets a new, empty session, and its list seems lost.
+Several workers therefore need session affinity: run one server process
+per port and put a proxy in front that sends each C<ry_session> cookie
+to the same backend, for example with nginx:
+
+    upstream todo {
+        hash $cookie_ry_session consistent;
+        server 127.0.0.1:5001;
+        server 127.0.0.1:5002;
+    }
+    server {
+        listen 80;
+        client_max_body_size 1m;
+        location / { proxy_pass http://todo; }
+    }
+
+with one single-worker server behind each address
+(C<starman --workers 1 --listen 127.0.0.1:5001 app.psgi>, ...).  The same
+holds for several machines.  A client without the cookie yet may land
+anywhere; the backend that answers it sets the cookie, and the hash keeps
+it there afterwards.  When a backend stops, its sessions are gone.
+
+The framework answers one request at a time per process: use a
+single-process or pre-forking server, not a threaded one.  Pages link to
+absolute paths (F</Main?...>), so an application is served at the root of
+its host, not mounted under a prefix.
+
+=head1 SEE ALSO
+
+L<Dravik>, L<PSGI>, L<Plack>, L<plackup>, L<Starman>.
 
 =cut
