@@ -70,7 +70,12 @@ die "$0: --visit must be at least 2 (a page and its stylesheet)\n" if $option{vi
 die "$0: --tolerance must be a positive percentage\n" unless $option{tolerance} > 0;
 
 $SIG{$_} = sub { die "$0: interrupted by SIG$_[0]\n" } for qw(INT TERM HUP);
-END { HttpLoad::Server::stop_all() if $$ == $MAIN_PID }
+END {
+    if ($$ == $MAIN_PID) {
+	HttpLoad::Clients::stop_all();
+	HttpLoad::Server::stop_all();
+    }
+}
 
 my $logs = File::Temp::tempdir('http-load-logs-XXXXXX', TMPDIR => 1, CLEANUP => 1);
 my @failures;	# what failed, for the verdict

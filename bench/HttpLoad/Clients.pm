@@ -46,6 +46,7 @@ our $MAX_ITEMS = 3;		# a todo client's list stays at most this long
 our $REASONS_KEPT = 5;		# failure reasons each client reports
 
 my %BEHAVIOUR = (hello => \&visit_hello, todo => \&visit_todo, fresh => \&visit_fresh);
+my %running;	# pids of the clients of the run under way
 
 # run OPTIONS --
 #	Forks the clients, starts them together, waits for them all and
@@ -60,7 +61,6 @@ sub run {
 	or die "unknown client behaviour $option{behaviour}\n";
     my $dir = File::Temp::tempdir('http-load-XXXXXX', TMPDIR => 1, CLEANUP => 1);
     pipe(my $gate, my $opener) or die "cannot make a pipe: $!\n";
-    my @pids;
     for my $n (0 .. $option{clients} - 1) {
 	my $share = int($option{requests} / $option{clients})
 	    + ($n < $option{requests} % $option{clients} ? 1 : 0);
@@ -81,13 +81,24 @@ sub run {
 	    print STDERR "client $n: $@" unless $ok;
 	    POSIX::_exit($ok ? 0 : 1);
 	}
-	push @pids, $pid;
+	$running{$pid} = 1;
     }
     close $gate;
     my $start = time;
     close $opener;
-    waitpid($_, 0) for @pids;
+    for my $pid (sort keys %running) {
+	waitpid($pid, 0);
+	delete $running{$pid};
+    }
     return merge_reports($dir, $option{clients}, $start);
+}
+
+# stop_all --
+#	Kills the clients of a run that was interrupted.
+sub stop_all {
+    kill KILL => keys %running;
+    waitpid($_, 0) for keys %running;
+    %running = ();
 }
 
 # new_client NUMBER, PORT, VISIT, USER --
