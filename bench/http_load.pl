@@ -8,6 +8,14 @@
 # figure for a minimal PSGI "hello" application served the same way: the
 # ratio is what the framework costs per request.
 #
+# Three servers run side by side: hello, the example as app.psgi serves
+# it, and the example with a low session bound.  After their warm-ups
+# each run is taken in rounds, the sides in turn, so a burst of load
+# elsewhere on the machine favours none; req/s is the fastest round's,
+# the percentiles are over every request.  A client closes its
+# connection after each visit (HttpLoad::Clients tells why), so the p99
+# is mostly the wait of a visit's first request for a free worker.
+#
 #   perl -Mblib=build bench/http_load.pl [options]
 #
 #   --requests=N       requests of each measured run (default 20000)

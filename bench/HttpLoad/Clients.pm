@@ -53,8 +53,8 @@ my %running;	# pids of the clients of the run under way
 #	merges what they report (see the top of this file).  OPTIONS: port,
 #	behaviour, requests (in all, shared out evenly), clients, visit
 #	(requests per connection), users (each client's user to go on
-#	with, from a previous run's result; optional).  Dies for an unknown behaviour or a client that
-#	could not report.
+#	with, from a previous run's result; optional).  Dies for an unknown
+#	behaviour or a client that could not report.
 sub run {
     my (%option) = @_;
     my $visit = $BEHAVIOUR{ $option{behaviour} }
