@@ -251,6 +251,18 @@ subtest 'options' => sub {
     write_file('Probe/Probe.pl', $probe_pl);
 };
 
+# An application still live when the program ends is released before
+# Perl's global destruction frees values in an order of its own: the END
+# block below runs after the module's.
+my (undef, $released) = run_perl(<<PERL);
+my \$app;
+END { print Vantle::object_is_bad(\$app) ? "released\\n" : "live\\n" }
+use Dravik::PSGI;
+our \$psgi = Dravik::PSGI->new(root => '$example');
+\$app = \$psgi->{app};
+PERL
+is($released, "released\n", 'the application is released at exit');
+
 # A worker forked after the application was made serves requests and
 # keeps sessions of its own; so does the parent afterwards.
 my ($status, $output) = run_perl(<<PERL);
@@ -291,8 +303,7 @@ subtest 'starman --preload-app with two workers' => sub {
         open(STDERR, '>', "$outside/starman.log");
         open(STDOUT, '>&', \*STDERR);
         exec($starman, '--preload-app', '--workers', 2, '--keepalive-timeout', 30,
-            '--listen', "127.0.0.1:$port", "$outside/app.psgi");
-        POSIX::_exit(1);
+            '--listen', "127.0.0.1:$port", "$outside/app.psgi") or POSIX::_exit(1);
     }
     my $stop = bless [$server], 'StopServer';
     # Two clients on connections of their own: a worker serves one

@@ -13,6 +13,7 @@ use Encode ();
 use HTTP::Date ();
 use HTTP::MultiPartParser ();
 use Plack::MIME ();
+use Scalar::Util ();
 use Dravik;
 
 our $VERSION = '3.1';
@@ -20,6 +21,7 @@ our $VERSION = '3.1';
 my $DEFAULT_MAX_BODY = 1048576;
 my %KNOWN = map { $_ => 1 } qw(root session_idle session_limit load_once max_body);
 my $COMPONENT_PATH = qr{\A/([A-Za-z_][A-Za-z0-9_]*)\z};
+my %LIVE;    # address => the object (weak): every object whose application is live
 
 # new(root => DIR, OPTIONS) --
 #	Makes the framework's application for the folder DIR now, so a
@@ -38,6 +40,7 @@ sub new {
     $self->{public} = -d $public ? Cwd::realpath($public) : undef;
     RyApplication->setLoadOnceOnly_($self->{load_once} ? 1 : 0) if defined $self->{load_once};
     $self->{app} = BqDravikApplication->alloc->initWithRoot_($self->{root});
+    Scalar::Util::weaken($LIVE{ Scalar::Util::refaddr($self) } = $self);
     $self->_set_session_store if defined $self->{session_idle} || defined $self->{session_limit};
     return $self;
 }
@@ -376,13 +379,22 @@ sub _text {
         [$body]];
 }
 
-# DESTROY --
-#	Releases the framework's application.
-sub DESTROY {
+# _release --
+#	Releases the framework's application, once.
+sub _release {
     my ($self) = @_;
-    $self->{app}->release if $self->{app};
+    delete $LIVE{ Scalar::Util::refaddr($self) };
+    my $app = delete $self->{app};
+    $app->release if $app;
     return;
 }
+
+sub DESTROY { $_[0]->_release }
+
+# The applications still live when the program ends are released before
+# Perl's global destruction, which frees values in no set order and could
+# free an application's handle before the object holding it.
+END { $_->_release for grep { defined } values %LIVE }
 
 1;
 
