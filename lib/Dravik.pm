@@ -295,7 +295,10 @@ An action is a sub of the component (or a method of a F<.vantle> class)
 taking no arguments.  Inside a C<ry:repeat>, the item and index keys are
 set to those of the row whose link or button was used before it runs.  It
 answers C<undef> (write C<return;>) to stay on the page, or the name of the
-component to show next; a string naming no component is an error, so an
+component to show next: the response is then a redirection (303, with
+C<Location: /Name>), so the browser's address, its reload and its
+bookmark are those of the page shown.  A string naming no component is an
+error, so an
 action must not end with an assignment of a string by accident.  Links
 and forms of an older page (or forged ones) run nothing: the page is only
 drawn again.

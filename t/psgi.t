@@ -106,8 +106,12 @@ subtest 'the example: list, form posts, actions, pages, sessions' => sub {
     $r = $ann->(GET link_to($r, 'done'));
     like(items($r)->[0], qr{<s>Grüße ✓</s>}, 'an action link marks an item done');
     $r = $ann->(GET link_to($r, 'About this list'));
-    like($r->decoded_content, qr{<h1>About this list</h1>}, 'an action goes to the about page');
+    is($r->code, 303, 'an action that goes to another page redirects');
+    is($r->header('Location'), '/About', '... to that page');
+    $r = $ann->(GET $r->header('Location'));
+    like($r->decoded_content, qr{<h1>About this list</h1>}, 'the about page');
     $r = $ann->(GET link_to($r, 'Back to the list'));
+    $r = $ann->(GET $r->header('Location')) if $r->code == 303;
     is(scalar @{ items($r) }, 2, 'and back: the session kept the list');
     $r = client()->(GET '/');
     is_deeply(items($r), [], 'a second client starts with an empty list');

@@ -115,7 +115,8 @@ subtest 'navigation and errors' => sub {
     my $client = RyClient->new($app);
     $client->get('/');
     $client->follow('other');
-    is(shown($client, 'other'), 'the other page', 'an action answering a name goes there');
+    is($client->redirected_to, '/Other', 'an action answering a name sends the browser there');
+    is(shown($client, 'other'), 'the other page', '... which shows that page');
     $client->get('/');
     my $response = $client->follow('fail');
     is($response->status, 500, 'a die in an action is a server error');

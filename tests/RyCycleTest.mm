@@ -304,6 +304,7 @@ struct Browser {
     int status = 0;
     std::string body;
     bool gotCookie = false;
+    std::string redirectedTo;	/* where the last request was sent on, or "" */
 
     explicit Browser(RyApplication *application) : app(application) {}
 
@@ -324,7 +325,24 @@ struct Browser {
 	if (gotCookie) {
 	    cookie = [[response sessionId] UTF8String];
 	}
+	redirectedTo = "";
+	if (status == 303) {
+	    /* As a browser does: the page the response names, fetched. */
+	    std::string location = Header(response, @"Location");
+	    Send(@"GET", location, nil);
+	    redirectedTo = location;
+	}
 	return body;
+    }
+    static std::string Header(RyResponse *response, NSString *name)
+    {
+	NSArray *headers = [response headers];
+	for (NSUInteger i = 0; i + 1 < [headers count]; i += 2) {
+	    if ([[headers objectAtIndex: i] isEqualToString: name]) {
+		return [[headers objectAtIndex: i + 1] UTF8String];
+	    }
+	}
+	return "";
     }
     std::string Get(const std::string &uri)
     {
@@ -624,11 +642,14 @@ TEST_F(RyCycle, AnActionAnsweringANameGoesToThatPage)
     [Controller(browser, @"Main") takeValue: @"About" forKey: @"ghost"];
     [cycleLog removeAllObjects];
     browser.Get(browser.Link(4));
+    EXPECT_EQ("/About", browser.redirectedTo);
     EXPECT_EQ(0u, browser.body.find("About <a href=\"/About?r="));
+    /* The action's request ends with the redirection, so the address is
+     * the page shown; that page's cycle is the request that follows. */
     EXPECT_NE(std::string::npos, LogText().find(
-	"Main.didPrepare(RyRequest,context) About.awake"
-	" app.willGenerate(RyResponse,context) About.willGenerate(RyResponse,context)"))
+	"Main.didPrepare(RyRequest,context) About.awake app.willPrepare(RyRequest,context)"))
 	<< LogText();
+    EXPECT_EQ(std::string::npos, LogText().find("Main.willGenerate")) << LogText();
 
     /* The page reached keeps its controller for the session. */
     [Controller(browser, @"About") takeValue: @"3" forKey: @"visits"];

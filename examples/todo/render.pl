@@ -22,8 +22,12 @@ sub request {
     my $response = $app->handleRequest_($request);
     $session //= $response->sessionId;
     my $html = $response->content;
+    my %headers = @{ Vantle::pl($response->headers) };
     print "== $method $uri", ($form ? ' ' . join('&', map {"$_=$form->{$_}"} sort keys %$form) : ''),
-        "\n-- ", $response->status, "\n", $html, "\n";
+        "\n-- ", $response->status, ($headers{Location} ? " Location: $headers{Location}" : ''),
+        "\n", $html, "\n";
+    # An action that goes to another page answers with its address.
+    return request(GET => $headers{Location}) if $response->status == 303;
     die "request failed\n" unless $response->status == 200;
     return $html;
 }

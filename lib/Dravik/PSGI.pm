@@ -543,9 +543,9 @@ path, the query, the form's fields and the cookies go in, as text decoded
 from UTF-8.  Form bodies are C<application/x-www-form-urlencoded> or
 C<multipart/form-data>; of a multipart body only the text fields are
 taken (file uploads are skipped, never stored).  A name given twice keeps
-its last value.  The response carries the framework's status (200, 404
-for a path naming no component, 500 for an error in a template or a Perl
-sub, showing the error), its headers, C<Content-Length>, and the page as
+its last value.  The response carries the framework's status (200, 303
+to the page an action went to, 404 for a path naming no component, 500
+for an error in a template or a Perl sub, showing the error), its headers, C<Content-Length>, and the page as
 UTF-8.  A new session gets the cookie
 C<ry_session=ID; Path=/; HttpOnly; SameSite=Lax>; an unknown, expired or
 forged session id gets a new session; a link or form of an older page

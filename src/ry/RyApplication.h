@@ -22,7 +22,11 @@
  *	  7. the action the request names, if the page's last rendering drew
  *	     it: inside a repetition the item and index are set first as
  *	     they were when it was drawn; a stale or forged action is not
- *	     run, the page is only rendered again;
+ *	     run, the page is only rendered again.  An action that answers
+ *	     the name of another component ends the cycle with a redirection
+ *	     there ("303 See Other", Location "/<Name>"), so the browser's
+ *	     address is the page it shows; that page's cycle is the next
+ *	     request;
  *	  8. willGenerateResponse:inContext: (application, then page);
  *	  9. the page's template rendered into the response;
  *	 10. didGenerateResponse:inContext: (application, then page).

@@ -19,8 +19,9 @@
  *	An action named "add" is the method -add (no arguments) when the
  *	controller responds to it, else valueForKey: @"add".  It answers nil
  *	(or anything that is no string, or an empty string) to stay on the
- *	page, or the name of the component to show next; a string naming no
- *	component is an error (RyActionError, a 500 page).
+ *	page, or the name of the component to show next (the response then
+ *	redirects the browser to it); a string naming no component is an
+ *	error (RyActionError, a 500 page).
  */
 #ifndef RY_COMPONENT_CONTROLLER_H
 #define RY_COMPONENT_CONTROLLER_H

@@ -269,38 +269,51 @@ AppendMessage(NSMutableString *out, NSString *title, NSString *text)
     return [table actionForNumber: [[request queryValues] objectForKey: @"a"]];
 }
 
-/* Makes the component name the page, sent awake.  A name that names no
+/* Answers the request with a redirection to the page of the component
+ * name ("303 See Other", Location "/<name>"), whose controller is made now
+ * (kept in the session) and woken by the request that follows.  So the
+ * address the browser shows, reloads and bookmarks is the page it
+ * shows, not the link of the page it came from.  A name that names no
  * component raises RyActionError naming the action that answered it: the
  * request itself was sound, the application's answer was not (a Perl
  * action often answers its last expression by accident). */
-- (void) goToPage: (NSString *)name from: (RyActionEntry *)entry
+- (void) redirectToPage: (NSString *)name from: (RyActionEntry *)entry
 {
-    id page = [self controllerForComponentWithName: name];
-    if (page == nil) {
+    if ([self controllerForComponentWithName: name] == nil) {
 	[NSException raise: RyActionError
 		    format: @"the action \"%@\" of %@ answered \"%@\", which names no component"
 			    @" (an action answers nil to stay on the page)",
 	    [entry name], [entry componentName], name];
     }
-    [context setPage: page name: name];
-    [self awakeController: page];
+    NSString *location = [@"/" stringByAppendingString: name];
+    [response setStatus: 303];
+    [response addHeader: @"Location" value: location];
+    [response setContent: @""];
+    [[response content] appendString: @"<p>See <a href=\""];
+    RyAppendEscaped([response content], location);
+    [[response content] appendString: @"\">"];
+    RyAppendEscaped([response content], location);
+    [[response content] appendString: @"</a>.</p>"];
 }
 
-/* Step 7: the action the request names, with its bindings set first; a
- * non-empty string it answers names the next page. */
-- (void) runRequestedAction
+/* Step 7: the action the request names, with its bindings set first.  A
+ * non-empty string it answers names the next page: YES, and the response
+ * redirects there. */
+- (BOOL) runRequestedAction
 {
     RyActionEntry *entry = [self requestedAction];
     if (entry == nil) {
-	return;
+	return NO;
     }
     id target = [entry target];
     [self awakeController: target];
     [entry restoreBindings];
     id result = RyRunAction(target, [entry name], [entry componentName]);
     if ([result isKindOfClass: [NSString class]] && [result length] > 0) {
-	[self goToPage: result from: entry];
+	[self redirectToPage: result from: entry];
+	return YES;
     }
+    return NO;
 }
 
 - (void) run
@@ -320,8 +333,8 @@ AppendMessage(NSMutableString *out, NSString *title, NSString *text)
     if ([self send: @selector(didPrepareForRequest:inContext:) argument: request]) {
 	return;
     }
-    if (current) {
-	[self runRequestedAction];
+    if (current && [self runRequestedAction]) {
+	return;
     }
     if ([self send: @selector(willGenerateResponse:inContext:) argument: response]) {
 	return;

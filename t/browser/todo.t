@@ -120,6 +120,9 @@ my $scenario = eval {
     shows($page, { heading => 'About this list' }, 'the link to the about page');
     $page->click($page->link('Back to the list'));
     shows($page, $list, 'and back to the list, as it was');
+    like($page->evaluate('location.pathname'), qr{\A/Main\z}, 'at the address of the list');
+    $page->reload;
+    shows($page, $list, 'so a reload there shows the list, not the page it came from');
 
     my $session = session_cookie($page);
     ok($session && $session->{httpOnly}, 'the session cookie is HttpOnly') or diag explain $session;

@@ -23,8 +23,18 @@ sub request {
         RyRequest->requestWithMethod_URI_formValues_cookies_($method, $uri, $form, $cookies));
     $self->{session} = $response->sessionId;
     $self->{html} = $response->content;
+    $self->{redirected_to} = undef;
+    if ($response->status == 303) {
+        # As a browser does: the page the response names, fetched.
+        my %headers = @{ Vantle::pl($response->headers) };
+        $response = $self->get($headers{Location});
+        $self->{redirected_to} = $headers{Location};
+    }
     return $response;
 }
+
+# Where the last request was sent on by a redirection, or undef.
+sub redirected_to { $_[0]{redirected_to} }
 
 sub get { $_[0]->request(GET => $_[1]) }
 sub html { $_[0]{html} }
