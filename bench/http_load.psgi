@@ -15,12 +15,12 @@
 use strict;
 use warnings;
 use File::Basename ();
-use File::Spec ();
+use Cwd ();
 use Plack::Util ();
 
 my $todo;
 BEGIN {
-    $todo = File::Spec->rel2abs(File::Basename::dirname(__FILE__)) . '/../examples/todo';
+    $todo = Cwd::abs_path(File::Basename::dirname(__FILE__)) . '/../examples/todo';
 }
 
 my $which = $ENV{HTTP_LOAD_APP} // '';

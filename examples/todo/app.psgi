@@ -11,11 +11,11 @@
 use strict;
 use warnings;
 use File::Basename ();
-use File::Spec ();
+use Cwd ();
 
 my $here;
 BEGIN {
-    $here = File::Spec->rel2abs(File::Basename::dirname(__FILE__));
+    $here = Cwd::abs_path(File::Basename::dirname(__FILE__));
     my $blib = "$here/../../build/blib";
     unshift @INC, "$blib/lib", "$blib/arch"
         unless grep { !ref && -f "$_/Dravik/PSGI.pm" } @INC;

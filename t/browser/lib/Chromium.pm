@@ -9,7 +9,6 @@ use strict;
 use warnings;
 use Carp ();
 use File::Path ();
-use File::Spec ();
 use File::Temp ();
 use Time::HiRes ();
 use Spawn ();
@@ -19,7 +18,7 @@ use Spawn ();
 #	then Ubuntu's), or undef when there is none.
 sub find {
     for my $name (qw(chromium chromium-browser)) {
-        for my $dir (File::Spec->path) {
+        for my $dir (grep { length } split /:/, $ENV{PATH} // '') {
             my $path = "$dir/$name";
             return $path if -f $path && -x _;
         }
