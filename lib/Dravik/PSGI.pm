@@ -389,7 +389,7 @@ sub _release {
     return;
 }
 
-sub DESTROY { $_[0]->_release }
+sub DESTROY { local $@; $_[0]->_release }
 
 # The applications still live when the program ends are released before
 # Perl's global destruction, which frees values in no set order and could

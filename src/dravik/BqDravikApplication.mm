@@ -72,8 +72,11 @@ static Class superclass;
 	return self;
     }
     NSString *package = DravikHost_RunPackageFile(file, exceptionName);
+    /* The new object is complete before the old one is let go, so a
+     * failure leaves the receiver as it was. */
+    BqPerlObject *made = DravikHost_NewPerlObject(self, package);
     [perlObject autorelease];
-    perlObject = DravikHost_NewPerlObject(self, package);
+    perlObject = made;
     [sessionKeys autorelease];
     sessionKeys = [[perlObject getCVarValue: "@SESSION" raw: NO] retain];
     [ivars autorelease];

@@ -16,9 +16,6 @@
 #include <ctype.h>
 #include <string.h>
 
-/* Names up to this long are made on the C stack. */
-#define SMALL_NAME 64
-
 @implementation BqPerlObject (KeyValue)
 
 /*
@@ -51,9 +48,8 @@
 - (BOOL) _callSetter: (const char *)name value: (id)value
 {
     size_t length = strlen(name);
-    char small[SMALL_NAME];
-    char *setter = length + 4 <= SMALL_NAME ? small
-	: (char *) [[NSMutableData dataWithLength: length + 4] mutableBytes];
+    char small[DRAVIK_SMALL_NAME];
+    char *setter = DravikPriv_NameRoom(small, length + 3);
     memcpy(setter, "set", 3);
     setter[3] = (char) toupper((unsigned char) name[0]);
     memcpy(setter + 4, name + 1, length);	/* the rest and its NUL */

@@ -53,6 +53,21 @@ const char *DravikPriv_TraceText(id object);
 	count: (NSUInteger)count;
 @end
 
+/* Names up to this long are made on the C stack. */
+#define DRAVIK_SMALL_NAME 64
+
+/* Room for a name of length characters: small (DRAVIK_SMALL_NAME bytes)
+ * when it fits, else an autoreleased buffer, gone with the pool even
+ * when a call raises. */
+static inline char *
+DravikPriv_NameRoom(char *small, size_t length)
+{
+    if (length < DRAVIK_SMALL_NAME) {
+	return small;
+    }
+    return (char *) [[NSMutableData dataWithLength: length + 1] mutableBytes];
+}
+
 /*
  * Key-value coding (BqPerlObjectKeyValue.mm): valueForKey: answers the
  * getter sub named as the key, else the hash entry (nil when missing);

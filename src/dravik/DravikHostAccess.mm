@@ -20,20 +20,6 @@
 #include <stdio.h>
 #include <string.h>
 
-/* Names up to this long are made on the C stack. */
-#define SMALL_NAME 64
-
-/* Room for a name of length characters: small when it fits, else an
- * autoreleased buffer (gone with the pool, even when a call raises). */
-static char *
-NameRoom(char *small, size_t length)
-{
-    if (length < SMALL_NAME) {
-	return small;
-    }
-    return (char *) [[NSMutableData dataWithLength: length + 1] mutableBytes];
-}
-
 /* The implementation of selector in superclass. */
 static IMP
 SuperMethod(Class superclass, SEL selector)
@@ -126,8 +112,8 @@ DravikHost_RequestStep(id host, Class superclass, BqPerlObject *perlObject, SEL 
 	id first, id context, NSString *invalidReturnName)
 {
     const char *selector = sel_getName(message);
-    char small[SMALL_NAME];
-    char *sub = NameRoom(small, strlen(selector));
+    char small[DRAVIK_SMALL_NAME];
+    char *sub = DravikPriv_NameRoom(small, strlen(selector));
     CV *code = NULL;
     if (perlObject != nil) {
 	VantlePriv_PerlNameOfSelector(selector, sub);

@@ -12,7 +12,7 @@
 @class RyTemplate;
 
 @interface RyApplication (Private)
-/* The template of the component name, one per template path, kept so a
+/* The template of the component name, one per component name, kept so a
  * file is parsed again only when it changes; nil when the component has
  * no template. */
 - (RyTemplate *) templateForComponentWithName: (NSString *)name;

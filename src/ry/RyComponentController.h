@@ -32,7 +32,6 @@
 
 @interface RyComponentController : NSObject
 
-- (id) init;
 /* Sent at the start of every request cycle that uses the controller. */
 - (void) awake;
 

@@ -10,11 +10,6 @@
 
 @implementation RyComponentController
 
-- (id) init
-{
-    return [super init];
-}
-
 - (void) awake
 {
 }

@@ -289,11 +289,12 @@ AppendMessage(NSMutableString *out, NSString *title, NSString *text)
     [response setStatus: 303];
     [response addHeader: @"Location" value: location];
     [response setContent: @""];
-    [[response content] appendString: @"<p>See <a href=\""];
-    RyAppendEscaped([response content], location);
-    [[response content] appendString: @"\">"];
-    RyAppendEscaped([response content], location);
-    [[response content] appendString: @"</a>.</p>"];
+    NSMutableString *out = [response content];
+    [out appendString: @"<p>See <a href=\""];
+    RyAppendEscaped(out, location);
+    [out appendString: @"\">"];
+    RyAppendEscaped(out, location);
+    [out appendString: @"</a>.</p>"];
 }
 
 /* Step 7: the action the request names, with its bindings set first.  A

@@ -36,7 +36,7 @@ CheckHeaderText(NSString *text, NSString *what)
 {
     if ((self = [super init]) != nil) {
 	status = 200;
-	contentType = @"text/html; charset=utf-8";
+	contentType = [@"text/html; charset=utf-8" copy];
 	headers = [[NSMutableArray alloc] init];
 	content = [[NSMutableString alloc] init];
     }

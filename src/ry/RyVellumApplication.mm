@@ -5,6 +5,7 @@
  */
 #import <Foundation/Foundation.h>
 
+#include "RyApplicationPrivate.h"
 #include "RyNames.h"
 #include "RyVellumApplication.h"
 #include "RyVellumComponentController.h"
@@ -83,7 +84,9 @@ ExistingFolder(NSString *directory)
 
 - (id) controllerForComponentWithName: (NSString *)name
 {
-    if ([self templatePathForComponentWithName: name] == nil) {
+    /* The kept template, so its file is looked up once, not again at the
+     * first rendering. */
+    if ([self templateForComponentWithName: name] == nil) {
 	return nil;
     }
     return [[[RyVellumComponentController alloc] init] autorelease];

@@ -28,6 +28,12 @@
 extern "C" {
 #endif
 
+/* Croaks with a mortal message (made first, so it may quote errors)
+ * after freeing the dynamic string errors. */
+#define CROAK_FREEING(errors, ...) \
+    do { SV *message_ = sv_2mortal(newSVpvf(__VA_ARGS__)); \
+	 Tcl_DStringFree(errors); croak_sv(message_); } while (0)
+
 /* The hidden instance variable's name. */
 #define VANTLE_STATE_IVAR "_vantlePerlState"
 

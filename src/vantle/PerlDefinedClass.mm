@@ -131,10 +131,6 @@ DeallocHandler(BqMethodClosure *closure, void *result, void **arguments)
  * Defining a class
  * ------------------------------------------------------------------ */
 
-/* Croaks with a mortal message after freeing errors. */
-#define CROAK_FREEING(errors, ...) \
-    do { SV *message_ = sv_2mortal(newSVpvf(__VA_ARGS__)); \
-	 Tcl_DStringFree(errors); croak_sv(message_); } while (0)
 
 /* The array that a reference refers to, or null. */
 static AV *

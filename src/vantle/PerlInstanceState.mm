@@ -181,10 +181,7 @@ XS_INTERNAL(XS_Vantle__Object__perl_data)
     char failed = 0;
     id object = Vantle_SVGetObject2(ST(0), &errors, &failed);
     if (failed) {
-	SV *message = sv_2mortal(newSVpvf("Vantle::Object::perl_data: %s",
-		Tcl_DStringValue(&errors)));
-	Tcl_DStringFree(&errors);
-	croak_sv(message);
+	CROAK_FREEING(&errors, "Vantle::Object::perl_data: %s", Tcl_DStringValue(&errors));
     }
     Tcl_DStringFree(&errors);
     VantleDefinedClass *record = object != nil && !BqOsmo_IsClass(object)
