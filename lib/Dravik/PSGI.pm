@@ -163,7 +163,8 @@ sub _file {
 sub _dynamic {
     my ($self, $env, $method, $path) = @_;
     my $query = $env->{QUERY_STRING} // '';
-    my $error = _check_urlencoded($query);
+    # The framework parses the query itself; it is only checked here.
+    my (undef, $error) = _parse_urlencoded($query);
     return _text(400, "Bad Request: the query $error") if $error;
     my $form = {};
     if ($method eq 'POST') {
@@ -235,9 +236,9 @@ sub _parse_body {
     my ($env, $body) = @_;
     my $type = $env->{CONTENT_TYPE} // '';
     if ($type =~ m{\Aapplication/x-www-form-urlencoded\b}i) {
-        my $error = _check_urlencoded($body);
+        my ($form, $error) = _parse_urlencoded($body);
         return (undef, 400, "Bad Request: the form $error") if $error;
-        return (_decode_urlencoded($body));
+        return ($form);
     }
     if ($type =~ m{\Amultipart/form-data\b}i) {
         return _parse_multipart($env, $body);
@@ -292,27 +293,19 @@ sub _part_name {
     return $disposition =~ /;\s*name=(?:"((?:[^"\\]|\\.)*)"|([^";\s]+))/i ? [$1 // $2, ''] : undef;
 }
 
-# _check_urlencoded(TEXT) --
-#	Undef when TEXT is well-formed application/x-www-form-urlencoded
-#	text whose names and values are UTF-8; else what is wrong with it.
-sub _check_urlencoded {
+# _parse_urlencoded(TEXT) --
+#	The pairs of URL-encoded TEXT as a hash of characters (a name given
+#	twice keeps its last value), or (undef, WHY) when an escape is
+#	malformed or a part is not UTF-8 text.
+sub _parse_urlencoded {
     my ($text) = @_;
-    return 'holds a malformed %-escape' if $text =~ /%(?![0-9A-Fa-f]{2})/;
-    for my $part (split /[&=]/, $text) {
-        return 'is not UTF-8 text' unless defined _utf8(_unescape($part));
-    }
-    return undef;
-}
-
-# _decode_urlencoded(TEXT) --
-#	The pairs of checked URL-encoded TEXT as a hash of characters.
-sub _decode_urlencoded {
-    my ($text) = @_;
+    return (undef, 'holds a malformed %-escape') if $text =~ /%(?![0-9A-Fa-f]{2})/;
     my %form;
     for my $pair (split /&/, $text) {
         next unless length $pair;
-        my ($name, $value) = split /=/, $pair, 2;
-        $form{ _utf8(_unescape($name)) } = _utf8(_unescape($value // ''));
+        my ($name, $value) = map { scalar _utf8(_unescape($_)) } split(/=/, $pair, 2), '';
+        return (undef, 'is not UTF-8 text') unless defined $name && defined $value;
+        $form{$name} = $value;
     }
     return \%form;
 }
